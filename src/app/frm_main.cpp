@@ -1,0 +1,286 @@
+#include "app/frm_main.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QResizeEvent>
+#include <QShowEvent>
+#include <QWidget>
+
+#include "app/module1.h"
+#include "browse/frm_source.h"
+#include "dialogs/frm_about.h"
+#include "dialogs/frm_settings.h"
+#include "platform/twips.h"
+
+static void initTarnwickResources() { Q_INIT_RESOURCE(assets); }
+
+namespace {
+
+constexpr std::uint32_t kTaskStyleMask = 0x10800000u;  // visible + border
+
+QAction* addItem(QMenu* menu, const QString& caption, QKeySequence shortcut = {}) {
+    QAction* action = menu->addAction(caption);
+    if (!shortcut.isEmpty()) action->setShortcut(shortcut);
+    return action;
+}
+
+}  // namespace
+
+QIcon applicationIcon() {
+    initTarnwickResources();
+    return QIcon(QStringLiteral(":/tarnwick/tarnwick.png"));
+}
+
+frmMain::frmMain(Platform platform, QWidget* parent)
+    : QMainWindow(parent), platform_(std::move(platform)) {
+    setWindowTitle(QStringLiteral("Tarnwick"));
+    setWindowIcon(applicationIcon());
+    createControls();
+    createMenus();
+    connectHandlers();
+
+    // Client area 9750 x 6705 twips; the menu bar lies outside it.
+    resize(tw::px(9750), tw::px(6705) + menuBar()->sizeHint().height());
+
+    Form_Load();
+}
+
+frmMain::~frmMain() {
+    // The window object going away ends the program (Form_Terminate); in tests the
+    // platform's end is a recording stand-in.
+    tmrEngine->stop();
+    if (MyDocument) MyDocument->oncontextmenu = nullptr;
+    MyDocument.reset();
+    if (Settings) delete Settings.data();
+    if (About) delete About.data();
+    if (Source) delete Source.data();
+}
+
+void frmMain::createControls() {
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+
+    // StatusBar with its two sunken panels.
+    StatusBar = new QStatusBar(this);
+    StatusBar->setSizeGripEnabled(true);
+    StatusBar->setFocusPolicy(Qt::NoFocus);
+    setStatusBar(StatusBar);
+    Panel1 = new QLabel(QStringLiteral("0 events denied"), StatusBar);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel1->setMinimumWidth(tw::px(2000));
+    Panel1->setTextFormat(Qt::PlainText);
+    Panel2 = new QLabel(QString(), StatusBar);
+    Panel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel2->setMinimumWidth(tw::px(1440));
+    Panel2->setTextFormat(Qt::PlainText);
+    // A long link address must not widen the window: panel 2 takes what is left.
+    Panel2->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusBar->addWidget(Panel1, 0);
+    StatusBar->addWidget(Panel2, 1);
+
+    // dlgFile keeps only its last confirmed file name (dlgFileName).
+
+    URL = new QComboBox(client);
+    URL->setObjectName(QStringLiteral("URL"));
+    URL->setEditable(true);
+    URL->setInsertPolicy(QComboBox::NoInsert);
+    URL->setDuplicatesEnabled(true);
+    URL->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    URL->setMaxVisibleItems(20);
+    URL->setModel(&History);
+    URL->setCurrentIndex(-1);
+    URL->setEditText(kDefaultStartPage);
+    URL->setGeometry(0, 0, tw::px(6615), URL->sizeHint().height());
+
+    Browser = platform_.createBrowser(client);
+    Browser->widget()->setGeometry(0, tw::px(350), tw::px(6615), tw::px(4455));
+
+    tmrEngine = new QTimer(this);
+    tmrEngine->setInterval(100);
+    tmrEngine->start();
+
+    // Keyboard focus: Browser, then URL.
+    Browser->widget()->setFocusPolicy(Qt::StrongFocus);
+    setTabOrder(Browser->widget(), URL);
+}
+
+void frmMain::createMenus() {
+    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuSettings = addItem(mnuFile, QStringLiteral("&Settings..."));
+    mnuBar2 = mnuFile->addSeparator();
+    mnuAbout = addItem(mnuFile, QStringLiteral("&About Tarnwick..."));
+    mnuExit = addItem(mnuFile, QStringLiteral("Exit"), QKeySequence(Qt::CTRL | Qt::Key_E));
+
+    mnuEdit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    mnuSource2 = addItem(mnuEdit, QStringLiteral("&View Source"));
+    mnuCopy = addItem(mnuEdit, QStringLiteral("Copy"), QKeySequence(Qt::CTRL | Qt::Key_C));
+    mnuPaste = addItem(mnuEdit, QStringLiteral("Paste"), QKeySequence(Qt::CTRL | Qt::Key_V));
+
+    mnuNavigate = menuBar()->addMenu(QStringLiteral("&Navigate"));
+    mnuOpen = addItem(mnuNavigate, QStringLiteral("Open location..."), QKeySequence(Qt::CTRL | Qt::Key_O));
+    mnuBar1 = mnuNavigate->addSeparator();
+    mnuBack = addItem(mnuNavigate, QStringLiteral("Back"), QKeySequence(Qt::CTRL | Qt::Key_B));
+    mnuForward = addItem(mnuNavigate, QStringLiteral("Forward"), QKeySequence(Qt::CTRL | Qt::Key_F));
+    mnuStop = addItem(mnuNavigate, QStringLiteral("Stop"), QKeySequence(Qt::CTRL | Qt::Key_S));
+    mnuRefresh = addItem(mnuNavigate, QStringLiteral("Refresh"), QKeySequence(Qt::CTRL | Qt::Key_R));
+
+    // "Popup": a top-level menu that never appears in the menu bar; it is the page's
+    // context menu. Its actions also belong to the window so that Ctrl+P works.
+    mnuPop = new QMenu(QStringLiteral("Popup"), this);
+    mnuLaunchIE = addItem(mnuPop, QStringLiteral("Launch In Default Browser"));
+    mnuPopRefresh = addItem(mnuPop, QStringLiteral("Refresh"));
+    mnuPrint = addItem(mnuPop, QStringLiteral("Print"), QKeySequence(Qt::CTRL | Qt::Key_P));
+    mnuSaveAs = addItem(mnuPop, QStringLiteral("Save As..."));
+    addActions(mnuPop->actions());
+
+    popupMenu = [](QMenu* menu) { menu->exec(QCursor::pos()); };
+}
+
+void frmMain::connectHandlers() {
+    connect(mnuSettings, &QAction::triggered, this, [this] { mnuSettings_Click(); });
+    connect(mnuAbout, &QAction::triggered, this, [this] { mnuAbout_Click(); });
+    connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
+    connect(mnuSource2, &QAction::triggered, this, [this] { mnuSource2_Click(); });
+    connect(mnuCopy, &QAction::triggered, this, [this] { mnuCopy_Click(); });
+    connect(mnuPaste, &QAction::triggered, this, [this] { mnuPaste_Click(); });
+    connect(mnuOpen, &QAction::triggered, this, [this] { mnuOpen_Click(); });
+    connect(mnuBack, &QAction::triggered, this, [this] { mnuBack_Click(); });
+    connect(mnuForward, &QAction::triggered, this, [this] { mnuForward_Click(); });
+    connect(mnuStop, &QAction::triggered, this, [this] { mnuStop_Click(); });
+    connect(mnuRefresh, &QAction::triggered, this, [this] { mnuRefresh_Click(); });
+    connect(mnuLaunchIE, &QAction::triggered, this, [this] { mnuLaunchIE_Click(); });
+    connect(mnuPopRefresh, &QAction::triggered, this, [this] { mnuPopRefresh_Click(); });
+    connect(mnuPrint, &QAction::triggered, this, [this] { mnuPrint_Click(); });
+    connect(mnuSaveAs, &QAction::triggered, this, [this] { mnuSaveAs_Click(); });
+
+    connect(Browser, &WebBrowser::StatusTextChange, this, &frmMain::Browser_StatusTextChange);
+    connect(Browser, &WebBrowser::ProgressChange, this, &frmMain::Browser_ProgressChange);
+    connect(Browser, &WebBrowser::TitleChange, this, &frmMain::Browser_TitleChange);
+    connect(Browser, &WebBrowser::DocumentComplete, this, &frmMain::Browser_DocumentComplete);
+
+    // The address box: Enter reaches URL_KeyPress and still the control; choosing a list
+    // entry (mouse or arrow keys) is URL_Click.
+    URL->lineEdit()->installEventFilter(this);
+    connect(URL, qOverload<int>(&QComboBox::activated), this, [this](int) { URL_Click(); });
+
+    connect(tmrEngine, &QTimer::timeout, this, &frmMain::tmrEngine_Timer);
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == URL->lineEdit() && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        int code = 0;
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            code = 13;
+        else if (!key->text().isEmpty())
+            code = key->text().at(0).unicode();
+        if (code != 0) URL_KeyPress(code);
+    }
+    return QMainWindow::eventFilter(watched, event);  // the key still reaches the control
+}
+
+QString frmMain::settingsPath() const {
+    return platform_.programFolder + QStringLiteral("/Tarnwick.ini");
+}
+
+WindowId frmMain::hWnd() const {
+    return static_cast<WindowId>(const_cast<frmMain*>(this)->winId());
+}
+
+frmSettings* frmMain::settingsDialog() {
+    if (!Settings) {
+        Settings = new frmSettings(*this);
+    }
+    return Settings;
+}
+
+// ---------------------------------------------------------------------------------
+// Start-up
+
+void frmMain::Form_Load() {
+    // Every step runs; one that fails is skipped.
+    const QString startPage =
+        ReadIniString(QStringLiteral("Tarnwick"), QStringLiteral("DefaultURL"), settingsPath());
+    if (!startPage.isEmpty()) {
+        URL->setEditText(startPage);
+        Browser->Navigate(URL->currentText());
+        settingsDialog()->DefaultURL->setText(startPage);
+    } else {
+        WriteIniString(QStringLiteral("Tarnwick"), QStringLiteral("DefaultURL"), kDefaultStartPage,
+                       settingsPath());
+        URL->setEditText(kDefaultStartPage);
+        Browser->Navigate(URL->currentText());
+        settingsDialog()->DefaultURL->setText(kDefaultStartPage);
+    }
+    LoadUrlHistory();
+    TaskStyleMask = kTaskStyleMask;
+    Browser->Navigate(URL->currentText());
+}
+
+// ---------------------------------------------------------------------------------
+// Layout
+
+void frmMain::Form_Resize() {
+    // Each rule from the window's outer size in twips; a negative result is skipped and
+    // the control keeps its size.
+    const QRect outer = frameGeometry();
+    const float width = static_cast<float>(tw::twips(outer.width()));
+    const float height = static_cast<float>(tw::twips(outer.height()));
+    QWidget* view = Browser->widget();
+
+    const float browserWidth = width - 115.0f;
+    if (browserWidth >= 0) view->resize(tw::px(browserWidth), view->height());
+    const float browserHeight = height - 1300.0f;
+    if (browserHeight >= 0) view->resize(view->width(), tw::px(browserHeight));
+    const float urlWidth = width - 115.0f;
+    if (urlWidth >= 0) URL->resize(tw::px(urlWidth), URL->height());
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void frmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    Form_Resize();
+}
+
+// ---------------------------------------------------------------------------------
+// Shutdown: each of these ends the whole program at once.
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    event->accept();
+    Form_Unload();
+}
+
+void frmMain::Form_Unload() { platform_.endProgram(); }
+
+void frmMain::Form_Terminate() { platform_.endProgram(); }
+
+void frmMain::mnuExit_Click() { platform_.endProgram(); }
+
+// ---------------------------------------------------------------------------------
+// File menu
+
+void frmMain::mnuSettings_Click() {
+    // A dialog created anew (after the user closed it) shows the stored start page.
+    const bool fresh = !Settings;
+    frmSettings* dialog = settingsDialog();
+    if (fresh)
+        dialog->DefaultURL->setText(
+            ReadIniString(QStringLiteral("Tarnwick"), QStringLiteral("DefaultURL"), settingsPath()));
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+void frmMain::mnuAbout_Click() {
+    if (!About) About = new frmAbout(this);
+    About->show();
+    About->raise();
+    About->activateWindow();
+}

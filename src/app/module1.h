@@ -1,0 +1,14 @@
+#pragma once
+
+// Shared routines: one value of the settings (profile) file.
+
+#include <QString>
+
+// The stored value of `key` in `section` of `file`, at most 254 characters; the empty
+// string when there is none. Never fails.
+QString ReadIniString(const QString& section, const QString& key, const QString& file);
+
+// Stores `value` under `key` in `section` of `file`. A failed write goes unnoticed; an
+// existing file is never damaged.
+void WriteIniString(const QString& section, const QString& key, const QString& value,
+                    const QString& file);

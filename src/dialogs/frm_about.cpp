@@ -1,0 +1,60 @@
+#include "dialogs/frm_about.h"
+
+#include <QFont>
+#include <QPalette>
+
+#include "app/frm_main.h"
+#include "platform/twips.h"
+
+QString frmAbout::text() {
+    static const char* const lines[] = {
+        "Build 1.2 10/07/2003",
+        "",
+        "Tarnwick is an Internet Explorer ",
+        "shell that aids in the navigation of ",
+        "sites that bombard you with popups and ",
+        "annoying tricks. In short, it denies ",
+        "websites' calls for new windows, and ",
+        "when possible opens intended popups in ",
+        "the main browsing window.",
+        "",
+        "While Tarnwick is running, any ",
+        "Internet explorer window that ",
+        "initializes will be terminated ",
+        "immediately.",
+    };
+    QString text;
+    for (const char* line : lines) text += QLatin1String(line) + QStringLiteral("\r\n");
+    return text;
+}
+
+frmAbout::frmAbout(QWidget* centreOn) : QWidget(nullptr) {
+    // A fixed tool window: small caption with a close box only, no taskbar entry.
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("About Tarnwick"));
+    setWindowIcon(applicationIcon());
+    setFixedSize(tw::px(4575), tw::px(2655));
+
+    Text1 = new QPlainTextEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(tw::px(120), tw::px(120), tw::px(4335), tw::px(2415));
+    Text1->setReadOnly(true);
+    Text1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    Text1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QFont font(QStringLiteral("Courier New"));
+    font.setPointSizeF(8.25);
+    font.setStyleHint(QFont::TypeWriter);
+    Text1->setFont(font);
+    QPalette palette = Text1->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+    Text1->setPalette(palette);
+    Text1->setPlainText(text());
+
+    if (centreOn) {
+        const QRect owner = centreOn->frameGeometry();
+        move(owner.center() - QPoint(width() / 2, height() / 2));
+    }
+}

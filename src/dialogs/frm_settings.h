@@ -1,0 +1,33 @@
+#pragma once
+
+// The settings dialog: the start page and clearing the URL history.
+
+#include <QDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+class frmMain;
+
+class frmSettings : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmSettings(frmMain& main);
+
+    QPushButton* ClearURL = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QLineEdit* DefaultURL = nullptr;
+    QPushButton* cmd2 = nullptr;
+    QPushButton* Command5 = nullptr;
+    QPushButton* cmd1 = nullptr;
+    QPushButton* Command1 = nullptr;
+
+    void cmd1_Click();
+    void cmd2_Click();
+    void Command5_Click();
+    void ClearURL_Click();
+    void Command1_Click();
+
+private:
+    frmMain& main_;
+};

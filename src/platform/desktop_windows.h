@@ -1,0 +1,44 @@
+#pragma once
+
+// The desktop's top-level windows, as the popup sweep sees them. Window ids are the
+// platform's own (X11 window ids here); 0 means "no window".
+
+#include <QString>
+#include <cstdint>
+
+using WindowId = std::uint32_t;
+
+namespace WindowStyle {
+inline constexpr std::uint32_t Visible = 0x10000000u;  // shown (a minimised window counts)
+inline constexpr std::uint32_t Border = 0x00800000u;   // decorated: has a frame or title bar
+}  // namespace WindowStyle
+
+class DesktopWindows {
+public:
+    virtual ~DesktopWindows() = default;
+
+    // The first top-level window in stacking order (topmost first), at the level of the
+    // given window; 0 when there is none.
+    virtual WindowId FirstWindow(WindowId relativeTo) = 0;
+
+    // The window after `window` in stacking order; 0 at the end or when `window` is gone.
+    virtual WindowId NextWindow(WindowId window) = 0;
+
+    // WindowStyle bits of the window; 0 when the window is gone.
+    virtual std::uint32_t Style(WindowId window) = 0;
+
+    // Length of the title in characters (UTF-16 code units); 0 when untitled or gone.
+    virtual int TitleLength(WindowId window) = 0;
+
+    // Copies at most maxCount - 1 characters of the title into `title` and returns how
+    // many were copied; 0 when untitled, gone or maxCount < 1.
+    virtual int Title(WindowId window, QString& title, int maxCount) = 0;
+
+    // The first top-level window in stacking order whose title is exactly `title`; 0 when
+    // none has it.
+    virtual WindowId FindByTitle(const QString& title) = 0;
+
+    // Asks the window politely to close; does not wait. Returns false when the request
+    // could not be sent.
+    virtual bool RequestClose(WindowId window) = 0;
+};

@@ -1,0 +1,33 @@
+#include "platform/shell.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QProcess>
+#include <QStandardPaths>
+#include <csignal>
+#include <unistd.h>
+
+namespace shell {
+
+bool openUrl(const QString& address) {
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty()) return false;
+    return QProcess::startDetached(opener, QStringList{address});
+}
+
+QString programFolder() { return QCoreApplication::applicationDirPath(); }
+
+bool showOpen(QString& fileName) {
+    const QString chosen = QFileDialog::getOpenFileName(nullptr, QString(), fileName);
+    if (chosen.isEmpty()) return false;
+    fileName = chosen;
+    return true;
+}
+
+void endProgram() {
+    // Nothing is saved at the end: the history and the settings were written when they
+    // changed. The engine's helper processes notice their parent is gone and exit.
+    ::_exit(0);
+}
+
+}  // namespace shell

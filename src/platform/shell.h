@@ -1,0 +1,26 @@
+#pragma once
+
+// The real platform services the main window receives (see platform.h).
+
+#include <QString>
+
+class QWidget;
+struct Platform;
+class DesktopWindows;
+
+namespace shell {
+
+// Hands `address` to the desktop's opener for it (xdg-open), as one argument and never
+// through a shell. Returns false when the opener could not be started.
+bool openUrl(const QString& address);
+
+// The folder of the running program.
+QString programFolder();
+
+// The modal open-file dialog with the platform's defaults, proposing `fileName`.
+bool showOpen(QString& fileName);
+
+// Ends the process at once; nothing further of the program runs.
+[[noreturn]] void endProgram();
+
+}  // namespace shell

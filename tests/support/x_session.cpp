@@ -1,0 +1,124 @@
+#include "x_session.h"
+
+#include <xcb/xcb.h>
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QThread>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+pid_t spawn(const char* const argv[], const QByteArray& display, int keepFd) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        if (!display.isEmpty()) setenv("DISPLAY", display.constData(), 1);
+        int devnull = open("/dev/null", O_RDWR);
+        if (devnull >= 0) {
+            dup2(devnull, 0);
+            dup2(devnull, 1);
+            dup2(devnull, 2);
+        }
+        for (int fd = 3; fd < 1024; ++fd)
+            if (fd != keepFd) close(fd);
+        execvp(argv[0], const_cast<char* const*>(argv));
+        _exit(127);
+    }
+    return pid;
+}
+
+void stop(pid_t& pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) {
+            pid = -1;
+            return;
+        }
+        QThread::msleep(20);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
+bool windowManagerRunning(const QByteArray& display) {
+    xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return false;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const char name[] = "_NET_SUPPORTING_WM_CHECK";
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+    bool running = false;
+    if (atom) {
+        xcb_get_property_reply_t* prop = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, screen->root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr);
+        running = prop && xcb_get_property_value_length(prop) == 4;
+        free(prop);
+        free(atom);
+    }
+    xcb_disconnect(c);
+    return running;
+}
+
+}  // namespace
+
+XSession::XSession(WindowManager wm, int width, int height) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    const QByteArray fdArg = QByteArray::number(fds[1]);
+    const QByteArray screen = QByteArray::number(width) + "x" + QByteArray::number(height) + "x24";
+    const char* argv[] = {"Xvfb", "-displayfd", fdArg.constData(), "-screen", "0", screen.constData(),
+                          "-nolisten", "tcp", "-noreset", nullptr};
+    xvfb_ = spawn(argv, QByteArray(), fds[1]);
+    close(fds[1]);
+
+    QByteArray number;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 20000) {
+        pollfd p{fds[0], POLLIN, 0};
+        if (poll(&p, 1, 200) > 0) {
+            char ch;
+            ssize_t n = read(fds[0], &ch, 1);
+            if (n <= 0) break;
+            if (ch == '\n') break;
+            number.append(ch);
+        }
+    }
+    close(fds[0]);
+    if (number.isEmpty()) {
+        stop(xvfb_);
+        return;
+    }
+    display_ = QStringLiteral(":") + QString::fromLatin1(number);
+
+    if (wm == WindowManager::Openbox) {
+        const QByteArray display = display_.toLatin1();
+        const char* wmArgv[] = {"openbox", "--sm-disable", nullptr};
+        wm_ = spawn(wmArgv, display, -1);
+        clock.restart();
+        while (!windowManagerRunning(display)) {
+            if (clock.elapsed() > 20000) return;
+            QThread::msleep(50);
+        }
+    }
+    ok_ = true;
+}
+
+XSession::~XSession() {
+    stop(wm_);
+    stop(xvfb_);
+}
+
+void XSession::exportDisplay() const { qputenv("DISPLAY", display_.toLatin1()); }
