@@ -144,6 +144,7 @@ public:
         const Window* w = find(window);
         if (!w || maxCount < 1) return 0;
         title = w->title.left(maxCount - 1);
+        if (afterTitleRead) afterTitleRead(window);
         return static_cast<int>(title.size());
     }
     WindowId FindByTitle(const QString& title) override {
@@ -163,6 +164,7 @@ public:
     std::vector<WindowId> closeRequests;
     std::optional<int> titleLengthOverride;
     std::function<void(WindowId)> beforeTitleRead;
+    std::function<void(WindowId)> afterTitleRead;
 
 private:
     WindowId nextId_ = 1000;

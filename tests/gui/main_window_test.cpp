@@ -1,0 +1,450 @@
+// The main window on fakes: start-up, menus, layout, focus, and the browser's events.
+
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "browse/url_history.h"
+#include "dialogs/frm_settings.h"
+#include "main_window_fixture.h"
+#include "platform/twips.h"
+
+namespace {
+
+const QByteArray kDefaultIni = "[Tarnwick]\r\nDefaultURL=https://www.tarnwick.org/\r\n";
+
+QStringList listOf(const frmMain& w) { return w.History.entries(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// Start-up
+
+using StartUp = MainWindowFixture;
+
+TEST_F(StartUp, FirstStartStoresTheDefaultAndRequestsItTwice) {
+    frmMain& w = make();
+    EXPECT_EQ(ini(), kDefaultIni);
+    EXPECT_EQ(w.URL->currentText(), kDefaultStartPage);
+    EXPECT_EQ(browser().navigations, QStringList({kDefaultStartPage, kDefaultStartPage}));
+    ASSERT_TRUE(w.Settings);
+    EXPECT_FALSE(w.Settings->isVisible());
+    EXPECT_EQ(w.Settings->DefaultURL->text(), kDefaultStartPage);
+    EXPECT_EQ(w.TaskStyleMask, 0x10800000u);
+    EXPECT_FALSE(w.isVisible());
+    // The default is an absolute web address ending in "/".
+    EXPECT_TRUE(kDefaultStartPage.startsWith(QLatin1String("https://")));
+    EXPECT_TRUE(kDefaultStartPage.endsWith(QLatin1Char('/')));
+}
+
+TEST_F(StartUp, StoredStartPageIsUsedAsReadAndNeverRewritten) {
+    const QByteArray stored = "; mine\r\n[other]\r\nx=1\r\n\r\n[TARNWICK]\r\n  defaulturl =  not even an address  \r\n";
+    writeFile(iniPath(), stored);
+    frmMain& w = make();
+    EXPECT_EQ(ini(), stored);
+    EXPECT_EQ(w.URL->currentText(), QStringLiteral("not even an address"));
+    EXPECT_EQ(browser().navigations,
+              QStringList({QStringLiteral("not even an address"), QStringLiteral("not even an address")}));
+    EXPECT_EQ(w.Settings->DefaultURL->text(), QStringLiteral("not even an address"));
+}
+
+TEST_F(StartUp, EmptyStoredValueCountsAsUnsetAndIsReplacedInPlace) {
+    writeFile(iniPath(), "[Tarnwick]\r\nDefaultURL=\r\nOther=kept\r\n");
+    make();
+    EXPECT_EQ(ini(), QByteArray("[Tarnwick]\r\nDefaultURL=https://www.tarnwick.org/\r\nOther=kept\r\n"));
+    EXPECT_EQ(browser().navigations.size(), 2);
+    EXPECT_EQ(browser().navigations.last(), kDefaultStartPage);
+}
+
+TEST_F(StartUp, UnwritableProgramFolderStillOpensTheDefault) {
+    fake.programFolder = programDir.filePath(QStringLiteral("missing/folder"));
+    frmMain& w = make();
+    EXPECT_FALSE(QFile::exists(fake.programFolder));
+    EXPECT_EQ(w.URL->currentText(), kDefaultStartPage);
+    EXPECT_EQ(browser().navigations, QStringList({kDefaultStartPage, kDefaultStartPage}));
+}
+
+TEST_F(StartUp, HistoryFileFillsTheListWithoutTouchingTheText) {
+    writeFile(workDir.filePath(QStringLiteral("URL.slx")),
+              "\"http://b.example/\"\r\n\"http://A.example/\"\r\n\"http://c.example/\"\r\n");
+    frmMain& w = make();
+    EXPECT_EQ(listOf(w), QStringList({QStringLiteral("http://A.example/"), QStringLiteral("http://b.example/"),
+                                      QStringLiteral("http://c.example/")}));
+    EXPECT_EQ(w.URL->currentText(), kDefaultStartPage);
+    EXPECT_EQ(w.URL->count(), 3);
+}
+
+TEST_F(StartUp, FailingNavigationDoesNotStopTheSequence) {
+    // The browser refuses every address; the rest of start-up still happens.
+    Platform platform = fake.platform();
+    auto create = platform.createBrowser;
+    platform.createBrowser = [create, this](QWidget* parent) {
+        WebBrowser* b = create(parent);
+        fake.browser->navigateResult = false;
+        return b;
+    };
+    window = std::make_unique<frmMain>(platform);
+    EXPECT_EQ(browser().navigations.size(), 2);
+    EXPECT_EQ(window->TaskStyleMask, 0x10800000u);
+    EXPECT_EQ(ini(), kDefaultIni);
+}
+
+// ---------------------------------------------------------------------------------
+// Window, controls and menus
+
+using MainWindowLayout = MainWindowFixture;
+
+TEST_F(MainWindowLayout, CaptionPanelsAndHiddenHelpers) {
+    frmMain& w = make();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Tarnwick"));
+    EXPECT_EQ(w.Panel1->text(), QStringLiteral("0 events denied"));
+    EXPECT_EQ(w.Panel2->text(), QString());
+    EXPECT_GE(w.Panel1->minimumWidth(), tw::px(2000));
+    EXPECT_GE(w.Panel2->minimumWidth(), tw::px(1440));
+    EXPECT_TRUE(w.lstApp.empty());
+    EXPECT_EQ(w.id, QStringLiteral("Label1"));
+    EXPECT_EQ(w.tmrEngine->interval(), 100);
+    EXPECT_TRUE(w.tmrEngine->isActive());
+    EXPECT_FALSE(w.windowIcon().isNull());
+    EXPECT_EQ(w.windowIcon().availableSizes().value(0), QSize(32, 32));
+}
+
+TEST_F(MainWindowLayout, MenuBarShowsFileEditNavigateWithTheirItems) {
+    frmMain& w = make();
+    QStringList bar;
+    for (QAction* a : w.menuBar()->actions()) bar << a->text();
+    EXPECT_EQ(bar, QStringList({"&File", "&Edit", "&Navigate"}));
+
+    auto captions = [](QMenu* menu) {
+        QStringList out;
+        for (QAction* a : menu->actions()) out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        return out;
+    };
+    EXPECT_EQ(captions(w.mnuFile), QStringList({"&Settings...", "-", "&About Tarnwick...", "Exit"}));
+    EXPECT_EQ(captions(w.mnuEdit), QStringList({"&View Source", "Copy", "Paste"}));
+    EXPECT_EQ(captions(w.mnuNavigate),
+              QStringList({"Open location...", "-", "Back", "Forward", "Stop", "Refresh"}));
+    EXPECT_EQ(captions(w.mnuPop), QStringList({"Launch In Default Browser", "Refresh", "Print", "Save As..."}));
+    EXPECT_EQ(w.mnuPop->title(), QStringLiteral("Popup"));
+
+    const std::pair<QAction*, const char*> shortcuts[] = {
+        {w.mnuExit, "Ctrl+E"},    {w.mnuCopy, "Ctrl+C"},   {w.mnuPaste, "Ctrl+V"}, {w.mnuOpen, "Ctrl+O"},
+        {w.mnuBack, "Ctrl+B"},    {w.mnuForward, "Ctrl+F"}, {w.mnuStop, "Ctrl+S"}, {w.mnuRefresh, "Ctrl+R"},
+        {w.mnuPrint, "Ctrl+P"},
+    };
+    for (auto [action, keys] : shortcuts) EXPECT_EQ(action->shortcut(), QKeySequence(QString::fromLatin1(keys)));
+    for (QAction* a : {w.mnuSettings, w.mnuAbout, w.mnuSource2, w.mnuLaunchIE, w.mnuPopRefresh, w.mnuSaveAs})
+        EXPECT_TRUE(a->shortcut().isEmpty()) << a->text().toStdString();
+    for (QMenu* menu : {w.mnuFile, w.mnuEdit, w.mnuNavigate, w.mnuPop})
+        for (QAction* a : menu->actions()) {
+            EXPECT_TRUE(a->isEnabled());
+            EXPECT_FALSE(a->isChecked());
+        }
+}
+
+TEST_F(MainWindowLayout, HiddenPopupMenuStillAnswersCtrlP) {
+    frmMain& w = make();
+    browser().document = std::make_shared<FakeDocument>();
+    browser().raiseDocumentComplete();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_P, Qt::ControlModifier);
+    EXPECT_EQ(browser().document->commands, QStringList({"print"}));
+}
+
+TEST_F(MainWindowLayout, ClientAreaAndCreationPositions) {
+    frmMain& w = make();
+    EXPECT_EQ(w.centralWidget()->height() + w.StatusBar->height(), tw::px(6705));
+    EXPECT_EQ(w.width(), tw::px(9750));
+    EXPECT_EQ(w.URL->pos(), QPoint(0, 0));
+    EXPECT_EQ(w.Browser->widget()->pos(), QPoint(0, tw::px(350)));
+}
+
+TEST_F(MainWindowLayout, ResizeAppliesTheThreeRulesAndSkipsNegativeOnes) {
+    frmMain& w = make();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QWidget* view = w.Browser->widget();
+
+    w.resize(800, 600);
+    QCoreApplication::processEvents();
+    const QRect outer = w.frameGeometry();
+    EXPECT_EQ(view->width(), tw::px(outer.width() * 15 - 115));
+    EXPECT_EQ(view->height(), tw::px(outer.height() * 15 - 1300));
+    EXPECT_EQ(w.URL->width(), tw::px(outer.width() * 15 - 115));
+    EXPECT_EQ(view->pos(), QPoint(0, tw::px(350)));
+    EXPECT_EQ(w.URL->pos(), QPoint(0, 0));
+
+    // Shorter than 1300 twips: the browser keeps its height; the widths still follow.
+    const int keptHeight = view->height();
+    w.setMinimumSize(0, 0);
+    w.resize(700, 60);
+    QCoreApplication::processEvents();
+    ASSERT_LT(w.frameGeometry().height() * 15, 1300);
+    EXPECT_EQ(view->height(), keptHeight);
+    EXPECT_EQ(view->width(), tw::px(w.frameGeometry().width() * 15 - 115));
+
+    // Back to a normal size: all three rules again.
+    w.resize(640, 480);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->height(), tw::px(w.frameGeometry().height() * 15 - 1300));
+    EXPECT_EQ(view->width(), tw::px(w.frameGeometry().width() * 15 - 115));
+}
+
+TEST_F(MainWindowLayout, TabMovesBetweenBrowserAndAddressBoxOnly) {
+    frmMain& w = make();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QWidget* view = w.Browser->widget();
+    view->setFocus();
+    ASSERT_TRUE(view->hasFocus());
+    for (int i = 0; i < 4; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        const bool onUrl = focus == w.URL || focus == w.URL->lineEdit();
+        EXPECT_EQ(onUrl, i % 2 == 0) << "tab " << i;
+        EXPECT_EQ(focus == view, i % 2 == 1) << "tab " << i;
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// Browser events
+
+using BrowserEvents = MainWindowFixture;
+
+TEST_F(BrowserEvents, ReadyStateTableOnProgress) {
+    frmMain& w = make();
+    const std::pair<int, const char*> table[] = {
+        {4, "Idle"}, {3, "Loading page..."}, {2, "Idle"}, {1, "Loading page..."}, {0, "Uninitialized"}};
+    for (auto [state, text] : table) {
+        browser().readyState = state;
+        browser().raiseProgress();
+        EXPECT_EQ(w.Panel2->text(), QString::fromLatin1(text)) << state;
+    }
+    w.Panel2->setText(QStringLiteral("before"));
+    browser().readyState = 7;
+    browser().raiseProgress();
+    EXPECT_EQ(w.Panel2->text(), QStringLiteral("before"));
+    EXPECT_EQ(w.LastStatusText, QString());
+}
+
+TEST_F(BrowserEvents, ReadyStateIsReadFiveTimesAndTheLastHoldingTestWins) {
+    frmMain& w = make();
+    // 4 holds at the first read, then the state moves on to 3: the second test holds too.
+    browser().readyStateSequence = {4, 3, 3, 3, 3};
+    browser().readyStateReads = 0;
+    browser().raiseProgress();
+    EXPECT_EQ(browser().readyStateReads, 5);
+    EXPECT_EQ(w.Panel2->text(), QStringLiteral("Loading page..."));
+
+    // Loading at every read but the last, which sees 0.
+    browser().readyStateSequence = {1, 1, 1, 1, 0};
+    browser().raiseProgress();
+    EXPECT_EQ(w.Panel2->text(), QStringLiteral("Uninitialized"));
+}
+
+TEST_F(BrowserEvents, StatusTextIsAlwaysRecordedButOnlyHttpAddressesShow) {
+    frmMain& w = make();
+    browser().readyState = 4;
+    browser().raiseStatusText(QStringLiteral("http://127.0.0.1/page?a=1&b=2"));
+    EXPECT_EQ(w.LastStatusText, QStringLiteral("http://127.0.0.1/page?a=1&b=2"));
+    EXPECT_EQ(w.Panel2->text(), QStringLiteral("http://127.0.0.1/page?a=1&b=2"));
+
+    for (const char* other : {"https://secure.example/", "HTTP://LOUD.EXAMPLE/", "mailto:a@b.example", "http:/",
+                              "Done", ""}) {
+        browser().raiseStatusText(QString::fromLatin1(other));
+        EXPECT_EQ(w.LastStatusText, QString::fromLatin1(other));
+        EXPECT_EQ(w.Panel2->text(), QStringLiteral("Idle")) << other;
+    }
+
+    // Progress never shows an address and never touches LastStatusText.
+    browser().raiseStatusText(QStringLiteral("http://x.example/"));
+    browser().raiseProgress();
+    EXPECT_EQ(w.Panel2->text(), QStringLiteral("Idle"));
+    EXPECT_EQ(w.LastStatusText, QStringLiteral("http://x.example/"));
+}
+
+TEST_F(BrowserEvents, TitleChangeSetsCaptionAddressAndHistory) {
+    frmMain& w = make();
+    browser().locationName = QStringLiteral("Name From Browser");
+    browser().locationURL = QStringLiteral("http://b.example/");
+    browser().raiseTitle(QStringLiteral("title carried by the event"));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Name From Browser - Tarnwick"));
+    EXPECT_EQ(w.URL->currentText(), QStringLiteral("http://b.example/"));
+    EXPECT_EQ(listOf(w), QStringList({"http://b.example/"}));
+    EXPECT_EQ(history(), QByteArray("\"http://b.example/\"\r\n"));
+
+    browser().locationName = QString();
+    browser().locationURL = QStringLiteral("http://a.example/");
+    browser().raiseTitle(QStringLiteral("ignored"));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral(" - Tarnwick"));
+    EXPECT_EQ(history(), QByteArray("\"http://a.example/\"\r\n\"http://b.example/\"\r\n"));
+
+    // The same page again: the list keeps one entry; the file is written all the same.
+    QFile::remove(workDir.filePath(QStringLiteral("URL.slx")));
+    browser().raiseTitle();
+    EXPECT_EQ(listOf(w), QStringList({"http://a.example/", "http://b.example/"}));
+    EXPECT_EQ(history(), QByteArray("\"http://a.example/\"\r\n\"http://b.example/\"\r\n"));
+}
+
+TEST_F(BrowserEvents, CaptionShowsPageTitlesQtWouldOtherwiseInterpret) {
+    frmMain& w = make();
+    w.show();
+    browser().locationName = QStringLiteral("Draft [*] & more");
+    browser().locationURL = QStringLiteral("http://a.example/");
+    browser().raiseTitle();
+    // What the window system is given is the text as it stands.
+    EXPECT_EQ(w.windowHandle()->title(), QStringLiteral("Draft [*] & more - Tarnwick"));
+}
+
+TEST_F(BrowserEvents, FailingHistoryWriteKeepsCaptionAndAddress) {
+    frmMain& w = make();
+    ASSERT_TRUE(QDir(workDir.path()).mkdir(QStringLiteral("URL.slx")));  // a folder: cannot be written
+    browser().locationName = QStringLiteral("Page");
+    browser().locationURL = QStringLiteral("http://p.example/");
+    browser().raiseTitle();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Page - Tarnwick"));
+    EXPECT_EQ(w.URL->currentText(), QStringLiteral("http://p.example/"));
+    EXPECT_EQ(listOf(w), QStringList({"http://p.example/"}));
+    // The program carries on: the next page is handled as usual.
+    browser().locationURL = QStringLiteral("http://q.example/");
+    browser().raiseTitle();
+    EXPECT_EQ(w.URL->currentText(), QStringLiteral("http://q.example/"));
+}
+
+TEST_F(BrowserEvents, DocumentCompleteBindsTheTopLevelHtmlDocumentOnly) {
+    frmMain& w = make();
+    EXPECT_EQ(w.MyDocument, nullptr);
+    auto first = std::make_shared<FakeDocument>();
+    browser().document = first;
+    browser().raiseDocumentComplete(QStringLiteral("http://a.example/frame1"));
+    EXPECT_EQ(w.MyDocument, first);
+    EXPECT_TRUE(static_cast<bool>(first->oncontextmenu));
+
+    // Frames completing rebind the same top-level document.
+    browser().raiseDocumentComplete(QStringLiteral("http://a.example/frame2"));
+    EXPECT_EQ(w.MyDocument, first);
+
+    // A document that is not HTML cannot be bound: the previous one stays.
+    browser().document = nullptr;
+    browser().raiseDocumentComplete();
+    EXPECT_EQ(w.MyDocument, first);
+
+    // A new page: the old document is released and no longer reaches our menu.
+    auto second = std::make_shared<FakeDocument>();
+    browser().document = second;
+    browser().raiseDocumentComplete();
+    EXPECT_EQ(w.MyDocument, second);
+    EXPECT_FALSE(static_cast<bool>(first->oncontextmenu));
+}
+
+// ---------------------------------------------------------------------------------
+// Address box
+
+using AddressBox = MainWindowFixture;
+
+TEST_F(AddressBox, EnterNavigatesToTheTextAndLeavesTheListAlone) {
+    frmMain& w = make();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    browser().navigations.clear();
+    w.URL->lineEdit()->setFocus();
+    w.URL->lineEdit()->selectAll();
+    QTest::keyClicks(w.URL->lineEdit(), QStringLiteral("typed.example/x"));
+    EXPECT_TRUE(browser().navigations.isEmpty());
+    QTest::keyClick(w.URL->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(browser().navigations, QStringList({"typed.example/x"}));
+    EXPECT_EQ(w.URL->count(), 0);
+    EXPECT_EQ(w.URL->currentText(), QStringLiteral("typed.example/x"));
+
+    // The history changes only when the page's title arrives, with the browser's address.
+    browser().locationURL = QStringLiteral("http://typed.example/x");
+    browser().raiseTitle();
+    EXPECT_EQ(listOf(w), QStringList({"http://typed.example/x"}));
+}
+
+TEST_F(AddressBox, ChoosingAnEntryNavigatesAndTextAndListStayIndependent) {
+    writeFile(workDir.filePath(QStringLiteral("URL.slx")), "\"http://a.example/\"\r\n\"http://b.example/\"\r\n");
+    frmMain& w = make();
+    browser().navigations.clear();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    EXPECT_EQ(w.URL->currentText(), kDefaultStartPage);
+
+    // Down arrow selects an entry: the browser goes there.
+    w.URL->lineEdit()->setFocus();
+    QTest::keyClick(w.URL->lineEdit(), Qt::Key_Down);
+    ASSERT_EQ(browser().navigations.size(), 1);
+    EXPECT_EQ(browser().navigations.first(), w.URL->currentText());
+    EXPECT_TRUE(listOf(w).contains(w.URL->currentText()));
+
+    // Adding entries leaves the text alone.
+    w.URL->setEditText(QStringLiteral("typed but not confirmed"));
+    browser().locationURL = QStringLiteral("http://0.example/");
+    w.AddUrlToHistory();
+    EXPECT_EQ(w.URL->currentText(), QStringLiteral("typed but not confirmed"));
+    EXPECT_EQ(listOf(w), QStringList({"http://0.example/", "http://a.example/", "http://b.example/"}));
+
+    // ...until the next title event replaces the typed text with the page's address.
+    browser().raiseTitle();
+    EXPECT_EQ(w.URL->currentText(), QStringLiteral("http://0.example/"));
+}
+
+TEST_F(AddressBox, ClearLeavesOnlyTheCurrentAddressAndRemovesTheFile) {
+    writeFile(workDir.filePath(QStringLiteral("URL.slx")), "\"http://a.example/\"\r\n\"http://b.example/\"\r\n");
+    frmMain& w = make();
+    browser().locationURL = QStringLiteral("http://current.example/");
+    w.URL->setEditText(QStringLiteral("something typed"));
+    w.ClearUrlHistory();
+    EXPECT_EQ(listOf(w), QStringList({"http://current.example/"}));
+    EXPECT_EQ(w.URL->currentText(), QStringLiteral("http://current.example/"));
+    EXPECT_FALSE(QFile::exists(workDir.filePath(QStringLiteral("URL.slx"))));
+
+    // Without a file to delete the list is still cleared and refilled.
+    w.ClearUrlHistory();
+    EXPECT_EQ(listOf(w), QStringList({"http://current.example/"}));
+}
+
+TEST_F(AddressBox, HistoryFollowsTheCurrentDirectoryAtEachAccess) {
+    frmMain& w = make();
+    QTemporaryDir elsewhere;
+    browser().locationURL = QStringLiteral("http://one.example/");
+    browser().raiseTitle();
+    QDir::setCurrent(elsewhere.path());
+    browser().locationURL = QStringLiteral("http://two.example/");
+    browser().raiseTitle();
+    EXPECT_EQ(history(), QByteArray("\"http://one.example/\"\r\n"));
+    QFile moved(elsewhere.filePath(QStringLiteral("URL.slx")));
+    ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(moved.readAll(), QByteArray("\"http://one.example/\"\r\n\"http://two.example/\"\r\n"));
+    w.ClearUrlHistory();
+    EXPECT_FALSE(moved.exists());
+    EXPECT_TRUE(QFile::exists(workDir.filePath(QStringLiteral("URL.slx"))));
+    QDir::setCurrent(workDir.path());
+}
+
+// ---------------------------------------------------------------------------------
+// Shutdown
+
+using Shutdown = MainWindowFixture;
+
+TEST_F(Shutdown, ExitCloseAndCtrlEEndTheProgram) {
+    frmMain& w = make();
+    w.mnuExit_Click();
+    EXPECT_EQ(fake.endRequests, 1);
+    w.show();
+    w.close();
+    EXPECT_EQ(fake.endRequests, 2);
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(fake.endRequests, 3);
+    // Nothing was written at the end.
+    EXPECT_EQ(ini(), kDefaultIni);
+    EXPECT_FALSE(QFile::exists(workDir.filePath(QStringLiteral("URL.slx"))));
+}

@@ -1,0 +1,230 @@
+// The popup sweep over a fake desktop.
+
+#include <QTimer>
+#include <climits>
+
+#include "main_window_fixture.h"
+
+namespace {
+
+constexpr std::uint32_t kShown = WindowStyle::Visible | WindowStyle::Border;
+const QString kIE = QStringLiteral("Microsoft Internet Explorer");
+
+class Sweep : public MainWindowFixture {
+protected:
+    frmMain& start() {
+        frmMain& w = make();
+        w.tmrEngine->stop();  // sweeps run when the test says so
+        browser().navigations.clear();
+        return w;
+    }
+    std::vector<QString> listed(const frmMain& w) const {
+        std::vector<QString> out;
+        for (const auto& e : w.lstApp) out.push_back(e.text);
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(Sweep, ClosesExactlyTheVisibleBorderedWindowsEndingInTheProductName) {
+    frmMain& w = start();
+    FakeDesktop& d = fake.desktop;
+    const WindowId plain = d.add(kIE);
+    const WindowId page = d.add(QStringLiteral("Some Page - ") + kIE);
+    const WindowId capitals = d.add(QStringLiteral("Page - Microsoft internet Explorer"));
+    const WindowId version = d.add(QStringLiteral("Page - Microsoft Internet Explorer 6"));
+    const WindowId blank = d.add(QStringLiteral("Page - Microsoft Internet Explorer "));
+    const WindowId other = d.add(QStringLiteral("Page - Mozilla Firefox"));
+    const WindowId hidden = d.add(kIE, WindowStyle::Border);
+    const WindowId borderless = d.add(kIE, WindowStyle::Visible);
+    const WindowId untitled = d.add(QString());
+    d.addWithId(w.hWnd(), QStringLiteral("Main - ") + kIE);
+    const WindowId message = d.add(kIE, kShown);  // a message box with that title
+
+    w.FindApps();
+
+    EXPECT_EQ(d.closeRequests, std::vector<WindowId>({plain, page, message}));
+    EXPECT_EQ(w.DeniedCount, 3);
+    EXPECT_EQ(w.Panel1->text(), QStringLiteral("3 events denied"));
+    for (WindowId kept : {capitals, version, blank, other, hidden, borderless, untitled, w.hWnd()})
+        EXPECT_TRUE(d.exists(kept));
+
+    // The list: every titled, visible, bordered window but the main one, with its id.
+    ASSERT_EQ(w.lstApp.size(), 7u);
+    const std::vector<std::pair<QString, WindowId>> expected = {
+        {kIE, plain},
+        {QStringLiteral("Some Page - ") + kIE, page},
+        {QStringLiteral("Page - Microsoft internet Explorer"), capitals},
+        {QStringLiteral("Page - Microsoft Internet Explorer 6"), version},
+        {QStringLiteral("Page - Microsoft Internet Explorer "), blank},
+        {QStringLiteral("Page - Mozilla Firefox"), other},
+        {kIE, message},
+    };
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(w.lstApp[i].text, expected[i].first);
+        EXPECT_EQ(w.lstApp[i].itemData, expected[i].second);
+    }
+    // The label holds the tail of the last titled window visited.
+    EXPECT_EQ(w.id, kIE);
+}
+
+TEST_F(Sweep, CountTextAndCountsPastSixteenBits) {
+    frmMain& w = start();
+    fake.desktop.add(kIE);
+    w.FindApps();
+    EXPECT_EQ(w.Panel1->text(), QStringLiteral("1 event denied"));
+    fake.desktop.add(kIE);
+    w.FindApps();
+    EXPECT_EQ(w.Panel1->text(), QStringLiteral("2 events denied"));
+
+    w.DeniedCount = 32767;
+    fake.desktop.add(kIE);
+    w.FindApps();
+    EXPECT_EQ(w.Panel1->text(), QStringLiteral("32768 events denied"));
+    w.DeniedCount = 4294967295LL;
+    fake.desktop.add(kIE);
+    w.FindApps();
+    EXPECT_EQ(w.Panel1->text(), QStringLiteral("4294967296 events denied"));
+}
+
+TEST_F(Sweep, NavigatesToTheLastStatusTextOnlyWhenItIsAnHttpAddress) {
+    frmMain& w = start();
+    const std::pair<const char*, bool> cases[] = {
+        {"http://127.0.0.1:8080/target?a=1&b=2", true},
+        {"https://secure.example/", false},
+        {"HTTP://LOUD.EXAMPLE/", false},
+        {"http:/", false},
+        {"", false},
+        {"Done", false},
+    };
+    for (auto [status, navigates] : cases) {
+        browser().navigations.clear();
+        browser().raiseStatusText(QString::fromLatin1(status));
+        fake.desktop.add(kIE);
+        const auto before = w.DeniedCount;
+        w.FindApps();
+        EXPECT_EQ(w.DeniedCount, before + 1) << status;
+        EXPECT_EQ(browser().navigations,
+                  navigates ? QStringList({QString::fromLatin1(status)}) : QStringList())
+            << status;
+    }
+}
+
+TEST_F(Sweep, TwoMatchesInOneSweepCountTwiceAndNavigateTwice) {
+    frmMain& w = start();
+    browser().raiseStatusText(QStringLiteral("http://link.example/"));
+    const WindowId a = fake.desktop.add(QStringLiteral("A - ") + kIE);
+    const WindowId b = fake.desktop.add(QStringLiteral("B - ") + kIE);
+    w.FindApps();
+    EXPECT_EQ(fake.desktop.closeRequests, std::vector<WindowId>({a, b}));
+    EXPECT_EQ(w.Panel1->text(), QStringLiteral("2 events denied"));
+    EXPECT_EQ(browser().navigations, QStringList({"http://link.example/", "http://link.example/"}));
+}
+
+TEST_F(Sweep, SameTitleTwiceAsksTheFirstFoundWindowBothTimes) {
+    frmMain& w = start();
+    // The first window takes its time to close; the find by title returns it again.
+    const WindowId first = fake.desktop.add(kIE, kShown, /*closesOnRequest=*/false);
+    const WindowId second = fake.desktop.add(kIE, kShown, /*closesOnRequest=*/false);
+    w.FindApps();
+    EXPECT_EQ(fake.desktop.closeRequests, std::vector<WindowId>({first, first}));
+    EXPECT_EQ(w.DeniedCount, 2);
+    // A window still open at the next tick is asked again and counted again.
+    w.FindApps();
+    EXPECT_EQ(w.DeniedCount, 4);
+    EXPECT_TRUE(fake.desktop.exists(second));
+}
+
+TEST_F(Sweep, TitleChangedBeforeTheFindClosesNothingButStillCounts) {
+    frmMain& w = start();
+    browser().raiseStatusText(QStringLiteral("http://link.example/"));
+    const WindowId popup = fake.desktop.add(QStringLiteral("Old - ") + kIE);
+    fake.desktop.afterTitleRead = [&](WindowId id) {
+        if (auto* window = fake.desktop.find(id)) window->title = QStringLiteral("New title");
+    };
+    w.FindApps();
+    EXPECT_TRUE(fake.desktop.closeRequests.empty());
+    EXPECT_TRUE(fake.desktop.exists(popup));
+    EXPECT_EQ(w.Panel1->text(), QStringLiteral("1 event denied"));
+    EXPECT_EQ(browser().navigations, QStringList({"http://link.example/"}));
+}
+
+TEST_F(Sweep, TitleThatShrankBetweenLengthAndReadIsCaughtAtTheNextTick) {
+    frmMain& w = start();
+    // The length is asked first; by the time the text is read the title is shorter, so
+    // the buffer's tail is the blanks it was made of: listed, not matched.
+    const WindowId popup = fake.desktop.add(kIE);
+    fake.desktop.titleLengthOverride = 60;
+    w.FindApps();
+    EXPECT_EQ(w.DeniedCount, 0);
+    ASSERT_EQ(w.lstApp.size(), 1u);
+    EXPECT_EQ(w.lstApp[0].text, kIE);
+    EXPECT_EQ(w.id, QString(28, QLatin1Char(' ')));
+    fake.desktop.titleLengthOverride.reset();
+    w.FindApps();
+    EXPECT_EQ(fake.desktop.closeRequests, std::vector<WindowId>({popup}));
+}
+
+TEST_F(Sweep, WindowDestroyedDuringTheYieldEndsTheWalk) {
+    frmMain& w = start();
+    const WindowId doomed = fake.desktop.add(kIE);
+    const WindowId later = fake.desktop.add(kIE);
+    // Runs in the sweep's first yield, before the first window is examined.
+    QTimer::singleShot(0, [&] { fake.desktop.remove(doomed); });
+    w.FindApps();
+    EXPECT_TRUE(fake.desktop.closeRequests.empty());
+    EXPECT_TRUE(fake.desktop.exists(later));
+    EXPECT_EQ(w.DeniedCount, 0);
+    // The next tick starts afresh and finds it.
+    w.FindApps();
+    EXPECT_EQ(fake.desktop.closeRequests, std::vector<WindowId>({later}));
+}
+
+TEST_F(Sweep, StatusTextChangingDuringTheYieldIsUsed) {
+    frmMain& w = start();
+    fake.desktop.add(kIE);
+    QTimer::singleShot(0, [&] { browser().raiseStatusText(QStringLiteral("http://newer.example/")); });
+    w.FindApps();
+    EXPECT_EQ(browser().navigations, QStringList({"http://newer.example/"}));
+}
+
+TEST_F(Sweep, TitleLengthOverflowAbandonsOnlyThisSweep) {
+    frmMain& w = start();
+    fake.desktop.add(QStringLiteral("Editor"));
+    fake.desktop.add(kIE);
+    fake.desktop.titleLengthOverride = INT_MAX;
+    w.FindApps();
+    EXPECT_TRUE(w.lstApp.empty());
+    EXPECT_EQ(w.DeniedCount, 0);
+    fake.desktop.titleLengthOverride.reset();
+    w.FindApps();
+    EXPECT_EQ(w.DeniedCount, 1);
+    EXPECT_EQ(w.lstApp.size(), 2u);
+}
+
+TEST_F(Sweep, TicksDuringASweepDoNotStartAnotherOne) {
+    frmMain& w = start();
+    fake.desktop.add(kIE, kShown, /*closesOnRequest=*/false);
+    fake.desktop.add(QStringLiteral("Other"));
+    int nestedTicks = 0;
+    QTimer::singleShot(0, [&] {
+        ++nestedTicks;
+        w.tmrEngine_Timer();
+    });
+    w.tmrEngine_Timer();
+    EXPECT_EQ(nestedTicks, 1);
+    EXPECT_EQ(fake.desktop.closeRequests.size(), 1u);
+    EXPECT_EQ(w.DeniedCount, 1);
+    // Once the sweep is over, ticks sweep again.
+    w.tmrEngine_Timer();
+    EXPECT_EQ(w.DeniedCount, 2);
+}
+
+TEST_F(Sweep, TimerDrivesTheSweepTenTimesASecond) {
+    frmMain& w = make();
+    const WindowId popup = fake.desktop.add(QStringLiteral("Popup - ") + kIE);
+    EXPECT_TRUE(w.tmrEngine->isActive());
+    ASSERT_TRUE(waitFor([&] { return !fake.desktop.exists(popup); }, 2000));
+    EXPECT_EQ(w.Panel1->text(), QStringLiteral("1 event denied"));
+}
