@@ -279,7 +279,8 @@ void frmMain::mnuSettings_Click() {
 }
 
 void frmMain::mnuAbout_Click() {
-    if (!About) About = new frmAbout(this);
+    // A hidden about window was closed and waits for its deletion: create a new one.
+    if (!About || About->isHidden()) About = new frmAbout(this);
     About->show();
     About->raise();
     About->activateWindow();

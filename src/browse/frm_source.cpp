@@ -58,7 +58,9 @@ void frmMain::mnuSource2_Click() {
     QPointer<frmMain> self(this);
     document->documentElementInnerHTML([self, caption](std::optional<QString> markup) {
         if (!self || !markup) return;
-        if (!self->Source) self->Source = new frmSource();
+        // The window is created and shown in one go, so an existing one that is hidden
+        // was closed and only waits for its deletion: it is not reused.
+        if (!self->Source || self->Source->isHidden()) self->Source = new frmSource();
         self->Source->txtSource->setPlainText(*markup);
         self->Source->setWindowTitle(literalWindowTitle(caption));
         self->Source->show();

@@ -1,5 +1,7 @@
 #include "dialogs/frm_settings.h"
 
+#include <QCloseEvent>
+
 #include "app/frm_main.h"
 #include "app/module1.h"
 #include "platform/twips.h"
@@ -46,7 +48,7 @@ frmSettings::frmSettings(frmMain& main) : QWidget(nullptr), main_(main) {
     setTabOrder(cmd2, Command5);
     setTabOrder(Command5, cmd1);
     setTabOrder(cmd1, Command1);
-    setFocusProxy(ClearURL);
+    // The first control of the tab order has the focus when the dialog opens.
     ClearURL->setFocus();
 
     connect(cmd1, &QPushButton::clicked, this, [this] { cmd1_Click(); });
@@ -74,3 +76,10 @@ void frmSettings::Command5_Click() {
 void frmSettings::ClearURL_Click() { main_.ClearUrlHistory(); }
 
 void frmSettings::Command1_Click() { close(); }
+
+void frmSettings::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    // The dialog is deleted later; from now on the Settings command must create a new one
+    // even when it runs before that deletion (a close and a shortcut in one batch of input).
+    if (event->isAccepted() && main_.Settings == this) main_.Settings.clear();
+}

@@ -2,10 +2,10 @@
 
 // The settings dialog: the start page and clearing the URL history.
 
-#include <QDialog>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QWidget>
 
 class frmMain;
 
@@ -27,6 +27,9 @@ public:
     void Command5_Click();
     void ClearURL_Click();
     void Command1_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     frmMain& main_;

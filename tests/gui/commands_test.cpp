@@ -1,0 +1,503 @@
+// The page commands, the page context menu with the hand-off to the default browser, and
+// the source viewer, on the fake browser and platform.
+
+#include <QApplication>
+#include <QKeySequence>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTest>
+#include <QWindow>
+#include <optional>
+
+#include "browse/frm_source.h"
+#include "main_window_fixture.h"
+#include "platform/twips.h"
+
+namespace {
+
+// The text a menu shows for a caption: "&&" shows as "&", a single "&" marks the access
+// key and is not shown.
+QString shownMenuText(const QString& caption) {
+    QString out;
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == QLatin1Char('&')) {
+            if (i + 1 < caption.size() && caption[i + 1] == QLatin1Char('&')) {
+                out += QLatin1Char('&');
+                ++i;
+            }
+            continue;
+        }
+        out += caption[i];
+    }
+    return out;
+}
+
+QList<frmSource*> sourceWindows() {
+    QList<frmSource*> out;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* source = qobject_cast<frmSource*>(w)) out << source;
+    return out;
+}
+
+void deleteClosedWindows() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// Navigation and document commands
+
+using PageCommands = MainWindowFixture;
+
+TEST_F(PageCommands, OpenLocationProposesTheLastConfirmedFileAndCancelChangesNothing) {
+    frmMain& w = make();
+    const QStringList startUp = browser().navigations;
+
+    // Cancel before any file: the dialog proposed nothing, nothing was opened.
+    w.mnuOpen_Click();
+    ASSERT_EQ(fake.openDialogProposals.size(), 1u);
+    EXPECT_EQ(fake.openDialogProposals[0], QString());
+    EXPECT_EQ(browser().navigations, startUp);
+
+    // A confirmed file is opened exactly as the dialog returned it.
+    const QString first = QStringLiteral("/tmp/some dir/R&D \"notes\" #1 \u00e9t\u00e9.html");
+    fake.openDialogAnswer = first;
+    w.mnuOpen_Click();
+    EXPECT_EQ(browser().navigations, startUp + QStringList{first});
+
+    // Cancel after a file was opened: the file is proposed, nothing is opened.
+    fake.openDialogAnswer.reset();
+    browser().calls.clear();
+    w.mnuOpen_Click();
+    EXPECT_EQ(fake.openDialogProposals.back(), first);
+    EXPECT_TRUE(browser().calls.isEmpty());
+    EXPECT_EQ(w.Panel2->text(), QString());
+
+    // The cancel did not forget the file; a second confirmed file replaces it, also when
+    // the browser refuses to open it.
+    const QString second = QStringLiteral("/var/other.htm");
+    fake.openDialogAnswer = second;
+    browser().navigateResult = false;
+    w.mnuOpen_Click();
+    EXPECT_EQ(fake.openDialogProposals.back(), first);
+    EXPECT_EQ(browser().navigations.last(), second);
+    fake.openDialogAnswer.reset();
+    w.mnuOpen_Click();
+    EXPECT_EQ(fake.openDialogProposals.back(), second);
+}
+
+TEST_F(PageCommands, BackAndForwardWithNowhereToGoChangeNothing) {
+    frmMain& w = make();
+    browser().loadPage(QStringLiteral("http://a.example/"), QStringLiteral("A"));
+    w.Panel2->setText(QStringLiteral("Idle"));
+    const QString caption = w.windowTitle();
+    const QString address = w.URL->currentText();
+    browser().calls.clear();
+
+    w.mnuBack_Click();
+    w.mnuForward_Click();
+    EXPECT_EQ(browser().calls, QStringList({"GoBack", "GoForward"}));
+    EXPECT_EQ(w.Panel2->text(), QStringLiteral("Idle"));
+    EXPECT_EQ(w.windowTitle(), caption);
+    EXPECT_EQ(w.URL->currentText(), address);
+    EXPECT_EQ(fake.endRequests, 0);
+}
+
+TEST_F(PageCommands, StopTurnsExactlyLoadingPageIntoIdleAlsoWhenTheStopFails) {
+    frmMain& w = make();
+    const std::pair<const char*, const char*> cases[] = {
+        {"Loading page...", "Idle"},
+        {"loading page...", "loading page..."},
+        {"Loading page... ", "Loading page... "},
+        {"Loading page..", "Loading page.."},
+        {"http://link.example/", "http://link.example/"},
+        {"Uninitialized", "Uninitialized"},
+        {"Idle", "Idle"},
+        {"", ""},
+    };
+    for (bool stopWorks : {true, false}) {
+        browser().stopResult = stopWorks;
+        for (auto [before, after] : cases) {
+            browser().calls.clear();
+            w.Panel2->setText(QString::fromLatin1(before));
+            w.mnuStop_Click();
+            EXPECT_EQ(browser().calls, QStringList({"Stop"})) << before;
+            EXPECT_EQ(w.Panel2->text(), QString::fromLatin1(after)) << before << " stop works " << stopWorks;
+        }
+    }
+}
+
+TEST_F(PageCommands, RefreshAsksTheBrowserNotTheDocument) {
+    frmMain& w = make();
+    auto doc = std::make_shared<FakeDocument>();
+    browser().document = doc;
+    browser().raiseDocumentComplete();
+    browser().calls.clear();
+    w.mnuRefresh_Click();
+    EXPECT_EQ(browser().calls, QStringList({"Refresh"}));
+    EXPECT_TRUE(doc->commands.isEmpty());
+}
+
+TEST_F(PageCommands, DocumentCommandsUseTheDocumentBoundAtTheClick) {
+    frmMain& w = make();
+    auto first = std::make_shared<FakeDocument>();
+    browser().document = first;
+
+    // Before the first completed document nothing is bound: nothing runs, nothing breaks.
+    w.mnuCopy_Click();
+    w.mnuPaste_Click();
+    w.mnuPrint_Click();
+    w.mnuSaveAs_Click();
+    EXPECT_TRUE(first->commands.isEmpty());
+
+    browser().raiseDocumentComplete();
+    w.mnuCopy_Click();
+    w.mnuPaste_Click();
+    w.mnuPrint_Click();
+    w.mnuSaveAs_Click();
+    EXPECT_EQ(first->commands, QStringList({"copy", "paste", "print", "saveas"}));
+
+    // The browser already holds another document, but it has not completed: the bound
+    // one still gets the commands.
+    auto second = std::make_shared<FakeDocument>();
+    browser().document = second;
+    w.mnuCopy_Click();
+    EXPECT_EQ(first->commands.last(), QStringLiteral("copy"));
+    EXPECT_TRUE(second->commands.isEmpty());
+
+    browser().raiseDocumentComplete();
+    second->commandResult = false;  // a failing command is ignored
+    w.mnuPrint->trigger();
+    w.mnuSaveAs->trigger();
+    w.mnuPaste->trigger();
+    EXPECT_EQ(second->commands, QStringList({"print", "saveas", "paste"}));
+    EXPECT_EQ(first->commands.size(), 5);
+}
+
+TEST_F(PageCommands, CtrlShortcutsRunTheCommandsWhileTheMainWindowHasTheFocus) {
+    frmMain& w = make();
+    auto doc = std::make_shared<FakeDocument>();
+    browser().document = doc;
+    browser().raiseDocumentComplete();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.Browser->widget()->setFocus();
+    browser().calls.clear();
+
+    QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(fake.openDialogProposals.size(), 1u);
+    QTest::keyClick(&w, Qt::Key_B, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+    w.Panel2->setText(QStringLiteral("Loading page..."));
+    QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(browser().calls, QStringList({"GoBack", "GoForward", "Stop", "Refresh"}));
+    EXPECT_EQ(w.Panel2->text(), QStringLiteral("Idle"));
+
+    // Copy and Paste from the Edit menu, Print from the menu that is not in the menu bar.
+    QTest::keyClick(&w, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_P, Qt::ControlModifier);
+    EXPECT_EQ(doc->commands, QStringList({"copy", "paste", "print"}));
+    EXPECT_EQ(fake.endRequests, 0);
+}
+
+// ---------------------------------------------------------------------------------
+// Page context menu and hand-off
+
+class ContextMenu : public MainWindowFixture {
+protected:
+    // Binds a document and records every showing of the popup menu with the first item's
+    // caption at that moment. `onShow` plays the user's part while the menu is open.
+    frmMain& makeBound() {
+        frmMain& w = make();
+        doc = std::make_shared<FakeDocument>();
+        browser().document = doc;
+        browser().raiseDocumentComplete();
+        w.popupMenu = [this, &w](QMenu* menu) {
+            shown.push_back(menu);
+            captions << w.mnuLaunchIE->text();
+            if (onShow) onShow();
+        };
+        return w;
+    }
+
+    std::shared_ptr<FakeDocument> doc;
+    std::vector<QMenu*> shown;
+    QStringList captions;
+    std::function<void()> onShow;
+};
+
+TEST_F(ContextMenu, RightClickShowsOurMenuWithTheCurrentAddressAndSuppressesThePagesMenu) {
+    frmMain& w = makeBound();
+    browser().locationURL = QStringLiteral("http://a.example/page");
+
+    EXPECT_FALSE(doc->rightClick());  // dismissed without a choice
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], w.mnuPop);
+    EXPECT_EQ(captions.last(), QStringLiteral("Launch http://a.example/page In Default Browser"));
+    EXPECT_EQ(w.mnuPop->actions().first(), w.mnuLaunchIE);
+
+    // Another page: the next showing carries the new address.
+    browser().locationURL = QStringLiteral("file:///home/user/local page.html");
+    EXPECT_FALSE(doc->rightClick());
+    EXPECT_EQ(captions.last(), QStringLiteral("Launch file:///home/user/local page.html In Default Browser"));
+
+    // Choosing Refresh from the menu: the page's menu is still suppressed.
+    onShow = [&w] { w.mnuPopRefresh->trigger(); };
+    EXPECT_FALSE(doc->rightClick());
+    EXPECT_EQ(doc->commands, QStringList({"refresh"}));
+    EXPECT_EQ(shown.size(), 3u);
+    EXPECT_EQ(fake.endRequests, 0);
+}
+
+TEST_F(ContextMenu, BeforeTheFirstDocumentThePagesOwnMenuShows) {
+    make();
+    auto doc = std::make_shared<FakeDocument>();
+    browser().document = doc;  // in the browser, but not completed: not bound
+    EXPECT_TRUE(doc->rightClick());
+}
+
+TEST_F(ContextMenu, AddressesWithAmpersandsOrOfGreatLengthShowUnchanged) {
+    frmMain& w = makeBound();
+    const QString withAmpersands = QStringLiteral("http://x.example/?a=1&b=2&&c=&");
+    browser().locationURL = withAmpersands;
+    doc->rightClick();
+    const QString expected = QStringLiteral("Launch ") + withAmpersands + QStringLiteral(" In Default Browser");
+    EXPECT_EQ(shownMenuText(captions.last()), expected);
+    EXPECT_EQ(w.mnuLaunchIE->iconText(), expected);
+    // No letter of the address became an access key.
+    EXPECT_TRUE(QKeySequence::mnemonic(w.mnuLaunchIE->text()).isEmpty());
+
+    QString longAddress = QStringLiteral("http://long.example/");
+    while (longAddress.size() < 5000) longAddress += QStringLiteral("segment-%1/").arg(longAddress.size());
+    browser().locationURL = longAddress;
+    doc->rightClick();
+    EXPECT_EQ(shownMenuText(captions.last()),
+              QStringLiteral("Launch ") + longAddress + QStringLiteral(" In Default Browser"));
+}
+
+TEST_F(ContextMenu, PopupRefreshRunsTheDocumentsRefreshAndIgnoresFailures) {
+    frmMain& w = makeBound();
+    browser().calls.clear();
+    doc->commandResult = false;
+    w.mnuPopRefresh_Click();
+    doc->commandResult = true;
+    w.mnuPopRefresh->trigger();
+    EXPECT_EQ(doc->commands, QStringList({"refresh", "refresh"}));
+    EXPECT_TRUE(browser().calls.isEmpty());  // not the browser's own reload
+
+    // The Print and Save As items of the menu are the document commands.
+    w.mnuPrint->trigger();
+    w.mnuSaveAs->trigger();
+    EXPECT_EQ(doc->commands.mid(2), QStringList({"print", "saveas"}));
+}
+
+TEST_F(ContextMenu, HandOffStopsTheSweepOpensTheAddressReadNowAndEndsTheProgram) {
+    for (bool openerWorks : {true, false}) {
+        SCOPED_TRACE(openerWorks);
+        fake.openedUrls.clear();
+        fake.endRequests = 0;
+        fake.openUrlResult = openerWorks;
+
+        std::optional<bool> timerActiveAtOpen;
+        int endsBeforeOpen = -1;
+        Platform platform = fake.platform();
+        const auto open = platform.openUrl;
+        platform.openUrl = [&, open](const QString& address) {
+            timerActiveAtOpen = window->tmrEngine->isActive();
+            endsBeforeOpen = fake.endRequests;
+            return open(address);
+        };
+        window = std::make_unique<frmMain>(platform);
+        frmMain& w = *window;
+        auto doc = std::make_shared<FakeDocument>();
+        browser().document = doc;
+        browser().raiseDocumentComplete();
+        w.popupMenu = [](QMenu*) {};
+
+        // The caption shows one address; the address changes before the item is chosen.
+        browser().locationURL = QStringLiteral("http://shown.example/");
+        doc->rightClick();
+        const QString now = QStringLiteral("file:///tmp/a b/R&D \"x\";$(rm -rf).html");
+        browser().locationURL = now;
+        ASSERT_TRUE(w.tmrEngine->isActive());
+        w.mnuLaunchIE->trigger();
+
+        EXPECT_EQ(fake.openedUrls, QStringList({now}));
+        ASSERT_TRUE(timerActiveAtOpen.has_value());
+        EXPECT_FALSE(*timerActiveAtOpen);
+        EXPECT_EQ(endsBeforeOpen, 0);
+        EXPECT_EQ(fake.endRequests, 1);
+        EXPECT_FALSE(w.tmrEngine->isActive());
+        window.reset();
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// Source viewer
+
+class SourceViewer : public MainWindowFixture {
+protected:
+    void TearDown() override {
+        MainWindowFixture::TearDown();
+        deleteClosedWindows();
+    }
+    // Shows `page` with `markup` as the browser's current document.
+    void showPage(const QString& url, std::optional<QString> markup) {
+        auto doc = std::make_shared<FakeDocument>();
+        doc->innerHTML = std::move(markup);
+        browser().document = doc;
+        browser().locationURL = url;
+    }
+};
+
+TEST_F(SourceViewer, OneWindowReusedWhileOpenAndCreatedAnewAfterClosing) {
+    frmMain& w = make();
+    showPage(QStringLiteral("http://a.example/"), QStringLiteral("<head></head><body>A &amp; a</body>"));
+    w.mnuSource2->trigger();
+    ASSERT_TRUE(w.Source);
+    frmSource* first = w.Source;
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->parentWidget(), nullptr);
+    EXPECT_EQ(first->txtSource->toPlainText(), QStringLiteral("<head></head><body>A &amp; a</body>"));
+    EXPECT_EQ(first->windowTitle(), QStringLiteral("http://a.example/ - Tarnwick"));
+
+    // Navigating elsewhere leaves the copy alone.
+    showPage(QStringLiteral("http://b.example/"), QStringLiteral("<body>B</body>"));
+    EXPECT_EQ(first->txtSource->toPlainText(), QStringLiteral("<head></head><body>A &amp; a</body>"));
+
+    // A second View Source refills the same window.
+    w.mnuSource2_Click();
+    EXPECT_EQ(w.Source.data(), first);
+    EXPECT_EQ(first->txtSource->toPlainText(), QStringLiteral("<body>B</body>"));
+    EXPECT_EQ(first->windowTitle(), QStringLiteral("http://b.example/ - Tarnwick"));
+    EXPECT_EQ(sourceWindows().size(), 1);
+
+    // Closed: the next View Source creates a new window, even before the old one is gone.
+    QPointer<frmSource> closed(first);
+    first->close();
+    showPage(QStringLiteral("http://c.example/"), QStringLiteral("<body>C</body>"));
+    w.mnuSource2_Click();
+    ASSERT_TRUE(w.Source);
+    EXPECT_NE(w.Source.data(), first);
+    EXPECT_TRUE(w.Source->isVisible());
+    EXPECT_EQ(w.Source->txtSource->toPlainText(), QStringLiteral("<body>C</body>"));
+    deleteClosedWindows();
+    EXPECT_TRUE(closed.isNull());
+    ASSERT_TRUE(w.Source);
+    EXPECT_EQ(sourceWindows().size(), 1);
+}
+
+TEST_F(SourceViewer, CaptionIsTheAddressFollowedBySuffixAsDisplayed) {
+    frmMain& w = make();
+    const QString address = QStringLiteral("http://x.example/[*]&q=1 - a");
+    showPage(address, QStringLiteral("<body></body>"));
+    w.mnuSource2_Click();
+    ASSERT_TRUE(w.Source);
+    ASSERT_TRUE(w.Source->windowHandle());
+    EXPECT_EQ(w.Source->windowHandle()->title(), address + QStringLiteral(" - Tarnwick"));
+}
+
+TEST_F(SourceViewer, WithoutMarkupNothingHappens) {
+    frmMain& w = make();
+    browser().document = nullptr;  // no document, or one that cannot be bound
+    browser().locationURL = QStringLiteral("http://a.example/");
+    w.mnuSource2_Click();
+    showPage(QStringLiteral("file:///tmp/picture.png"), std::nullopt);  // no root element
+    w.mnuSource2_Click();
+    EXPECT_FALSE(w.Source);
+    EXPECT_TRUE(sourceWindows().isEmpty());
+
+    // An open window keeps what it had when the next page has no markup.
+    showPage(QStringLiteral("http://a.example/"), QStringLiteral("<body>A</body>"));
+    w.mnuSource2_Click();
+    showPage(QStringLiteral("file:///tmp/picture.png"), std::nullopt);
+    w.mnuSource2_Click();
+    ASSERT_TRUE(w.Source);
+    EXPECT_EQ(w.Source->txtSource->toPlainText(), QStringLiteral("<body>A</body>"));
+    EXPECT_EQ(w.Source->windowTitle(), QStringLiteral("http://a.example/ - Tarnwick"));
+}
+
+TEST_F(SourceViewer, TextBoxLooksLikeAnEditorAndIsEditable) {
+    frmMain& w = make();
+    QString wide = QStringLiteral("<body>");
+    for (int i = 0; i < 400; ++i) wide += QStringLiteral("x");
+    for (int i = 0; i < 200; ++i) wide += QStringLiteral("\n<p>line</p>");
+    showPage(QStringLiteral("http://a.example/"), wide);
+    w.mnuSource2_Click();
+    ASSERT_TRUE(w.Source);
+    frmSource& s = *w.Source;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&s));
+    QPlainTextEdit* box = s.txtSource;
+
+    const QFont font = box->font();
+    EXPECT_EQ(font.family(), QStringLiteral("Courier New"));
+    EXPECT_NEAR(font.pointSizeF(), 8.25, 0.01);
+    EXPECT_EQ(font.weight(), QFont::Normal);
+    EXPECT_FALSE(font.italic() || font.underline() || font.strikeOut());
+    EXPECT_EQ(box->palette().color(QPalette::Base), QColor(255, 255, 255));
+    EXPECT_EQ(box->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_TRUE(box->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(box->verticalScrollBar()->isVisible());
+
+    // A sizable ordinary window with the program's icon, shown in the taskbar.
+    EXPECT_EQ(s.windowType(), Qt::Window);
+    EXPECT_TRUE(s.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(s.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_NE(s.minimumSize(), s.maximumSize());
+    EXPECT_FALSE(s.windowIcon().isNull());
+
+    // Edits stay in the box.
+    EXPECT_FALSE(box->isReadOnly());
+    s.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&s));
+    box->setFocus();
+    box->moveCursor(QTextCursor::Start);
+    QTest::keyClicks(box, QStringLiteral("edited"));
+    EXPECT_TRUE(box->toPlainText().startsWith(QStringLiteral("edited<body>")));
+    EXPECT_EQ(browser().navigations.size(), 2);  // start-up only
+}
+
+TEST_F(SourceViewer, LayoutFollowsTheOuterSizeAndKeepsAUsableSize) {
+    frmMain& w = make();
+    showPage(QStringLiteral("http://a.example/"), QStringLiteral("<body></body>"));
+    w.mnuSource2_Click();
+    ASSERT_TRUE(w.Source);
+    frmSource& s = *w.Source;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&s));
+    QPlainTextEdit* box = s.txtSource;
+
+    auto expectRules = [&](const char* what) {
+        const QRect outer = s.frameGeometry();
+        EXPECT_EQ(box->pos(), QPoint(0, 0)) << what;
+        EXPECT_EQ(box->width(), tw::px(outer.width() * 15.0f - 115.0f)) << what;
+        EXPECT_EQ(box->height(), tw::px(outer.height() * 15.0f - 400.0f)) << what;
+    };
+    // Shown: never at its creation size (9615 x 5055 twips).
+    expectRules("shown");
+    EXPECT_NE(box->size(), QSize(tw::px(9615), tw::px(5055)));
+
+    s.resize(900, 700);
+    QCoreApplication::processEvents();
+    expectRules("larger");
+
+    // Narrower than 115 and lower than 400 twips: the box keeps its last size.
+    const QSize kept = box->size();
+    s.setMinimumSize(0, 0);
+    s.resize(5, 20);
+    QCoreApplication::processEvents();
+    ASSERT_LT(s.frameGeometry().width() * 15, 115);
+    ASSERT_LT(s.frameGeometry().height() * 15, 400);
+    EXPECT_EQ(box->size(), kept);
+
+    // Only one of the two negative: the other rule still applies.
+    s.resize(5, 300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(box->width(), kept.width());
+    EXPECT_EQ(box->height(), tw::px(s.frameGeometry().height() * 15.0f - 400.0f));
+
+    s.resize(640, 480);
+    QCoreApplication::processEvents();
+    expectRules("restored");
+}

@@ -1,0 +1,376 @@
+// The settings dialog and the about window, with a main window on fakes.
+
+#include <QApplication>
+#include <QClipboard>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+
+#include "dialogs/frm_about.h"
+#include "dialogs/frm_settings.h"
+#include "main_window_fixture.h"
+#include "platform/twips.h"
+
+namespace {
+
+template <typename T>
+QList<T*> topLevels() {
+    QList<T*> out;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* t = qobject_cast<T*>(w)) out << t;
+    return out;
+}
+
+void deleteClosedWindows() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+QByteArray iniWith(const QByteArray& value) { return "[Tarnwick]\r\nDefaultURL=" + value + "\r\n"; }
+
+// A fixed tool window: small caption with a close box, no minimise or maximise button,
+// not resizable.
+void expectFixedToolWindow(QWidget* w, QSize clientPx) {
+    EXPECT_EQ(w->windowType(), Qt::Tool);
+    EXPECT_TRUE(w->windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(w->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(w->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(w->minimumSize(), clientPx);
+    EXPECT_EQ(w->maximumSize(), clientPx);
+    EXPECT_EQ(w->size(), clientPx);
+    EXPECT_EQ(w->parentWidget(), nullptr);
+    EXPECT_FALSE(w->windowIcon().isNull());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// Settings dialog
+
+class SettingsDialog : public MainWindowFixture {
+protected:
+    void TearDown() override {
+        MainWindowFixture::TearDown();
+        deleteClosedWindows();
+    }
+    // Opens the dialog through the File menu and waits until it has the focus.
+    frmSettings* open(frmMain& w) {
+        w.mnuSettings->trigger();
+        frmSettings* dialog = w.Settings;
+        if (dialog && !QTest::qWaitForWindowActive(dialog)) return nullptr;
+        return dialog;
+    }
+};
+
+TEST_F(SettingsDialog, WindowControlsAndTheirPlaces) {
+    frmMain& w = make();
+    frmSettings* d = open(w);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->windowTitle(), QStringLiteral("Tarnwick Settings"));
+    expectFixedToolWindow(d, QSize(264, 120));
+
+    struct Expected {
+        QWidget* control;
+        QWidget* parent;
+        QString caption;
+        QRect pixels;
+    };
+    const Expected controls[] = {
+        {d->ClearURL, d, QStringLiteral("Clear URL Listbox"), QRect(8, 88, 185, 25)},
+        {d->Frame1, d, QStringLiteral("Default URL"), QRect(8, 8, 249, 73)},
+        {d->DefaultURL, d->Frame1, QString(), QRect(8, 16, 233, 19)},
+        {d->cmd2, d->Frame1, QStringLiteral("Use Current"), QRect(88, 40, 73, 25)},
+        {d->Command5, d->Frame1, QStringLiteral("Use Default"), QRect(168, 40, 73, 25)},
+        {d->cmd1, d->Frame1, QStringLiteral("Select"), QRect(8, 40, 73, 25)},
+        {d->Command1, d, QStringLiteral("&Close"), QRect(200, 88, 57, 25)},
+    };
+    for (const Expected& e : controls) {
+        SCOPED_TRACE(e.caption.toStdString());
+        EXPECT_EQ(e.control->parentWidget(), e.parent);
+        EXPECT_EQ(e.control->geometry(), e.pixels);
+        EXPECT_TRUE(e.control->isVisible());
+        if (auto* button = qobject_cast<QPushButton*>(e.control)) {
+            EXPECT_EQ(button->text(), e.caption);
+            EXPECT_FALSE(button->isDefault());
+            EXPECT_FALSE(button->autoDefault());
+        }
+    }
+    EXPECT_EQ(d->Frame1->title(), QStringLiteral("Default URL"));
+    // The pixel places are the twips places.
+    EXPECT_EQ(d->DefaultURL->geometry(), QRect(tw::px(120), tw::px(240), tw::px(3495), tw::px(285)));
+
+    // Focus on "Clear URL Listbox"; Tab goes through the controls in their order.
+    EXPECT_EQ(QApplication::focusWidget(), d->ClearURL);
+    const QList<QWidget*> order = {d->DefaultURL, d->cmd2, d->Command5, d->cmd1, d->Command1, d->ClearURL};
+    for (QWidget* next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+    }
+}
+
+TEST_F(SettingsDialog, EnterInTheTextBoxPressesNoButton) {
+    frmMain& w = make();
+    frmSettings* d = open(w);
+    ASSERT_TRUE(d);
+    const QByteArray before = ini();
+    d->DefaultURL->setFocus();
+    QTest::keyClicks(d->DefaultURL, QStringLiteral("http://typed.example/"));
+    QTest::keyClick(d->DefaultURL, Qt::Key_Return);
+    QTest::keyClick(d->DefaultURL, Qt::Key_Escape);
+    EXPECT_EQ(ini(), before);
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_EQ(d->DefaultURL->text(), QStringLiteral("http://typed.example/"));
+}
+
+TEST_F(SettingsDialog, StoreButtonsWriteTheTextBoxAfterTheirOwnChange) {
+    frmMain& w = make();
+    frmSettings* d = open(w);
+    ASSERT_TRUE(d);
+    const QStringList navigations = browser().navigations;
+    w.URL->setEditText(QStringLiteral("http://shown.example/"));
+
+    // Select: what was typed, blanks included.
+    d->DefaultURL->clear();
+    d->DefaultURL->setFocus();
+    QTest::keyClicks(d->DefaultURL, QStringLiteral("  http://typed.example/?a=1&b=\u00e9  "));
+    d->cmd1->click();
+    EXPECT_EQ(ini(), iniWith(QStringLiteral("  http://typed.example/?a=1&b=\u00e9  ").toLocal8Bit()));
+
+    // Select with an empty box stores an empty start page.
+    d->DefaultURL->clear();
+    d->cmd1->click();
+    EXPECT_EQ(ini(), iniWith(""));
+
+    // Use Current: the address box's text at the press, typed and never opened.
+    w.URL->setEditText(QStringLiteral("typed but never opened"));
+    d->cmd2->click();
+    EXPECT_EQ(d->DefaultURL->text(), QStringLiteral("typed but never opened"));
+    EXPECT_EQ(ini(), iniWith("typed but never opened"));
+    w.URL->setEditText(QStringLiteral("http://later.example/"));
+    d->cmd2->click();
+    EXPECT_EQ(d->DefaultURL->text(), QStringLiteral("http://later.example/"));
+    EXPECT_EQ(ini(), iniWith("http://later.example/"));
+
+    // Use Default: the built-in start page.
+    d->DefaultURL->setText(QStringLiteral("something else"));
+    d->Command5->click();
+    EXPECT_EQ(d->DefaultURL->text(), kDefaultStartPage);
+    EXPECT_EQ(ini(), iniWith(kDefaultStartPage.toLocal8Bit()));
+
+    // Neither the browser nor the address box took part.
+    EXPECT_EQ(browser().navigations, navigations);
+    EXPECT_EQ(w.URL->currentText(), QStringLiteral("http://later.example/"));
+}
+
+TEST_F(SettingsDialog, StoringKeepsTheRestOfTheSettingsFile) {
+    const QByteArray stored = "; keep me\r\n[other]\r\nDefaultURL=elsewhere\r\n[tarnwick]\r\nx=1\r\ndefaulturl = http://old.example/\r\ny=2\r\n";
+    writeFile(iniPath(), stored);
+    frmMain& w = make();
+    ASSERT_EQ(ini(), stored);  // start-up found a start page and wrote nothing
+    frmSettings* d = w.settingsDialog();
+    EXPECT_EQ(d->DefaultURL->text(), QStringLiteral("http://old.example/"));
+    EXPECT_FALSE(d->isVisible());
+    d->DefaultURL->setText(QStringLiteral("http://new.example/"));
+    d->cmd1->click();
+    EXPECT_EQ(ini(), QByteArray("; keep me\r\n[other]\r\nDefaultURL=elsewhere\r\n[tarnwick]\r\nx=1\r\n"
+                                "defaulturl=http://new.example/\r\ny=2\r\n"));
+}
+
+TEST_F(SettingsDialog, ClearUrlListboxLeavesTheCurrentAddressAndRemovesTheFile) {
+    writeFile(workDir.filePath(QStringLiteral("URL.slx")), "\"http://a.example/\"\r\n\"http://b.example/\"\r\n");
+    frmMain& w = make();
+    ASSERT_EQ(w.History.count(), 2);
+    frmSettings* d = open(w);
+    ASSERT_TRUE(d);
+    browser().locationURL = QStringLiteral("http://current.example/");
+    d->ClearURL->click();
+    EXPECT_EQ(w.History.entries(), QStringList({"http://current.example/"}));
+    EXPECT_FALSE(QFile::exists(workDir.filePath(QStringLiteral("URL.slx"))));
+    // Again without a file to remove: still cleared, no failure.
+    d->ClearURL->click();
+    EXPECT_EQ(w.History.entries(), QStringList({"http://current.example/"}));
+    EXPECT_TRUE(d->isVisible());
+}
+
+TEST_F(SettingsDialog, OneDialogAtATimeAndANewOneAfterClosing) {
+    frmMain& w = make();
+    frmSettings* startUp = w.Settings;
+    ASSERT_TRUE(startUp);
+    EXPECT_FALSE(startUp->isVisible());
+
+    // The hidden start-up dialog is the one the menu shows, twice.
+    w.mnuSettings_Click();
+    w.mnuSettings_Click();
+    EXPECT_EQ(w.Settings.data(), startUp);
+    EXPECT_TRUE(startUp->isVisible());
+    EXPECT_EQ(topLevels<frmSettings>().size(), 1);
+    EXPECT_EQ(startUp->DefaultURL->text(), kDefaultStartPage);
+
+    // Close by "&Close" (Alt+C), store something first: the next dialog shows the stored
+    // start page, not what the old text box held.
+    startUp->DefaultURL->setText(QStringLiteral("http://stored.example/"));
+    startUp->cmd1->click();
+    startUp->DefaultURL->setText(QStringLiteral("not stored"));
+    startUp->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(startUp));
+    QPointer<frmSettings> old(startUp);
+    QTest::keyClick(startUp, Qt::Key_C, Qt::AltModifier);
+    EXPECT_FALSE(old && old->isVisible());
+    deleteClosedWindows();
+    EXPECT_TRUE(old.isNull());
+    EXPECT_FALSE(w.Settings);
+
+    w.mnuSettings_Click();
+    ASSERT_TRUE(w.Settings);
+    EXPECT_TRUE(w.Settings->isVisible());
+    EXPECT_EQ(w.Settings->DefaultURL->text(), QStringLiteral("http://stored.example/"));
+
+    // The close box, and the menu at once, before the closed dialog is deleted.
+    QPointer<frmSettings> second(w.Settings);
+    second->close();
+    w.mnuSettings_Click();
+    ASSERT_TRUE(w.Settings);
+    EXPECT_NE(w.Settings.data(), second.data());
+    EXPECT_TRUE(w.Settings->isVisible());
+    deleteClosedWindows();
+    EXPECT_TRUE(second.isNull());
+    ASSERT_TRUE(w.Settings);
+    EXPECT_TRUE(w.Settings->isVisible());
+    EXPECT_EQ(topLevels<frmSettings>().size(), 1);
+
+    // The Close button itself.
+    QPointer<frmSettings> third(w.Settings);
+    third->Command1->click();
+    deleteClosedWindows();
+    EXPECT_TRUE(third.isNull());
+    EXPECT_TRUE(topLevels<frmSettings>().isEmpty());
+}
+
+// ---------------------------------------------------------------------------------
+// About window
+
+namespace {
+
+const char* const kAboutLines[] = {
+    "Build 1.2 10/07/2003",
+    "",
+    "Tarnwick is an Internet Explorer ",
+    "shell that aids in the navigation of ",
+    "sites that bombard you with popups and ",
+    "annoying tricks. In short, it denies ",
+    "websites' calls for new windows, and ",
+    "when possible opens intended popups in ",
+    "the main browsing window.",
+    "",
+    "While Tarnwick is running, any ",
+    "Internet explorer window that ",
+    "initializes will be terminated ",
+    "immediately.",
+};
+
+}  // namespace
+
+class AboutWindow : public MainWindowFixture {
+protected:
+    void TearDown() override {
+        MainWindowFixture::TearDown();
+        deleteClosedWindows();
+    }
+};
+
+TEST_F(AboutWindow, TextIsTheFourteenLinesEachEndedByCrLf) {
+    QByteArray expected;
+    for (const char* line : kAboutLines) expected += QByteArray(line) + "\r\n";
+    EXPECT_EQ(frmAbout::text().toLatin1(), expected);
+    EXPECT_EQ(frmAbout::text().size(), expected.size());  // nothing outside Latin-1
+
+    // The text box shows each line as one paragraph, trailing blanks kept; the final CR LF
+    // leaves an empty last paragraph, as a text box does after a final line break.
+    frmAbout about;
+    QTextDocument* document = about.Text1->document();
+    ASSERT_EQ(document->blockCount(), 15);
+    int i = 0;
+    for (QTextBlock block = document->begin(); i < 14; block = block.next(), ++i)
+        EXPECT_EQ(block.text(), QString::fromLatin1(kAboutLines[i])) << i;
+    EXPECT_EQ(document->lastBlock().text(), QString());
+    QString shown = frmAbout::text();
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    EXPECT_EQ(about.Text1->toPlainText(), shown);
+}
+
+TEST_F(AboutWindow, FixedToolWindowCentredOnTheMainWindow) {
+    frmMain& w = make();
+    w.move(100, 60);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.mnuAbout->trigger();
+    ASSERT_TRUE(w.About);
+    frmAbout* a = w.About;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(a));
+    EXPECT_EQ(a->windowTitle(), QStringLiteral("About Tarnwick"));
+    expectFixedToolWindow(a, QSize(tw::px(4575), tw::px(2655)));
+    EXPECT_EQ(a->size(), QSize(305, 177));
+    const QPoint offset = a->frameGeometry().center() - w.frameGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
+
+    QPlainTextEdit* t = a->Text1;
+    EXPECT_EQ(t->geometry(), QRect(8, 8, 289, 161));
+    const QFont font = t->font();
+    EXPECT_EQ(font.family(), QStringLiteral("Courier New"));
+    EXPECT_NEAR(font.pointSizeF(), 8.25, 0.01);
+    EXPECT_EQ(font.weight(), QFont::Normal);
+    EXPECT_FALSE(font.italic() || font.underline() || font.strikeOut());
+    EXPECT_EQ(t->palette().color(QPalette::Base), a->palette().color(QPalette::Button));
+    EXPECT_TRUE(t->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(t->horizontalScrollBar()->isVisible());
+    EXPECT_NE(t->lineWrapMode(), QPlainTextEdit::NoWrap);
+}
+
+TEST_F(AboutWindow, TextCanBeSelectedAndCopiedButNotChanged) {
+    frmMain& w = make();
+    w.mnuAbout_Click();
+    ASSERT_TRUE(w.About);
+    frmAbout* a = w.About;
+    ASSERT_TRUE(QTest::qWaitForWindowActive(a));
+    QPlainTextEdit* t = a->Text1;
+    const QString before = t->toPlainText();
+    t->setFocus();
+    ASSERT_TRUE(t->hasFocus());
+
+    QTest::keyClicks(t, QStringLiteral("typed"));
+    QTest::keyClick(t, Qt::Key_Backspace);
+    QTest::keyClick(t, Qt::Key_Delete);
+    QTest::keyClick(t, Qt::Key_Return);
+    QTest::keyClick(t, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(t, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(t->toPlainText(), before);
+
+    QApplication::clipboard()->clear();
+    QTest::keyClick(t, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(t, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), before);
+    EXPECT_EQ(t->toPlainText(), before);
+}
+
+TEST_F(AboutWindow, OneAboutWindowAtATime) {
+    frmMain& w = make();
+    w.mnuAbout_Click();
+    frmAbout* first = w.About;
+    ASSERT_TRUE(first);
+    w.mnuAbout_Click();
+    EXPECT_EQ(w.About.data(), first);
+    EXPECT_EQ(topLevels<frmAbout>().size(), 1);
+
+    // Closed, then About at once: a new window, and only it remains.
+    QPointer<frmAbout> old(first);
+    first->close();
+    w.mnuAbout_Click();
+    ASSERT_TRUE(w.About);
+    EXPECT_NE(w.About.data(), first);
+    EXPECT_TRUE(w.About->isVisible());
+    deleteClosedWindows();
+    EXPECT_TRUE(old.isNull());
+    EXPECT_EQ(topLevels<frmAbout>().size(), 1);
+    EXPECT_TRUE(w.About && w.About->isVisible());
+}
