@@ -1,0 +1,46 @@
+#pragma once
+
+// DesktopWindows on X11 through libxcb, with a connection of its own.
+//
+// It keeps a live mirror of the desktop's top-level windows: the window manager's
+// client list (_NET_CLIENT_LIST_STACKING) when an EWMH window manager runs, otherwise
+// the root window's children. Events on the root and on every listed window tell it what
+// changed; only that is read again, in one batch of requests. A sweep over an unchanged
+// desktop therefore costs no round trip to the X server.
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+#include "platform/desktop_windows.h"
+
+class X11DesktopWindows : public DesktopWindows {
+public:
+    // Connects to `display` (":N"), or to $DISPLAY when it is empty.
+    explicit X11DesktopWindows(const QString& display = QString());
+    ~X11DesktopWindows() override;
+    X11DesktopWindows(const X11DesktopWindows&) = delete;
+    X11DesktopWindows& operator=(const X11DesktopWindows&) = delete;
+
+    // True while the connection to the X server works. When it fails or breaks, the
+    // desktop has no windows.
+    bool ok() const;
+
+    // True while an EWMH window manager is running and its client list is used.
+    bool hasWindowManager() const;
+
+    // Batches of requests that waited for the X server's replies so far.
+    std::uint64_t roundTrips() const;
+
+    WindowId FirstWindow(WindowId relativeTo) override;
+    WindowId NextWindow(WindowId window) override;
+    std::uint32_t Style(WindowId window) override;
+    int TitleLength(WindowId window) override;
+    int Title(WindowId window, QString& title, int maxCount) override;
+    WindowId FindByTitle(const QString& title) override;
+    bool RequestClose(WindowId window) override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

@@ -1,0 +1,603 @@
+// The X11 desktop mirror against real foreign windows: an xwin process makes them on a
+// private X server, once with openbox as window manager and once with none.
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/x11/x11_desktop_windows.h"
+#include "platform/x11/x11_text.h"
+#include "x_session.h"
+
+namespace {
+
+const QString kIE = QStringLiteral("Microsoft Internet Explorer");
+constexpr std::uint32_t kVisibleBorder = WindowStyle::Visible | WindowStyle::Border;
+
+// Pumps the event loop until `done` holds or the time is up.
+bool waitUntil(const std::function<bool()>& done, int ms = 5000) {
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (done()) return true;
+        if (clock.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+}
+
+// One running xwin program and the windows it made.
+class Xwin {
+public:
+    Xwin(const QString& display, const QStringList& args, int count) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display);
+        process_.setProcessEnvironment(env);
+        process_.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"), args);
+        if (!process_.waitForStarted(5000)) return;
+        waitUntil([&] {
+            readLines();
+            return int(ids.size()) >= count || process_.state() == QProcess::NotRunning;
+        });
+    }
+    ~Xwin() { stop(); }
+
+    void stop() {
+        if (process_.state() == QProcess::NotRunning) return;
+        process_.terminate();
+        if (!process_.waitForFinished(3000)) {
+            process_.kill();
+            process_.waitForFinished(3000);
+        }
+    }
+    void kill() {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+    bool finished(int ms) { return process_.state() == QProcess::NotRunning || process_.waitForFinished(ms); }
+
+    // Waits for a line the program prints about its windows ("closed ID", "ignored ID").
+    bool waitForLine(const QString& line, int occurrences = 1) {
+        return waitUntil([&] {
+            readLines();
+            return lines.count(line) >= occurrences;
+        });
+    }
+
+    std::vector<WindowId> ids;
+    QStringList lines;
+
+private:
+    void readLines() {
+        while (process_.canReadLine()) {
+            const QString line = QString::fromUtf8(process_.readLine()).trimmed();
+            bool isId = false;
+            const uint id = line.toUInt(&isId);
+            if (isId) ids.push_back(id);
+            else lines << line;
+        }
+        process_.waitForReadyRead(1);
+    }
+
+    QProcess process_;
+};
+
+// A connection of the test's own, to change windows behind the mirror's back.
+class XClient {
+public:
+    explicit XClient(const QString& display) {
+        connection_ = xcb_connect(display.toLatin1().constData(), nullptr);
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+    }
+    ~XClient() { xcb_disconnect(connection_); }
+
+    xcb_atom_t atom(const char* name) {
+        auto reply = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, std::uint16_t(strlen(name)), name), nullptr);
+        const xcb_atom_t a = reply ? reply->atom : XCB_NONE;
+        free(reply);
+        return a;
+    }
+    void setText(WindowId w, const char* property, const char* type, const QByteArray& bytes) {
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, w, atom(property), atom(type), 8,
+                            std::uint32_t(bytes.size()), bytes.constData());
+        xcb_flush(connection_);
+    }
+    void removeDecorations(WindowId w) {
+        const std::uint32_t hints[5] = {2, 0, 0, 0, 0};
+        const xcb_atom_t motif = atom("_MOTIF_WM_HINTS");
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, w, motif, motif, 32, 5, hints);
+        xcb_flush(connection_);
+    }
+    // Raises the window: through the window manager when one runs, else directly.
+    void raise(WindowId w, bool windowManager) {
+        if (windowManager) {
+            xcb_client_message_event_t m{};
+            m.response_type = XCB_CLIENT_MESSAGE;
+            m.format = 32;
+            m.window = w;
+            m.type = atom("_NET_ACTIVE_WINDOW");
+            m.data.data32[0] = 2;  // from a pager: always honoured
+            m.data.data32[1] = XCB_CURRENT_TIME;
+            xcb_send_event(connection_, 0, root_,
+                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                           reinterpret_cast<const char*>(&m));
+        } else {
+            const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+            xcb_configure_window(connection_, w, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        }
+        xcb_flush(connection_);
+    }
+    void destroy(WindowId w) {
+        xcb_destroy_window(connection_, w);
+        xcb_flush(connection_);
+    }
+
+private:
+    xcb_connection_t* connection_ = nullptr;
+    xcb_window_t root_ = XCB_NONE;
+};
+
+std::vector<WindowId> walk(DesktopWindows& desktop) {
+    std::vector<WindowId> windows;
+    for (WindowId w = desktop.FirstWindow(0); w != 0; w = desktop.NextWindow(w)) windows.push_back(w);
+    return windows;
+}
+
+QString titleOf(DesktopWindows& desktop, WindowId w) {
+    QString title;
+    desktop.Title(w, title, desktop.TitleLength(w) + 1);
+    return title;
+}
+
+bool listed(DesktopWindows& desktop, WindowId w) {
+    const auto windows = walk(desktop);
+    return std::find(windows.begin(), windows.end(), w) != windows.end();
+}
+
+struct WithOpenbox {
+    static constexpr XSession::WindowManager wm = XSession::WindowManager::Openbox;
+};
+struct WithoutWindowManager {
+    static constexpr XSession::WindowManager wm = XSession::WindowManager::None;
+};
+
+template <class Desktop>
+class X11DesktopTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { session_ = new XSession(Desktop::wm); }
+    static void TearDownTestSuite() {
+        delete session_;
+        session_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(session_ && session_->ok()) << "no private X server";
+        desktop_ = std::make_unique<X11DesktopWindows>(session_->display());
+        ASSERT_TRUE(desktop_->ok());
+        ASSERT_EQ(desktop_->hasWindowManager(), withWindowManager());
+    }
+    void TearDown() override {
+        for (auto& p : processes_) p->stop();
+        // Nothing of this test stays on the desktop for the next one.
+        std::vector<WindowId> left;
+        for (auto& p : processes_) left.insert(left.end(), p->ids.begin(), p->ids.end());
+        EXPECT_TRUE(waitUntil([&] {
+            const auto windows = walk(*desktop_);
+            return std::none_of(left.begin(), left.end(), [&](WindowId w) {
+                return std::find(windows.begin(), windows.end(), w) != windows.end();
+            });
+        }));
+        processes_.clear();
+    }
+
+    static bool withWindowManager() { return Desktop::wm == XSession::WindowManager::Openbox; }
+
+    Xwin& xwin(QStringList args, int count = 1) {
+        processes_.push_back(std::make_unique<Xwin>(session_->display(), args, count));
+        Xwin& p = *processes_.back();
+        EXPECT_EQ(int(p.ids.size()), count) << args.join(' ').left(200).toStdString();
+        return p;
+    }
+    // One window with the given title, waited for until the mirror shows it with `style`.
+    WindowId window(const QStringList& args, std::uint32_t style = kVisibleBorder) {
+        Xwin& p = xwin(args);
+        if (p.ids.empty()) return 0;
+        const WindowId w = p.ids.front();
+        EXPECT_TRUE(waitUntil([&] { return listed(*desktop_, w) && desktop_->Style(w) == style; }))
+            << "style " << desktop_->Style(w) << " of " << args.join(' ').left(200).toStdString();
+        return w;
+    }
+
+    static inline XSession* session_ = nullptr;
+    std::unique_ptr<X11DesktopWindows> desktop_;
+    std::vector<std::unique_ptr<Xwin>> processes_;
+};
+
+using Desktops = ::testing::Types<WithOpenbox, WithoutWindowManager>;
+class DesktopNames {
+public:
+    template <class T>
+    static std::string GetName(int) {
+        return std::is_same_v<T, WithOpenbox> ? "Openbox" : "NoWindowManager";
+    }
+};
+TYPED_TEST_SUITE(X11DesktopTest, Desktops, DesktopNames);
+
+TYPED_TEST(X11DesktopTest, ForeignBrowserWindowsAreVisibleBorderedFoundAndClosed) {
+    const QString page = QStringLiteral("Page - ") + kIE;
+    Xwin& browser = this->xwin({"--title", kIE});
+    Xwin& pageWindow = this->xwin({"--title", page});
+    Xwin& dialog = this->xwin({"--title", kIE, "--type", "dialog"});
+    ASSERT_FALSE(browser.ids.empty());
+    Xwin& messageBox =
+        this->xwin({"--title", kIE, "--type", "dialog", "--transient-for", QString::number(browser.ids[0])});
+    std::vector<Xwin*> all{&browser, &pageWindow, &dialog, &messageBox};
+    for (Xwin* p : all) {
+        ASSERT_EQ(p->ids.size(), 1u);
+        const WindowId w = p->ids[0];
+        ASSERT_TRUE(waitUntil([&] { return listed(*this->desktop_, w) && this->desktop_->Style(w) == kVisibleBorder; }))
+            << "style " << this->desktop_->Style(w);
+    }
+    EXPECT_EQ(titleOf(*this->desktop_, pageWindow.ids[0]), page);
+    EXPECT_EQ(this->desktop_->TitleLength(pageWindow.ids[0]), page.size());
+    EXPECT_EQ(this->desktop_->FindByTitle(page), pageWindow.ids[0]);
+
+    // Several windows share the plain title: the first of them in walk order is found.
+    const auto order = walk(*this->desktop_);
+    const WindowId firstPlain = *std::find_if(order.begin(), order.end(),
+                                              [&](WindowId w) { return titleOf(*this->desktop_, w) == kIE; });
+    EXPECT_EQ(this->desktop_->FindByTitle(kIE), firstPlain);
+    EXPECT_EQ(this->desktop_->FindByTitle(kIE.toLower()), 0u);
+    EXPECT_EQ(this->desktop_->FindByTitle(QStringLiteral("Microsoft Internet")), 0u);
+
+    // Closing by title, as the sweep does, until no window of that title is left.
+    for (const QString& title : {kIE, page}) {
+        for (int round = 0; round < 4; ++round) {
+            const WindowId target = this->desktop_->FindByTitle(title);
+            if (target == 0) break;
+            EXPECT_TRUE(this->desktop_->RequestClose(target));
+            EXPECT_TRUE(waitUntil([&] { return !listed(*this->desktop_, target); })) << title.toStdString();
+            EXPECT_EQ(this->desktop_->Style(target), 0u);
+        }
+        EXPECT_EQ(this->desktop_->FindByTitle(title), 0u);
+    }
+    for (Xwin* p : all) {
+        EXPECT_TRUE(p->finished(3000));
+        EXPECT_TRUE(p->lines.contains(QStringLiteral("closed %1").arg(p->ids[0])) || p->waitForLine(QStringLiteral("closed %1").arg(p->ids[0])));
+    }
+}
+
+TYPED_TEST(X11DesktopTest, StyleFollowsMappingTypeAndDecorations) {
+    const bool wm = this->withWindowManager();
+    struct Case {
+        QStringList args;
+        std::uint32_t withWm;
+        std::uint32_t withoutWm;
+    };
+    const std::vector<Case> cases{
+        {{"--title", "microsoft internet explorer"}, kVisibleBorder, kVisibleBorder},
+        {{"--title", kIE + " 6"}, kVisibleBorder, kVisibleBorder},
+        {{"--title", kIE, "--type", "utility"}, kVisibleBorder, kVisibleBorder},
+        {{"--title", kIE, "--type", "normal"}, kVisibleBorder, kVisibleBorder},
+        {{"--title", kIE, "--no-decorations"}, WindowStyle::Visible, WindowStyle::Visible},
+        {{"--title", kIE, "--type", "dock"}, WindowStyle::Visible, WindowStyle::Visible},
+        {{"--title", kIE, "--type", "splash"}, WindowStyle::Visible, WindowStyle::Visible},
+        // Never managed by a window manager: not one of its clients at all.
+        {{"--title", kIE, "--unmapped"}, 0, WindowStyle::Border},
+        {{"--title", kIE, "--override-redirect"}, 0, WindowStyle::Visible},
+        {{}, kVisibleBorder, kVisibleBorder},
+    };
+    std::vector<WindowId> windows;
+    for (const Case& c : cases) {
+        Xwin& p = this->xwin(c.args);
+        ASSERT_EQ(p.ids.size(), 1u);
+        windows.push_back(p.ids[0]);
+    }
+    // A window made after all the others: once it is shown, the others' state is final.
+    const WindowId last = this->window({"--title", "last"});
+    ASSERT_TRUE(listed(*this->desktop_, last));
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const std::uint32_t expected = wm ? cases[i].withWm : cases[i].withoutWm;
+        EXPECT_TRUE(waitUntil([&] { return this->desktop_->Style(windows[i]) == expected; }, 2000))
+            << cases[i].args.join(' ').toStdString() << ": style " << std::hex << this->desktop_->Style(windows[i]);
+        EXPECT_EQ(listed(*this->desktop_, windows[i]), expected != 0) << cases[i].args.join(' ').toStdString();
+        if (expected != 0 && !cases[i].args.isEmpty()) {
+            EXPECT_EQ(titleOf(*this->desktop_, windows[i]), cases[i].args[1]);
+        }
+    }
+    // Untitled.
+    const WindowId untitled = windows.back();
+    QString title = QStringLiteral("stale");
+    EXPECT_EQ(this->desktop_->TitleLength(untitled), 0);
+    EXPECT_EQ(this->desktop_->Title(untitled, title, 100), 0);
+    EXPECT_TRUE(title.isEmpty());
+
+    // Changes made later are followed: decorations removed, title replaced.
+    XClient x(this->session_->display());
+    const WindowId changing = windows[0];
+    x.removeDecorations(changing);
+    x.setText(changing, "_NET_WM_NAME", "UTF8_STRING", "Renamed - Microsoft Internet Explorer");
+    EXPECT_TRUE(waitUntil([&] {
+        return this->desktop_->Style(changing) == WindowStyle::Visible &&
+               titleOf(*this->desktop_, changing) == QStringLiteral("Renamed - ") + kIE;
+    }));
+}
+
+TYPED_TEST(X11DesktopTest, TitlesInEveryEncodingAreReadWhole) {
+    const QString unicode = QStringLiteral("Überraschung — 日本語 ✓ - ") + kIE;
+    const QString latin = QStringLiteral("Café à la carte - ") + kIE;
+    struct Case {
+        QStringList args;
+        QString expected;
+    };
+    QString huge = QString(100000 - kIE.size(), QLatin1Char('x')) + kIE;
+    huge[0] = QLatin1Char('A');
+    const std::vector<Case> cases{
+        {{"--title", unicode, "--title-encoding", "utf8"}, unicode},
+        {{"--title", latin, "--title-encoding", "latin1"}, latin},
+        {{"--title", unicode, "--title-encoding", "ctext"}, unicode},
+        {{"--title", latin, "--title-encoding", "ctext"}, latin},
+        {{"--title", unicode, "--title-encoding", "wmname-utf8"}, unicode},
+        // _NET_WM_NAME wins over WM_NAME (which holds '?' for what Latin-1 lacks).
+        {{"--title", unicode, "--title-encoding", "both"}, unicode},
+        {{"--title", huge}, huge},
+        // Invalid UTF-8: replacement characters, nothing lost around them.
+        {{"--title-hex", "41ff42c3", "--title-encoding", "utf8"}, QString::fromUtf8("\x41\xff\x42\xc3", 4)},
+        {{"--title-hex", "41ff42", "--title-encoding", "latin1"}, QStringLiteral("A\u00ffB")},
+    };
+    for (const Case& c : cases) {
+        const WindowId w = this->window(c.args);
+        ASSERT_NE(w, 0u);
+        EXPECT_EQ(this->desktop_->TitleLength(w), c.expected.size()) << c.args.join(' ').left(80).toStdString();
+        EXPECT_EQ(titleOf(*this->desktop_, w), c.expected) << c.args.join(' ').left(80).toStdString();
+        EXPECT_EQ(this->desktop_->FindByTitle(c.expected), w);
+    }
+    EXPECT_TRUE(QString::fromUtf8("\x41\xff\x42\xc3", 4).contains(QChar(0xFFFD)));
+
+    // The caller's buffer size bounds what is copied: at most maxCount - 1 characters.
+    const WindowId w = this->desktop_->FindByTitle(huge);
+    QString part = QStringLiteral("stale");
+    EXPECT_EQ(this->desktop_->Title(w, part, 5), 4);
+    EXPECT_EQ(part, QStringLiteral("Axxx"));
+    EXPECT_EQ(this->desktop_->Title(w, part, 1), 0);
+    EXPECT_TRUE(part.isEmpty());
+    EXPECT_EQ(this->desktop_->Title(w, part, 0), 0);
+    EXPECT_EQ(this->desktop_->Title(w, part, 100001), 100000);
+    EXPECT_EQ(this->desktop_->Title(w, part, 1 << 30), 100000);
+}
+
+TYPED_TEST(X11DesktopTest, CloseRequestsFollowTheWindowsProtocols) {
+    Xwin& stubborn = this->xwin({"--title", kIE, "--ignore-close"});
+    Xwin& deaf = this->xwin({"--title", QStringLiteral("Deaf - ") + kIE, "--no-delete-protocol"});
+    ASSERT_EQ(stubborn.ids.size(), 1u);
+    ASSERT_EQ(deaf.ids.size(), 1u);
+    const WindowId s = stubborn.ids[0];
+    const WindowId d = deaf.ids[0];
+    ASSERT_TRUE(waitUntil([&] {
+        return this->desktop_->Style(s) == kVisibleBorder && this->desktop_->Style(d) == kVisibleBorder;
+    }));
+
+    // Ignored: the window stays and can be asked again.
+    const QString ignored = QStringLiteral("ignored %1").arg(s);
+    EXPECT_TRUE(this->desktop_->RequestClose(s));
+    EXPECT_TRUE(stubborn.waitForLine(ignored));
+    EXPECT_TRUE(listed(*this->desktop_, s));
+    EXPECT_EQ(this->desktop_->Style(s), kVisibleBorder);
+    EXPECT_TRUE(this->desktop_->RequestClose(s));
+    EXPECT_TRUE(stubborn.waitForLine(ignored, 2));
+    EXPECT_TRUE(listed(*this->desktop_, s));
+
+    // No WM_DELETE_WINDOW: nothing is sent and nothing stronger is done.
+    EXPECT_FALSE(this->desktop_->RequestClose(d));
+    EXPECT_FALSE(deaf.finished(300));
+    EXPECT_TRUE(listed(*this->desktop_, d));
+    EXPECT_EQ(this->desktop_->Style(d), kVisibleBorder);
+
+    EXPECT_FALSE(this->desktop_->RequestClose(0));
+}
+
+TYPED_TEST(X11DesktopTest, DestroyedWindowsAreGoneWithoutErrors) {
+    Xwin& p = this->xwin({"--title", "doomed %d", "--count", "3"}, 3);
+    ASSERT_EQ(p.ids.size(), 3u);
+    for (WindowId w : p.ids) ASSERT_TRUE(waitUntil([&] { return this->desktop_->Style(w) == kVisibleBorder; }));
+    const WindowId middle = p.ids[1];
+    ASSERT_NE(this->desktop_->NextWindow(middle), 0u);
+
+    // Destroyed behind the mirror's back, between two calls of a walk.
+    XClient x(this->session_->display());
+    x.destroy(middle);
+    EXPECT_TRUE(waitUntil([&] { return this->desktop_->NextWindow(middle) == 0; }));
+    QString title = QStringLiteral("stale");
+    EXPECT_EQ(this->desktop_->Style(middle), 0u);
+    EXPECT_EQ(this->desktop_->TitleLength(middle), 0);
+    EXPECT_EQ(this->desktop_->Title(middle, title, 100), 0);
+    EXPECT_TRUE(title.isEmpty());
+    EXPECT_EQ(this->desktop_->FindByTitle(QStringLiteral("doomed 1")), 0u);
+    EXPECT_FALSE(this->desktop_->RequestClose(middle));
+    EXPECT_FALSE(listed(*this->desktop_, middle));
+
+    // The whole process dies: its windows go at once.
+    const WindowId first = p.ids[0];
+    p.kill();
+    EXPECT_TRUE(waitUntil([&] { return this->desktop_->Style(first) == 0 && !listed(*this->desktop_, first); }));
+    EXPECT_EQ(this->desktop_->NextWindow(first), 0u);
+    EXPECT_EQ(this->desktop_->Style(1), 0u);
+    EXPECT_EQ(this->desktop_->NextWindow(1), 0u);
+}
+
+TYPED_TEST(X11DesktopTest, WalkRunsFromTheTopOfTheStackingOrder) {
+    const WindowId a = this->window({"--title", "A"});
+    const WindowId b = this->window({"--title", "B"});
+    const auto position = [&](WindowId w) {
+        const auto order = walk(*this->desktop_);
+        return std::find(order.begin(), order.end(), w) - order.begin();
+    };
+    EXPECT_EQ(this->desktop_->FirstWindow(0), b);
+    EXPECT_LT(position(b), position(a));
+
+    XClient x(this->session_->display());
+    x.raise(a, this->withWindowManager());
+    EXPECT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow(0) == a; }));
+    EXPECT_LT(position(a), position(b));
+    x.raise(b, this->withWindowManager());
+    EXPECT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow(0) == b; }));
+}
+
+TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTrip) {
+    Xwin& p = this->xwin({"--title", "Steady %d - Microsoft Internet Explorer", "--count", "20"}, 20);
+    ASSERT_EQ(p.ids.size(), 20u);
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(p.ids.begin(), p.ids.end(),
+                           [&](WindowId w) { return this->desktop_->Style(w) == kVisibleBorder; });
+    }));
+    // Let the window manager settle.
+    waitUntil([] { return false; }, 300);
+
+    const std::uint64_t before = this->desktop_->roundTrips();
+    for (int sweep = 0; sweep < 3; ++sweep) {
+        for (WindowId w = this->desktop_->FirstWindow(0); w != 0; w = this->desktop_->NextWindow(w)) {
+            QCoreApplication::processEvents();
+            this->desktop_->Style(w);
+            QString title;
+            this->desktop_->Title(w, title, this->desktop_->TitleLength(w) + 1);
+            if (title.endsWith(kIE)) {
+                EXPECT_EQ(this->desktop_->FindByTitle(title), w);
+            }
+        }
+    }
+    EXPECT_EQ(this->desktop_->roundTrips(), before);
+
+    // One title changes: one batch reads it.
+    XClient x(this->session_->display());
+    x.setText(p.ids[5], "_NET_WM_NAME", "UTF8_STRING", "Changed");
+    ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, p.ids[5]) == QStringLiteral("Changed"); }));
+    EXPECT_EQ(this->desktop_->roundTrips(), before + 1);
+}
+
+TYPED_TEST(X11DesktopTest, MirrorStaysExactThroughManyWindowsComingAndGoing) {
+    for (int round = 0; round < 4; ++round) {
+        Xwin& p = this->xwin({"--title", QStringLiteral("Churn %1.%d").arg(round), "--count", "50"}, 50);
+        ASSERT_EQ(p.ids.size(), 50u);
+        ASSERT_TRUE(waitUntil([&] {
+            return std::all_of(p.ids.begin(), p.ids.end(),
+                               [&](WindowId w) { return this->desktop_->Style(w) == kVisibleBorder; });
+        }));
+        for (std::size_t i = 0; i < p.ids.size(); i += 2) EXPECT_TRUE(this->desktop_->RequestClose(p.ids[i]));
+        EXPECT_TRUE(waitUntil([&] {
+            for (std::size_t i = 0; i < p.ids.size(); i += 2)
+                if (this->desktop_->Style(p.ids[i]) != 0) return false;
+            return true;
+        }));
+        for (std::size_t i = 1; i < p.ids.size(); i += 2) EXPECT_EQ(this->desktop_->Style(p.ids[i]), kVisibleBorder);
+        p.kill();
+        EXPECT_TRUE(waitUntil([&] {
+            return std::none_of(p.ids.begin(), p.ids.end(), [&](WindowId w) { return listed(*this->desktop_, w); });
+        }));
+    }
+    const WindowId survivor = this->window({"--title", "Survivor"});
+
+    // A mirror built from scratch sees exactly the same desktop.
+    X11DesktopWindows fresh(this->session_->display());
+    const auto expected = walk(fresh);
+    const auto actual = walk(*this->desktop_);
+    EXPECT_EQ(actual, expected);
+    EXPECT_NE(std::find(actual.begin(), actual.end(), survivor), actual.end());
+    for (WindowId w : expected) {
+        EXPECT_EQ(this->desktop_->Style(w), fresh.Style(w));
+        EXPECT_EQ(titleOf(*this->desktop_, w), titleOf(fresh, w));
+    }
+}
+
+// ---- desktops of their own ----
+
+TEST(X11DesktopSession, FollowsAWindowManagerArrivingAndLeaving) {
+    XSession session(XSession::WindowManager::None);
+    ASSERT_TRUE(session.ok());
+    X11DesktopWindows desktop(session.display());
+    Xwin normal(session.display(), {"--title", kIE}, 1);
+    Xwin tooltip(session.display(), {"--title", "tip", "--override-redirect"}, 1);
+    ASSERT_EQ(normal.ids.size(), 1u);
+    ASSERT_EQ(tooltip.ids.size(), 1u);
+    const WindowId n = normal.ids[0];
+    const WindowId t = tooltip.ids[0];
+    ASSERT_TRUE(waitUntil([&] { return listed(desktop, n) && listed(desktop, t); }));
+    EXPECT_FALSE(desktop.hasWindowManager());
+
+    QProcess openbox;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), session.display());
+    openbox.setProcessEnvironment(env);
+    openbox.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    ASSERT_TRUE(openbox.waitForStarted());
+    EXPECT_TRUE(waitUntil(
+        [&] { return desktop.hasWindowManager() && desktop.Style(n) == kVisibleBorder && !listed(desktop, t); },
+        10000));
+    EXPECT_EQ(desktop.FindByTitle(kIE), n);
+
+    openbox.terminate();
+    ASSERT_TRUE(openbox.waitForFinished(5000));
+    EXPECT_TRUE(waitUntil(
+        [&] { return !desktop.hasWindowManager() && desktop.Style(n) == kVisibleBorder && listed(desktop, t); }));
+    EXPECT_EQ(desktop.FindByTitle(kIE), n);
+}
+
+TEST(X11DesktopSession, NoServerMeansNoWindows) {
+    X11DesktopWindows nowhere(QStringLiteral(":4093"));
+    EXPECT_FALSE(nowhere.ok());
+    QString title = QStringLiteral("stale");
+    EXPECT_EQ(nowhere.FirstWindow(0), 0u);
+    EXPECT_EQ(nowhere.NextWindow(1), 0u);
+    EXPECT_EQ(nowhere.Style(1), 0u);
+    EXPECT_EQ(nowhere.TitleLength(1), 0);
+    EXPECT_EQ(nowhere.Title(1, title, 10), 0);
+    EXPECT_EQ(nowhere.FindByTitle(kIE), 0u);
+    EXPECT_FALSE(nowhere.RequestClose(1));
+
+    // The server goes away under a working mirror.
+    auto session = std::make_unique<XSession>(XSession::WindowManager::None);
+    ASSERT_TRUE(session->ok());
+    X11DesktopWindows desktop(session->display());
+    Xwin p(session->display(), {"--title", kIE}, 1);
+    ASSERT_EQ(p.ids.size(), 1u);
+    const WindowId w = p.ids[0];
+    ASSERT_TRUE(waitUntil([&] { return desktop.Style(w) == kVisibleBorder; }));
+    session.reset();
+    EXPECT_TRUE(waitUntil([&] { return desktop.FirstWindow(0) == 0; }));
+    EXPECT_FALSE(desktop.ok());
+    EXPECT_EQ(desktop.NextWindow(w), 0u);
+    EXPECT_EQ(desktop.Style(w), 0u);
+    EXPECT_EQ(desktop.Title(w, title, 10), 0);
+    EXPECT_EQ(desktop.FindByTitle(kIE), 0u);
+    EXPECT_FALSE(desktop.RequestClose(w));
+}
+
+TEST(X11Text, CompoundTextDecodesLatin1AndUtf8Segments) {
+    using x11text::decodeCompoundText;
+    EXPECT_EQ(decodeCompoundText("plain"), QStringLiteral("plain"));
+    EXPECT_EQ(decodeCompoundText("Caf\xe9"), QStringLiteral("Café"));
+    EXPECT_EQ(decodeCompoundText("a\x1b%G\xe2\x9c\x93\xe6\x97\xa5\x1b%@b"), QStringLiteral("a✓日b"));
+    // A UTF-8 segment left open runs to the end; invalid bytes in it become U+FFFD.
+    EXPECT_EQ(decodeCompoundText("x\x1b%G\xff"), QStringLiteral("x\uFFFD"));
+    // Explicit designations of ASCII and the Latin-1 upper half.
+    EXPECT_EQ(decodeCompoundText("\x1b(B\x1b-A\xe0!"), QStringLiteral("à!"));
+    // An unknown 96-character set: one replacement per character; a double-byte set: one
+    // per pair; ASCII again afterwards.
+    EXPECT_EQ(decodeCompoundText("\x1b-B\xe0\xe1"), QStringLiteral("\uFFFD\uFFFD"));
+    EXPECT_EQ(decodeCompoundText("\x1b$(B\x30\x42\x30\x44\x1b(Bok"), QStringLiteral("\uFFFD\uFFFDok"));
+    // Direction sequences carry no text; a truncated escape ends the text quietly.
+    EXPECT_EQ(decodeCompoundText("\x9b" "1]ab\x9b]"), QStringLiteral("ab"));
+    EXPECT_EQ(decodeCompoundText("ab\x1b"), QStringLiteral("ab"));
+    EXPECT_EQ(decodeCompoundText("ab\x1b$"), QStringLiteral("ab"));
+    EXPECT_EQ(decodeCompoundText(QByteArray("a\0b", 3)), QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b")));
+}
+
+}  // namespace
