@@ -54,7 +54,12 @@ frmAbout::frmAbout(QWidget* centreOn) : QWidget(nullptr) {
     Text1->setPlainText(text());
 
     if (centreOn) {
+        // move() places the frame's top-left corner. This window's frame is not known
+        // before it is shown; it is taken to be as thick as the main window's.
         const QRect owner = centreOn->frameGeometry();
-        move(owner.center() - QPoint(width() / 2, height() / 2));
+        const QRect ownerClient = centreOn->geometry();
+        const QSize frame = owner.size() - ownerClient.size();
+        const QSize outer = size() + frame;
+        move(owner.center() - QPoint(outer.width() / 2, outer.height() / 2));
     }
 }

@@ -485,14 +485,14 @@ TEST_F(SourceViewer, LayoutFollowsTheOuterSizeAndKeepsAUsableSize) {
     // Narrower than 115 and lower than 400 twips: the box keeps its last size.
     const QSize kept = box->size();
     s.setMinimumSize(0, 0);
-    s.resize(5, 20);
+    s.resize(1, 20);
     QCoreApplication::processEvents();
     ASSERT_LT(s.frameGeometry().width() * 15, 115);
     ASSERT_LT(s.frameGeometry().height() * 15, 400);
     EXPECT_EQ(box->size(), kept);
 
     // Only one of the two negative: the other rule still applies.
-    s.resize(5, 300);
+    s.resize(1, 300);
     QCoreApplication::processEvents();
     EXPECT_EQ(box->width(), kept.width());
     EXPECT_EQ(box->height(), tw::px(s.frameGeometry().height() * 15.0f - 400.0f));

@@ -114,6 +114,7 @@ TEST_F(SettingsDialog, EnterInTheTextBoxPressesNoButton) {
     frmSettings* d = open(w);
     ASSERT_TRUE(d);
     const QByteArray before = ini();
+    d->DefaultURL->clear();
     d->DefaultURL->setFocus();
     QTest::keyClicks(d->DefaultURL, QStringLiteral("http://typed.example/"));
     QTest::keyClick(d->DefaultURL, Qt::Key_Return);
@@ -133,7 +134,8 @@ TEST_F(SettingsDialog, StoreButtonsWriteTheTextBoxAfterTheirOwnChange) {
     // Select: what was typed, blanks included.
     d->DefaultURL->clear();
     d->DefaultURL->setFocus();
-    QTest::keyClicks(d->DefaultURL, QStringLiteral("  http://typed.example/?a=1&b=\u00e9  "));
+    QTest::keyClicks(d->DefaultURL, QStringLiteral("  http://typed.example/?a=1&b="));
+    d->DefaultURL->insert(QStringLiteral("\u00e9  "));  // beyond what key clicks can type
     d->cmd1->click();
     EXPECT_EQ(ini(), iniWith(QStringLiteral("  http://typed.example/?a=1&b=\u00e9  ").toLocal8Bit()));
 
@@ -216,7 +218,8 @@ TEST_F(SettingsDialog, OneDialogAtATimeAndANewOneAfterClosing) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(startUp));
     QPointer<frmSettings> old(startUp);
     QTest::keyClick(startUp, Qt::Key_C, Qt::AltModifier);
-    EXPECT_FALSE(old && old->isVisible());
+    // The mnemonic presses the button visibly: the click follows a moment later.
+    EXPECT_TRUE(waitFor([&] { return !old || !old->isVisible(); }));
     deleteClosedWindows();
     EXPECT_TRUE(old.isNull());
     EXPECT_FALSE(w.Settings);
