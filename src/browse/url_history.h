@@ -55,7 +55,13 @@ public:
     static QStringList load(const QString& path);
 
 private:
+    // The position after every entry that compares equal to `entry` or before it.
+    int upperBound(const QString& entry) const;
+
     QStringList entries_;
     QCollator collator_;
     bool knownUnique_ = true;  // no duplicates are in the list
+    // When not knownUnique_: the position of the only entry that equals an earlier one,
+    // or -1 when it is not known where the duplicates are.
+    int soleDuplicate_ = -1;
 };

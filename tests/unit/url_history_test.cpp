@@ -1,0 +1,452 @@
+// The URL history list (order, duplicates, limit, model signals) and its file "URL.slx"
+// (layout, reading rules, bad files, atomic replacement, current directory).
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "browse/url_history.h"
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Removing duplicates exactly as described: for each position i, remove every later
+// entry equal to it, re-checking the entry that moves into the removed place.
+QStringList nestedLoopDedup(QStringList list) {
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        qsizetype j = i + 1;
+        while (j < list.size()) {
+            if (list.at(j) == list.at(i)) list.removeAt(j);
+            else ++j;
+        }
+    }
+    return list;
+}
+
+// Runs each test under a locale with real (ICU) collation rules, whatever the machine's.
+class UrlHistoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = QLocale();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
+    void TearDown() override { QLocale::setDefault(saved_); }
+
+private:
+    QLocale saved_;
+};
+
+UrlHistory* filled(UrlHistory& h, const QStringList& entries) {
+    for (const QString& e : entries) h.add(e);
+    return &h;
+}
+
+}  // namespace
+
+// --- Order -----------------------------------------------------------------------------
+
+TEST_F(UrlHistoryTest, OrderIsAlphabeticalCaseInsensitiveAndLocaleAware) {
+    UrlHistory h;
+    QAbstractItemModelTester tester(&h, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    filled(h, {"http://zeta.org/", "HTTP://beta.org/", "http://Alpha.org/", "http://étoile.fr/",
+               "http://eagle.com/", "http://gamma.org/"});
+    EXPECT_EQ(h.entries(),
+              QStringList({"http://Alpha.org/", "HTTP://beta.org/", "http://eagle.com/",
+                           "http://étoile.fr/", "http://gamma.org/", "http://zeta.org/"}));
+    EXPECT_EQ(h.rowCount(), 6);
+    EXPECT_EQ(h.data(h.index(3)).toString(), QStringLiteral("http://étoile.fr/"));
+    EXPECT_EQ(h.data(h.index(3), Qt::EditRole).toString(), QStringLiteral("http://étoile.fr/"));
+    EXPECT_FALSE(h.data(h.index(6)).isValid());
+}
+
+TEST_F(UrlHistoryTest, EqualKeysKeepTheOrderTheyWereAddedIn) {
+    UrlHistory h;
+    EXPECT_EQ(h.add("http://b/"), 0);
+    EXPECT_EQ(h.add("http://A/"), 0);
+    EXPECT_EQ(h.add("HTTP://B/"), 2);  // after the equal "http://b/"
+    EXPECT_EQ(h.add("http://a/"), 1);  // after the equal "http://A/"
+    EXPECT_EQ(h.add("http://B/"), 4);
+    EXPECT_EQ(h.add("http://b/"), 5);
+    EXPECT_EQ(h.entries(), QStringList({"http://A/", "http://a/", "http://b/", "HTTP://B/",
+                                        "http://B/", "http://b/"}));
+}
+
+TEST_F(UrlHistoryTest, AddReportsEachInsertionAtItsPosition) {
+    UrlHistory h;
+    QAbstractItemModelTester tester(&h, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy inserted(&h, &QAbstractItemModel::rowsInserted);
+    filled(h, {"m", "c", "x"});
+    const int pos = h.add("D");
+    ASSERT_EQ(pos, 1);
+    ASSERT_EQ(inserted.size(), 4);
+    EXPECT_EQ(inserted.last().at(1).toInt(), 1);
+    EXPECT_EQ(inserted.last().at(2).toInt(), 1);
+    EXPECT_EQ(h.entries(), QStringList({"c", "D", "m", "x"}));
+}
+
+TEST_F(UrlHistoryTest, AddAllEqualsAddingOneByOne) {
+    auto* rng = QRandomGenerator::global();
+    const QStringList pool = {"http://a/", "http://A/", "http://b/", "HTTP://B/", "",
+                              "http://é/", "http://e/", "http://E/", "http://z/", "zz", "Z"};
+    for (int round = 0; round < 50; ++round) {
+        QStringList first, second;
+        for (int i = 0, n = rng->bounded(12); i < n; ++i) first << pool.at(rng->bounded(pool.size()));
+        for (int i = 0, n = rng->bounded(30); i < n; ++i) second << pool.at(rng->bounded(pool.size()));
+        UrlHistory one, many;
+        filled(one, first);
+        filled(one, second);
+        filled(many, first);
+        many.addAll(second);
+        ASSERT_EQ(one.entries(), many.entries()) << "round " << round;
+    }
+}
+
+// --- Duplicates ------------------------------------------------------------------------
+
+TEST_F(UrlHistoryTest, DuplicateRemovalMatchesTheNestedLoop) {
+    auto* rng = QRandomGenerator::global();
+    QStringList pool;
+    for (int i = 0; i < 12; ++i) pool << QStringLiteral("http://site%1.org/").arg(i);
+    pool << "http://SITE1.org/" << "http://site1.org" << "" << "http://site1.org/ ";
+    for (int round = 0; round < 200; ++round) {
+        UrlHistory h;
+        QAbstractItemModelTester tester(&h, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        // Start from a file's worth of entries with duplicates, or from nothing.
+        if (rng->bounded(2)) {
+            QStringList loaded;
+            for (int i = 0, n = rng->bounded(20); i < n; ++i) loaded << pool.at(rng->bounded(pool.size()));
+            h.addAll(loaded);
+        }
+        for (int step = 0; step < 30; ++step) {
+            // Mostly the title-event pattern (one add, then removal), sometimes several
+            // adds before a removal.
+            for (int i = 0, n = rng->bounded(4) == 0 ? 3 : 1; i < n; ++i)
+                h.add(pool.at(rng->bounded(pool.size())));
+            const QStringList expected = nestedLoopDedup(h.entries());
+            h.removeDuplicates();
+            ASSERT_EQ(h.entries(), expected) << "round " << round << " step " << step;
+        }
+    }
+}
+
+TEST_F(UrlHistoryTest, RevisitRemovesTheLaterCopyAndKeepsCaseAndSlashVariants) {
+    UrlHistory h;
+    filled(h, {"http://x.org/", "http://X.org/", "http://x.org"});
+    h.removeDuplicates();
+    const QStringList before = h.entries();
+    ASSERT_EQ(before.size(), 3);
+    QSignalSpy removed(&h, &QAbstractItemModel::rowsRemoved);
+    const int pos = h.add("http://x.org/");
+    h.removeDuplicates();
+    EXPECT_EQ(h.entries(), before);
+    ASSERT_EQ(removed.size(), 1);
+    EXPECT_EQ(removed.first().at(1).toInt(), pos);
+}
+
+TEST_F(UrlHistoryTest, ClearEmptiesTheList) {
+    UrlHistory h;
+    h.addAll({"a", "a", "b"});
+    h.clear();
+    EXPECT_EQ(h.count(), 0);
+    h.add("a");
+    h.add("a");
+    h.removeDuplicates();
+    EXPECT_EQ(h.entries(), QStringList({"a"}));
+}
+
+// --- Limit -----------------------------------------------------------------------------
+
+TEST_F(UrlHistoryTest, ListHoldsAtMost32767Entries) {
+    QStringList many;
+    for (int i = 0; i < UrlHistory::kMaxEntries + 100; ++i)
+        many << QStringLiteral("http://host%1.example/").arg(i, 6, 10, QLatin1Char('0'));
+    UrlHistory h;
+    h.addAll(many.mid(0, 10));
+    h.addAll(many.mid(10));
+    ASSERT_EQ(h.count(), UrlHistory::kMaxEntries);
+    EXPECT_EQ(h.entries().last(), many.at(UrlHistory::kMaxEntries - 1));  // the first ones were taken
+    EXPECT_EQ(h.add("http://new/"), -1);
+    EXPECT_EQ(h.count(), UrlHistory::kMaxEntries);
+    EXPECT_FALSE(h.entries().contains("http://new/"));
+
+    // A file with more entries: loading stops after the limit.
+    const QStringList parsed = UrlHistory::parse(UrlHistory::serialize(many));
+    ASSERT_EQ(parsed.size(), UrlHistory::kMaxEntries);
+    EXPECT_EQ(parsed.last(), many.at(UrlHistory::kMaxEntries - 1));
+}
+
+// --- File layout and round trips -------------------------------------------------------
+
+TEST_F(UrlHistoryTest, FileLayoutByteForByte) {
+    EXPECT_EQ(UrlHistory::serialize({}), QByteArray());
+    EXPECT_EQ(UrlHistory::serialize({"http://a.org/", "", "say \"hi\"", " a, b "}),
+              QByteArray("\"http://a.org/\"\r\n\"\"\r\n\"say \"hi\"\"\r\n\" a, b \"\r\n"));
+    EXPECT_EQ(UrlHistory::serialize({QStringLiteral("http://é.fr/")}),
+              "\"" + QStringLiteral("http://é.fr/").toLocal8Bit() + "\"\r\n");
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    UrlHistory h;
+    filled(h, {"http://b/", "http://a/", ""});
+    ASSERT_TRUE(h.save(dir.filePath("URL.slx")));
+    EXPECT_EQ(readAll(dir.filePath("URL.slx")), QByteArray("\"\"\r\n\"http://a/\"\r\n\"http://b/\"\r\n"));
+}
+
+TEST_F(UrlHistoryTest, RoundTripsKeepEveryEntryWhole) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString nul = QStringLiteral("http://a/") + QChar(u'\0') + QStringLiteral("b");
+    UrlHistory h;
+    filled(h, {"http://a.org/?q=1,2,3", "http://a.org/x\"y\"", "\"", "\"\"", "  spaced  ",
+               QStringLiteral("http://ü.example/straße"), nul, "a\tb", ",", "http://z/\"",
+               "http://a.org/?q=1,2,3"});
+    ASSERT_TRUE(h.save(dir.filePath("URL.slx")));
+    EXPECT_EQ(UrlHistory::load(dir.filePath("URL.slx")), h.entries());
+
+    // An empty entry sorts first, and an empty first entry restores nothing; in a later
+    // place it comes back as an empty entry.
+    h.add("");
+    ASSERT_TRUE(h.entries().first().isEmpty());
+    ASSERT_TRUE(h.save(dir.filePath("URL.slx")));
+    EXPECT_EQ(UrlHistory::load(dir.filePath("URL.slx")), QStringList());
+    EXPECT_EQ(UrlHistory::parse("\"x\"\r\n\"\"\r\n\"y\"\r\n"), QStringList({"x", "", "y"}));
+}
+
+// --- Reading rules and bad files -------------------------------------------------------
+
+TEST_F(UrlHistoryTest, FirstEntryDecides) {
+    EXPECT_EQ(UrlHistory::parse("\"\"\r\n\"http://a/\"\r\n"), QStringList());
+    EXPECT_EQ(UrlHistory::parse(""), QStringList());
+    EXPECT_EQ(UrlHistory::parse("\"http://a/\"\r\n"), QStringList({"http://a/"}));
+    EXPECT_EQ(UrlHistory::parse("\"http://a/\""), QStringList({"http://a/"}));
+    // Blank lines hold no entry, so they do not count as the first entry.
+    EXPECT_EQ(UrlHistory::parse("\r\n  \r\n\"http://a/\"\r\n"), QStringList({"http://a/"}));
+}
+
+TEST_F(UrlHistoryTest, LineBreaksCrLfLfAndCr) {
+    const QStringList three = {"a", "b", "c"};
+    EXPECT_EQ(UrlHistory::parse("\"a\"\r\n\"b\"\r\n\"c\"\r\n"), three);
+    EXPECT_EQ(UrlHistory::parse("\"a\"\n\"b\"\n\"c\"\n"), three);
+    EXPECT_EQ(UrlHistory::parse("\"a\"\r\"b\"\r\"c\"\r"), three);
+    EXPECT_EQ(UrlHistory::parse("\"a\"\r\"b\"\n\"c\"\r\n"), three);
+    EXPECT_EQ(UrlHistory::parse("\"a\"\r\n\"b\"\r\n\"c\""), three);  // no break at the end
+    // A trailing break adds nothing; extra blank lines are skipped.
+    EXPECT_EQ(UrlHistory::parse("\"a\"\r\n\r\n\"b\"\n\n\"c\"\r\n\r\n"), three);
+}
+
+TEST_F(UrlHistoryTest, HandEditedLines) {
+    // Without quotes: the line without surrounding blanks.
+    EXPECT_EQ(UrlHistory::parse("http://a.org/\r\n  http://b.org/, x \t\r\n"),
+              QStringList({"http://a.org/", "http://b.org/, x"}));
+    // A lone quote at either end is dropped; one in the middle stays.
+    EXPECT_EQ(UrlHistory::parse("\"http://a/\r\nhttp://b/\"\r\nhttp://c/?q=\"x\r\n"),
+              QStringList({"http://a/", "http://b/", "http://c/?q=\"x"}));
+    // Quotes inside: between the first and the last quote; text outside is ignored.
+    EXPECT_EQ(UrlHistory::parse("\"a\"b\"\r\n  \"c, d\"  \r\nx\"e\"y\r\n\"f\",\"g\"\r\n"),
+              QStringList({"a\"b", "c, d", "e", "f\",\"g"}));
+    // NUL bytes are text.
+    EXPECT_EQ(UrlHistory::parse(QByteArray("\"a\0b\"\r\n\0\r\n", 10)),
+              QStringList({QStringLiteral("a") + QChar(u'\0') + "b", QString(QChar(u'\0'))}));
+    // Bytes that are not text in the local encoding do not stop the reading.
+    const QStringList bad = UrlHistory::parse("\"a\xff\xfe\"\r\n\"b\"\r\n");
+    ASSERT_EQ(bad.size(), 2);
+    EXPECT_EQ(bad.at(1), "b");
+}
+
+TEST_F(UrlHistoryTest, OverlongLinesAreSkipped) {
+    const qsizetype limit = 2 * 1024 * 1024;
+    const QByteArray longest = "\"" + QByteArray(limit, 'x') + "\"";
+    const QByteArray tooLong = "\"" + QByteArray(limit + 1, 'x') + "\"";
+    const QStringList got = UrlHistory::parse("\"a\"\r\n" + longest + "\r\n" + tooLong + "\r\n\"b\"\r\n" + tooLong);
+    ASSERT_EQ(got.size(), 3);
+    EXPECT_EQ(got.at(0), "a");
+    EXPECT_EQ(got.at(1).size(), limit);
+    EXPECT_EQ(got.at(2), "b");
+    // An overlong first line is no entry: the next line is the first entry.
+    EXPECT_EQ(UrlHistory::parse(tooLong + "\n\"c\"\n"), QStringList({"c"}));
+}
+
+TEST_F(UrlHistoryTest, LoadStreamsHugeFiles) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("URL.slx");
+
+    // A line split across the reader's pieces (1 MiB is a piece boundary), then a 100 MB
+    // line: the entries around it survive.
+    {
+        QByteArray head = "\"a\"\r\n";
+        head += QByteArray(1024 * 1024 - 6, ' ') + "\"b\"\r\n";  // "b" starts in the first piece
+        ASSERT_EQ(head.at(1024 * 1024 - 1), '"');
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(f.write(head), head.size());
+        ASSERT_TRUE(f.resize(head.size() + 100 * 1000 * 1000));  // a hole reads as NUL bytes
+        ASSERT_TRUE(f.seek(f.size()));
+        ASSERT_EQ(f.write("\r\n\"c\"\r\n"), 7);
+        f.close();
+        EXPECT_EQ(UrlHistory::load(path), QStringList({"a", "b", "c"}));
+    }
+
+    // A 1 GB file without a line break: read in pieces, never whole.
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_TRUE(f.resize(qint64(1) << 30));
+        f.close();
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        EXPECT_EQ(UrlHistory::load(path), QStringList());
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "peak memory grew (KiB)";
+    }
+
+    // A 1 GB file of entries: reading stops after the limit.
+    {
+        QByteArray lines;
+        for (int i = 0; i < UrlHistory::kMaxEntries + 10; ++i)
+            lines += "\"http://h" + QByteArray::number(i) + "/\"\r\n";
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(f.write(lines), lines.size());
+        ASSERT_TRUE(f.resize(qint64(1) << 30));
+        f.close();
+        const QStringList got = UrlHistory::load(path);
+        ASSERT_EQ(got.size(), UrlHistory::kMaxEntries);
+        EXPECT_EQ(got.last(), QStringLiteral("http://h%1/").arg(UrlHistory::kMaxEntries - 1));
+    }
+}
+
+TEST_F(UrlHistoryTest, UnreadableFilesReadAsEmpty) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("URL.slx");
+    EXPECT_EQ(UrlHistory::load(path), QStringList());  // missing
+    ASSERT_TRUE(writeAll(path, QByteArray()));
+    EXPECT_EQ(UrlHistory::load(path), QStringList());  // empty
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("URL.slx"));
+    EXPECT_EQ(UrlHistory::load(path), QStringList());  // a folder
+    ASSERT_TRUE(QDir(dir.path()).rmdir("URL.slx"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    EXPECT_EQ(UrlHistory::load(path), QStringList());  // a pipe nobody writes: no waiting
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_EQ(symlink("/dev/zero", QFile::encodeName(path).constData()), 0);
+    EXPECT_EQ(UrlHistory::load(path), QStringList());  // an endless device
+}
+
+// --- Saving ----------------------------------------------------------------------------
+
+namespace {
+QStringList dirEntries(const QString& path) {
+    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+}  // namespace
+
+TEST_F(UrlHistoryTest, SaveReplacesTheFileWhole) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("URL.slx");
+    ASSERT_TRUE(writeAll(path, "\"http://old/\"\r\n\"http://older/\"\r\n\"http://oldest/\"\r\n"));
+    UrlHistory h;
+    h.add("http://new/");
+    ASSERT_TRUE(h.save(path));
+    EXPECT_EQ(readAll(path), QByteArray("\"http://new/\"\r\n"));
+    h.clear();
+    ASSERT_TRUE(h.save(path));
+    EXPECT_TRUE(QFileInfo(path).isFile());
+    EXPECT_EQ(readAll(path), QByteArray());
+    EXPECT_EQ(dirEntries(dir.path()), QStringList({"URL.slx"}));
+}
+
+TEST_F(UrlHistoryTest, FailedSaveLeavesTheOldFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("URL.slx");
+    const QByteArray old = "\"http://old/\"\r\n";
+    ASSERT_TRUE(writeAll(path, old));
+    UrlHistory h;
+    QStringList many;
+    for (int i = 0; i < 2000; ++i) many << QStringLiteral("http://host%1.example/").arg(i);
+    h.addAll(many);
+
+    // The disk fills up half-way (a file size limit stands in for a full disk).
+    {
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit small = saved;
+        small.rlim_cur = 4096;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool ok = h.save(path);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(ok);
+    }
+    EXPECT_EQ(readAll(path), old);
+    EXPECT_EQ(dirEntries(dir.path()), QStringList({"URL.slx"}));
+
+    // The folder cannot be written to (root writes anyway: then the save succeeds whole).
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    const bool ok = h.save(path);
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (geteuid() != 0) {
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(readAll(path), old);
+    } else {
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(readAll(path), UrlHistory::serialize(h.entries()));
+    }
+    EXPECT_EQ(dirEntries(dir.path()), QStringList({"URL.slx"}));
+
+    // A folder named like the file, and a missing folder.
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("URL.slx"));
+    EXPECT_FALSE(h.save(path));
+    EXPECT_TRUE(QFileInfo(path).isDir());
+    EXPECT_EQ(dirEntries(dir.path()), QStringList({"URL.slx"}));
+    EXPECT_FALSE(h.save(dir.filePath("missing/URL.slx")));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));
+}
+
+TEST_F(UrlHistoryTest, RelativeNameFollowsTheCurrentDirectory) {
+    QTemporaryDir a, b;
+    ASSERT_TRUE(a.isValid() && b.isValid());
+    const QString saved = QDir::currentPath();
+    UrlHistory h;
+    h.add("http://one/");
+    ASSERT_TRUE(QDir::setCurrent(a.path()));
+    EXPECT_TRUE(h.save("URL.slx"));
+    h.add("http://two/");
+    ASSERT_TRUE(QDir::setCurrent(b.path()));
+    EXPECT_TRUE(h.save("URL.slx"));
+    const QStringList inB = UrlHistory::load("URL.slx");
+    ASSERT_TRUE(QDir::setCurrent(a.path()));
+    const QStringList inA = UrlHistory::load("URL.slx");
+    QDir::setCurrent(saved);
+    EXPECT_EQ(inA, QStringList({"http://one/"}));
+    EXPECT_EQ(inB, QStringList({"http://one/", "http://two/"}));
+    EXPECT_EQ(readAll(a.filePath("URL.slx")), QByteArray("\"http://one/\"\r\n"));
+}
