@@ -4,6 +4,7 @@
 #include <QPalette>
 
 #include "app/frm_main.h"
+#include "dialogs/tool_window.h"
 #include "platform/twips.h"
 
 QString frmAbout::text() {
@@ -62,4 +63,10 @@ frmAbout::frmAbout(QWidget* centreOn) : QWidget(nullptr) {
         const QSize outer = size() + frame;
         move(owner.center() - QPoint(outer.width() / 2, outer.height() / 2));
     }
+}
+
+void frmAbout::showEvent(QShowEvent* event) {
+    // The show event comes before the window is mapped: the taskbar hint goes with it.
+    keepOutOfTaskbar(this);
+    QWidget::showEvent(event);
 }

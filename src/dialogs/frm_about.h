@@ -14,4 +14,7 @@ public:
 
     // The window's text, each line ended by CR LF.
     static QString text();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 };

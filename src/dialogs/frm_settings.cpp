@@ -4,6 +4,7 @@
 
 #include "app/frm_main.h"
 #include "app/module1.h"
+#include "dialogs/tool_window.h"
 #include "platform/twips.h"
 
 namespace {
@@ -82,4 +83,10 @@ void frmSettings::closeEvent(QCloseEvent* event) {
     // The dialog is deleted later; from now on the Settings command must create a new one
     // even when it runs before that deletion (a close and a shortcut in one batch of input).
     if (event->isAccepted() && main_.Settings == this) main_.Settings.clear();
+}
+
+void frmSettings::showEvent(QShowEvent* event) {
+    // The show event comes before the window is mapped: the taskbar hint goes with it.
+    keepOutOfTaskbar(this);
+    QWidget::showEvent(event);
 }
