@@ -155,6 +155,9 @@ TEST_F(MainWindowLayout, HiddenPopupMenuStillAnswersCtrlP) {
 
 TEST_F(MainWindowLayout, ClientAreaAndCreationPositions) {
     frmMain& w = make();
+    EXPECT_EQ(w.URL->pos(), QPoint(0, 0));
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     EXPECT_EQ(w.centralWidget()->height() + w.StatusBar->height(), tw::px(6705));
     EXPECT_EQ(w.width(), tw::px(9750));
     EXPECT_EQ(w.URL->pos(), QPoint(0, 0));

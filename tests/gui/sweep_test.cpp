@@ -18,10 +18,10 @@ protected:
         browser().navigations.clear();
         return w;
     }
-    std::vector<QString> listed(const frmMain& w) const {
-        std::vector<QString> out;
-        for (const auto& e : w.lstApp) out.push_back(e.text);
-        return out;
+    // One sweep, then the windows handle what they were sent.
+    void sweep(frmMain& w) {
+        w.FindApps();
+        QCoreApplication::processEvents();
     }
 };
 
@@ -36,13 +36,14 @@ TEST_F(Sweep, ClosesExactlyTheVisibleBorderedWindowsEndingInTheProductName) {
     const WindowId version = d.add(QStringLiteral("Page - Microsoft Internet Explorer 6"));
     const WindowId blank = d.add(QStringLiteral("Page - Microsoft Internet Explorer "));
     const WindowId other = d.add(QStringLiteral("Page - Mozilla Firefox"));
-    const WindowId hidden = d.add(kIE, WindowStyle::Border);
-    const WindowId borderless = d.add(kIE, WindowStyle::Visible);
     const WindowId untitled = d.add(QString());
     d.addWithId(w.hWnd(), QStringLiteral("Main - ") + kIE);
     const WindowId message = d.add(kIE, kShown);  // a message box with that title
+    // Below the others: the find by title would otherwise pick them for the message box.
+    const WindowId hidden = d.add(kIE, WindowStyle::Border);
+    const WindowId borderless = d.add(kIE, WindowStyle::Visible);
 
-    w.FindApps();
+    sweep(w);
 
     EXPECT_EQ(d.closeRequests, std::vector<WindowId>({plain, page, message}));
     EXPECT_EQ(w.DeniedCount, 3);
@@ -72,19 +73,19 @@ TEST_F(Sweep, ClosesExactlyTheVisibleBorderedWindowsEndingInTheProductName) {
 TEST_F(Sweep, CountTextAndCountsPastSixteenBits) {
     frmMain& w = start();
     fake.desktop.add(kIE);
-    w.FindApps();
+    sweep(w);
     EXPECT_EQ(w.Panel1->text(), QStringLiteral("1 event denied"));
     fake.desktop.add(kIE);
-    w.FindApps();
+    sweep(w);
     EXPECT_EQ(w.Panel1->text(), QStringLiteral("2 events denied"));
 
     w.DeniedCount = 32767;
     fake.desktop.add(kIE);
-    w.FindApps();
+    sweep(w);
     EXPECT_EQ(w.Panel1->text(), QStringLiteral("32768 events denied"));
     w.DeniedCount = 4294967295LL;
     fake.desktop.add(kIE);
-    w.FindApps();
+    sweep(w);
     EXPECT_EQ(w.Panel1->text(), QStringLiteral("4294967296 events denied"));
 }
 
@@ -103,7 +104,7 @@ TEST_F(Sweep, NavigatesToTheLastStatusTextOnlyWhenItIsAnHttpAddress) {
         browser().raiseStatusText(QString::fromLatin1(status));
         fake.desktop.add(kIE);
         const auto before = w.DeniedCount;
-        w.FindApps();
+        sweep(w);
         EXPECT_EQ(w.DeniedCount, before + 1) << status;
         EXPECT_EQ(browser().navigations,
                   navigates ? QStringList({QString::fromLatin1(status)}) : QStringList())
@@ -116,7 +117,7 @@ TEST_F(Sweep, TwoMatchesInOneSweepCountTwiceAndNavigateTwice) {
     browser().raiseStatusText(QStringLiteral("http://link.example/"));
     const WindowId a = fake.desktop.add(QStringLiteral("A - ") + kIE);
     const WindowId b = fake.desktop.add(QStringLiteral("B - ") + kIE);
-    w.FindApps();
+    sweep(w);
     EXPECT_EQ(fake.desktop.closeRequests, std::vector<WindowId>({a, b}));
     EXPECT_EQ(w.Panel1->text(), QStringLiteral("2 events denied"));
     EXPECT_EQ(browser().navigations, QStringList({"http://link.example/", "http://link.example/"}));
@@ -127,11 +128,11 @@ TEST_F(Sweep, SameTitleTwiceAsksTheFirstFoundWindowBothTimes) {
     // The first window takes its time to close; the find by title returns it again.
     const WindowId first = fake.desktop.add(kIE, kShown, /*closesOnRequest=*/false);
     const WindowId second = fake.desktop.add(kIE, kShown, /*closesOnRequest=*/false);
-    w.FindApps();
+    sweep(w);
     EXPECT_EQ(fake.desktop.closeRequests, std::vector<WindowId>({first, first}));
     EXPECT_EQ(w.DeniedCount, 2);
     // A window still open at the next tick is asked again and counted again.
-    w.FindApps();
+    sweep(w);
     EXPECT_EQ(w.DeniedCount, 4);
     EXPECT_TRUE(fake.desktop.exists(second));
 }
@@ -143,7 +144,7 @@ TEST_F(Sweep, TitleChangedBeforeTheFindClosesNothingButStillCounts) {
     fake.desktop.afterTitleRead = [&](WindowId id) {
         if (auto* window = fake.desktop.find(id)) window->title = QStringLiteral("New title");
     };
-    w.FindApps();
+    sweep(w);
     EXPECT_TRUE(fake.desktop.closeRequests.empty());
     EXPECT_TRUE(fake.desktop.exists(popup));
     EXPECT_EQ(w.Panel1->text(), QStringLiteral("1 event denied"));
@@ -156,13 +157,13 @@ TEST_F(Sweep, TitleThatShrankBetweenLengthAndReadIsCaughtAtTheNextTick) {
     // the buffer's tail is the blanks it was made of: listed, not matched.
     const WindowId popup = fake.desktop.add(kIE);
     fake.desktop.titleLengthOverride = 60;
-    w.FindApps();
+    sweep(w);
     EXPECT_EQ(w.DeniedCount, 0);
     ASSERT_EQ(w.lstApp.size(), 1u);
     EXPECT_EQ(w.lstApp[0].text, kIE);
     EXPECT_EQ(w.id, QString(28, QLatin1Char(' ')));
     fake.desktop.titleLengthOverride.reset();
-    w.FindApps();
+    sweep(w);
     EXPECT_EQ(fake.desktop.closeRequests, std::vector<WindowId>({popup}));
 }
 
@@ -172,12 +173,12 @@ TEST_F(Sweep, WindowDestroyedDuringTheYieldEndsTheWalk) {
     const WindowId later = fake.desktop.add(kIE);
     // Runs in the sweep's first yield, before the first window is examined.
     QTimer::singleShot(0, [&] { fake.desktop.remove(doomed); });
-    w.FindApps();
+    sweep(w);
     EXPECT_TRUE(fake.desktop.closeRequests.empty());
     EXPECT_TRUE(fake.desktop.exists(later));
     EXPECT_EQ(w.DeniedCount, 0);
     // The next tick starts afresh and finds it.
-    w.FindApps();
+    sweep(w);
     EXPECT_EQ(fake.desktop.closeRequests, std::vector<WindowId>({later}));
 }
 
@@ -185,7 +186,7 @@ TEST_F(Sweep, StatusTextChangingDuringTheYieldIsUsed) {
     frmMain& w = start();
     fake.desktop.add(kIE);
     QTimer::singleShot(0, [&] { browser().raiseStatusText(QStringLiteral("http://newer.example/")); });
-    w.FindApps();
+    sweep(w);
     EXPECT_EQ(browser().navigations, QStringList({"http://newer.example/"}));
 }
 
@@ -194,11 +195,11 @@ TEST_F(Sweep, TitleLengthOverflowAbandonsOnlyThisSweep) {
     fake.desktop.add(QStringLiteral("Editor"));
     fake.desktop.add(kIE);
     fake.desktop.titleLengthOverride = INT_MAX;
-    w.FindApps();
+    sweep(w);
     EXPECT_TRUE(w.lstApp.empty());
     EXPECT_EQ(w.DeniedCount, 0);
     fake.desktop.titleLengthOverride.reset();
-    w.FindApps();
+    sweep(w);
     EXPECT_EQ(w.DeniedCount, 1);
     EXPECT_EQ(w.lstApp.size(), 2u);
 }

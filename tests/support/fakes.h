@@ -2,7 +2,9 @@
 
 // Scriptable stand-ins for the hosted browser, its document and the desktop's windows.
 
+#include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QStringList>
 #include <QWidget>
 #include <functional>
@@ -152,11 +154,13 @@ public:
             if (w.title == title) return w.id;
         return 0;
     }
+    // The request is posted: a window that honours it goes away when the event loop
+    // next runs, as another program's window would.
     bool RequestClose(WindowId window) override {
         closeRequests.push_back(window);
         Window* w = find(window);
         if (!w) return false;
-        if (w->closesOnRequest) remove(window);
+        if (w->closesOnRequest) QTimer::singleShot(0, &context_, [this, window] { remove(window); });
         return true;
     }
 
@@ -168,6 +172,7 @@ public:
 
 private:
     WindowId nextId_ = 1000;
+    QObject context_;  // pending closes die with the desktop
 };
 
 // A platform of fakes for one main window.
