@@ -71,6 +71,44 @@ bool windowManagerRunning(const QByteArray& display) {
     return running;
 }
 
+// True once the window manager manages new windows: a probe window, mapped, gets
+// WM_STATE. The window manager announces itself (_NET_SUPPORTING_WM_CHECK) before it has
+// finished starting, and a window mapped in between can be left unmanaged for good.
+bool windowManagerManages(const QByteArray& display, int timeoutMs) {
+    xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return false;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const char name[] = "WM_STATE";
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+    const xcb_atom_t wmState = atom ? atom->atom : XCB_NONE;
+    free(atom);
+    const xcb_window_t probe = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 10, 10, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen->root_visual, 0, nullptr);
+    xcb_map_window(c, probe);
+    xcb_flush(c);
+    bool managed = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (!managed && clock.elapsed() < timeoutMs && !xcb_connection_has_error(c)) {
+        xcb_get_property_reply_t* prop = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, probe, wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 2), nullptr);
+        managed = prop && prop->type != XCB_NONE;
+        free(prop);
+        if (!managed) QThread::msleep(20);
+    }
+    xcb_destroy_window(c, probe);
+    xcb_flush(c);
+    // Drop the probe's events; the destruction reaches the server with this round trip.
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    xcb_disconnect(c);
+    return managed;
+}
+
 }  // namespace
 
 XSession::XSession(WindowManager wm, int width, int height) {
@@ -108,7 +146,7 @@ XSession::XSession(WindowManager wm, int width, int height) {
         const char* wmArgv[] = {"openbox", "--sm-disable", nullptr};
         wm_ = spawn(wmArgv, display, -1);
         clock.restart();
-        while (!windowManagerRunning(display)) {
+        while (!windowManagerRunning(display) || !windowManagerManages(display, 1000)) {
             if (clock.elapsed() > 20000) return;
             QThread::msleep(50);
         }
