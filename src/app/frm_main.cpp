@@ -102,9 +102,10 @@ void frmMain::createControls() {
     tmrEngine->setInterval(100);
     tmrEngine->start();
 
-    // Keyboard focus: Browser, then URL.
+    // Keyboard focus: Browser, then URL; the browser has it first.
     Browser->widget()->setFocusPolicy(Qt::StrongFocus);
     setTabOrder(Browser->widget(), URL);
+    Browser->widget()->setFocus();
 }
 
 void frmMain::createMenus() {
@@ -163,6 +164,9 @@ void frmMain::connectHandlers() {
 
     // The address box: Enter reaches URL_KeyPress and still the control; choosing a list
     // entry (mouse or arrow keys) is URL_Click.
+    // Keys reach the combo box (the line edit's focus proxy), which hands them on to the
+    // line edit directly; keys sent to the line edit itself are seen there.
+    URL->installEventFilter(this);
     URL->lineEdit()->installEventFilter(this);
     connect(URL, qOverload<int>(&QComboBox::activated), this, [this](int) { URL_Click(); });
 
@@ -170,7 +174,22 @@ void frmMain::connectHandlers() {
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == URL->lineEdit() && event->type() == QEvent::KeyPress) {
+    const bool addressBox = watched == URL || watched == URL->lineEdit();
+    if (addressBox && event->type() == QEvent::ShortcutOverride) {
+        // The line edit claims Ctrl+B, Ctrl+E, Ctrl+F (and more) for its own editing keys
+        // on X11; the window's commands come first. Copy and paste stay the box's own.
+        auto* key = static_cast<QKeyEvent*>(event);
+        const QKeySequence pressed(key->keyCombination());
+        for (QAction* command : {mnuExit, mnuOpen, mnuBack, mnuForward, mnuStop, mnuRefresh, mnuPrint}) {
+            if (command->shortcut() == pressed) {
+                event->ignore();
+                return true;
+            }
+        }
+    }
+    // Every key typed into the box passes the combo box once (the line edit hands back
+    // what it does not take, such as Enter).
+    if (watched == URL && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         int code = 0;
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
