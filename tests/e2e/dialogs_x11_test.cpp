@@ -26,7 +26,7 @@ public:
     xcb_atom_t atom(const char* name) {
         xcb_intern_atom_reply_t* r =
             xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, static_cast<uint16_t>(strlen(name)), name), nullptr);
-        const xcb_atom_t a = r ? r->atom : XCB_ATOM_NONE;
+        const xcb_atom_t a = r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
         std::free(r);
         return a;
     }
