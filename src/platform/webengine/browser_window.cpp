@@ -1,0 +1,100 @@
+#include "platform/webengine/browser_window.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QTimer>
+#include <QScreen>
+#include <QWebEnginePage>
+
+#include "platform/webengine/engine_profile.h"
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+namespace {
+
+int g_openCount = 0;  // windows alive now; touched only on the UI thread
+bool g_trimPending = false;
+
+// A closed window frees tens of MB on the heap, which the C library keeps for reuse
+// rather than giving it back; once the closing is over, hand it back to the system.
+void releaseFreedMemorySoon() {
+#ifdef __GLIBC__
+    if (g_trimPending || !QCoreApplication::instance()) return;
+    g_trimPending = true;
+    QTimer::singleShot(1000, QCoreApplication::instance(), [] {
+        g_trimPending = false;
+        malloc_trim(0);
+    });
+#endif
+}
+
+// The page of a new window. Script dialogs (alert, confirm, prompt) and file choosers
+// are suppressed: a window the program did not ask for must never hold it in a modal
+// dialog. Its own requests for new windows open further windows under the same bound.
+class BrowserWindowPage : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    QWebEnginePage* createWindow(WebWindowType) override { return BrowserWindow::open(); }
+    void javaScriptAlert(const QUrl&, const QString&) override {}
+    bool javaScriptConfirm(const QUrl&, const QString&) override { return false; }
+    bool javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) override { return false; }
+    QStringList chooseFiles(FileSelectionMode, const QStringList&, const QStringList&) override { return {}; }
+};
+
+}  // namespace
+
+QWebEnginePage* BrowserWindow::open() {
+    if (g_openCount >= kMaxOpen) return nullptr;
+    auto* window = new BrowserWindow();
+    window->show();
+    return window->page();
+}
+
+int BrowserWindow::openCount() { return g_openCount; }
+
+QString BrowserWindow::titleFor(const QString& pageTitle) {
+    const QString suffix = QStringLiteral("Microsoft Internet Explorer");
+    if (pageTitle.isEmpty()) return suffix;
+    QString title = pageTitle + QStringLiteral(" - ") + suffix;
+    // Qt reads "[*]" in a window title as the modified marker; keep it literal.
+    return title.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+}
+
+BrowserWindow::BrowserWindow() : QWebEngineView(static_cast<QWidget*>(nullptr)) {
+    ++g_openCount;
+    setAttribute(Qt::WA_DeleteOnClose);  // closing destroys the view, its page and its renderer share
+    auto* page = new BrowserWindowPage(webengine::sharedProfile(), this);
+    setPage(page);
+    setWindowTitle(titleFor(QString()));
+    resize(800, 600);
+
+    connect(page, &QWebEnginePage::titleChanged, this,
+            [this](const QString& title) { setWindowTitle(titleFor(title)); });
+    // window.close() from the page's script.
+    connect(page, &QWebEnginePage::windowCloseRequested, this, &QWidget::close);
+    // window.open(..., "width=...,height=...") and window.resizeTo/moveTo.
+    connect(page, &QWebEnginePage::geometryChangeRequested, this, &BrowserWindow::applyRequestedGeometry);
+}
+
+BrowserWindow::~BrowserWindow() {
+    --g_openCount;
+    releaseFreedMemorySoon();
+}
+
+void BrowserWindow::applyRequestedGeometry(const QRect& geometry) {
+    // The request is for the page area; keep it on the screen and at a usable size.
+    QRect available(0, 0, 1024, 768);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) available = screen->availableGeometry();
+    QSize size = geometry.size().expandedTo(QSize(100, 100)).boundedTo(available.size());
+    resize(size);
+    if (geometry.x() != 0 || geometry.y() != 0) {
+        QPoint at = geometry.topLeft();
+        at.setX(qBound(available.left(), at.x(), available.right() - size.width() + 1));
+        at.setY(qBound(available.top(), at.y(), available.bottom() - size.height() + 1));
+        move(at);
+    }
+}

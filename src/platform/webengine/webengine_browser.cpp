@@ -1,0 +1,333 @@
+#include "platform/webengine/webengine_browser.h"
+
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QWebEngineHistory>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineView>
+
+#include "platform/webengine/browser_window.h"
+#include "platform/webengine/engine_profile.h"
+
+namespace {
+
+// The page of the main browser: new-window requests open the browser's own windows;
+// the console messages of pages are not logged. JavaScript dialogs of the page itself
+// keep the engine's default (modal, dismissible) behaviour.
+class BrowserPage : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    QWebEnginePage* createWindow(WebWindowType) override { return BrowserWindow::open(); }
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int, const QString&) override {}
+};
+
+// The view: a right-click asks `customMenu` first; when that takes the click, the
+// engine's own context menu is not shown.
+class BrowserView : public QWebEngineView {
+public:
+    using QWebEngineView::QWebEngineView;
+    std::function<bool(const QPoint& globalPos)> customMenu;
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override {
+        if (customMenu && customMenu(event->globalPos())) {
+            event->accept();
+            return;
+        }
+        QWebEngineView::contextMenuEvent(event);
+    }
+};
+
+bool isHtmlType(const QString& contentType) {
+    const QString type = contentType.trimmed().toLower();
+    return type == QLatin1String("text/html") || type == QLatin1String("application/xhtml+xml");
+}
+
+}  // namespace
+
+// One loaded HTML document of the browser's page. The browser replaces it at the next
+// completed load; commands on a replaced document still act on the page.
+class WebEngineDocument : public HtmlDocument, public std::enable_shared_from_this<WebEngineDocument> {
+public:
+    WebEngineDocument(WebEngineBrowser* browser, quint64 generation) : browser_(browser), generation_(generation) {}
+
+    quint64 generation() const { return generation_; }
+
+    bool execCommand(const QString& command) override {
+        if (!browser_ || !browser_->page_) return false;
+        QWebEnginePage* page = browser_->page_;
+        // MSHTML command identifiers are case-insensitive.
+        const QString name = command.toLower();
+        if (name == QLatin1String("copy")) {
+            page->triggerAction(QWebEnginePage::Copy);
+            return true;
+        }
+        if (name == QLatin1String("paste")) {
+            page->triggerAction(QWebEnginePage::Paste);
+            return true;
+        }
+        if (name == QLatin1String("refresh")) {
+            page->triggerAction(QWebEnginePage::Reload);
+            return true;
+        }
+        if (name == QLatin1String("print")) return browser_->printWithDialog();
+        if (name == QLatin1String("saveas")) return browser_->saveWithDialog();
+        return false;
+    }
+
+    void documentElementInnerHTML(std::function<void(std::optional<QString>)> done) override {
+        if (!done) return;
+        if (!browser_ || !browser_->page_) {
+            done(std::nullopt);
+            return;
+        }
+        std::weak_ptr<WebEngineDocument> self = weak_from_this();
+        QPointer<WebEngineBrowser> browser = browser_;
+        QPointer<QWebEnginePage> page = browser_->page_;
+        // The application's own script world: a page's scripts cannot redefine what
+        // this reads.
+        page->runJavaScript(
+            QStringLiteral("document.documentElement ? document.documentElement.innerHTML : null"),
+            QWebEngineScript::ApplicationWorld, [self, browser, page, done](const QVariant& result) {
+                // Never answer for a document that is gone: destroyed, or replaced by
+                // the next page, or whose page or browser went away.
+                std::shared_ptr<WebEngineDocument> document = self.lock();
+                if (!document || !browser || !page || browser->document_ != document) return;
+                if (result.typeId() == QMetaType::QString)
+                    done(result.toString());
+                else
+                    done(std::nullopt);
+            });
+    }
+
+private:
+    QPointer<WebEngineBrowser> browser_;
+    quint64 generation_;
+};
+
+WebEngineBrowser::WebEngineBrowser(QWidget* parent) : WebBrowser(parent) {
+    auto* view = new BrowserView(parent);
+    view_ = view;
+    page_ = new BrowserPage(webengine::sharedProfile(), view);
+    view->setPage(page_);
+    view->customMenu = [this](const QPoint& globalPos) { return onContextMenu(globalPos); };
+
+    connect(page_, &QWebEnginePage::loadStarted, this, &WebEngineBrowser::onLoadStarted);
+    connect(page_, &QWebEnginePage::loadProgress, this, &WebEngineBrowser::onLoadProgress);
+    connect(page_, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::onLoadFinished);
+    connect(page_, &QWebEnginePage::renderProcessTerminated, this, &WebEngineBrowser::onRenderProcessTerminated);
+    connect(page_, &QWebEnginePage::linkHovered, this, &WebBrowser::StatusTextChange);
+    connect(page_, &QWebEnginePage::titleChanged, this, &WebBrowser::TitleChange);
+    // Certificate errors keep the engine's default: the certificate is rejected and the
+    // engine shows its error page; the load ends like any failed load.
+}
+
+WebEngineBrowser::~WebEngineBrowser() {
+    document_.reset();
+    if (view_) {
+        static_cast<BrowserView*>(view_.data())->customMenu = nullptr;
+        delete view_.data();
+    }
+}
+
+QWidget* WebEngineBrowser::widget() { return view_; }
+
+QWebEngineView* WebEngineBrowser::view() const { return view_; }
+
+QUrl WebEngineBrowser::addressToUrl(const QString& address) {
+    const QString text = address.trimmed();
+    if (text.isEmpty()) return {};
+    if (text.startsWith(QLatin1Char('/'))) return QUrl::fromLocalFile(text);
+
+    // A scheme counts when "//" follows it, or when it is one that never has "//"
+    // (about:blank, mailto:...). "localhost:8080/x" is a host with a port.
+    static const QRegularExpression schemePattern(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
+    bool hasScheme = false;
+    const QRegularExpressionMatch match = schemePattern.match(text);
+    if (match.hasMatch()) {
+        static const QStringList bareSchemes = {
+            QStringLiteral("about"), QStringLiteral("blob"),  QStringLiteral("data"),
+            QStringLiteral("file"),  QStringLiteral("ftp"),   QStringLiteral("http"),
+            QStringLiteral("https"), QStringLiteral("javascript"), QStringLiteral("mailto"),
+            QStringLiteral("view-source")};
+        hasScheme = text.mid(match.capturedLength()).startsWith(QLatin1String("//")) ||
+                    bareSchemes.contains(match.captured(1).toLower());
+    }
+    const QUrl url(hasScheme ? text : QStringLiteral("http://") + text, QUrl::TolerantMode);
+    if (!url.isValid() || url.scheme().isEmpty()) return {};
+    return url;
+}
+
+bool WebEngineBrowser::Navigate(const QString& address) {
+    if (!page_) return false;
+    const QUrl url = addressToUrl(address);
+    if (!url.isValid()) return false;
+    page_->load(url);
+    return true;
+}
+
+bool WebEngineBrowser::GoBack() {
+    if (!page_ || !page_->history()->canGoBack()) return false;
+    page_->triggerAction(QWebEnginePage::Back);
+    return true;
+}
+
+bool WebEngineBrowser::GoForward() {
+    if (!page_ || !page_->history()->canGoForward()) return false;
+    page_->triggerAction(QWebEnginePage::Forward);
+    return true;
+}
+
+bool WebEngineBrowser::Stop() {
+    if (!page_) return false;
+    page_->triggerAction(QWebEnginePage::Stop);
+    return true;
+}
+
+bool WebEngineBrowser::Refresh() {
+    if (!page_ || page_->url().isEmpty()) return false;
+    page_->triggerAction(QWebEnginePage::Reload);
+    return true;
+}
+
+int WebEngineBrowser::ReadyState() const { return readyState_; }
+
+// The title the view shows; the engine gives the address for a page without one.
+QString WebEngineBrowser::LocationName() const { return page_ ? page_->title() : QString(); }
+
+// The address in its encoded form, the way the browser requests it: what goes into
+// the history file and to the desktop's URL opener is then one unambiguous address
+// (spaces and non-ASCII characters percent-encoded), as the original control reported.
+QString WebEngineBrowser::LocationURL() const {
+    return page_ ? page_->url().toString(QUrl::FullyEncoded) : QString();
+}
+
+std::shared_ptr<HtmlDocument> WebEngineBrowser::Document() { return document_; }
+
+void WebEngineBrowser::onLoadStarted() {
+    ++loadGeneration_;
+    readyState_ = 1;
+    emit ProgressChange(0, 100);
+}
+
+void WebEngineBrowser::onLoadProgress(int progress) {
+    if (readyState_ == 1 && progress > 0) readyState_ = 3;
+    emit ProgressChange(progress, 100);
+}
+
+void WebEngineBrowser::onLoadFinished(bool) {
+    readyState_ = 4;
+    // As the original control: a progress of -1 says the download is done.
+    emit ProgressChange(-1, 100);
+    if (!page_) return;
+
+    // Document() answers at once, so the document's type is found out before the
+    // completion is reported. A load that starts in the meantime drops this answer.
+    const quint64 generation = loadGeneration_;
+    QPointer<WebEngineBrowser> self(this);
+    page_->runJavaScript(QStringLiteral("document.contentType"), QWebEngineScript::ApplicationWorld,
+                         [self, generation](const QVariant& result) {
+                             if (!self || self->loadGeneration_ != generation) return;
+                             if (!isHtmlType(result.toString())) {
+                                 self->document_.reset();
+                             } else if (!self->document_ || self->document_->generation() != generation) {
+                                 self->document_ = std::make_shared<WebEngineDocument>(self.data(), generation);
+                             }
+                             emit self->DocumentComplete(self->LocationURL());
+                         });
+}
+
+void WebEngineBrowser::onRenderProcessTerminated() {
+    // The page is gone with its renderer: the load is over and no document is bound.
+    // The next navigation starts a new renderer.
+    ++loadGeneration_;
+    readyState_ = 4;
+    document_.reset();
+    emit ProgressChange(-1, 100);
+}
+
+bool WebEngineBrowser::onContextMenu(const QPoint& globalPos) {
+    if (!document_ || !document_->oncontextmenu) return false;
+    // The handler shows a modal menu; run it from the event loop rather than inside the
+    // engine's context-menu callback.
+    std::weak_ptr<WebEngineDocument> bound = document_;
+    QTimer::singleShot(0, this, [this, bound, globalPos] {
+        std::shared_ptr<WebEngineDocument> document = bound.lock();
+        if (!document || !document->oncontextmenu) return;
+        std::function<bool()> handler = document->oncontextmenu;  // the handler may rebind
+        QPointer<WebEngineBrowser> self(this);
+        const bool pageMenu = handler();
+        if (pageMenu && self && view_) {
+            QMenu* menu = view_->createStandardContextMenu();
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(globalPos);
+        }
+    });
+    return true;
+}
+
+bool WebEngineBrowser::savePage(const QString& path) {
+    if (!page_ || path.isEmpty() || page_->url().isEmpty()) return false;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const auto format = (suffix == QLatin1String("mht") || suffix == QLatin1String("mhtml"))
+                            ? QWebEngineDownloadRequest::MimeHtmlSaveFormat
+                            : QWebEngineDownloadRequest::CompleteHtmlSaveFormat;
+    page_->save(path, format);
+    return true;
+}
+
+bool WebEngineBrowser::saveWithDialog() {
+    if (!view_ || !page_ || page_->url().isEmpty()) return false;
+    const QString completeFilter = QStringLiteral("Web Page, complete (*.htm *.html)");
+    const QString archiveFilter = QStringLiteral("Web Archive, single file (*.mht *.mhtml)");
+    QString suggested = page_->title();
+    suggested.replace(QRegularExpression(QStringLiteral("[/\\\\:*?\"<>|]")), QStringLiteral("_"));
+    if (suggested.isEmpty()) suggested = QStringLiteral("page");
+    QString selectedFilter = completeFilter;
+    QPointer<WebEngineBrowser> self(this);
+    QString path = QFileDialog::getSaveFileName(view_->window(), QString(), suggested + QStringLiteral(".htm"),
+                                                completeFilter + QStringLiteral(";;") + archiveFilter,
+                                                &selectedFilter);
+    if (!self || path.isEmpty()) return false;  // cancelled, or the browser went away meanwhile
+    if (QFileInfo(path).suffix().isEmpty())
+        path += selectedFilter == archiveFilter ? QStringLiteral(".mht") : QStringLiteral(".htm");
+    return savePage(path);
+}
+
+bool WebEngineBrowser::printPage(std::unique_ptr<QPrinter> printer, std::function<void(bool)> finished) {
+    if (printing_ || !view_ || !printer) return false;
+    printing_ = true;
+    // The engine prints asynchronously and uses the printer until printFinished. The
+    // printer lives in the connection: it goes when printing ends or with the view.
+    std::shared_ptr<QPrinter> kept(printer.release());
+    QPointer<WebEngineBrowser> self(this);
+    connect(
+        view_, &QWebEngineView::printFinished, this,
+        [self, kept, finished](bool ok) {
+            if (self) self->printing_ = false;
+            if (finished) finished(ok);
+        },
+        Qt::SingleShotConnection);
+    view_->print(kept.get());
+    return true;
+}
+
+bool WebEngineBrowser::printWithDialog() {
+    if (printing_ || !view_) return false;
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    QPointer<WebEngineBrowser> self(this);
+    QPointer<QPrintDialog> dialog = new QPrintDialog(printer.get(), view_->window());
+    const int result = dialog->exec();
+    if (dialog) delete dialog.data();
+    if (!self || result != QDialog::Accepted) return false;
+    return printPage(std::move(printer));
+}

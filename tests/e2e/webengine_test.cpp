@@ -1,0 +1,563 @@
+// The Qt WebEngine adapter against the real engine: pages come from a loopback HTTP
+// server, the pointer moves through the X server (xdotool), and the browser's own
+// new-window windows are checked as X11 windows under openbox.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPrinter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <csignal>
+#include <memory>
+
+#include "http_server.h"
+#include "platform/webengine/browser_window.h"
+#include "platform/webengine/webengine_browser.h"
+
+namespace {
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 20000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// Lets the event loop run for a while: used only where something must NOT happen.
+void settle(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+QString run(const QString& program, const QStringList& args) {
+    QProcess process;
+    process.start(program, args);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+void pointerTo(const QPoint& global) {
+    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(global.x()), QString::number(global.y())});
+}
+
+void clickAt(const QPoint& global, int button) {
+    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(global.x()),
+                                    QString::number(global.y()), QStringLiteral("click"), QString::number(button)});
+}
+
+QString netWmName(WId window) {
+    return run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window), QStringLiteral("_NET_WM_NAME")}).trimmed();
+}
+
+QList<BrowserWindow*> browserWindows() {
+    QList<BrowserWindow*> found;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* window = qobject_cast<BrowserWindow*>(w)) found.append(window);
+    return found;
+}
+
+BrowserWindow* browserWindowTitled(const QString& title) {
+    for (BrowserWindow* w : browserWindows())
+        if (w->windowTitle() == title) return w;
+    return nullptr;
+}
+
+void closeAllBrowserWindows() {
+    for (BrowserWindow* w : browserWindows()) w->close();
+    waitUntil([] { return BrowserWindow::openCount() == 0; });
+}
+
+// Resident memory of this process and all its descendants (the engine's helpers), kB.
+qint64 processTreeRssKb() {
+    QHash<int, int> parentOf;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isPid = false;
+        const int pid = entry.toInt(&isPid);
+        if (!isPid) continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly)) continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1) parentOf[pid] = fields[1].toInt();
+    }
+    qint64 total = 0;
+    for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
+        int p = it.key();
+        while (p > 1 && p != getpid()) p = parentOf.value(p, 0);
+        if (p != getpid()) continue;
+        QFile status(QStringLiteral("/proc/%1/status").arg(it.key()));
+        if (!status.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& l : status.readAll().split('\n'))
+            if (l.startsWith("VmRSS:")) total += l.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return total;
+}
+
+QByteArray page(const QByteArray& title, const QByteArray& body, const QByteArray& head = {}) {
+    return "<!DOCTYPE html><html><head><title>" + title + "</title>" + head +
+           "<style>body{margin:0}</style></head><body>" + body + "</body></html>";
+}
+
+class WebEngineBrowserTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        server = new HttpServer;
+        server->route("/a.html", page("Page A", "<p>first page</p>"));
+        server->route("/b.html", page("Page B", "<p>second page</p>"));
+        server->route("/plain.txt", "just text, no markup", "text/plain; charset=utf-8");
+        server->route("/x.xhtml",
+                      "<?xml version=\"1.0\"?><html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>X</title>"
+                      "</head><body><p>xhtml</p></body></html>",
+                      "application/xhtml+xml");
+        server->route("/slow.html", page("Slow", "<p>late</p>"));
+        server->setDelay("/slow.html", 60000);
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(server->ok());
+        host = std::make_unique<QWidget>();
+        host->setWindowTitle(QStringLiteral("adapter host"));
+        host->resize(900, 700);
+        browser = new WebEngineBrowser(host.get());
+        browser->widget()->setGeometry(0, 0, 900, 700);
+        QObject::connect(browser, &WebBrowser::ProgressChange, [this](int, int) { states.append(browser->ReadyState()); });
+        QObject::connect(browser, &WebBrowser::TitleChange, [this](const QString& t) { titles.append(t); });
+        QObject::connect(browser, &WebBrowser::StatusTextChange, [this](const QString& t) { statusTexts.append(t); });
+        QObject::connect(browser, &WebBrowser::DocumentComplete, [this](const QString&) { ++completes; });
+        host->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(host.get()));
+    }
+
+    void TearDown() override {
+        closeAllBrowserWindows();
+        host.reset();  // takes the browser with it
+    }
+
+    // Navigates and waits for the document's completion.
+    bool load(const QString& address) {
+        const int before = completes;
+        if (!browser->Navigate(address)) return false;
+        return waitUntil([&] { return completes > before; });
+    }
+
+    QVariant evaluate(const QString& script) {
+        // The answer may come after a timeout: it must not land on this stack frame.
+        auto answer = std::make_shared<std::optional<QVariant>>();
+        browser->view()->page()->runJavaScript(script, [answer](const QVariant& v) { *answer = v; });
+        waitUntil([&] { return answer->has_value(); });
+        return answer->value_or(QVariant());
+    }
+
+    QPoint globalOf(const QPoint& inView) { return browser->widget()->mapToGlobal(inView); }
+
+    static HttpServer* server;
+    std::unique_ptr<QWidget> host;
+    WebEngineBrowser* browser = nullptr;
+    QList<int> states;
+    QStringList titles;
+    QStringList statusTexts;
+    int completes = 0;
+};
+
+HttpServer* WebEngineBrowserTest::server = nullptr;
+
+TEST_F(WebEngineBrowserTest, NavigateRunsTheLoadThroughReadyStatesAndEvents) {
+    EXPECT_EQ(browser->ReadyState(), 0);
+    EXPECT_EQ(browser->Document(), nullptr);
+    EXPECT_TRUE(browser->LocationURL().isEmpty());
+
+    ASSERT_TRUE(load(server->url("/a.html")));
+    EXPECT_EQ(browser->ReadyState(), 4);
+    ASSERT_FALSE(states.isEmpty());
+    EXPECT_EQ(states.first(), 1);
+    EXPECT_EQ(states.last(), 4);
+    for (int i = 1; i < states.size(); ++i) EXPECT_LE(states[i - 1], states[i]) << "states went back";
+    EXPECT_TRUE(titles.contains(QStringLiteral("Page A")));
+    EXPECT_EQ(browser->LocationName(), QStringLiteral("Page A"));
+    EXPECT_EQ(browser->LocationURL(), server->url("/a.html"));
+    EXPECT_NE(browser->Document(), nullptr);
+    // The document object stays the same while the page does.
+    EXPECT_EQ(browser->Document(), browser->Document());
+
+    // The next page: a new document object, and back/forward through the history.
+    const std::shared_ptr<HtmlDocument> first = browser->Document();
+    ASSERT_TRUE(load(server->url("/b.html")));
+    EXPECT_NE(browser->Document(), first);
+    EXPECT_FALSE(browser->GoForward());
+    const int before = completes;
+    EXPECT_TRUE(browser->GoBack());
+    ASSERT_TRUE(waitUntil([&] { return completes > before && browser->LocationName() == "Page A"; }));
+    EXPECT_EQ(browser->LocationURL(), server->url("/a.html"));
+    EXPECT_FALSE(browser->GoBack());
+    EXPECT_TRUE(browser->GoForward());
+    ASSERT_TRUE(waitUntil([&] { return browser->LocationName() == "Page B"; }));
+
+    // Refresh reloads from the server.
+    const int requests = server->requestCount("/b.html");
+    EXPECT_TRUE(browser->Refresh());
+    ASSERT_TRUE(waitUntil([&] { return server->requestCount("/b.html") > requests; }));
+}
+
+TEST_F(WebEngineBrowserTest, AddressesBecomeUrlsTheWayTheControlTookThem) {
+    EXPECT_EQ(WebEngineBrowser::addressToUrl("/tmp/a b.html").toString(QUrl::FullyEncoded),
+              QStringLiteral("file:///tmp/a%20b.html"));
+    EXPECT_EQ(WebEngineBrowser::addressToUrl("example.com/x?q=1").toString(), QStringLiteral("http://example.com/x?q=1"));
+    EXPECT_EQ(WebEngineBrowser::addressToUrl("localhost:8080/x").toString(), QStringLiteral("http://localhost:8080/x"));
+    EXPECT_EQ(WebEngineBrowser::addressToUrl("https://example.com/").toString(), QStringLiteral("https://example.com/"));
+    EXPECT_EQ(WebEngineBrowser::addressToUrl("about:blank").toString(), QStringLiteral("about:blank"));
+    EXPECT_EQ(WebEngineBrowser::addressToUrl("  http://example.com/  ").toString(), QStringLiteral("http://example.com/"));
+
+    // Nothing loadable: refused, and the browser stays uninitialized.
+    EXPECT_FALSE(browser->Navigate(QString()));
+    EXPECT_FALSE(browser->Navigate(QStringLiteral("   ")));
+    EXPECT_FALSE(browser->Navigate(QStringLiteral("http://exa mple.com:99999999/")));
+    EXPECT_EQ(browser->ReadyState(), 0);
+    EXPECT_FALSE(browser->Refresh());
+}
+
+TEST_F(WebEngineBrowserTest, NavigateOpensALocalFileByItsAbsolutePath) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("local page.html"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(page("Local File", "<p>from disk</p>"));
+    file.close();
+
+    ASSERT_TRUE(load(path));
+    EXPECT_EQ(browser->LocationName(), QStringLiteral("Local File"));
+    EXPECT_EQ(browser->LocationURL(), QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
+    EXPECT_TRUE(browser->LocationURL().endsWith(QStringLiteral("/local%20page.html")));
+    EXPECT_NE(browser->Document(), nullptr);
+}
+
+TEST_F(WebEngineBrowserTest, HoveringALinkGivesItsAbsoluteAddressAndLeavingClearsIt) {
+    server->route("/links.html",
+                  page("Links", "<a id=l href=\"target.html?x=1\" style=\"display:block;width:400px;height:200px;"
+                                "background:#ccc\">target</a><div style=\"height:300px\"></div>"));
+    ASSERT_TRUE(load(server->url("/links.html")));
+    pointerTo(globalOf(QPoint(600, 600)));
+    settle(100);
+    statusTexts.clear();
+
+    pointerTo(globalOf(QPoint(200, 100)));
+    const QString target = server->url("/target.html") + QStringLiteral("?x=1");
+    ASSERT_TRUE(waitUntil([&] { return statusTexts.contains(target); })) << statusTexts.join(QLatin1Char('|')).toStdString();
+
+    pointerTo(globalOf(QPoint(600, 600)));
+    ASSERT_TRUE(waitUntil([&] { return !statusTexts.isEmpty() && statusTexts.last().isEmpty(); }));
+}
+
+TEST_F(WebEngineBrowserTest, OnlyHtmlDocumentsCanBeBound) {
+    ASSERT_TRUE(load(server->url("/plain.txt")));
+    EXPECT_EQ(browser->ReadyState(), 4);
+    EXPECT_EQ(browser->Document(), nullptr);
+
+    ASSERT_TRUE(load(server->url("/x.xhtml")));
+    EXPECT_NE(browser->Document(), nullptr);
+
+    ASSERT_TRUE(load(server->url("/a.html")));
+    EXPECT_NE(browser->Document(), nullptr);
+
+    // A page that failed to load still completes (the engine's error page).
+    ASSERT_TRUE(load(QStringLiteral("http://127.0.0.1:1/")));
+    EXPECT_EQ(browser->ReadyState(), 4);
+}
+
+TEST_F(WebEngineBrowserTest, InnerHtmlIsTheMarkupInsideTheRootAndNeverAnswersForAGoneDocument) {
+    server->route("/markup.html", "<!DOCTYPE html><html><head><title>M</title></head><body><p id=\"x\">Hello &amp; bye</p></body></html>");
+    ASSERT_TRUE(load(server->url("/markup.html")));
+    std::shared_ptr<HtmlDocument> document = browser->Document();
+    ASSERT_NE(document, nullptr);
+
+    std::optional<QString> markup;
+    bool answered = false;
+    document->documentElementInnerHTML([&](std::optional<QString> m) {
+        markup = std::move(m);
+        answered = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return answered; }));
+    ASSERT_TRUE(markup.has_value());
+    EXPECT_EQ(*markup, QStringLiteral("<head><title>M</title></head><body><p id=\"x\">Hello &amp; bye</p></body>"));
+
+    // A document replaced by the next page answers nothing any more.
+    int lateCalls = 0;
+    ASSERT_TRUE(load(server->url("/a.html")));
+    document->documentElementInnerHTML([&](std::optional<QString>) { ++lateCalls; });
+    settle(500);
+    EXPECT_EQ(lateCalls, 0);
+
+    // The browser goes away while the page is busy and the answer is pending: no call.
+    std::shared_ptr<HtmlDocument> current = browser->Document();
+    ASSERT_NE(current, nullptr);
+    evaluate(QStringLiteral("setTimeout(function() { var t = Date.now(); while (Date.now() - t < 1500); }, 0)"));
+    current->documentElementInnerHTML([&](std::optional<QString>) { ++lateCalls; });
+    host.reset();
+    settle(2500);
+    EXPECT_EQ(lateCalls, 0);
+    // A document whose browser is gone answers nothing and refuses commands.
+    EXPECT_FALSE(current->execCommand(QStringLiteral("copy")));
+}
+
+TEST_F(WebEngineBrowserTest, CopyAndPasteGoThroughTheClipboard) {
+    server->route("/edit.html", page("Edit", "<p id=t>CopyMe123</p><input id=in value=\"\">"));
+    ASSERT_TRUE(load(server->url("/edit.html")));
+    std::shared_ptr<HtmlDocument> document = browser->Document();
+    ASSERT_NE(document, nullptr);
+    host->activateWindow();
+    browser->widget()->setFocus();
+
+    QGuiApplication::clipboard()->clear();
+    evaluate(QStringLiteral("var r=document.createRange();r.selectNodeContents(document.getElementById('t'));"
+                            "getSelection().removeAllRanges();getSelection().addRange(r);"));
+    EXPECT_TRUE(document->execCommand(QStringLiteral("copy")));
+    ASSERT_TRUE(waitUntil([] { return QGuiApplication::clipboard()->text().contains(QLatin1String("CopyMe123")); }));
+
+    QGuiApplication::clipboard()->setText(QStringLiteral("Pasted42"));
+    evaluate(QStringLiteral("document.getElementById('in').focus()"));
+    EXPECT_TRUE(document->execCommand(QStringLiteral("paste")));
+    ASSERT_TRUE(waitUntil([&] {
+        return evaluate(QStringLiteral("document.getElementById('in').value")).toString() == QLatin1String("Pasted42");
+    }));
+
+    const int requests = server->requestCount("/edit.html");
+    EXPECT_TRUE(document->execCommand(QStringLiteral("refresh")));
+    ASSERT_TRUE(waitUntil([&] { return server->requestCount("/edit.html") > requests; }));
+
+    EXPECT_FALSE(document->execCommand(QStringLiteral("bold")));
+    EXPECT_FALSE(document->execCommand(QString()));
+}
+
+TEST_F(WebEngineBrowserTest, SavingChoosesTheFormatFromTheFileName) {
+    server->route("/save.html", page("Saved Page", "<p>SaveMarker777</p>"));
+    ASSERT_TRUE(load(server->url("/save.html")));
+    QTemporaryDir dir;
+    const QString archive = dir.filePath(QStringLiteral("page.mht"));
+    const QString complete = dir.filePath(QStringLiteral("page.html"));
+
+    ASSERT_TRUE(browser->savePage(archive));
+    auto contentOf = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    ASSERT_TRUE(waitUntil([&] { return contentOf(archive).contains("SaveMarker777"); }));
+    EXPECT_TRUE(contentOf(archive).contains("multipart/related"));
+
+    ASSERT_TRUE(browser->savePage(complete));
+    ASSERT_TRUE(waitUntil([&] { return contentOf(complete).contains("SaveMarker777"); }));
+    EXPECT_FALSE(contentOf(complete).contains("multipart/related"));
+    EXPECT_TRUE(contentOf(complete).contains("<title>Saved Page</title>"));
+
+    EXPECT_FALSE(browser->savePage(QString()));
+}
+
+TEST_F(WebEngineBrowserTest, PrintingKeepsThePrinterUntilTheEngineIsDone) {
+    server->route("/print.html", page("Print", "<h1>PrintMarker</h1>"));
+    ASSERT_TRUE(load(server->url("/print.html")));
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(pdf);
+
+    std::optional<bool> outcome;
+    ASSERT_TRUE(browser->printPage(std::move(printer), [&](bool ok) { outcome = ok; }));
+    // One print at a time.
+    EXPECT_FALSE(browser->printPage(std::make_unique<QPrinter>()));
+    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }, 60000));
+    EXPECT_TRUE(*outcome);
+    QFile file(pdf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.read(5) == "%PDF-");
+    // Free again for the next print.
+    auto next = std::make_unique<QPrinter>();
+    next->setOutputFormat(QPrinter::PdfFormat);
+    next->setOutputFileName(dir.filePath(QStringLiteral("next.pdf")));
+    std::optional<bool> nextOutcome;
+    EXPECT_TRUE(browser->printPage(std::move(next), [&](bool ok) { nextOutcome = ok; }));
+    ASSERT_TRUE(waitUntil([&] { return nextOutcome.has_value(); }, 60000));
+}
+
+TEST_F(WebEngineBrowserTest, StopEndsAPendingLoad) {
+    ASSERT_TRUE(browser->Navigate(server->url("/slow.html")));
+    ASSERT_TRUE(waitUntil([&] { return server->requestCount("/slow.html") > 0; }));
+    EXPECT_TRUE(browser->ReadyState() == 1 || browser->ReadyState() == 3);
+    EXPECT_TRUE(browser->Stop());
+    ASSERT_TRUE(waitUntil([&] { return browser->ReadyState() == 4; }, 15000));
+}
+
+TEST_F(WebEngineBrowserTest, ARendererCrashEndsTheLoadAndTheBrowserGoesOn) {
+    ASSERT_TRUE(load(server->url("/a.html")));
+    const qint64 pid = browser->view()->page()->renderProcessPid();
+    ASSERT_GT(pid, 0);
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return browser->Document() == nullptr; }));
+    EXPECT_EQ(browser->ReadyState(), 4);
+
+    ASSERT_TRUE(load(server->url("/b.html")));
+    EXPECT_EQ(browser->LocationName(), QStringLiteral("Page B"));
+    EXPECT_NE(browser->Document(), nullptr);
+}
+
+TEST_F(WebEngineBrowserTest, ARightClickGoesToTheBoundDocumentInsteadOfTheEngineMenu) {
+    ASSERT_TRUE(load(server->url("/a.html")));
+    std::shared_ptr<HtmlDocument> document = browser->Document();
+    ASSERT_NE(document, nullptr);
+    const QPoint inPage = globalOf(QPoint(300, 300));
+
+    // Bound: the handler runs, the engine's menu stays away.
+    int calls = 0;
+    document->oncontextmenu = [&] {
+        ++calls;
+        return false;
+    };
+    clickAt(inPage, 3);
+    ASSERT_TRUE(waitUntil([&] { return calls == 1; }));
+    settle(700);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+
+    // A handler that lets the page's menu show.
+    document->oncontextmenu = [&] {
+        ++calls;
+        return true;
+    };
+    clickAt(inPage, 3);
+    ASSERT_TRUE(waitUntil([&] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr; }));
+    EXPECT_EQ(calls, 2);
+    QApplication::activePopupWidget()->close();
+    ASSERT_TRUE(waitUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+
+    // Unbound (no handler): the engine's own menu.
+    document->oncontextmenu = nullptr;
+    clickAt(inPage, 3);
+    ASSERT_TRUE(waitUntil([&] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr; }));
+    QApplication::activePopupWidget()->close();
+    ASSERT_TRUE(waitUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+    EXPECT_EQ(calls, 2);
+}
+
+TEST_F(WebEngineBrowserTest, NewWindowsAreDecoratedTopLevelWindowsWithTheBrowserTitle) {
+    server->route("/pop.html", page("Pop Title", "<p>popup</p>"));
+    server->route("/late.html", page("Late", "<p>late popup</p>"));
+    server->setDelay("/late.html", 60000);
+    server->route("/opener.html",
+                  page("Opener", "<a id=blank target=_blank href=\"pop.html\" style=\"display:block;width:300px;"
+                                 "height:150px;background:#ccc\">blank</a>"));
+    ASSERT_TRUE(load(server->url("/opener.html")));
+
+    // A target=_blank link clicked with the real pointer.
+    clickAt(globalOf(QPoint(150, 75)), 1);
+    ASSERT_TRUE(waitUntil([] { return browserWindowTitled("Pop Title - Microsoft Internet Explorer"); }));
+    QPointer<BrowserWindow> window = browserWindowTitled("Pop Title - Microsoft Internet Explorer");
+    EXPECT_TRUE(window->isWindow());
+    EXPECT_EQ(window->parentWidget(), nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(BrowserWindow::openCount(), 1);
+    // As the X server and the window manager see it: the title, a frame, no owner.
+    ASSERT_TRUE(waitUntil([&] { return netWmName(window->winId()).contains("\"Pop Title - Microsoft Internet Explorer\""); }))
+        << netWmName(window->winId()).toStdString();
+    const QString extents = run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window->winId()),
+                                                          QStringLiteral("_NET_FRAME_EXTENTS"), QStringLiteral("WM_TRANSIENT_FOR")});
+    EXPECT_TRUE(extents.contains(QLatin1String("_NET_FRAME_EXTENTS(CARDINAL) = "))) << extents.toStdString();
+    EXPECT_FALSE(extents.contains(QLatin1String("_NET_FRAME_EXTENTS(CARDINAL) = 0, 0, 0, 0"))) << extents.toStdString();
+    EXPECT_FALSE(extents.contains(QLatin1String("WM_TRANSIENT_FOR(WINDOW)"))) << extents.toStdString();
+
+    // The window manager's delete request closes and destroys it.
+    run(QStringLiteral("wmctrl"), {QStringLiteral("-F"), QStringLiteral("-c"), QStringLiteral("Pop Title - Microsoft Internet Explorer")});
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_EQ(BrowserWindow::openCount(), 0);
+
+    // window.open: shown at once, titled without a page title until the page has one.
+    evaluate(QStringLiteral("window.open('late.html')"));
+    ASSERT_TRUE(waitUntil([] { return BrowserWindow::openCount() == 1; }));
+    window = browserWindows().value(0);
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(waitUntil([&] { return window->isVisible(); }));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Microsoft Internet Explorer"));
+
+    // window.close() from the window's own page.
+    bool closed = false;
+    window->page()->runJavaScript(QStringLiteral("window.close()"), [&](const QVariant&) { closed = true; });
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_EQ(BrowserWindow::openCount(), 0);
+}
+
+TEST_F(WebEngineBrowserTest, NewWindowsCannotHoldTheProgramWithDialogsAndOpenTheirOwnWindows) {
+    server->route("/alerting.html",
+                  page("before", "", "<script>alert('hi');confirm('sure?');prompt('name');document.title='after dialogs';"
+                                     "window.open('pop.html');</script>"));
+    server->route("/pop.html", page("Pop Title", "<p>popup</p>"));
+    ASSERT_TRUE(load(server->url("/a.html")));
+    evaluate(QStringLiteral("window.open('alerting.html')"));
+    ASSERT_TRUE(waitUntil([] { return browserWindowTitled("after dialogs - Microsoft Internet Explorer"); }));
+    ASSERT_TRUE(waitUntil([] { return browserWindowTitled("Pop Title - Microsoft Internet Explorer"); }));
+    EXPECT_EQ(BrowserWindow::openCount(), 2);
+    for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<QMessageBox*>(w), nullptr);
+    for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(qobject_cast<QDialog*>(w) && w->isVisible());
+}
+
+TEST_F(WebEngineBrowserTest, AWindowOpenLoopIsBoundedAndClosedWindowsGiveTheirMemoryBack) {
+    ASSERT_TRUE(load(server->url("/a.html")));
+    settle(500);
+    const qint64 before = processTreeRssKb();
+
+    // 50 windows, measured open and after closing.
+    evaluate(QStringLiteral("for (var i = 0; i < 50; ++i) window.open('b.html', 'w' + i);"));
+    ASSERT_TRUE(waitUntil([] { return BrowserWindow::openCount() == 50; }, 60000)) << BrowserWindow::openCount();
+    ASSERT_TRUE(waitUntil([] {
+        int titled = 0;
+        for (BrowserWindow* w : browserWindows()) titled += w->windowTitle() == QLatin1String("Page B - Microsoft Internet Explorer");
+        return titled == 50;
+    }, 120000));
+    const qint64 withFifty = processTreeRssKb();
+    closeAllBrowserWindows();
+    ASSERT_EQ(BrowserWindow::openCount(), 0);
+    settle(2000);
+    const qint64 after = processTreeRssKb();
+    RecordProperty("rss_kb_before", static_cast<int>(before));
+    RecordProperty("rss_kb_with_50_windows", static_cast<int>(withFifty));
+    RecordProperty("rss_kb_after_closing", static_cast<int>(after));
+    std::printf("process tree RSS: before %lld kB, 50 windows open %lld kB, after closing %lld kB\n",
+                static_cast<long long>(before), static_cast<long long>(withFifty), static_cast<long long>(after));
+    // What the windows took comes back (allowing for the engine's caches).
+    EXPECT_LT(after - before, (withFifty - before) / 4);
+
+    // A thousand requests: no more than the bound exist at once, nothing breaks.
+    evaluate(QStringLiteral("setTimeout(function() { for (var i = 0; i < 1000; ++i) window.open('about:blank', 'x' + i);"
+                            " document.title = 'loop over'; }, 0)"));
+    ASSERT_TRUE(waitUntil([&] { return titles.contains(QStringLiteral("loop over")); }, 180000));
+    EXPECT_EQ(BrowserWindow::openCount(), BrowserWindow::kMaxOpen);
+    closeAllBrowserWindows();
+    EXPECT_EQ(BrowserWindow::openCount(), 0);
+
+    // The main browser still works.
+    const bool loaded = load(server->url("/b.html"));
+    std::printf("DIAG state %d url %s title %s completes %d count %d states %s\n", browser->ReadyState(), qPrintable(browser->LocationURL()), qPrintable(browser->LocationName()), completes, server->requestCount("/b.html"), qPrintable(QString::number(states.size())));
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(browser->LocationName(), QStringLiteral("Page B"));
+}
+
+}  // namespace
