@@ -1,0 +1,270 @@
+// The built program's CPU use while idle, with 200 foreign windows on the desktop, on a
+// private Xvfb with openbox. The program runs from a program folder of its own whose
+// settings file starts it on "about:blank" (no network); after it settles, the CPU time
+// of its process and of all its descendants (the web engine's processes) is summed over
+// a stretch of wall time. References in the same run: the program with no foreign
+// windows, and a bare Qt WebEngine window idle on the same page.
+//
+// Usage: idle_bench [--settle SECONDS] [--seconds SECONDS] [--windows N]
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "tarnwick_process.h"
+#include "x_session.h"
+
+namespace {
+
+struct Proc {
+    pid_t pid = 0;
+    pid_t ppid = 0;
+    unsigned long long startTime = 0;
+    unsigned long long ticks = 0;  // utime + stime
+};
+
+bool readProc(pid_t pid, Proc& out) {
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const QByteArray line = file.readAll();
+    const int close = line.lastIndexOf(')');
+    if (close < 0) return false;
+    // Fields after the name: state(3) ppid(4) ... utime(14) stime(15) ... starttime(22).
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    if (fields.size() < 20) return false;
+    out.pid = pid;
+    out.ppid = fields[1].toInt();
+    out.ticks = fields[11].toULongLong() + fields[12].toULongLong();
+    out.startTime = fields[19].toULongLong();
+    return true;
+}
+
+// The process `root` and all its descendants, keyed by (pid, start time).
+std::map<std::pair<pid_t, unsigned long long>, Proc> processTree(pid_t root) {
+    std::map<pid_t, Proc> all;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const pid_t pid = entry.toInt(&number);
+        Proc p;
+        if (number && readProc(pid, p)) all[pid] = p;
+    }
+    std::map<std::pair<pid_t, unsigned long long>, Proc> tree;
+    for (const auto& [pid, p] : all) {
+        pid_t up = pid;
+        for (int depth = 0; depth < 64 && up > 1 && up != root; ++depth) {
+            auto it = all.find(up);
+            up = it == all.end() || up == it->second.ppid ? 0 : it->second.ppid;
+        }
+        if (up == root) tree[{pid, p.startTime}] = p;
+    }
+    return tree;
+}
+
+void pump(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(50);
+    }
+}
+
+struct Usage {
+    double wallSeconds = 0;
+    double mainSeconds = 0;   // CPU of the process itself
+    double totalSeconds = 0;  // CPU of the process and its descendants
+    int processes = 0;
+};
+
+// CPU time of `root`'s process tree over `seconds` of wall time. Processes that start
+// during the stretch count with all their time; those that end during it are lost.
+Usage measure(pid_t root, int seconds) {
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    QElapsedTimer clock;
+    const auto before = processTree(root);
+    clock.start();
+    pump(seconds * 1000);
+    const auto after = processTree(root);
+    Usage usage;
+    usage.wallSeconds = clock.nsecsElapsed() / 1e9;
+    for (const auto& [key, p] : after) {
+        auto it = before.find(key);
+        const unsigned long long used = p.ticks - (it == before.end() ? 0 : it->second.ticks);
+        usage.totalSeconds += used / tick;
+        if (p.pid == root) usage.mainSeconds = used / tick;
+    }
+    usage.processes = int(after.size());
+    return usage;
+}
+
+void report(const char* name, const Usage& u) {
+    std::printf("%-32s %8.2f %10.3f %10.3f %10.3f %10.3f %6d\n", name, u.wallSeconds, u.totalSeconds,
+                100.0 * u.totalSeconds / u.wallSeconds, 100.0 * u.mainSeconds / u.wallSeconds,
+                100.0 * (u.totalSeconds - u.mainSeconds) / u.wallSeconds, u.processes);
+    std::fflush(stdout);
+}
+
+// `count` foreign windows with titles that never match, made by one xwin; ready once
+// xwin has printed every id (it prints them after mapping all).
+class ForeignWindows {
+public:
+    bool start(int count) {
+        if (count == 0) return true;
+        xwin_.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"),
+                    {"--title", "Page %d - Another Browser", "--count", QString::number(count)});
+        if (!xwin_.waitForStarted(10000)) return false;
+        int ids = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (ids < count && clock.elapsed() < 120000) {
+            if (xwin_.canReadLine() || xwin_.waitForReadyRead(1000))
+                while (xwin_.canReadLine()) {
+                    xwin_.readLine();
+                    ++ids;
+                }
+            if (xwin_.state() == QProcess::NotRunning) break;
+        }
+        return ids == count;
+    }
+    ~ForeignWindows() {
+        if (xwin_.state() == QProcess::NotRunning) return;
+        xwin_.terminate();
+        xwin_.waitForFinished(5000);
+    }
+
+private:
+    QProcess xwin_;
+};
+
+struct Options {
+    int settle = 5;
+    int seconds = 15;
+    int windows = 200;
+};
+
+bool runTarnwick(const char* name, int windows, const Options& options) {
+    ForeignWindows foreign;
+    if (!foreign.start(windows)) {
+        std::fprintf(stderr, "%s: the foreign windows did not appear\n", name);
+        return false;
+    }
+    TarnwickProcess program;
+    program.setIni("[Tarnwick]\r\nDefaultURL=about:blank\r\n");
+    if (!program.start()) {
+        std::fprintf(stderr, "%s: %s\n", name, qPrintable(program.error()));
+        return false;
+    }
+    if (!program.waitForMainWindow(60000)) {
+        std::fprintf(stderr, "%s: no main window; log:\n%s\n", name, program.log().constData());
+        return false;
+    }
+    pump(options.settle * 1000);
+    const Usage usage = measure(program.pid(), options.seconds);
+    if (!program.running()) {
+        std::fprintf(stderr, "%s: the program ended during the measurement\n", name);
+        return false;
+    }
+    report(name, usage);
+    return true;
+}
+
+bool runBareWebView(const char* name, int windows, const Options& options) {
+    ForeignWindows foreign;
+    if (!foreign.start(windows)) {
+        std::fprintf(stderr, "%s: the foreign windows did not appear\n", name);
+        return false;
+    }
+    QTemporaryDir home;
+    QDir().mkpath(home.filePath(QStringLiteral("runtime")));
+    QFile::setPermissions(home.filePath(QStringLiteral("runtime")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral(".config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral(".local/share")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral(".cache")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+    // The same engine flags the program runs with.
+    env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
+               QStringLiteral("--disable-gpu --no-first-run --disable-background-networking"));
+    QProcess bare;
+    bare.setProcessEnvironment(env);
+    bare.setStandardOutputFile(QProcess::nullDevice());
+    bare.setStandardErrorFile(QProcess::nullDevice());
+    bare.start(QStringLiteral(TARNWICK_BINARY_DIR "/bare_webview"), {QStringLiteral("about:blank")});
+    if (!bare.waitForStarted(10000)) {
+        std::fprintf(stderr, "%s: bare_webview did not start\n", name);
+        return false;
+    }
+    const pid_t pid = pid_t(bare.processId());
+    XDesktop desktop;
+    const bool shown = waitUntil(
+        [&] {
+            for (std::uint32_t window : desktop.clients())
+                if (desktop.pid(window) == pid) return true;
+            return false;
+        },
+        60000);
+    bool ok = shown;
+    if (!shown) std::fprintf(stderr, "%s: no window\n", name);
+    if (ok) {
+        pump(options.settle * 1000);
+        const Usage usage = measure(pid, options.seconds);
+        ok = bare.state() == QProcess::Running;
+        if (ok) report(name, usage);
+        else std::fprintf(stderr, "%s: bare_webview ended during the measurement\n", name);
+    }
+    bare.kill();
+    bare.waitForFinished(5000);
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--settle")) options.settle = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--seconds")) options.seconds = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--windows")) options.windows = std::atoi(argv[i + 1]);
+    }
+    if (options.seconds < 1 || options.settle < 0 || options.windows < 0) {
+        std::fprintf(stderr, "usage: idle_bench [--settle SECONDS] [--seconds SECONDS] [--windows N]\n");
+        return 2;
+    }
+    XSession session(XSession::WindowManager::Openbox);
+    if (!session.ok()) {
+        std::fprintf(stderr, "could not start Xvfb with openbox\n");
+        return 1;
+    }
+    session.exportDisplay();
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+
+    std::printf("Idle CPU over %d s after %d s settling; %% of one core (utime+stime)\n", options.seconds,
+                options.settle);
+    std::printf("%-32s %8s %10s %10s %10s %10s %6s\n", "Case", "wall s", "CPU s", "total %", "main %",
+                "helpers %", "procs");
+    std::printf("%s\n", std::string(92, '-').c_str());
+    const std::string many = "Idle/tarnwick/" + std::to_string(options.windows) + "windows";
+    const std::string bare = "Idle/bare_webview/" + std::to_string(options.windows) + "windows";
+    bool ok = runTarnwick("Idle/tarnwick/0windows", 0, options);
+    ok = runTarnwick(many.c_str(), options.windows, options) && ok;
+    ok = runBareWebView(bare.c_str(), options.windows, options) && ok;
+    std::printf("Target: Idle/tarnwick with %d windows at most 1%% of one core (total)\n", options.windows);
+    return ok ? 0 : 1;
+}
