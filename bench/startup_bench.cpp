@@ -1,0 +1,255 @@
+// Start-up time and memory of tarnwick against a bare Qt WebEngine window
+// (tests/tools/bare_webview), both loading the same local page from a loopback server,
+// under a private Xvfb with openbox. Runs alternate between the two programs.
+//
+// Time: from just before the program is started until its window title shows that the
+// page has loaded ("<page title> - Tarnwick" for tarnwick, "<page title>" for the bare
+// window), watched over X11 (_NET_CLIENT_LIST and _NET_WM_NAME), polled every 2 ms.
+// Memory: the peak resident set of the process tree at that moment: the sum of VmHWM
+// over the program and all its descendants (the QtWebEngineProcess helpers), each
+// process's peak sampled while the run lasts (so a helper that exits early still
+// counts). The sum of per-process peaks bounds the tree's peak from above; both programs
+// are measured the same way.
+//
+// Target: tarnwick within 1.15x the time and 1.1x the memory of the bare window (medians).
+
+#include <benchmark/benchmark.h>
+#include <xcb/xcb.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+// The test support pieces this benchmark needs, built into it directly.
+#include "../tests/support/http_server.cpp"
+#include "../tests/support/x_session.cpp"
+
+namespace {
+
+struct Run {
+    double seconds = 0;
+    double peakMb = 0;
+    bool ok = false;
+};
+
+// Window titles of the managed top-level windows.
+class TitleWatcher {
+public:
+    explicit TitleWatcher(const QByteArray& display) {
+        c_ = xcb_connect(display.constData(), nullptr);
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+        clientList_ = atom("_NET_CLIENT_LIST");
+        wmName_ = atom("_NET_WM_NAME");
+        utf8_ = atom("UTF8_STRING");
+    }
+    ~TitleWatcher() { xcb_disconnect(c_); }
+
+    bool anyTitled(const QByteArray& title) {
+        xcb_get_property_reply_t* list =
+            xcb_get_property_reply(c_, xcb_get_property(c_, 0, root_, clientList_, XCB_ATOM_WINDOW, 0, 4096), nullptr);
+        if (!list) return false;
+        const int n = xcb_get_property_value_length(list) / 4;
+        auto* windows = static_cast<xcb_window_t*>(xcb_get_property_value(list));
+        std::vector<xcb_get_property_cookie_t> cookies;
+        for (int i = 0; i < n; ++i) cookies.push_back(xcb_get_property(c_, 0, windows[i], wmName_, utf8_, 0, 1024));
+        bool found = false;
+        for (auto cookie : cookies) {
+            xcb_get_property_reply_t* name = xcb_get_property_reply(c_, cookie, nullptr);
+            if (!name) continue;
+            const QByteArray text(static_cast<const char*>(xcb_get_property_value(name)), xcb_get_property_value_length(name));
+            found = found || text == title;
+            free(name);
+        }
+        free(list);
+        return found;
+    }
+
+private:
+    xcb_atom_t atom(const char* name) {
+        xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, strlen(name), name), nullptr);
+        const xcb_atom_t a = r ? r->atom : 0;
+        free(r);
+        return a;
+    }
+    xcb_connection_t* c_;
+    xcb_window_t root_;
+    xcb_atom_t clientList_, wmName_, utf8_;
+};
+
+// VmHWM (kB) of `root` and every descendant, merged into `peaks` (per pid, the maximum).
+void samplePeaks(pid_t root, QHash<int, qint64>& peaks) {
+    QHash<int, int> parentOf;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isPid = false;
+        const int pid = entry.toInt(&isPid);
+        if (!isPid) continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly)) continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1) parentOf[pid] = fields[1].toInt();
+    }
+    for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
+        int p = it.key();
+        while (p > 1 && p != root) p = parentOf.value(p, 0);
+        if (p != root) continue;
+        QFile status(QStringLiteral("/proc/%1/status").arg(it.key()));
+        if (!status.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& l : status.readAll().split('\n'))
+            if (l.startsWith("VmHWM:")) {
+                const qint64 kb = l.mid(6).trimmed().split(' ').value(0).toLongLong();
+                peaks[it.key()] = std::max(peaks.value(it.key()), kb);
+            }
+    }
+}
+
+Run runOnce(const QString& program, const QStringList& args, const QString& workDir, const QString& home,
+            const QByteArray& display, TitleWatcher& watcher, const QByteArray& doneTitle) {
+    Run run;
+    QByteArray programBytes = program.toLocal8Bit();
+    std::vector<QByteArray> argBytes;
+    argBytes.push_back(programBytes);
+    for (const QString& a : args) argBytes.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& a : argBytes) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const QByteArray dir = workDir.toLocal8Bit(), homeBytes = home.toLocal8Bit();
+
+    QElapsedTimer clock;
+    clock.start();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        if (chdir(dir.constData()) != 0) _exit(126);
+        setenv("DISPLAY", display.constData(), 1);
+        setenv("HOME", homeBytes.constData(), 1);
+        setenv("XDG_RUNTIME_DIR", homeBytes.constData(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+        setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 1);
+        const int devnull = open("/dev/null", O_RDWR);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    QHash<int, qint64> peaks;
+    while (clock.elapsed() < 60000) {
+        if (watcher.anyTitled(doneTitle)) {
+            run.seconds = clock.nsecsElapsed() / 1e9;
+            run.ok = true;
+            break;
+        }
+        samplePeaks(pid, peaks);
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return run;  // died
+        QThread::msleep(2);
+    }
+    samplePeaks(pid, peaks);
+    qint64 total = 0;
+    for (qint64 kb : peaks) total += kb;
+    run.peakMb = total / 1024.0;
+    kill(-pid, SIGTERM);
+    for (int i = 0; i < 250 && waitpid(pid, nullptr, WNOHANG) != pid; ++i) QThread::msleep(20);
+    kill(-pid, SIGKILL);
+    waitpid(pid, nullptr, WNOHANG);
+    // Wait until the helpers of the process group are gone too.
+    for (int i = 0; i < 250 && kill(-pid, 0) == 0; ++i) QThread::msleep(20);
+    while (watcher.anyTitled(doneTitle)) QThread::msleep(20);
+    return run;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    QCoreApplication app(argc, argv);
+    const int repetitions = qEnvironmentVariableIntValue("STARTUP_BENCH_RUNS") > 0
+                                ? qEnvironmentVariableIntValue("STARTUP_BENCH_RUNS") : 7;
+
+    const QString tarnwick = QStringLiteral(TARNWICK_BINARY_DIR "/tarnwick");
+    const QString bare = QStringLiteral(TARNWICK_BINARY_DIR "/bare_webview");
+    if (!QFile::exists(tarnwick) || !QFile::exists(bare)) {
+        std::fprintf(stderr, "build tarnwick and bare_webview first\n");
+        return 1;
+    }
+
+    XSession session(XSession::WindowManager::Openbox);
+    if (!session.ok()) {
+        std::fprintf(stderr, "could not start Xvfb with openbox\n");
+        return 1;
+    }
+    const QByteArray display = session.display().toLatin1();
+
+    HttpServer server;
+    QByteArray body = "<!DOCTYPE html><html><head><title>Start Page</title><style>body{font-family:sans-serif}</style>"
+                      "</head><body><h1>Start Page</h1>";
+    for (int i = 0; i < 40; ++i) body += "<p>Paragraph " + QByteArray::number(i) + " with <a href=\"next.html\">a link</a>.</p>";
+    body += "</body></html>";
+    server.route("/start.html", body);
+    const QString url = server.url("/start.html");
+
+    // tarnwick runs from a folder of its own, with its settings file beside it.
+    QTemporaryDir folder, home;
+    const QString copy = folder.filePath(QStringLiteral("tarnwick"));
+    QFile::copy(tarnwick, copy);
+    QFile ini(folder.filePath(QStringLiteral("Tarnwick.ini")));
+    ini.open(QIODevice::WriteOnly);
+    ini.write("[Tarnwick]\r\nDefaultURL=" + url.toLatin1() + "\r\n");
+    ini.close();
+
+    TitleWatcher watcher(display);
+    std::vector<double> tTime, tMem, bTime, bMem;
+    // One unmeasured run of each first: the disk cache holds the libraries afterwards.
+    for (int i = -1; i < repetitions; ++i) {
+        const Run b = runOnce(bare, {url}, home.path(), home.path(), display, watcher, "Start Page");
+        const Run t = runOnce(copy, {}, folder.path(), home.path(), display, watcher, "Start Page - Tarnwick");
+        if (!b.ok || !t.ok) {
+            std::fprintf(stderr, "run %d failed: bare %d tarnwick %d\n", i, b.ok, t.ok);
+            return 1;
+        }
+        if (i < 0) continue;
+        bTime.push_back(b.seconds);
+        bMem.push_back(b.peakMb);
+        tTime.push_back(t.seconds);
+        tMem.push_back(t.peakMb);
+    }
+
+    auto report = [](const char* name, std::vector<double> times, double peakMb) {
+        benchmark::RegisterBenchmark(name, [times, peakMb](benchmark::State& state) {
+            size_t i = 0;
+            for (auto _ : state) state.SetIterationTime(times[i++ % times.size()]);
+            state.counters["peak_rss_MB"] = peakMb;
+            state.counters["median_s"] = median(times);
+        })->UseManualTime()->Iterations(static_cast<int64_t>(times.size()))->Unit(benchmark::kMillisecond);
+    };
+    report("StartupToFirstLoad/bare_webview", bTime, median(bMem));
+    report("StartupToFirstLoad/tarnwick", tTime, median(tMem));
+    benchmark::RunSpecifiedBenchmarks();
+
+    const double timeRatio = median(tTime) / median(bTime);
+    const double memRatio = median(tMem) / median(bMem);
+    std::printf("\nmedian of %d alternating runs: bare %.3f s %.1f MB, tarnwick %.3f s %.1f MB\n", repetitions,
+                median(bTime), median(bMem), median(tTime), median(tMem));
+    std::printf("tarnwick / bare: time %.3fx (target <= 1.15x) %s, memory %.3fx (target <= 1.10x) %s\n", timeRatio,
+                timeRatio <= 1.15 ? "met" : "MISSED", memRatio, memRatio <= 1.10 ? "met" : "MISSED");
+    benchmark::Shutdown();
+    return 0;
+}
