@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
                     state.counters["listed"] = double(window.lstApp.size());
                     state.counters["denied"] = double(window.DeniedCount);
                     if (int(window.lstApp.size()) < windows) state.SkipWithError("windows not listed");
-                })->Unit(benchmark::kMicrosecond)->UseRealTime();
+                })->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->UseRealTime();
                 benchmark::RegisterBenchmark(("WmctrlList" + suffix).c_str(), [&, windows](benchmark::State& state) {
                     if (!foreign.ensure(windows)) return state.SkipWithError("windows missing");
                     int lines = 0;
