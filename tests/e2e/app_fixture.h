@@ -1,0 +1,116 @@
+#pragma once
+
+// The built program under test with a loopback web server of its own: every test starts
+// one tarnwick and one server, and drives the program from outside.
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+
+#include "http_server.h"
+#include "tarnwick_process.h"
+
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.ok());
+        server.route(QStringLiteral("/loaded"), "", "text/plain");
+        // Nothing the program opens may leave this machine: every address but the
+        // loopback ones goes to a proxy that is not there.
+        app.setEnv(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
+                   QStringLiteral("--disable-gpu --no-first-run --disable-background-networking "
+                                  "--proxy-server=127.0.0.1:9"));
+    }
+
+    void TearDown() override {
+        if (HasFailure()) {
+            const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+            const QString name = QString::fromLatin1(info->test_suite_name()) + QLatin1Char('.') +
+                                 QString::fromLatin1(info->name());
+            const QString shot = app.screenshot(name);
+            std::fprintf(stderr, "screenshot: %s\n--- tarnwick output (tail) ---\n%s\n", qPrintable(shot),
+                         app.log().right(4000).constData());
+        }
+    }
+
+    // A page with a title and a body.
+    static QByteArray page(const QString& title, const QString& body = QString(), const QString& head = QString()) {
+        return (QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>") + title +
+                QStringLiteral("</title>") + head +
+                QStringLiteral("<style>body{margin:0;font:16px sans-serif}</style></head><body>") + body +
+                QStringLiteral("</body></html>"))
+            .toUtf8();
+    }
+
+    // A page script that reports the end of the page's load to the server (/loaded): the
+    // program binds its context menu to a page only once the page is complete.
+    static QString loadedSignal() {
+        return QStringLiteral(
+            "<script>addEventListener('load', function () { setTimeout(function () { fetch('/loaded'); }, 0); });"
+            "</script>");
+    }
+
+    // The settings file holding `startPage` as the start page.
+    static QByteArray iniWith(const QString& startPage) {
+        return QByteArray("[Tarnwick]\r\nDefaultURL=") + startPage.toUtf8() + "\r\n";
+    }
+
+    // Serves a page titled `title` at `path` and starts the program with it as the start
+    // page; waits until the main window's caption shows it.
+    void startAt(const QString& path, const QString& title, const QString& body = QString()) {
+        server.route(path, page(title, body));
+        app.setIni(iniWith(server.url(path)));
+        ASSERT_TRUE(app.start()) << qPrintable(app.error());
+        ASSERT_NE(app.waitForMainWindow(), 0u) << "no main window";
+        ASSERT_TRUE(app.waitForMainTitle(title + QStringLiteral(" - Tarnwick")))
+            << "caption: " << qPrintable(app.mainTitle());
+    }
+
+    // File > Exit from the keyboard (the menu opens on its first item; Up wraps to the
+    // last one, Exit).
+    bool exitFromMenu() { return app.key({QStringLiteral("alt+f"), QStringLiteral("Up"), QStringLiteral("Return")}); }
+
+    // Waits for `count` requests of `path` at least.
+    bool waitForRequests(const QString& path, int count, int timeoutMs = 15000) {
+        return waitUntil(
+            [&] {
+                app.rememberHelpers();
+                return server.requestCount(path) >= count;
+            },
+            timeoutMs);
+    }
+
+    // Windows on the desktop whose title ends in "Microsoft Internet Explorer".
+    std::vector<std::uint32_t> explorerWindows() {
+        return app.desktop().clientsTitledEndingWith(QStringLiteral("Microsoft Internet Explorer"));
+    }
+
+    // The program must end within `timeoutMs` by itself, exit normally, and leave none of
+    // the engine's helper processes behind.
+    void expectEndsCleanly(int timeoutMs = 10000) {
+        ASSERT_TRUE(app.waitForExit(timeoutMs)) << "the program is still running";
+        EXPECT_FALSE(app.crashed());
+        EXPECT_EQ(app.exitCode(), 0);
+        EXPECT_GT(app.helpersSeen(), 0) << "no helper process of the engine was ever seen";
+        QStringList alive;
+        waitUntil(
+            [&] {
+                alive = app.helpersAlive();
+                return alive.isEmpty();
+            },
+            15000, 100);
+        EXPECT_TRUE(alive.isEmpty()) << "left running: " << qPrintable(alive.join(QStringLiteral(", ")));
+    }
+
+    static QByteArray readFile(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    HttpServer server;
+    TarnwickProcess app;
+};

@@ -1,0 +1,568 @@
+#include "tarnwick_process.h"
+
+#include <xcb/xcb.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QThread>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <map>
+#include <set>
+#include <unistd.h>
+
+#include "platform/twips.h"
+
+// ---------------------------------------------------------------------------------
+// Helpers
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int intervalMs) {
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (condition()) return true;
+        if (clock.elapsed() >= timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(static_cast<unsigned long>(intervalMs));
+    }
+}
+
+bool runTool(const QString& program, const QStringList& arguments, int timeoutMs, QByteArray* output) {
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(program, arguments);
+    if (!tool.waitForStarted(5000)) return false;
+    if (!tool.waitForFinished(timeoutMs)) {
+        tool.kill();
+        tool.waitForFinished(2000);
+        return false;
+    }
+    if (output) *output = tool.readAll();
+    return tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+
+namespace {
+
+struct ProcStat {
+    pid_t pid = 0;
+    pid_t ppid = 0;
+    char state = '?';
+    unsigned long long startTime = 0;
+    QString name;
+};
+
+std::optional<ProcStat> readStat(pid_t pid) {
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QByteArray line = file.readAll();
+    const int open = line.indexOf('(');
+    const int close = line.lastIndexOf(')');
+    if (open < 0 || close < open) return std::nullopt;
+    ProcStat stat;
+    stat.pid = pid;
+    stat.name = QString::fromLocal8Bit(line.mid(open + 1, close - open - 1));
+    // Fields after the name: state(3) ppid(4) ... starttime(22).
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    if (fields.size() < 20) return std::nullopt;
+    stat.state = fields[0].isEmpty() ? '?' : fields[0].at(0);
+    stat.ppid = fields[1].toInt();
+    stat.startTime = fields[19].toULongLong();
+    return stat;
+}
+
+std::vector<ProcStat> allProcesses() {
+    std::vector<ProcStat> result;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool isNumber = false;
+        const int pid = entry.toInt(&isNumber);
+        if (!isNumber) continue;
+        if (auto stat = readStat(pid)) result.push_back(*stat);
+    }
+    return result;
+}
+
+// Heights of the menu bar and of the address box as the program lays them out: the same
+// Qt, style and fonts on the same display as this test process.
+struct MainLayout {
+    int menuBar = 0;
+    int addressBox = 0;
+};
+
+const MainLayout& mainLayout() {
+    static const MainLayout layout = [] {
+        MainLayout result;
+        QMainWindow window;
+        window.menuBar()->addMenu(QStringLiteral("&File"));
+        window.menuBar()->addMenu(QStringLiteral("&Edit"));
+        window.menuBar()->addMenu(QStringLiteral("&Navigate"));
+        result.menuBar = window.menuBar()->sizeHint().height();
+        QComboBox box;
+        box.setEditable(true);
+        result.addressBox = box.sizeHint().height();
+        return result;
+    }();
+    return layout;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// XDesktop
+
+XDesktop::XDesktop() {
+    connection_ = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection_)) return;
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+}
+
+XDesktop::~XDesktop() {
+    if (connection_) xcb_disconnect(connection_);
+}
+
+bool XDesktop::ok() const { return connection_ && !xcb_connection_has_error(connection_) && root_ != 0; }
+
+std::uint32_t XDesktop::atom(const char* name) {
+    static std::map<std::string, std::uint32_t> cache;
+    auto it = cache.find(name);
+    if (it != cache.end()) return it->second;
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection_, xcb_intern_atom(connection_, 0, static_cast<uint16_t>(strlen(name)), name), nullptr);
+    std::uint32_t value = reply ? reply->atom : 0;
+    free(reply);
+    cache[name] = value;
+    return value;
+}
+
+QByteArray XDesktop::property(std::uint32_t window, std::uint32_t prop, std::uint32_t type) {
+    if (!ok()) return {};
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, window, prop, type, 0, 1 << 20), nullptr);
+    QByteArray bytes;
+    if (reply) {
+        bytes = QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
+                           xcb_get_property_value_length(reply));
+        free(reply);
+    }
+    return bytes;
+}
+
+std::vector<std::uint32_t> XDesktop::clients() {
+    const QByteArray bytes = property(root_, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
+    std::vector<std::uint32_t> result(static_cast<size_t>(bytes.size()) / 4);
+    if (!result.empty()) memcpy(result.data(), bytes.constData(), result.size() * 4);
+    return result;
+}
+
+std::vector<std::uint32_t> XDesktop::rootChildren() { return children(root_); }
+
+std::vector<std::uint32_t> XDesktop::children(std::uint32_t window) {
+    std::vector<std::uint32_t> result;
+    if (!ok()) return result;
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
+    if (!tree) return result;
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    result.assign(children, children + xcb_query_tree_children_length(tree));
+    free(tree);
+    return result;
+}
+
+std::vector<std::uint32_t> XDesktop::mappedOverrideRedirect() {
+    std::vector<std::uint32_t> result;
+    if (!ok()) return result;
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr);
+    if (!tree) return result;
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    const int count = xcb_query_tree_children_length(tree);
+    std::vector<xcb_get_window_attributes_cookie_t> cookies;
+    for (int i = 0; i < count; ++i) cookies.push_back(xcb_get_window_attributes(connection_, children[i]));
+    for (int i = 0; i < count; ++i) {
+        xcb_get_window_attributes_reply_t* attributes =
+            xcb_get_window_attributes_reply(connection_, cookies[static_cast<size_t>(i)], nullptr);
+        if (attributes && attributes->override_redirect && attributes->map_state == XCB_MAP_STATE_VIEWABLE)
+            result.push_back(children[i]);
+        free(attributes);
+    }
+    free(tree);
+    return result;
+}
+
+QString XDesktop::title(std::uint32_t window) {
+    const QByteArray name = property(window, atom("_NET_WM_NAME"), atom("UTF8_STRING"));
+    if (!name.isEmpty()) return QString::fromUtf8(name);
+    return QString::fromLatin1(property(window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING));
+}
+
+pid_t XDesktop::pid(std::uint32_t window) {
+    const QByteArray bytes = property(window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL);
+    if (bytes.size() < 4) return 0;
+    std::uint32_t value = 0;
+    memcpy(&value, bytes.constData(), 4);
+    return static_cast<pid_t>(value);
+}
+
+std::optional<XDesktop::Rect> XDesktop::geometry(std::uint32_t window) {
+    if (!ok()) return std::nullopt;
+    xcb_get_geometry_reply_t* geometry =
+        xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
+    if (!geometry) return std::nullopt;
+    Rect rect;
+    rect.width = geometry->width;
+    rect.height = geometry->height;
+    free(geometry);
+    xcb_translate_coordinates_reply_t* position = xcb_translate_coordinates_reply(
+        connection_, xcb_translate_coordinates(connection_, window, root_, 0, 0), nullptr);
+    if (!position) return std::nullopt;
+    rect.x = position->dst_x;
+    rect.y = position->dst_y;
+    free(position);
+    return rect;
+}
+
+bool XDesktop::exists(std::uint32_t window) {
+    if (!ok()) return false;
+    xcb_get_window_attributes_reply_t* attributes =
+        xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr);
+    const bool found = attributes != nullptr;
+    free(attributes);
+    return found;
+}
+
+std::optional<std::pair<int, int>> XDesktop::pointer() {
+    if (!ok()) return std::nullopt;
+    xcb_query_pointer_reply_t* reply =
+        xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr);
+    if (!reply) return std::nullopt;
+    std::pair<int, int> position{reply->root_x, reply->root_y};
+    free(reply);
+    return position;
+}
+
+std::vector<std::uint32_t> XDesktop::clientsTitledEndingWith(const QString& suffix) {
+    std::vector<std::uint32_t> result;
+    for (std::uint32_t window : clients())
+        if (title(window).endsWith(suffix)) result.push_back(window);
+    return result;
+}
+
+std::vector<std::uint32_t> XDesktop::clientsTitled(const QString& wanted) {
+    std::vector<std::uint32_t> result;
+    for (std::uint32_t window : clients())
+        if (title(window) == wanted) result.push_back(window);
+    return result;
+}
+
+// ---------------------------------------------------------------------------------
+// TarnwickProcess
+
+TarnwickProcess::TarnwickProcess() : dir_(QDir::tempPath() + QStringLiteral("/tarnwick-e2e-XXXXXX")) {}
+
+TarnwickProcess::~TarnwickProcess() {
+    if (process_ && process_->state() != QProcess::NotRunning) {
+        rememberHelpers();
+        process_->kill();
+        process_->waitForFinished(5000);
+    }
+    // Helpers the program left behind are a test failure reported elsewhere; here they
+    // are only cleaned up so that they burden no later test.
+    for (const Helper& helper : helpers_) {
+        auto stat = readStat(helper.pid);
+        if (stat && stat->startTime == helper.startTime && stat->state != 'Z') ::kill(helper.pid, SIGKILL);
+    }
+}
+
+void TarnwickProcess::setEnv(const QString& name, const QString& value) { extraEnv_.emplace_back(name, value); }
+
+QString TarnwickProcess::programFolder() const { return dir_.filePath(QStringLiteral("program")); }
+QString TarnwickProcess::workDir() const {
+    return workDir_.isEmpty() ? dir_.filePath(QStringLiteral("work")) : workDir_;
+}
+QString TarnwickProcess::home() const { return dir_.filePath(QStringLiteral("home")); }
+QString TarnwickProcess::iniPath() const { return programFolder() + QStringLiteral("/Tarnwick.ini"); }
+QString TarnwickProcess::historyPath() const { return workDir() + QStringLiteral("/URL.slx"); }
+
+static QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray TarnwickProcess::readIni() const { return readAll(iniPath()); }
+QByteArray TarnwickProcess::readHistory() const { return readAll(historyPath()); }
+QByteArray TarnwickProcess::log() const { return readAll(dir_.filePath(QStringLiteral("tarnwick.log"))); }
+
+void TarnwickProcess::writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        error_ = QStringLiteral("cannot write ") + path;
+}
+
+bool TarnwickProcess::start() {
+    if (!dir_.isValid()) {
+        error_ = QStringLiteral("no temporary folder");
+        return false;
+    }
+    if (!desktop_.ok()) {
+        error_ = QStringLiteral("no X display in DISPLAY");
+        return false;
+    }
+    const QString binary = QStringLiteral(TARNWICK_BINARY_DIR "/tarnwick");
+    if (!QFileInfo::exists(binary)) {
+        error_ = binary + QStringLiteral(" is not built");
+        return false;
+    }
+    for (const QString& sub : {QStringLiteral("program"), QStringLiteral("home/.config"),
+                               QStringLiteral("home/.local/share/applications"), QStringLiteral("home/.cache"),
+                               QStringLiteral("runtime")})
+        QDir().mkpath(dir_.filePath(sub));
+    QDir().mkpath(workDir());
+    QFile::setPermissions(dir_.filePath(QStringLiteral("runtime")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    // The program's folder is where its binary lies, so the binary is copied there (it
+    // links Qt dynamically, so the copy runs as the original does). A hard link is as
+    // good and cheaper where the file systems allow it.
+    const QString copy = programFolder() + QStringLiteral("/tarnwick");
+    if (::link(QFile::encodeName(binary).constData(), QFile::encodeName(copy).constData()) != 0) {
+        if (!QFile::copy(binary, copy)) {
+            error_ = QStringLiteral("cannot copy the binary to ") + copy;
+            return false;
+        }
+    }
+    if (ini_) writeFile(iniPath(), *ini_);
+    if (history_) writeFile(historyPath(), *history_);
+    if (!error_.isEmpty()) return false;
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "XDG_SESSION_DESKTOP", "BROWSER",
+                             "KDE_FULL_SESSION", "KDE_SESSION_VERSION", "GNOME_DESKTOP_SESSION_ID",
+                             "XDG_CONFIG_DIRS", "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "QT_SCALE_FACTOR"})
+        env.remove(QString::fromLatin1(name));
+    env.insert(QStringLiteral("HOME"), home());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home() + QStringLiteral("/.config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home() + QStringLiteral("/.local/share"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home() + QStringLiteral("/.cache"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir_.filePath(QStringLiteral("runtime")));
+    // An empty folder list, so that only this test's own handler registrations count.
+    env.insert(QStringLiteral("XDG_CONFIG_DIRS"), dir_.filePath(QStringLiteral("no-config")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+    env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
+               QStringLiteral("--disable-gpu --no-first-run --disable-background-networking"));
+    env.insert(QStringLiteral("no_proxy"), QStringLiteral("*"));
+    for (const auto& [name, value] : extraEnv_) env.insert(name, value);
+
+    process_ = std::make_unique<QProcess>();
+    process_->setProgram(copy);
+    process_->setWorkingDirectory(workDir());
+    process_->setProcessEnvironment(env);
+    process_->setStandardInputFile(QProcess::nullDevice());
+    process_->setStandardOutputFile(dir_.filePath(QStringLiteral("tarnwick.log")), QIODevice::Append);
+    process_->setStandardErrorFile(dir_.filePath(QStringLiteral("tarnwick.log")), QIODevice::Append);
+    process_->start();
+    if (!process_->waitForStarted(10000)) {
+        error_ = QStringLiteral("the program did not start: ") + process_->errorString();
+        return false;
+    }
+    pid_ = static_cast<pid_t>(process_->processId());
+    return true;
+}
+
+bool TarnwickProcess::running() {
+    if (!process_) return false;
+    // Lets QProcess notice an exit without an event loop.
+    process_->waitForFinished(0);
+    return process_->state() != QProcess::NotRunning;
+}
+
+bool TarnwickProcess::waitForExit(int timeoutMs) {
+    if (!process_) return true;
+    QElapsedTimer clock;
+    clock.start();
+    while (process_->state() != QProcess::NotRunning) {
+        rememberHelpers();
+        if (clock.elapsed() >= timeoutMs) return false;
+        process_->waitForFinished(50);
+    }
+    return true;
+}
+
+int TarnwickProcess::exitCode() const { return process_ ? process_->exitCode() : -1; }
+
+bool TarnwickProcess::crashed() const { return process_ && process_->exitStatus() == QProcess::CrashExit; }
+
+long TarnwickProcess::rssKiB() const {
+    if (pid_ <= 0) return 0;
+    const QByteArray status = readAll(QStringLiteral("/proc/%1/status").arg(pid_));
+    for (const QByteArray& line : status.split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
+    return 0;
+}
+
+void TarnwickProcess::rememberHelpers() {
+    if (pid_ <= 0) return;
+    const std::vector<ProcStat> processes = allProcesses();
+    std::map<pid_t, pid_t> parent;
+    for (const ProcStat& p : processes) parent[p.pid] = p.ppid;
+    for (const ProcStat& p : processes) {
+        if (p.pid == pid_ || p.state == 'Z') continue;
+        pid_t up = p.ppid;
+        for (int depth = 0; depth < 64 && up > 1 && up != pid_; ++depth) {
+            auto it = parent.find(up);
+            up = it == parent.end() ? 0 : it->second;
+        }
+        if (up != pid_) continue;
+        bool known = false;
+        for (const Helper& helper : helpers_)
+            if (helper.pid == p.pid && helper.startTime == p.startTime) known = true;
+        if (!known) helpers_.push_back({p.pid, p.startTime, p.name});
+    }
+}
+
+QStringList TarnwickProcess::helpersAlive() const {
+    QStringList alive;
+    for (const Helper& helper : helpers_) {
+        auto stat = readStat(helper.pid);
+        if (stat && stat->startTime == helper.startTime && stat->state != 'Z')
+            alive << QStringLiteral("%1 (%2)").arg(helper.pid).arg(helper.name);
+    }
+    return alive;
+}
+
+std::vector<std::uint32_t> TarnwickProcess::ownWindows() {
+    std::vector<std::uint32_t> result;
+    for (std::uint32_t window : desktop_.clients())
+        if (desktop_.pid(window) == pid_) result.push_back(window);
+    return result;
+}
+
+int TarnwickProcess::nativeWindowCount() {
+    // Window managers reparent managed windows into frames: look one level down too.
+    int count = 0;
+    for (std::uint32_t top : desktop_.rootChildren()) {
+        if (desktop_.pid(top) == pid_) {
+            ++count;
+            continue;
+        }
+        for (std::uint32_t child : desktop_.children(top))
+            if (desktop_.pid(child) == pid_) ++count;
+    }
+    return count;
+}
+
+std::vector<std::uint32_t> TarnwickProcess::ownMenus() {
+    std::vector<std::uint32_t> result;
+    for (std::uint32_t window : desktop_.mappedOverrideRedirect())
+        if (desktop_.pid(window) == pid_) result.push_back(window);
+    return result;
+}
+
+std::uint32_t TarnwickProcess::waitForMainWindow(int timeoutMs) {
+    waitUntil(
+        [this] {
+            rememberHelpers();
+            if (!running()) return true;
+            for (std::uint32_t window : ownWindows()) {
+                const QString title = desktop_.title(window);
+                if (title == QLatin1String("Tarnwick") || title.endsWith(QLatin1String(" - Tarnwick"))) {
+                    main_ = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return main_;
+}
+
+QString TarnwickProcess::mainTitle() { return main_ ? desktop_.title(main_) : QString(); }
+
+bool TarnwickProcess::waitForMainTitle(const QString& title, int timeoutMs) {
+    return waitUntil(
+        [&] {
+            rememberHelpers();
+            return mainTitle() == title;
+        },
+        timeoutMs);
+}
+
+bool TarnwickProcess::activateMain() {
+    if (!main_) return false;
+    const QString id = QString::number(main_);
+    // Up to three tries: the window manager may still be busy mapping another window.
+    for (int attempt = 0; attempt < 3; ++attempt)
+        if (runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), id},
+                    3000))
+            return true;
+    return false;
+}
+
+bool TarnwickProcess::key(const QStringList& chords) {
+    if (!activateMain()) return false;
+    QStringList arguments{QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("--delay"),
+                          QStringLiteral("60")};
+    arguments += chords;
+    return runTool(QStringLiteral("xdotool"), arguments);
+}
+
+bool TarnwickProcess::type(const QString& text) {
+    return runTool(QStringLiteral("xdotool"),
+                   {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), text}, 30000);
+}
+
+bool TarnwickProcess::pointerToScreen(int x, int y) {
+    // xdotool's --sync waits for the pointer to move, which it never does when it is
+    // there already.
+    if (desktop_.pointer() == std::optional<std::pair<int, int>>({x, y})) return true;
+    return runTool(QStringLiteral("xdotool"),
+                   {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(x), QString::number(y)});
+}
+
+bool TarnwickProcess::pointerTo(int x, int y) {
+    auto rect = desktop_.geometry(main_);
+    if (!rect) return false;
+    return pointerToScreen(rect->x + x, rect->y + y);
+}
+
+bool TarnwickProcess::click(int button) {
+    return runTool(QStringLiteral("xdotool"), {QStringLiteral("click"), QString::number(button)});
+}
+
+bool TarnwickProcess::closeWindow(std::uint32_t window) {
+    return runTool(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), QString::number(window)});
+}
+
+int TarnwickProcess::addressBoxY() const { return mainLayout().menuBar + mainLayout().addressBox / 2; }
+
+int TarnwickProcess::pageTop() const { return mainLayout().menuBar + tw::px(350); }
+
+bool TarnwickProcess::enterAddress(const QString& address) {
+    if (!activateMain()) return false;
+    if (!pointerTo(120, addressBoxY()) || !click(1)) return false;
+    if (!runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--clearmodifiers"),
+                                              QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")}))
+        return false;
+    if (!type(address)) return false;
+    return runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+}
+
+QString TarnwickProcess::screenshot(const QString& name) {
+    const QString folder = QStringLiteral(TARNWICK_BINARY_DIR "/e2e-screenshots");
+    QDir().mkpath(folder);
+    QString file = name;
+    file.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")), QStringLiteral("_"));
+    const QString path = folder + QLatin1Char('/') + file + QStringLiteral(".png");
+    if (!runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path}, 15000))
+        return QString();
+    return path;
+}
