@@ -48,7 +48,14 @@ protected:
 }  // namespace
 
 QWebEnginePage* BrowserWindow::open() {
-    if (g_openCount >= kMaxOpen) return nullptr;
+    if (g_openCount >= kMaxOpen) {
+        // Refused. Answering with no page leaves the engine holding the new window's
+        // half-made document in the opener's renderer, and a thousand of those stall
+        // the opener; a page that is dropped right away closes it properly instead.
+        auto* discarded = new QWebEnginePage(webengine::sharedProfile());
+        QTimer::singleShot(0, discarded, &QObject::deleteLater);
+        return discarded;
+    }
     auto* window = new BrowserWindow();
     window->show();
     return window->page();

@@ -12,14 +12,15 @@
 class BrowserWindow : public QWebEngineView {
     Q_OBJECT
 public:
-    // At most this many windows are open at once. A page that calls window.open in a
-    // loop gets null from window.open once the bound is reached, until windows close;
-    // each window costs a view and a page (several MB), so an unbounded loop would
-    // exhaust the machine.
+    // At most this many windows are open at once. Once the bound is reached, further
+    // requests get a window that is closed at once and never shown, until windows
+    // close. Each window costs about 25 MB (view, page, backing store), so a page
+    // calling window.open in a loop would otherwise exhaust the machine.
     static constexpr int kMaxOpen = 64;
 
     // Opens and shows a new window and returns its page, for the engine to load the
-    // requested document into; nullptr while kMaxOpen windows are open.
+    // requested document into; while kMaxOpen windows are open, a page that is dropped
+    // at once and shows nothing.
     static QWebEnginePage* open();
 
     // How many of these windows exist now.
