@@ -3,12 +3,51 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+
+#include "platform/webengine/browser_window.h"
 
 namespace webengine {
 
+namespace {
+
+// A page may ask for new windows faster than any could be shown: a script calling
+// window.open in a loop makes the engine build a half-made window for every call, and
+// a thousand of those stall the page's renderer even when the browser refuses them.
+// So the bound on open windows is also kept where the calls are made: each document
+// may open at most as many windows per second as may be open at once; beyond that
+// window.open answers null, as a blocked popup does.
+QString windowOpenBound() {
+    return QStringLiteral(R"((function () {
+  var open = window.open;
+  if (typeof open !== 'function') return;
+  var limit = %1, span = 1000, stamps = [];
+  window.open = function () {
+    var now = Date.now();
+    while (stamps.length && now - stamps[0] >= span) stamps.shift();
+    if (stamps.length >= limit) return null;
+    stamps.push(now);
+    return open.apply(this, arguments);
+  };
+})();)")
+        .arg(BrowserWindow::kMaxOpen);
+}
+
+}  // namespace
+
 QWebEngineProfile* sharedProfile() {
     static QPointer<QWebEngineProfile> profile;
-    if (!profile) profile = new QWebEngineProfile(QCoreApplication::instance());  // no name: off the record
+    if (!profile) {
+        profile = new QWebEngineProfile(QCoreApplication::instance());  // no name: off the record
+        QWebEngineScript bound;
+        bound.setName(QStringLiteral("tarnwick-window-open-bound"));
+        bound.setSourceCode(windowOpenBound());
+        bound.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        bound.setWorldId(QWebEngineScript::MainWorld);
+        bound.setRunsOnSubFrames(true);
+        profile->scripts()->insert(bound);
+    }
     return profile;
 }
 
