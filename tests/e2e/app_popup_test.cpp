@@ -42,6 +42,7 @@ QString floodScript(int count, const QString& path) {
                "for (var i = 0; i < %1; i++) wins.push(window.open('%2?i=' + i, '_blank',"
                "  'width=160,height=120,left=' + (640 + i % 400) + ',top=' + (560 + i % 300)));"
                "fetch(wins.every(function (w) { return w; }) ? '/opened-all' : '/blocked');"
+               "fetch('/given-' + wins.filter(function (w) { return w; }).length);"
                "var t = setInterval(function () {"
                "  if (wins.every(function (w) { return !w || w.closed; })) { clearInterval(t); fetch('/all-closed'); }"
                "}, 100);</script>")
@@ -185,7 +186,9 @@ TEST_F(AppPopup, ThousandPopupsAreAllClosedAndTheProgramStaysUsable) {
         240000, 200));
     ASSERT_TRUE(app.running()) << "the program ended";
     const qint64 openedMs = clock.elapsed();
-    EXPECT_EQ(server.requestCount(QStringLiteral("/opened-all")), 1) << "some window.open gave no window";
+    // A document may have as many popups open at once as the browser shows; the rest of
+    // the loop's calls answer null, as blocked popups do.
+    EXPECT_EQ(server.requestCount(QStringLiteral("/given-64")), 1) << "the page was not given exactly 64 windows";
     EXPECT_TRUE(waitUntil(
         [&] {
             sample();
@@ -203,9 +206,7 @@ TEST_F(AppPopup, ThousandPopupsAreAllClosedAndTheProgramStaysUsable) {
     EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("After - Tarnwick"), 30000)) << qPrintable(app.mainTitle());
 
     // Every popup's native window is gone (a widget kept alive keeps its window), and the
-    // memory they took is mostly given back: what stays (the engine's caches and the
-    // allocator's high-water mark, about 150 KiB per popup here) is far from the
-    // megabytes each open popup costs.
+    // memory they took is given back, but for the engine's caches.
     EXPECT_EQ(app.nativeWindowCount(), windowsBefore);
     const long after = app.rssKiB();
     std::fprintf(stderr,
@@ -216,7 +217,7 @@ TEST_F(AppPopup, ThousandPopupsAreAllClosedAndTheProgramStaysUsable) {
     RecordProperty("rss_before_kib", static_cast<int>(before));
     RecordProperty("rss_peak_kib", static_cast<int>(peak));
     RecordProperty("rss_after_kib", static_cast<int>(after));
-    EXPECT_LE(after, 2 * before);
+    EXPECT_LE(after, before + before / 2);
     EXPECT_TRUE(app.closeWindow(app.mainWindow()));
     expectEndsCleanly(20000);
 }

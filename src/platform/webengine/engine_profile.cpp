@@ -15,20 +15,24 @@ namespace {
 // A page may ask for new windows faster than any could be shown: a script calling
 // window.open in a loop makes the engine build a half-made window for every call, and
 // a thousand of those stall the page's renderer even when the browser refuses them.
-// So the bound on open windows is also kept where the calls are made: each document
-// may open at most as many windows per second as may be open at once; beyond that
-// window.open answers null, as a blocked popup does.
+// So the bound on open windows is also kept where the calls are made: while as many
+// windows as may be open at once that a document opened are still open, its further
+// window.open calls answer null, as a blocked popup does.
 QString windowOpenBound() {
     return QStringLiteral(R"((function () {
   var open = window.open;
   if (typeof open !== 'function') return;
-  var limit = %1, span = 1000, stamps = [];
+  var limit = %1, mine = [];
   window.open = function () {
-    var now = Date.now();
-    while (stamps.length && now - stamps[0] >= span) stamps.shift();
-    if (stamps.length >= limit) return null;
-    stamps.push(now);
-    return open.apply(this, arguments);
+    var still = [];
+    for (var i = 0; i < mine.length; ++i) {
+      try { if (!mine[i].closed) still.push(mine[i]); } catch (e) {}
+    }
+    mine = still;
+    if (mine.length >= limit) return null;
+    var opened = open.apply(this, arguments);
+    if (opened) mine.push(opened);
+    return opened;
   };
 })();)")
         .arg(BrowserWindow::kMaxOpen);
