@@ -175,7 +175,6 @@ private:
     void createControls();
     void createMenus();
     void connectHandlers();
-    void syncUrlList();
 
     Platform platform_;
     bool sweeping_ = false;
