@@ -1,0 +1,186 @@
+// The main window in this process on the real engine and the real X11 desktop: what
+// cannot be seen from outside the program (the status panels, LastStatusText, the
+// context menu's caption) with real pages and real pointer motion.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <memory>
+
+#include "app/frm_main.h"
+#include "browse/frm_source.h"
+#include "http_server.h"
+#include "platform/webengine/browser_window.h"
+#include "platform/webengine/webengine_browser.h"
+#include "platform/x11/x11_desktop_windows.h"
+
+namespace {
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 20000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+void xdotool(const QStringList& args) {
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), args);
+    process.waitForFinished(10000);
+}
+
+void pointerTo(const QPoint& global) {
+    xdotool({QStringLiteral("mousemove"), QString::number(global.x()), QString::number(global.y())});
+}
+
+QByteArray page(const char* title, const QByteArray& body) {
+    return QByteArray("<!DOCTYPE html><html><head><title>") + title +
+           "</title></head><body style=\"margin:0\">" + body + "</body></html>";
+}
+
+class MainWindowOnEngine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.ok());
+        oldCurrent = QDir::currentPath();
+        QDir::setCurrent(workDir.path());
+        server.route(QStringLiteral("/target"), page("Target", "<p>target</p>"));
+        server.route(QStringLiteral("/popup"), page("Popup", "<p>popup</p>"));
+    }
+    void TearDown() override {
+        window.reset();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<BrowserWindow*>(w)) w->close();
+        waitUntil([] { return BrowserWindow::openCount() == 0; }, 5000);
+        QDir::setCurrent(oldCurrent);
+    }
+
+    // Starts the main window on `path` and waits until that page has loaded.
+    frmMain& start(const QString& path, const QString& title) {
+        QFile ini(programDir.filePath(QStringLiteral("Tarnwick.ini")));
+        EXPECT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[Tarnwick]\r\nDefaultURL=" + server.url(path).toUtf8() + "\r\n");
+        ini.close();
+
+        Platform platform;
+        platform.createBrowser = [](QWidget* parent) -> WebBrowser* { return new WebEngineBrowser(parent); };
+        platform.desktop = &desktop;
+        platform.openUrl = [this](const QString& address) {
+            opened << address;
+            return true;
+        };
+        platform.programFolder = programDir.path();
+        platform.showOpen = [](QString&) { return false; };
+        platform.endProgram = [this] { ++ends; };
+        window = std::make_unique<frmMain>(platform);
+        window->move(0, 0);
+        window->show();
+        window->activateWindow();
+        EXPECT_TRUE(waitUntil([&] {
+            return window->windowTitle() == title + QStringLiteral(" - Tarnwick") && window->Browser->ReadyState() == 4 &&
+                   window->MyDocument != nullptr;
+        })) << qPrintable(window->windowTitle());
+        return *window;
+    }
+
+    QPoint inPage(int x, int y) const { return window->Browser->widget()->mapToGlobal(QPoint(x, y)); }
+
+    HttpServer server;
+    X11DesktopWindows desktop;
+    QTemporaryDir programDir;
+    QTemporaryDir workDir;
+    QString oldCurrent;
+    QStringList opened;
+    int ends = 0;
+    std::unique_ptr<frmMain> window;
+};
+
+const QByteArray kBigLink =
+    "<a href=\"/target\" style=\"display:block;width:300px;height:150px;font-size:40px\">target</a>";
+
+}  // namespace
+
+TEST_F(MainWindowOnEngine, PointingAtALinkShowsItsAddressAndLeavingItBringsBackThePageState) {
+    server.route(QStringLiteral("/links"), page("Links", kBigLink));
+    frmMain& w = start(QStringLiteral("/links"), QStringLiteral("Links"));
+    EXPECT_EQ(w.Panel2->text(), QStringLiteral("Idle"));
+    EXPECT_EQ(w.URL->currentText(), server.url(QStringLiteral("/links")));
+
+    pointerTo(inPage(100, 60));
+    const QString target = server.url(QStringLiteral("/target"));
+    EXPECT_TRUE(waitUntil([&] { return w.Panel2->text() == target; })) << qPrintable(w.Panel2->text());
+    EXPECT_EQ(w.LastStatusText, target);
+
+    pointerTo(inPage(500, 300));
+    EXPECT_TRUE(waitUntil([&] { return w.Panel2->text() == QLatin1String("Idle"); })) << qPrintable(w.Panel2->text());
+    EXPECT_EQ(w.LastStatusText, QString());
+}
+
+TEST_F(MainWindowOnEngine, ClickedPopupIsDeniedCountedAndTheLinkOpensInTheMainWindow) {
+    server.route(QStringLiteral("/popper"),
+                 page("Popper", "<a href=\"/target\" onclick=\"window.open('/popup'); return false;\" "
+                                "style=\"display:block;width:300px;height:150px;font-size:40px\">target</a>"));
+    frmMain& w = start(QStringLiteral("/popper"), QStringLiteral("Popper"));
+    EXPECT_EQ(w.Panel1->text(), QStringLiteral("0 events denied"));
+
+    pointerTo(inPage(100, 60));
+    ASSERT_TRUE(waitUntil([&] { return w.LastStatusText == server.url(QStringLiteral("/target")); }));
+    xdotool({QStringLiteral("click"), QStringLiteral("1")});
+
+    EXPECT_TRUE(waitUntil([&] { return w.DeniedCount >= 1; }));
+    EXPECT_TRUE(waitUntil([&] { return BrowserWindow::openCount() == 0; })) << "the popup stayed";
+    EXPECT_TRUE(waitUntil([&] { return w.windowTitle() == QLatin1String("Target - Tarnwick"); }))
+        << qPrintable(w.windowTitle());
+    EXPECT_EQ(w.DeniedCount, 1);
+    EXPECT_EQ(w.Panel1->text(), QStringLiteral("1 event denied"));
+    EXPECT_EQ(w.URL->currentText(), server.url(QStringLiteral("/target")));
+    QFile history(workDir.filePath(QStringLiteral("URL.slx")));
+    ASSERT_TRUE(history.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(history.readAll().contains("\"" + server.url(QStringLiteral("/target")).toUtf8() + "\"\r\n"));
+}
+
+TEST_F(MainWindowOnEngine, RightClickShowsOurMenuWithTheAddressAndNeverThePagesOwn) {
+    server.route(QStringLiteral("/menu"), page("Menu", kBigLink + "<p>some text</p>"));
+    frmMain& w = start(QStringLiteral("/menu?a=1&b=2"), QStringLiteral("Menu"));
+    QStringList shown;
+    w.popupMenu = [&](QMenu* menu) {
+        EXPECT_EQ(menu, w.mnuPop);
+        shown << w.mnuLaunchIE->iconText();
+    };
+    xdotool({QStringLiteral("mousemove"), QString::number(inPage(500, 300).x()),
+             QString::number(inPage(500, 300).y()), QStringLiteral("click"), QStringLiteral("3")});
+    ASSERT_TRUE(waitUntil([&] { return !shown.isEmpty(); }));
+    EXPECT_EQ(shown.first(), QStringLiteral("Launch ") + server.url(QStringLiteral("/menu?a=1&b=2")) +
+                                 QStringLiteral(" In Default Browser"));
+    // No menu of the engine's own came up.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+
+    // The hand-off: the sweep stops, the address goes out as it is, the program ends.
+    w.mnuLaunchIE_Click();
+    EXPECT_FALSE(w.tmrEngine->isActive());
+    EXPECT_EQ(opened, QStringList({server.url(QStringLiteral("/menu?a=1&b=2"))}));
+    EXPECT_EQ(ends, 1);
+}
+
+TEST_F(MainWindowOnEngine, ViewSourceShowsTheRootElementsMarkup) {
+    server.route(QStringLiteral("/source"), page("Source", "<p id=\"x\">markup &amp; text</p>"));
+    frmMain& w = start(QStringLiteral("/source"), QStringLiteral("Source"));
+    w.mnuSource2_Click();
+    ASSERT_TRUE(waitUntil([&] { return w.Source && w.Source->isVisible(); }));
+    EXPECT_EQ(w.Source->windowTitle(), server.url(QStringLiteral("/source")) + QStringLiteral(" - Tarnwick"));
+    const QString text = w.Source->txtSource->toPlainText();
+    EXPECT_TRUE(text.startsWith(QLatin1String("<head><title>Source</title></head>"))) << qPrintable(text);
+    EXPECT_TRUE(text.contains(QLatin1String("<p id=\"x\">markup &amp; text</p>"))) << qPrintable(text);
+    EXPECT_FALSE(text.contains(QLatin1String("<html"))) << "the root element's own tags are not part of it";
+}
