@@ -12,10 +12,18 @@
 // are measured the same way.
 //
 // Target: tarnwick within 1.15x the time and 1.1x the memory of the bare window (medians).
+//
+// History: tarnwick also starts from a current directory whose "URL.slx" holds the full
+// 32,767 entries, against a current directory with no "URL.slx" at all. Each of the two
+// directories is put back before every run (the program rewrites the file at the page's
+// title change), and the order of the two runs swaps from one repetition to the next.
+// Target: the full history within 1.2x the time of the empty one (medians); its memory is
+// reported beside it.
 
 #include <benchmark/benchmark.h>
 #include <xcb/xcb.h>
 
+#include <QCollator>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -170,6 +178,48 @@ Run runOnce(const QString& program, const QStringList& args, const QString& work
     return run;
 }
 
+// A full history file: kMaxEntries realistic addresses of varying lengths, unique, in
+// the order the program keeps its list (case-insensitive, by the locale's collation), one
+// '"' address '"' CR LF line each.
+constexpr int kFullHistoryEntries = 32767;
+
+QByteArray fullHistoryFile() {
+    static const char* const words[] = {"news", "docs", "shop", "wiki", "forum", "blog", "media",
+                                        "search", "account", "support", "archive", "download"};
+    QStringList addresses;
+    addresses.reserve(kFullHistoryEntries);
+    quint32 seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+    for (int i = 0; i < kFullHistoryEntries; ++i) {
+        QString a = (next() % 4 ? QStringLiteral("http://host-%1.example") : QStringLiteral("https://www.host-%1.example"))
+                        .arg(i);
+        const int depth = next() % 6;
+        for (int d = 0; d < depth; ++d) a += u'/' + QLatin1String(words[next() % 12]);
+        a += QStringLiteral("/path/%1").arg(i);
+        if (next() % 3 == 0) a += QStringLiteral(".html");
+        if (next() % 4 == 0) a += QStringLiteral("?id=%1&ref=%2").arg(next()).arg(QLatin1String(words[next() % 12]));
+        if (next() % 10 == 0) a += QStringLiteral("#section-%1").arg(next() % 50);
+        addresses.append(a);
+    }
+    QCollator collator{QLocale()};
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::sort(addresses.begin(), addresses.end(),
+              [&collator](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
+    QByteArray file;
+    file.reserve(kFullHistoryEntries * 64);
+    for (const QString& a : addresses) file += '"' + a.toLatin1() + "\"\r\n";
+    return file;
+}
+
+// Puts `contents` into `dir`/URL.slx, or removes the file when `contents` is null.
+bool resetHistory(const QString& dir, const QByteArray& contents) {
+    const QString path = QDir(dir).filePath(QStringLiteral("URL.slx"));
+    QFile::remove(path);
+    if (contents.isNull()) return !QFile::exists(path);
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(contents) == contents.size() && f.flush();
+}
+
 double median(std::vector<double> v) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
@@ -206,8 +256,10 @@ int main(int argc, char** argv) {
     server.route("/start.html", body);
     const QString url = server.url("/start.html");
 
-    // tarnwick runs from a folder of its own, with its settings file beside it.
-    QTemporaryDir folder, home;
+    // tarnwick runs from a folder of its own, with its settings file beside it; its current
+    // directory, where it keeps "URL.slx", is one of two others: one with no history file,
+    // one with a full one.
+    QTemporaryDir folder, home, emptyDir, fullDir;
     const QString copy = folder.filePath(QStringLiteral("tarnwick"));
     QFile::copy(tarnwick, copy);
     QFile ini(folder.filePath(QStringLiteral("Tarnwick.ini")));
@@ -215,14 +267,33 @@ int main(int argc, char** argv) {
     ini.write("[Tarnwick]\r\nDefaultURL=" + url.toLatin1() + "\r\n");
     ini.close();
 
+    const QByteArray history = fullHistoryFile();
+    std::printf("full history: %d entries, %lld bytes\n", kFullHistoryEntries, static_cast<long long>(history.size()));
+
     TitleWatcher watcher(display);
-    std::vector<double> tTime, tMem, bTime, bMem;
+    std::vector<double> tTime, tMem, bTime, bMem, hTime, hMem;
     // One unmeasured run of each first: the disk cache holds the libraries afterwards.
     for (int i = -1; i < repetitions; ++i) {
         const Run b = runOnce(bare, {url}, home.path(), home.path(), display, watcher, "Start Page");
-        const Run t = runOnce(copy, {}, folder.path(), home.path(), display, watcher, "Start Page - Tarnwick");
-        if (!b.ok || !t.ok) {
-            std::fprintf(stderr, "run %d failed: bare %d tarnwick %d\n", i, b.ok, t.ok);
+        Run t, h;
+        auto runEmpty = [&] {
+            if (!resetHistory(emptyDir.path(), QByteArray())) return;
+            t = runOnce(copy, {}, emptyDir.path(), home.path(), display, watcher, "Start Page - Tarnwick");
+        };
+        auto runFull = [&] {
+            if (!resetHistory(fullDir.path(), history)) return;
+            h = runOnce(copy, {}, fullDir.path(), home.path(), display, watcher, "Start Page - Tarnwick");
+        };
+        if (i % 2 == 0) {
+            runEmpty();
+            runFull();
+        } else {
+            runFull();
+            runEmpty();
+        }
+        if (!b.ok || !t.ok || !h.ok) {
+            std::fprintf(stderr, "run %d failed: bare %d tarnwick %d tarnwick with full history %d\n", i, b.ok, t.ok,
+                         h.ok);
             return 1;
         }
         if (i < 0) continue;
@@ -230,7 +301,15 @@ int main(int argc, char** argv) {
         bMem.push_back(b.peakMb);
         tTime.push_back(t.seconds);
         tMem.push_back(t.peakMb);
+        hTime.push_back(h.seconds);
+        hMem.push_back(h.peakMb);
     }
+
+    // What the program left in the full history file after its last run (it rewrites the
+    // file at the title change): a whole list shows the history was read, not replaced.
+    QFile left(QDir(fullDir.path()).filePath(QStringLiteral("URL.slx")));
+    const int leftLines = left.open(QIODevice::ReadOnly) ? static_cast<int>(left.readAll().count("\r\n")) : -1;
+    std::printf("URL.slx after the last full-history run: %d lines\n", leftLines);
 
     auto report = [](const char* name, std::vector<double> times, double peakMb) {
         benchmark::RegisterBenchmark(name, [times, peakMb](benchmark::State& state) {
@@ -242,14 +321,30 @@ int main(int argc, char** argv) {
     };
     report("StartupToFirstLoad/bare_webview", bTime, median(bMem));
     report("StartupToFirstLoad/tarnwick", tTime, median(tMem));
+    report("StartupToFirstLoad/tarnwick_full_history", hTime, median(hMem));
     benchmark::RunSpecifiedBenchmarks();
 
+    auto list = [](const char* name, const std::vector<double>& times, const std::vector<double>& mem) {
+        std::printf("%-22s", name);
+        for (size_t i = 0; i < times.size(); ++i) std::printf(" %.3fs/%.0fMB", times[i], mem[i]);
+        std::printf("\n");
+    };
+    std::printf("\nruns (time/peak memory), in order:\n");
+    list("bare_webview", bTime, bMem);
+    list("tarnwick", tTime, tMem);
+    list("tarnwick_full_history", hTime, hMem);
     const double timeRatio = median(tTime) / median(bTime);
     const double memRatio = median(tMem) / median(bMem);
     std::printf("\nmedian of %d alternating runs: bare %.3f s %.1f MB, tarnwick %.3f s %.1f MB\n", repetitions,
                 median(bTime), median(bMem), median(tTime), median(tMem));
     std::printf("tarnwick / bare: time %.3fx (target <= 1.15x) %s, memory %.3fx (target <= 1.10x) %s\n", timeRatio,
                 timeRatio <= 1.15 ? "met" : "MISSED", memRatio, memRatio <= 1.10 ? "met" : "MISSED");
+    const double historyTimeRatio = median(hTime) / median(tTime);
+    const double historyMemRatio = median(hMem) / median(tMem);
+    std::printf("tarnwick with %d history entries %.3f s %.1f MB, with none %.3f s %.1f MB\n", kFullHistoryEntries,
+                median(hTime), median(hMem), median(tTime), median(tMem));
+    std::printf("full history / empty history: time %.3fx (target <= 1.20x) %s, memory %.3fx\n", historyTimeRatio,
+                historyTimeRatio <= 1.20 ? "met" : "MISSED", historyMemRatio);
     benchmark::Shutdown();
     return 0;
 }
