@@ -184,3 +184,16 @@ TEST_F(MainWindowOnEngine, ViewSourceShowsTheRootElementsMarkup) {
     EXPECT_TRUE(text.contains(QLatin1String("<p id=\"x\">markup &amp; text</p>"))) << qPrintable(text);
     EXPECT_FALSE(text.contains(QLatin1String("<html"))) << "the root element's own tags are not part of it";
 }
+
+TEST_F(MainWindowOnEngine, RightClickOnAnEmptyPageShowsOurMenuToo) {
+    server.route(QStringLiteral("/empty"), "<!DOCTYPE html><html><head><title>Empty</title></head><body></body></html>");
+    frmMain& w = start(QStringLiteral("/empty"), QStringLiteral("Empty"));
+    int shown = 0;
+    w.popupMenu = [&](QMenu*) { ++shown; };
+    xdotool({QStringLiteral("mousemove"), QString::number(inPage(300, 200).x()),
+             QString::number(inPage(300, 200).y()), QStringLiteral("click"), QStringLiteral("3")});
+    EXPECT_TRUE(waitUntil([&] { return shown > 0; }, 5000));
+    // The engine's own request, if it comes, shows nothing more.
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(shown, 1);
+}
