@@ -197,3 +197,19 @@ TEST_F(MainWindowOnEngine, RightClickOnAnEmptyPageShowsOurMenuToo) {
     waitUntil([] { return false; }, 500);
     EXPECT_EQ(shown, 1);
 }
+
+TEST_F(MainWindowOnEngine, PagesWithTheSameTitleEachReachTheAddressBoxAndTheHistory) {
+    server.route(QStringLiteral("/one"), page("Same", "<p>one</p>"));
+    server.route(QStringLiteral("/two"), page("Same", "<p>two</p>"));
+    frmMain& w = start(QStringLiteral("/one"), QStringLiteral("Same"));
+    w.Browser->Navigate(server.url(QStringLiteral("/two")));
+    EXPECT_TRUE(waitUntil([&] { return w.URL->currentText() == server.url(QStringLiteral("/two")); }))
+        << qPrintable(w.URL->currentText());
+    EXPECT_EQ(w.History.entries(),
+              QStringList({server.url(QStringLiteral("/one")), server.url(QStringLiteral("/two"))}));
+
+    // The same page again after the history file went away: it is written anew.
+    ASSERT_TRUE(QFile::remove(workDir.filePath(QStringLiteral("URL.slx"))));
+    w.Browser->Refresh();
+    EXPECT_TRUE(waitUntil([&] { return QFile::exists(workDir.filePath(QStringLiteral("URL.slx"))); }));
+}

@@ -142,7 +142,10 @@ WebEngineBrowser::WebEngineBrowser(QWidget* parent) : WebBrowser(parent) {
     connect(page_, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::onLoadFinished);
     connect(page_, &QWebEnginePage::renderProcessTerminated, this, &WebEngineBrowser::onRenderProcessTerminated);
     connect(page_, &QWebEnginePage::linkHovered, this, &WebBrowser::StatusTextChange);
-    connect(page_, &QWebEnginePage::titleChanged, this, &WebBrowser::TitleChange);
+    connect(page_, &QWebEnginePage::titleChanged, this, [this](const QString& title) {
+        titleThisLoad_ = true;
+        emit TitleChange(title);
+    });
     // Certificate errors keep the engine's default: the certificate is rejected and the
     // engine shows its error page; the load ends like any failed load.
 }
@@ -231,6 +234,7 @@ std::shared_ptr<HtmlDocument> WebEngineBrowser::Document() { return document_; }
 
 void WebEngineBrowser::onLoadStarted() {
     ++loadGeneration_;
+    titleThisLoad_ = false;
     readyState_ = 1;
     emit ProgressChange(0, 100);
 }
@@ -241,6 +245,13 @@ void WebEngineBrowser::onLoadProgress(int progress) {
 }
 
 void WebEngineBrowser::onLoadFinished(bool) {
+    // The engine reports a title only when it differs from the one before; every page
+    // that loads has its title event all the same (a page with the same title as the
+    // last one, the same page loaded again).
+    if (!titleThisLoad_ && page_) {
+        titleThisLoad_ = true;
+        emit TitleChange(page_->title());
+    }
     readyState_ = 4;
     // As the original control: a progress of -1 says the download is done.
     emit ProgressChange(-1, 100);

@@ -71,6 +71,7 @@ private:
     QPointer<QWebEnginePage> page_;
     int readyState_ = 0;
     quint64 loadGeneration_ = 0;           // bumped at every load start and renderer crash
+    bool titleThisLoad_ = false;           // the current load has had its title event
     std::shared_ptr<WebEngineDocument> document_;  // the current HTML document, if any
     bool printing_ = false;
 };

@@ -1,0 +1,120 @@
+// The settings and about windows of the built program, driven from outside: their
+// buttons pressed with the real pointer change Tarnwick.ini and URL.slx.
+
+#include "app/frm_main.h"
+#include "app_fixture.h"
+
+namespace {
+
+class AppSettings : public AppTest {
+protected:
+    // The program's window titled `title`, once it shows.
+    std::uint32_t waitForWindow(const QString& title) {
+        std::uint32_t found = 0;
+        waitUntil(
+            [&] {
+                for (std::uint32_t window : app.ownWindows())
+                    if (app.desktop().title(window) == title) found = window;
+                return found != 0;
+            },
+            10000);
+        return found;
+    }
+
+    // Clicks the point (x, y) of a window's client area, in pixels.
+    bool clickIn(std::uint32_t window, int x, int y) {
+        const auto where = app.desktop().geometry(window);
+        if (!where) return false;
+        return app.pointerToScreen(where->x + x, where->y + y) && app.click(1);
+    }
+
+    std::uint32_t openSettings() {
+        EXPECT_TRUE(app.key({QStringLiteral("alt+f"), QStringLiteral("s")}));
+        return waitForWindow(QStringLiteral("Tarnwick Settings"));
+    }
+
+    bool iniBecomes(const QByteArray& bytes) {
+        return waitUntil([&] { return app.readIni() == bytes; }, 5000);
+    }
+
+    // Button centres in the dialog's client area (pixels at 96 dpi): the frame's buttons
+    // lie at (8, 40) inside the frame, which lies at (8, 8).
+    static constexpr int kRowY = 8 + 40 + 12;
+    static constexpr int kSelectX = 8 + 8 + 36;
+    static constexpr int kUseCurrentX = 8 + 88 + 36;
+    static constexpr int kUseDefaultX = 8 + 168 + 36;
+    static constexpr int kBottomY = 88 + 12;
+    static constexpr int kClearX = 8 + 92;
+};
+
+}  // namespace
+
+TEST_F(AppSettings, StoreButtonsWriteTheStartPageAndLeaveTheBrowserAlone) {
+    startAt(QStringLiteral("/start"), QStringLiteral("Settings"));
+    const QString current = server.url(QStringLiteral("/start"));
+    const std::uint32_t dialog = openSettings();
+    ASSERT_NE(dialog, 0u) << "no settings dialog";
+
+    // "Use Default": the built-in start page.
+    ASSERT_TRUE(clickIn(dialog, kUseDefaultX, kRowY));
+    EXPECT_TRUE(iniBecomes("[Tarnwick]\r\nDefaultURL=" + kDefaultStartPage.toUtf8() + "\r\n")) << app.readIni().constData();
+
+    // "Use Current": the address box's text.
+    ASSERT_TRUE(clickIn(dialog, kUseCurrentX, kRowY));
+    EXPECT_TRUE(iniBecomes("[Tarnwick]\r\nDefaultURL=" + current.toUtf8() + "\r\n")) << app.readIni().constData();
+
+    // "Select" with a typed address: the text box's text as it stands.
+    ASSERT_TRUE(clickIn(dialog, 8 + 8 + 100, 8 + 16 + 9));  // into the text box
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+a")}));
+    ASSERT_TRUE(app.type(QStringLiteral("http://typed.example/a b")));
+    ASSERT_TRUE(clickIn(dialog, kSelectX, kRowY));
+    EXPECT_TRUE(iniBecomes("[Tarnwick]\r\nDefaultURL=http://typed.example/a b\r\n")) << app.readIni().constData();
+
+    // The browser stayed where it was.
+    EXPECT_EQ(app.mainTitle(), QStringLiteral("Settings - Tarnwick"));
+    EXPECT_EQ(server.requestCount(QStringLiteral("/a b")), 0);
+
+    // Alt+C closes the dialog.
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("alt+c")}));
+    EXPECT_TRUE(waitUntil([&] { return !app.desktop().exists(dialog); }, 5000)) << "the dialog stayed";
+    EXPECT_TRUE(app.running());
+}
+
+TEST_F(AppSettings, ClearRemovesTheHistoryFileAndKeepsTheCurrentAddress) {
+    app.setHistory("\"http://127.0.0.1:9/a\"\r\n\"http://127.0.0.1:9/b\"\r\n");
+    startAt(QStringLiteral("/start"), QStringLiteral("Clear"));
+    ASSERT_TRUE(waitUntil([&] { return app.readHistory().contains("/start"); }, 5000));
+    const std::uint32_t dialog = openSettings();
+    ASSERT_NE(dialog, 0u) << "no settings dialog";
+
+    ASSERT_TRUE(clickIn(dialog, kClearX, kBottomY));
+    EXPECT_TRUE(waitUntil([&] { return !QFile::exists(app.historyPath()); }, 5000)) << "URL.slx is still there";
+
+    // The list holds only the current address: the first entry chosen with the Down key
+    // opens the current page again, not one of the old entries.
+    ASSERT_TRUE(app.closeWindow(dialog));
+    const int before = server.requestCount(QStringLiteral("/start"));
+    ASSERT_TRUE(app.activateMain());
+    ASSERT_TRUE(app.pointerTo(200, app.addressBoxY()) && app.click(1));
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Down")}));
+    EXPECT_TRUE(waitForRequests(QStringLiteral("/start"), before + 1)) << "the only entry is not the current page";
+    // The next title event writes the file again, holding that one address.
+    EXPECT_TRUE(waitUntil([&] { return QFile::exists(app.historyPath()); }, 10000));
+    EXPECT_EQ(app.readHistory(), "\"" + server.url(QStringLiteral("/start")).toUtf8() + "\"\r\n");
+}
+
+TEST_F(AppSettings, AboutWindowShowsOnceWithItsCaption) {
+    startAt(QStringLiteral("/start"), QStringLiteral("About"));
+    // File > About Tarnwick... (the menu's "&About" access key), twice.
+    ASSERT_TRUE(app.key({QStringLiteral("alt+f"), QStringLiteral("a")}));
+    const std::uint32_t about = waitForWindow(QStringLiteral("About Tarnwick"));
+    ASSERT_NE(about, 0u) << "no about window";
+    ASSERT_TRUE(app.key({QStringLiteral("alt+f"), QStringLiteral("a")}));
+    waitUntil([] { return false; }, 500);
+    int count = 0;
+    for (std::uint32_t window : app.ownWindows()) count += app.desktop().title(window) == QLatin1String("About Tarnwick");
+    EXPECT_EQ(count, 1);
+    // Exit ends the program while it is open.
+    EXPECT_TRUE(exitFromMenu());
+    expectEndsCleanly();
+}
