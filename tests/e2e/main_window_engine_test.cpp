@@ -16,22 +16,12 @@
 #include "app/frm_main.h"
 #include "browse/frm_source.h"
 #include "http_server.h"
+#include "wait.h"
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/webengine_browser.h"
 #include "platform/x11/x11_desktop_windows.h"
 
 namespace {
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 20000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 void xdotool(const QStringList& args) {
     QProcess process;

@@ -23,21 +23,11 @@
 #include <memory>
 
 #include "http_server.h"
+#include "wait.h"
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/webengine_browser.h"
 
 namespace {
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 20000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 // Lets the event loop run for a while: used only where something must NOT happen.
 void settle(int ms) {

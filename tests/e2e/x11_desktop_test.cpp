@@ -17,22 +17,12 @@
 #include "platform/x11/x11_text.h"
 #include "x_session.h"
 
+#include "wait.h"
+
 namespace {
 
 const QString kIE = QStringLiteral("Microsoft Internet Explorer");
 constexpr std::uint32_t kVisibleBorder = WindowStyle::Visible | WindowStyle::Border;
-
-// Pumps the event loop until `done` holds or the time is up.
-bool waitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        if (done()) return true;
-        if (clock.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-}
 
 // One running xwin program and the windows it made.
 class Xwin {

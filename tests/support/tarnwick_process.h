@@ -18,6 +18,8 @@
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include "wait.h"
 #include <sys/types.h>
 
 struct xcb_connection_t;
@@ -65,10 +67,6 @@ private:
     xcb_connection_t* connection_ = nullptr;
     std::uint32_t root_ = 0;
 };
-
-// Polls `condition` every `intervalMs` until it holds or `timeoutMs` pass; true when it
-// held. Qt events of the calling thread are processed between polls.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int intervalMs = 40);
 
 // Runs a command line tool (xdotool, wmctrl, import), ending it after `timeoutMs`;
 // true when it exited with status 0.
