@@ -251,8 +251,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not start Xvfb with openbox\n");
         return 1;
     }
-    session.exportDisplay();
-    qputenv("QT_QPA_PLATFORM", "xcb");
+    session.exportForQt();
     QApplication app(argc, argv);
 
     std::printf("Idle CPU over %d s after %d s settling; %% of one core (utime+stime)\n", options.seconds,

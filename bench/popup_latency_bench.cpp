@@ -185,8 +185,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not start Xvfb with openbox\n");
         return 1;
     }
-    session.exportDisplay();
-    qputenv("QT_QPA_PLATFORM", "xcb");
+    session.exportForQt();
     QApplication app(argc, argv);
 
     // The background: windows whose titles never match, all mapped before anything else.

@@ -89,8 +89,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not start Xvfb with openbox\n");
         return 1;
     }
-    session.exportDisplay();
-    qputenv("QT_QPA_PLATFORM", "xcb");
+    session.exportForQt();
     QApplication app(argc, argv);
 
     // The main window's settings file and history file land in folders of their own.

@@ -19,10 +19,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not start Xvfb with openbox\n");
         return 1;
     }
-    session.exportDisplay();
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-first-run --disable-background-networking");
+    session.exportForQt();
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

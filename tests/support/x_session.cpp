@@ -160,3 +160,11 @@ XSession::~XSession() {
 }
 
 void XSession::exportDisplay() const { qputenv("DISPLAY", display_.toLatin1()); }
+
+void XSession::exportForQt() const {
+    exportDisplay();
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-first-run --disable-background-networking");
+}

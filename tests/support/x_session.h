@@ -24,6 +24,11 @@ public:
     // Sets DISPLAY in this process's environment to this session.
     void exportDisplay() const;
 
+    // Prepares this process for a Qt application on this session: DISPLAY, the xcb
+    // platform, and (unless already set) the engine's settings for running as root on a
+    // virtual display without a GPU. Child processes inherit them.
+    void exportForQt() const;
+
 private:
     pid_t xvfb_ = -1;
     pid_t wm_ = -1;
