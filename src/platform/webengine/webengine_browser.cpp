@@ -1,6 +1,8 @@
 #include "platform/webengine/webengine_browser.h"
 
 #include <QContextMenuEvent>
+#include <QCursor>
+#include <QMouseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
@@ -141,7 +143,7 @@ WebEngineBrowser::WebEngineBrowser(QWidget* parent) : WebBrowser(parent) {
     connect(page_, &QWebEnginePage::loadProgress, this, &WebEngineBrowser::onLoadProgress);
     connect(page_, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::onLoadFinished);
     connect(page_, &QWebEnginePage::renderProcessTerminated, this, &WebEngineBrowser::onRenderProcessTerminated);
-    connect(page_, &QWebEnginePage::linkHovered, this, &WebBrowser::StatusTextChange);
+    connect(page_, &QWebEnginePage::linkHovered, this, &WebEngineBrowser::onLinkHovered);
     connect(page_, &QWebEnginePage::titleChanged, this, [this](const QString& title) {
         titleThisLoad_ = true;
         emit TitleChange(title);
@@ -232,7 +234,50 @@ QString WebEngineBrowser::LocationURL() const {
 
 std::shared_ptr<HtmlDocument> WebEngineBrowser::Document() { return document_; }
 
+// The status text is the link under the pointer. The engine also drops the link when the
+// window merely loses the focus (a popup the click opened takes it), with the pointer
+// still resting on the link; the link then stays the status text until the pointer
+// moves or leaves the page.
+void WebEngineBrowser::onLinkHovered(const QString& url) {
+    watchPointer();
+    const bool focusLost = view_ && !view_->window()->isActiveWindow();
+    if (url.isEmpty() && !statusText_.isEmpty() && focusLost && QCursor::pos() == hoverPointer_) {
+        clearPending_ = true;
+        return;
+    }
+    clearPending_ = false;
+    if (!url.isEmpty()) hoverPointer_ = QCursor::pos();
+    statusText_ = url;
+    emit StatusTextChange(url);
+}
+
+void WebEngineBrowser::releasePendingClear() {
+    if (!clearPending_) return;
+    clearPending_ = false;
+    statusText_.clear();
+    emit StatusTextChange(QString());
+}
+
+void WebEngineBrowser::watchPointer() {
+    QWidget* surface = view_ ? view_->focusProxy() : nullptr;
+    if (surface && surface != pointerSurface_) {
+        surface->installEventFilter(this);
+        pointerSurface_ = surface;
+    }
+}
+
+bool WebEngineBrowser::eventFilter(QObject* watched, QEvent* event) {
+    if (clearPending_ && watched == pointerSurface_) {
+        if (event->type() == QEvent::Leave ||
+            (event->type() == QEvent::MouseMove &&
+             static_cast<QMouseEvent*>(event)->globalPosition().toPoint() != hoverPointer_))
+            releasePendingClear();
+    }
+    return WebBrowser::eventFilter(watched, event);
+}
+
 void WebEngineBrowser::onLoadStarted() {
+    releasePendingClear();
     ++loadGeneration_;
     titleThisLoad_ = false;
     readyState_ = 1;

@@ -4,6 +4,7 @@
 // the control's members and events mapped onto the view and its page.
 
 #include <QPoint>
+#include <QWidget>
 #include <QPointer>
 #include <QUrl>
 #include <functional>
@@ -54,8 +55,15 @@ public:
     // (and drops the printer) while an earlier print is still running.
     bool printPage(std::unique_ptr<QPrinter> printer, std::function<void(bool)> finished = {});
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     friend class WebEngineDocument;
+
+    void onLinkHovered(const QString& url);
+    void releasePendingClear();
+    void watchPointer();
 
     void onLoadStarted();
     void onLoadProgress(int progress);
@@ -72,6 +80,10 @@ private:
     int readyState_ = 0;
     quint64 loadGeneration_ = 0;           // bumped at every load start and renderer crash
     bool titleThisLoad_ = false;           // the current load has had its title event
+    QString statusText_;                   // the link last reported under the pointer
+    QPoint hoverPointer_;                  // where the pointer was when it was reported
+    bool clearPending_ = false;            // the engine dropped it without the pointer moving
+    QPointer<QWidget> pointerSurface_;     // the view's input widget, watched for motion
     std::shared_ptr<WebEngineDocument> document_;  // the current HTML document, if any
     bool printing_ = false;
 };
