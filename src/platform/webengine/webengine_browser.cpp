@@ -145,7 +145,7 @@ WebEngineBrowser::WebEngineBrowser(QWidget* parent) : WebBrowser(parent) {
     connect(page_, &QWebEnginePage::renderProcessTerminated, this, &WebEngineBrowser::onRenderProcessTerminated);
     connect(page_, &QWebEnginePage::linkHovered, this, &WebEngineBrowser::onLinkHovered);
     connect(page_, &QWebEnginePage::titleChanged, this, [this](const QString& title) {
-        titleThisLoad_ = true;
+        if (readyState_ != 4) titleThisLoad_ = true;  // not a script's change after the load
         emit TitleChange(title);
     });
     // Certificate errors keep the engine's default: the certificate is rejected and the
@@ -293,10 +293,9 @@ void WebEngineBrowser::onLoadFinished(bool) {
     // The engine reports a title only when it differs from the one before; every page
     // that loads has its title event all the same (a page with the same title as the
     // last one, the same page loaded again).
-    if (!titleThisLoad_ && page_) {
-        titleThisLoad_ = true;
-        emit TitleChange(page_->title());
-    }
+    // (A reload issued right after a load may come without its own load start.)
+    if (!titleThisLoad_ && page_) emit TitleChange(page_->title());
+    titleThisLoad_ = false;
     readyState_ = 4;
     // As the original control: a progress of -1 says the download is done.
     emit ProgressChange(-1, 100);
