@@ -186,9 +186,6 @@ TEST_F(AppPopup, ThousandPopupsAreAllClosedAndTheProgramStaysUsable) {
         240000, 200));
     ASSERT_TRUE(app.running()) << "the program ended";
     const qint64 openedMs = clock.elapsed();
-    // A document may have as many popups open at once as the browser shows; the rest of
-    // the loop's calls answer null, as blocked popups do.
-    EXPECT_EQ(server.requestCount(QStringLiteral("/given-64")), 1) << "the page was not given exactly 64 windows";
     EXPECT_TRUE(waitUntil(
         [&] {
             sample();
@@ -199,6 +196,19 @@ TEST_F(AppPopup, ThousandPopupsAreAllClosedAndTheProgramStaysUsable) {
     EXPECT_TRUE(waitForNoExplorerWindows(60000)) << explorerWindows().size() << " popup windows left";
     ASSERT_TRUE(app.running()) << "the program ended";
     const qint64 closedMs = clock.elapsed();
+    // A document may have as many popups open at once as the browser shows (64); while
+    // that many are open, further calls answer null, as blocked popups do. The sweep
+    // closes some while the loop still runs, which frees their places.
+    int given = 0;  // as the page reports it
+    waitUntil(
+        [&] {
+            for (int n = 0; n <= kPopups; ++n)
+                if (server.requestCount(QStringLiteral("/given-%1").arg(n)) > 0) given = n;
+            return given > 0;
+        },
+        10000);
+    EXPECT_GE(given, 64) << "the page got fewer windows than may be open at once";
+    EXPECT_LE(mostWindows, 64);
     EXPECT_EQ(app.ownWindows().size(), 1u);
 
     // Still answering: the address box opens another page.
@@ -211,9 +221,10 @@ TEST_F(AppPopup, ThousandPopupsAreAllClosedAndTheProgramStaysUsable) {
     const long after = app.rssKiB();
     std::fprintf(stderr,
                  "[ figures  ] %d popups: all opened after %lld ms, all closed after %lld ms; tarnwick RSS "
-                 "%ld KiB before, %ld KiB peak, %ld KiB after; at most %d popup windows seen at once\n",
+                 "%ld KiB before, %ld KiB peak, %ld KiB after; at most %d popup windows seen at once; "
+                 "%d windows given\n",
                  kPopups, static_cast<long long>(openedMs), static_cast<long long>(closedMs), before, peak, after,
-                 mostWindows);
+                 mostWindows, given);
     RecordProperty("rss_before_kib", static_cast<int>(before));
     RecordProperty("rss_peak_kib", static_cast<int>(peak));
     RecordProperty("rss_after_kib", static_cast<int>(after));
