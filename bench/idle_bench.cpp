@@ -23,52 +23,16 @@
 #include <unistd.h>
 #include <vector>
 
+#include "proc_tree.h"
 #include "tarnwick_process.h"
 #include "x_session.h"
 
 namespace {
 
-struct Proc {
-    pid_t pid = 0;
-    pid_t ppid = 0;
-    unsigned long long startTime = 0;
-    unsigned long long ticks = 0;  // utime + stime
-};
-
-bool readProc(pid_t pid, Proc& out) {
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    const QByteArray line = file.readAll();
-    const int close = line.lastIndexOf(')');
-    if (close < 0) return false;
-    // Fields after the name: state(3) ppid(4) ... utime(14) stime(15) ... starttime(22).
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-    if (fields.size() < 20) return false;
-    out.pid = pid;
-    out.ppid = fields[1].toInt();
-    out.ticks = fields[11].toULongLong() + fields[12].toULongLong();
-    out.startTime = fields[19].toULongLong();
-    return true;
-}
-
-// The process `root` and all its descendants, keyed by (pid, start time).
-std::map<std::pair<pid_t, unsigned long long>, Proc> processTree(pid_t root) {
-    std::map<pid_t, Proc> all;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        const pid_t pid = entry.toInt(&number);
-        Proc p;
-        if (number && readProc(pid, p)) all[pid] = p;
-    }
-    std::map<std::pair<pid_t, unsigned long long>, Proc> tree;
-    for (const auto& [pid, p] : all) {
-        pid_t up = pid;
-        for (int depth = 0; depth < 64 && up > 1 && up != root; ++depth) {
-            auto it = all.find(up);
-            up = it == all.end() || up == it->second.ppid ? 0 : it->second.ppid;
-        }
-        if (up == root) tree[{pid, p.startTime}] = p;
-    }
+// `root`'s process tree keyed by (pid, start time), so that a reused pid is another process.
+std::map<std::pair<pid_t, unsigned long long>, ProcStat> processTreeByStart(pid_t root) {
+    std::map<std::pair<pid_t, unsigned long long>, ProcStat> tree;
+    for (const ProcStat& p : processTree(root)) tree[{p.pid, p.startTime}] = p;
     return tree;
 }
 
@@ -93,15 +57,15 @@ struct Usage {
 Usage measure(pid_t root, int seconds) {
     const double tick = double(sysconf(_SC_CLK_TCK));
     QElapsedTimer clock;
-    const auto before = processTree(root);
+    const auto before = processTreeByStart(root);
     clock.start();
     pump(seconds * 1000);
-    const auto after = processTree(root);
+    const auto after = processTreeByStart(root);
     Usage usage;
     usage.wallSeconds = clock.nsecsElapsed() / 1e9;
     for (const auto& [key, p] : after) {
         auto it = before.find(key);
-        const unsigned long long used = p.ticks - (it == before.end() ? 0 : it->second.ticks);
+        const unsigned long long used = p.cpuTicks - (it == before.end() ? 0 : it->second.cpuTicks);
         usage.totalSeconds += used / tick;
         if (p.pid == root) usage.mainSeconds = used / tick;
     }

@@ -41,8 +41,9 @@
 #include <vector>
 
 // The test support pieces this benchmark needs, built into it directly.
-#include "../tests/support/http_server.cpp"
-#include "../tests/support/x_session.cpp"
+#include "http_server.h"
+#include "proc_tree.h"
+#include "x_session.h"
 
 namespace {
 
@@ -98,29 +99,8 @@ private:
 
 // VmHWM (kB) of `root` and every descendant, merged into `peaks` (per pid, the maximum).
 void samplePeaks(pid_t root, QHash<int, qint64>& peaks) {
-    QHash<int, int> parentOf;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool isPid = false;
-        const int pid = entry.toInt(&isPid);
-        if (!isPid) continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly)) continue;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1) parentOf[pid] = fields[1].toInt();
-    }
-    for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
-        int p = it.key();
-        while (p > 1 && p != root) p = parentOf.value(p, 0);
-        if (p != root) continue;
-        QFile status(QStringLiteral("/proc/%1/status").arg(it.key()));
-        if (!status.open(QIODevice::ReadOnly)) continue;
-        for (const QByteArray& l : status.readAll().split('\n'))
-            if (l.startsWith("VmHWM:")) {
-                const qint64 kb = l.mid(6).trimmed().split(' ').value(0).toLongLong();
-                peaks[it.key()] = std::max(peaks.value(it.key()), kb);
-            }
-    }
+    for (const ProcStat& p : processTree(root))
+        peaks[p.pid] = std::max(peaks.value(p.pid), qint64(procStatusKb(p.pid, "VmHWM")));
 }
 
 Run runOnce(const QString& program, const QStringList& args, const QString& workDir, const QString& home,

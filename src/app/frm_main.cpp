@@ -34,6 +34,13 @@ QIcon applicationIcon() {
     return QIcon(QStringLiteral(":/tarnwick/tarnwick.png"));
 }
 
+QFont textWindowFont() {
+    QFont font(QStringLiteral("Courier New"));
+    font.setPointSizeF(8.25);
+    font.setStyleHint(QFont::TypeWriter);
+    return font;
+}
+
 frmMain::frmMain(Platform platform, QWidget* parent)
     : QMainWindow(parent), platform_(std::move(platform)) {
     setWindowTitle(QStringLiteral("Tarnwick"));
@@ -49,8 +56,8 @@ frmMain::frmMain(Platform platform, QWidget* parent)
 }
 
 frmMain::~frmMain() {
-    // The window object going away ends the program (Form_Terminate); in tests the
-    // platform's end is a recording stand-in.
+    // Reached only where the program's end returns (tests): the program itself ends
+    // before any window is destroyed. Stop the sweep and release what it holds.
     tmrEngine->stop();
     if (MyDocument) MyDocument->oncontextmenu = nullptr;
     MyDocument.reset();

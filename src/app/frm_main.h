@@ -10,6 +10,7 @@
 //   dialogs/  settings and about windows
 
 #include <QComboBox>
+#include <QFont>
 #include <QIcon>
 #include <QLabel>
 #include <QMainWindow>
@@ -33,8 +34,9 @@ class frmSource;
 // The icon all of the program's windows carry.
 QIcon applicationIcon();
 
-// A window title shown as given (Qt would hide a "[*]" in it).
-QString literalWindowTitle(QString title);
+// The font of the program's text windows (source, about): Courier New, 8.25 points,
+// regular, or the system's typewriter font where Courier New is missing.
+QFont textWindowFont();
 
 // The built-in default start page.
 inline const QString kDefaultStartPage = QStringLiteral("https://www.tarnwick.org/");

@@ -2,12 +2,7 @@
 // caption, the address box with the history, and MyDocument.
 
 #include "app/frm_main.h"
-
-// Qt reads "[*]" in a window title as the modified-marker placeholder; a page title
-// holding it must still show it.
-QString literalWindowTitle(QString title) {
-    return title.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
-}
+#include "platform/window_title.h"
 
 void frmMain::ApplyReadyState() {
     // Five separate tests, each reading the state afresh: when the state changes between

@@ -1,12 +1,12 @@
 #include "browse/frm_source.h"
 
-#include <QFont>
 #include <QPalette>
 #include <QPointer>
 #include <QResizeEvent>
 
 #include "app/frm_main.h"
 #include "platform/twips.h"
+#include "platform/window_title.h"
 
 frmSource::frmSource() {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -18,10 +18,7 @@ frmSource::frmSource() {
     txtSource->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtSource->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtSource->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont font(QStringLiteral("Courier New"));
-    font.setPointSizeF(8.25);
-    font.setStyleHint(QFont::TypeWriter);
-    txtSource->setFont(font);
+    txtSource->setFont(textWindowFont());
     QPalette palette = txtSource->palette();
     palette.setColor(QPalette::Base, QColor(255, 255, 255));
     txtSource->setPalette(palette);

@@ -1,6 +1,5 @@
 #include "dialogs/frm_about.h"
 
-#include <QFont>
 #include <QPalette>
 
 #include "app/frm_main.h"
@@ -45,10 +44,7 @@ frmAbout::frmAbout(QWidget* centreOn) : QWidget(nullptr) {
     Text1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    QFont font(QStringLiteral("Courier New"));
-    font.setPointSizeF(8.25);
-    font.setStyleHint(QFont::TypeWriter);
-    Text1->setFont(font);
+    Text1->setFont(textWindowFont());
     QPalette palette = Text1->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Button));
     Text1->setPalette(palette);

@@ -23,6 +23,7 @@
 #include <memory>
 
 #include "http_server.h"
+#include "proc_tree.h"
 #include "wait.h"
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/webengine_browser.h"
@@ -79,27 +80,8 @@ void closeAllBrowserWindows() {
 
 // Resident memory of this process and all its descendants (the engine's helpers), kB.
 qint64 processTreeRssKb() {
-    QHash<int, int> parentOf;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool isPid = false;
-        const int pid = entry.toInt(&isPid);
-        if (!isPid) continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly)) continue;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1) parentOf[pid] = fields[1].toInt();
-    }
     qint64 total = 0;
-    for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
-        int p = it.key();
-        while (p > 1 && p != getpid()) p = parentOf.value(p, 0);
-        if (p != getpid()) continue;
-        QFile status(QStringLiteral("/proc/%1/status").arg(it.key()));
-        if (!status.open(QIODevice::ReadOnly)) continue;
-        for (const QByteArray& l : status.readAll().split('\n'))
-            if (l.startsWith("VmRSS:")) total += l.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
+    for (const ProcStat& p : processTree(getpid())) total += procStatusKb(p.pid, "VmRSS");
     return total;
 }
 

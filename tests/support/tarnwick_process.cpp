@@ -1,5 +1,7 @@
 #include "tarnwick_process.h"
 
+#include "proc_tree.h"
+
 #include <xcb/xcb.h>
 
 #include <QComboBox>
@@ -42,45 +44,6 @@ bool runTool(const QString& program, const QStringList& arguments, int timeoutMs
 }
 
 namespace {
-
-struct ProcStat {
-    pid_t pid = 0;
-    pid_t ppid = 0;
-    char state = '?';
-    unsigned long long startTime = 0;
-    QString name;
-};
-
-std::optional<ProcStat> readStat(pid_t pid) {
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    const QByteArray line = file.readAll();
-    const int open = line.indexOf('(');
-    const int close = line.lastIndexOf(')');
-    if (open < 0 || close < open) return std::nullopt;
-    ProcStat stat;
-    stat.pid = pid;
-    stat.name = QString::fromLocal8Bit(line.mid(open + 1, close - open - 1));
-    // Fields after the name: state(3) ppid(4) ... starttime(22).
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-    if (fields.size() < 20) return std::nullopt;
-    stat.state = fields[0].isEmpty() ? '?' : fields[0].at(0);
-    stat.ppid = fields[1].toInt();
-    stat.startTime = fields[19].toULongLong();
-    return stat;
-}
-
-std::vector<ProcStat> allProcesses() {
-    std::vector<ProcStat> result;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        bool isNumber = false;
-        const int pid = entry.toInt(&isNumber);
-        if (!isNumber) continue;
-        if (auto stat = readStat(pid)) result.push_back(*stat);
-    }
-    return result;
-}
 
 // Heights of the menu bar and of the address box as the program lays them out: the same
 // Qt, style and fonts on the same display as this test process.
@@ -266,7 +229,7 @@ TarnwickProcess::~TarnwickProcess() {
     // Helpers the program left behind are a test failure reported elsewhere; here they
     // are only cleaned up so that they burden no later test.
     for (const Helper& helper : helpers_) {
-        auto stat = readStat(helper.pid);
+        auto stat = readProcStat(helper.pid);
         if (stat && stat->startTime == helper.startTime && stat->state != 'Z') ::kill(helper.pid, SIGKILL);
     }
 }
@@ -391,26 +354,13 @@ int TarnwickProcess::exitCode() const { return process_ ? process_->exitCode() :
 bool TarnwickProcess::crashed() const { return process_ && process_->exitStatus() == QProcess::CrashExit; }
 
 long TarnwickProcess::rssKiB() const {
-    if (pid_ <= 0) return 0;
-    const QByteArray status = readAll(QStringLiteral("/proc/%1/status").arg(pid_));
-    for (const QByteArray& line : status.split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
+    return pid_ > 0 ? procStatusKb(pid_, "VmRSS") : 0;
 }
 
 void TarnwickProcess::rememberHelpers() {
     if (pid_ <= 0) return;
-    const std::vector<ProcStat> processes = allProcesses();
-    std::map<pid_t, pid_t> parent;
-    for (const ProcStat& p : processes) parent[p.pid] = p.ppid;
-    for (const ProcStat& p : processes) {
+    for (const ProcStat& p : processTree(pid_)) {
         if (p.pid == pid_ || p.state == 'Z') continue;
-        pid_t up = p.ppid;
-        for (int depth = 0; depth < 64 && up > 1 && up != pid_; ++depth) {
-            auto it = parent.find(up);
-            up = it == parent.end() ? 0 : it->second;
-        }
-        if (up != pid_) continue;
         bool known = false;
         for (const Helper& helper : helpers_)
             if (helper.pid == p.pid && helper.startTime == p.startTime) known = true;
@@ -421,7 +371,7 @@ void TarnwickProcess::rememberHelpers() {
 QStringList TarnwickProcess::helpersAlive() const {
     QStringList alive;
     for (const Helper& helper : helpers_) {
-        auto stat = readStat(helper.pid);
+        auto stat = readProcStat(helper.pid);
         if (stat && stat->startTime == helper.startTime && stat->state != 'Z')
             alive << QStringLiteral("%1 (%2)").arg(helper.pid).arg(helper.name);
     }

@@ -7,6 +7,7 @@
 #include <QWebEnginePage>
 
 #include "platform/webengine/engine_profile.h"
+#include "platform/window_title.h"
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -66,9 +67,7 @@ int BrowserWindow::openCount() { return g_openCount; }
 QString BrowserWindow::titleFor(const QString& pageTitle) {
     const QString suffix = QStringLiteral("Microsoft Internet Explorer");
     if (pageTitle.isEmpty()) return suffix;
-    QString title = pageTitle + QStringLiteral(" - ") + suffix;
-    // Qt reads "[*]" in a window title as the modified marker; keep it literal.
-    return title.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+    return literalWindowTitle(pageTitle + QStringLiteral(" - ") + suffix);
 }
 
 BrowserWindow::BrowserWindow() : QWebEngineView(static_cast<QWidget*>(nullptr)) {
