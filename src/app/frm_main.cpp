@@ -175,6 +175,14 @@ void frmMain::connectHandlers() {
     // line edit directly; keys sent to the line edit itself are seen there.
     URL->installEventFilter(this);
     URL->lineEdit()->installEventFilter(this);
+    // QComboBox turns the line edit's editingFinished (Enter, and every loss of focus) into
+    // activated as soon as the text equals a list entry, which it does for every visited
+    // page: the page would be requested again at each focus change. Only a choice from the
+    // list (mouse, arrow keys) may reach URL_Click, so that path is cut; Enter is
+    // URL_KeyPress alone.
+    QObject::disconnect(URL->lineEdit(), SIGNAL(editingFinished()), URL, SLOT(_q_editingFinished()));
+    // No completion: Enter opens exactly the text the user typed.
+    URL->setCompleter(nullptr);
     connect(URL, qOverload<int>(&QComboBox::activated), this, [this](int) { URL_Click(); });
 
     connect(tmrEngine, &QTimer::timeout, this, &frmMain::tmrEngine_Timer);
