@@ -138,7 +138,7 @@ private:
 
 std::vector<WindowId> walk(DesktopWindows& desktop) {
     std::vector<WindowId> windows;
-    for (WindowId w = desktop.FirstWindow(0); w != 0; w = desktop.NextWindow(w)) windows.push_back(w);
+    for (WindowId w = desktop.FirstWindow(); w != 0; w = desktop.NextWindow(w)) windows.push_back(w);
     return windows;
 }
 
@@ -431,15 +431,15 @@ TYPED_TEST(X11DesktopTest, WalkRunsFromTheTopOfTheStackingOrder) {
         const auto order = walk(*this->desktop_);
         return std::find(order.begin(), order.end(), w) - order.begin();
     };
-    EXPECT_EQ(this->desktop_->FirstWindow(0), b);
+    EXPECT_EQ(this->desktop_->FirstWindow(), b);
     EXPECT_LT(position(b), position(a));
 
     XClient x(this->session_->display());
     x.raise(a, this->withWindowManager());
-    EXPECT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow(0) == a; }));
+    EXPECT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow() == a; }));
     EXPECT_LT(position(a), position(b));
     x.raise(b, this->withWindowManager());
-    EXPECT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow(0) == b; }));
+    EXPECT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow() == b; }));
 }
 
 TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTrip) {
@@ -454,7 +454,7 @@ TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTrip) {
 
     const std::uint64_t before = this->desktop_->roundTrips();
     for (int sweep = 0; sweep < 3; ++sweep) {
-        for (WindowId w = this->desktop_->FirstWindow(0); w != 0; w = this->desktop_->NextWindow(w)) {
+        for (WindowId w = this->desktop_->FirstWindow(); w != 0; w = this->desktop_->NextWindow(w)) {
             QCoreApplication::processEvents();
             this->desktop_->Style(w);
             QString title;
@@ -544,7 +544,7 @@ TEST(X11DesktopSession, NoServerMeansNoWindows) {
     X11DesktopWindows nowhere(QStringLiteral(":4093"));
     EXPECT_FALSE(nowhere.ok());
     QString title = QStringLiteral("stale");
-    EXPECT_EQ(nowhere.FirstWindow(0), 0u);
+    EXPECT_EQ(nowhere.FirstWindow(), 0u);
     EXPECT_EQ(nowhere.NextWindow(1), 0u);
     EXPECT_EQ(nowhere.Style(1), 0u);
     EXPECT_EQ(nowhere.TitleLength(1), 0);
@@ -561,7 +561,7 @@ TEST(X11DesktopSession, NoServerMeansNoWindows) {
     const WindowId w = p.ids[0];
     ASSERT_TRUE(waitUntil([&] { return desktop.Style(w) == kVisibleBorder; }));
     session.reset();
-    EXPECT_TRUE(waitUntil([&] { return desktop.FirstWindow(0) == 0; }));
+    EXPECT_TRUE(waitUntil([&] { return desktop.FirstWindow() == 0; }));
     EXPECT_FALSE(desktop.ok());
     EXPECT_EQ(desktop.NextWindow(w), 0u);
     EXPECT_EQ(desktop.Style(w), 0u);
