@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "denial/popup_sweep.h"
 #include "platform/x11/x11_desktop_windows.h"
 #include "platform/x11/x11_text.h"
 #include "x_session.h"
@@ -471,6 +472,40 @@ TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTrip) {
     x.setText(p.ids[5], "_NET_WM_NAME", "UTF8_STRING", "Changed");
     ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, p.ids[5]) == QStringLiteral("Changed"); }));
     EXPECT_EQ(this->desktop_->roundTrips(), before + 1);
+}
+
+TYPED_TEST(X11DesktopTest, EarlySweepClosesWindowsAsTheyBecomeClosableAndIgnoresTheRest) {
+    // The sweep alone, with no timer: only a report from the desktop can start it.
+    PopupSweep sweep(*this->desktop_, PopupSweep::Hooks{});
+    sweep.setTaskStyleMask(kTaskStyleMask);
+    sweep.enableEarlySweep();
+    XClient x(this->session_->display());
+
+    // Windows the sweep leaves alone, and a clock retitling itself hundreds of times.
+    this->window({"--title", "Page - Microsoft Internet Explorer 6"});
+    this->window({"--title", kIE, "--no-decorations"}, WindowStyle::Visible);
+    const WindowId clock = this->window({"--title", "Clock"});
+    for (int tick = 0; tick < 300; ++tick) {
+        x.setText(clock, "_NET_WM_NAME", "UTF8_STRING", QByteArray("Clock ") + QByteArray::number(tick));
+        if (tick % 50 == 0) QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, clock) == QStringLiteral("Clock 299"); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sweep.sweepCount(), 0u);
+
+    // A matching window is closed as soon as it is mapped.
+    Xwin& popup = this->xwin({"--title", QStringLiteral("Popup - ") + kIE});
+    ASSERT_EQ(popup.ids.size(), 1u);
+    EXPECT_TRUE(popup.waitForLine(QStringLiteral("closed %1").arg(popup.ids[0])));
+    EXPECT_EQ(sweep.DeniedCount(), 1);
+
+    // A window retitled to match after it was mapped is closed at once.
+    const WindowId late = this->window({"--title", "Harmless"});
+    const std::uint64_t sweepsBefore = sweep.sweepCount();
+    x.setText(late, "_NET_WM_NAME", "UTF8_STRING", (QStringLiteral("Now - ") + kIE).toUtf8());
+    EXPECT_TRUE(this->processes_.back()->waitForLine(QStringLiteral("closed %1").arg(late)));
+    EXPECT_GT(sweep.sweepCount(), sweepsBefore);
+    EXPECT_EQ(sweep.DeniedCount(), 2);
 }
 
 TYPED_TEST(X11DesktopTest, MirrorStaysExactThroughManyWindowsComingAndGoing) {

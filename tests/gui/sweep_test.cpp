@@ -204,28 +204,54 @@ TEST_F(Sweep, TitleLengthOverflowAbandonsOnlyThisSweep) {
     EXPECT_EQ(w.popupSweep().lstApp().size(), 2u);
 }
 
-TEST_F(Sweep, TicksDuringASweepDoNotStartAnotherOne) {
+TEST_F(Sweep, TicksAndReportsDuringASweepNeverNestAndReportsCoalesce) {
     frmMain& w = start();
+    PopupSweep& sweep = w.popupSweep();
+    ASSERT_TRUE(sweep.earlySweepEnabled());
     fake.desktop.add(kIE, kShown, /*closesOnRequest=*/false);
     fake.desktop.add(QStringLiteral("Other"));
-    int nestedTicks = 0;
+    const WindowId late = fake.desktop.add(QStringLiteral("Other"));
+
+    // During the sweep's first yield: a tick, then a burst of reports (one of them for
+    // the main window itself, which asks for nothing).
+    int nested = 0;
     QTimer::singleShot(0, [&] {
-        ++nestedTicks;
+        ++nested;
         w.tmrEngine_Timer();
+        EXPECT_TRUE(sweep.sweeping());
+        fake.desktop.announce(w.hWnd());
+        for (int i = 0; i < 5; ++i) fake.desktop.announce(late);
     });
     w.tmrEngine_Timer();
-    EXPECT_EQ(nestedTicks, 1);
-    EXPECT_EQ(fake.desktop.closeRequests.size(), 1u);
-    EXPECT_EQ(w.popupSweep().DeniedCount(), 1);
-    // Once the sweep is over, ticks sweep again.
+    EXPECT_EQ(nested, 1);
+    EXPECT_EQ(sweep.sweepCount(), 1u);
+    EXPECT_EQ(sweep.DeniedCount(), 1);
+    // The reports that came while it yielded give exactly one more sweep.
+    ASSERT_TRUE(waitFor([&] { return sweep.sweepCount() == 2; }, 2000));
+    EXPECT_EQ(sweep.DeniedCount(), 2);
+
+    // A burst while nothing sweeps: one sweep from the event loop, at once.
+    for (int i = 0; i < 20; ++i) fake.desktop.announce(late);
+    EXPECT_EQ(sweep.sweepCount(), 2u);  // not from within the report
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sweep.sweepCount(), 3u);
+    EXPECT_EQ(sweep.DeniedCount(), 3);
+    // A later tick sweeps as before; the early sweeps left nothing queued behind.
+    QCoreApplication::processEvents();
     w.tmrEngine_Timer();
-    EXPECT_EQ(w.popupSweep().DeniedCount(), 2);
+    EXPECT_EQ(sweep.sweepCount(), 4u);
+    EXPECT_EQ(fake.desktop.closeRequests.size(), 4u);
+    // The main window's own report alone asks for no sweep.
+    fake.desktop.announce(w.hWnd());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sweep.sweepCount(), 4u);
 }
 
 TEST_F(Sweep, TimerDrivesTheSweepTenTimesASecond) {
     frmMain& w = make();
     const WindowId popup = fake.desktop.add(QStringLiteral("Popup - ") + kIE);
     EXPECT_TRUE(w.tmrEngine->isActive());
+    // No report from the fake desktop: only the tick can find it.
     ASSERT_TRUE(waitFor([&] { return !fake.desktop.exists(popup); }, 2000));
     EXPECT_EQ(w.Panel1->text(), QStringLiteral("1 event denied"));
 }
