@@ -262,6 +262,8 @@ public:
     // Windows in walk order (top of the stacking order first).
     const std::vector<WindowId>& order() const { return order_; }
     bool ewmh() const { return ewmh_; }
+    // Events were handled whose changes are not read yet.
+    bool needsRead() const { return x_.alive && (wmDirty_ || listDirty_ || !dirtyWindows_.empty()); }
 
     const Client* client(WindowId window) const {
         auto it = clients_.find(window);
@@ -643,6 +645,7 @@ void X11DesktopWindows::refreshFromEvents() {
     mirror_->suffix = watchesEligible() ? &eligibleSuffix() : nullptr;
     mirror_->refresh();
     report();
+    refreshSoon();  // what the last batch's wait brought in beyond its rounds
 }
 
 void X11DesktopWindows::report() {
@@ -654,10 +657,19 @@ void X11DesktopWindows::report() {
     }
 }
 
-// Reports found within a call of the interface wait for the event loop.
-void X11DesktopWindows::reportSoon() {
-    if (mirror_->eligibleNow.empty() || !x_->notifier) return;
-    QMetaObject::invokeMethod(x_->notifier.get(), [this] { report(); }, Qt::QueuedConnection);
+// Events handled within a call of the interface have left the socket, so the notifier
+// will not bring them back: their reading and their reports wait for the event loop.
+void X11DesktopWindows::refreshSoon() {
+    if (refreshQueued_ || !x_->notifier) return;
+    if (mirror_->eligibleNow.empty() && !mirror_->needsRead()) return;
+    refreshQueued_ = true;
+    QMetaObject::invokeMethod(
+        x_->notifier.get(),
+        [this] {
+            refreshQueued_ = false;
+            refreshFromEvents();
+        },
+        Qt::QueuedConnection);
 }
 
 bool X11DesktopWindows::ok() const { return x_->alive && !xcb_connection_has_error(x_->c); }
@@ -669,13 +681,13 @@ std::uint64_t X11DesktopWindows::roundTrips() const { return x_->roundTrips; }
 WindowId X11DesktopWindows::FirstWindow() {
     mirror_->suffix = watchesEligible() ? &eligibleSuffix() : nullptr;
     mirror_->refresh();
-    reportSoon();
+    refreshSoon();
     return mirror_->order().empty() ? 0 : mirror_->order().front();
 }
 
 WindowId X11DesktopWindows::NextWindow(WindowId window) {
     mirror_->drain();
-    reportSoon();
+    refreshSoon();
     return mirror_->next(window);
 }
 
@@ -701,7 +713,7 @@ int X11DesktopWindows::Title(WindowId window, QString& title, int maxCount) {
 
 WindowId X11DesktopWindows::FindByTitle(const QString& title) {
     mirror_->drain();
-    reportSoon();
+    refreshSoon();
     for (WindowId window : mirror_->order()) {
         const Client* c = mirror_->client(window);
         if (c && c->title() == title) return window;

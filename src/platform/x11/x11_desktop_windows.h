@@ -49,9 +49,10 @@ public:
 
 private:
     void refreshFromEvents();
-    void reportSoon();
+    void refreshSoon();
     void report();
 
     std::unique_ptr<Connection> x_;
     std::unique_ptr<WindowMirror> mirror_;
+    bool refreshQueued_ = false;
 };
