@@ -75,6 +75,8 @@ BrowserWindow::BrowserWindow() : QWebEngineView(static_cast<QWidget*>(nullptr)) 
     setAttribute(Qt::WA_DeleteOnClose);  // closing destroys the view, its page and its renderer share
     auto* page = new BrowserWindowPage(webengine::sharedProfile(), this);
     setPage(page);
+    // No login prompts (a request for one is refused), no permissions, no full screen.
+    webengine::denyPermissions(page);
     setWindowTitle(titleFor(QString()));
     resize(800, 600);
 
