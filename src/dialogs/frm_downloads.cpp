@@ -136,5 +136,7 @@ void askWhereToSave(QWidget* parent, Download* download, std::function<void(Down
     QObject::connect(dialog, &QFileDialog::rejected, dialog, [watched] {
         if (watched) watched->cancel();
     });
-    dialog->open();
+    // Not modal: the main window, its close box and Exit stay usable meanwhile.
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->show();
 }

@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <cstdio>
 #include <algorithm>
 #include <memory>
 

@@ -77,6 +77,7 @@ BrowserWindow::BrowserWindow() : QWebEngineView(static_cast<QWidget*>(nullptr)) 
     setPage(page);
     // No login prompts (a request for one is refused), no permissions, no full screen.
     webengine::denyPermissions(page);
+    webengine::refuseLogins(page);
     setWindowTitle(titleFor(QString()));
     resize(800, 600);
 

@@ -60,6 +60,10 @@ EngineDownload::EngineDownload(QWebEngineDownloadRequest* request, const QString
         emit Changed();
     });
     connect(request, &QWebEngineDownloadRequest::stateChanged, this, &EngineDownload::onEngineState);
+    // The engine retries an interrupted download (from the start, when the server offers
+    // no way to resume) without reporting the interruption as a state; the first
+    // interruption ends it here.
+    connect(request, &QWebEngineDownloadRequest::interruptReasonChanged, this, &EngineDownload::onEngineState);
 }
 
 void EngineDownload::accept(const QString& path) {
@@ -75,13 +79,13 @@ void EngineDownload::accept(const QString& path) {
 
 void EngineDownload::cancel() {
     if (state_ != State::Asking && state_ != State::Running) return;
-    if (request_ && !request_->isFinished()) request_->cancel();
     end(State::Cancelled);
 }
 
 void EngineDownload::onEngineState() {
     if (!request_ || (state_ != State::Asking && state_ != State::Running)) return;
-    switch (request_->state()) {
+    const bool interrupted = request_->interruptReason() != QWebEngineDownloadRequest::NoReason;
+    switch (interrupted ? QWebEngineDownloadRequest::DownloadInterrupted : request_->state()) {
     case QWebEngineDownloadRequest::DownloadCompleted:
         received_ = request_->receivedBytes();
         total_ = received_;
@@ -95,9 +99,8 @@ void EngineDownload::onEngineState() {
         end(State::Cancelled);
         break;
     case QWebEngineDownloadRequest::DownloadInterrupted:
-        qCDebug(lcEngine) << "download failed:" << request_->interruptReasonString() << proposed_;
-        request_->cancel();  // the engine would keep the partial file for a resumption
-        end(State::Failed);
+        qCDebug(lcEngine) << "download failed:" << request_->interruptReason() << proposed_;
+        end(State::Failed);  // the engine would keep its partial file for a resumption
         break;
     default:
         break;
@@ -117,8 +120,10 @@ void EngineDownload::keep() {
 }
 
 void EngineDownload::end(State state) {
-    state_ = state;
+    state_ = state;  // first: cancelling reports back at once
+    if (request_ && !request_->isFinished()) request_->cancel();
     removeFile(part_);
+    removeFile(part_ + QStringLiteral(".download"));  // the engine's own partial file
     emit Changed();
 }
 

@@ -1,5 +1,6 @@
 #include "platform/webengine/engine_profile.h"
 
+#include <QAuthenticator>
 #include <QCoreApplication>
 #include <QDir>
 #include <QLockFile>
@@ -120,6 +121,15 @@ void denyPermissions(QWebEnginePage* page) {
                      [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
     QObject::connect(page, &QWebEnginePage::fileSystemAccessRequested, page,
                      [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
+}
+
+void refuseLogins(QWebEnginePage* page) {
+    // The engine hands over an authenticator that already carries the realm, so one left
+    // untouched would be answered with an empty login, again and again; a null one refuses.
+    QObject::connect(page, &QWebEnginePage::authenticationRequired, page,
+                     [](const QUrl&, QAuthenticator* authenticator) { *authenticator = QAuthenticator(); });
+    QObject::connect(page, &QWebEnginePage::proxyAuthenticationRequired, page,
+                     [](const QUrl&, QAuthenticator* authenticator, const QString&) { *authenticator = QAuthenticator(); });
 }
 
 void closeProfile() {

@@ -28,6 +28,10 @@ bool profileIsPersistent();
 // screen sharing, pointer lock ...) without asking the user: the page sees "denied".
 void denyPermissions(QWebEnginePage* page);
 
+// Refuses every login the page is asked for (HTTP or proxy): the page shows the site's
+// own refusal.
+void refuseLogins(QWebEnginePage* page);
+
 // Ends the profile cleanly at the program's end, after every page is gone: cancels the
 // downloads still running (removing their partial files) and releases the profile, so
 // that the engine's shutdown writes out what it still holds in memory.
