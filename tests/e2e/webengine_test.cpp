@@ -753,9 +753,10 @@ TEST_F(WebEngineBrowserTest, FullScreenShowsThePageAloneAndEscRestoresTheWindowW
 }
 
 // The built program: what a page stored seconds before Ctrl+E is there at the next start;
-// a second instance started meanwhile runs beside it on a profile of its own; a download
+// a second instance started meanwhile runs beside it on a profile of its own; a login
+// dialog lets the person in; a download
 // goes through the save dialog into the downloads window, which the sweep leaves alone.
-TEST(BrowserProfileJourney, StoredDataOutlivesCtrlEASecondInstanceRunsAndDownloadsAskWhereToSave) {
+TEST(BrowserProfileJourney, StoredDataOutlivesCtrlEAndASecondInstanceRunsLoginsAndDownloadsAsk) {
     HttpServer server;
     ASSERT_TRUE(server.ok());
     server.route("/set.html", page("Set", "<script>localStorage.setItem('k', 'v1')</script>"));
@@ -797,6 +798,23 @@ TEST(BrowserProfileJourney, StoredDataOutlivesCtrlEASecondInstanceRunsAndDownloa
     ASSERT_TRUE(start(third, "/check.html", QStringLiteral("stored v1 - Tarnwick"))) << third.mainTitle().toStdString();
     EXPECT_TRUE(server.lastRequest("/check.html").contains("\r\nCookie: visit=42\r\n"))
         << server.lastRequest("/check.html").toStdString();
+
+    // A site behind a login: the dialog asks, the page opens with what the person typed.
+    server.route("/members.html", page("Members", "<p>inside</p>"));
+    server.requireLogin("/members.html", "Club", "ann", "secret", page("Refused", ""));
+    ASSERT_TRUE(third.enterAddress(server.url("/members.html")));
+    std::uint32_t login = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        for (std::uint32_t w : third.ownWindows())
+            if (third.desktop().title(w) == QLatin1String("Login")) login = w;
+        return login != 0;
+    }));
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(login)}));
+    ASSERT_TRUE(third.type(QStringLiteral("ann")));
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Tab")}));
+    ASSERT_TRUE(third.type(QStringLiteral("secret")));
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}));
+    ASSERT_TRUE(third.waitForMainTitle(QStringLiteral("Members - Tarnwick"))) << third.mainTitle().toStdString();
 
     // A download: the save dialog proposes the server's name; the file is saved where the
     // person says, listed in the downloads window while it runs.
