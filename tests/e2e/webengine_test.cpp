@@ -753,9 +753,9 @@ TEST_F(WebEngineBrowserTest, FullScreenShowsThePageAloneAndEscRestoresTheWindowW
 }
 
 // The built program: what a page stored seconds before Ctrl+E is there at the next start;
-// a second instance started meanwhile runs beside it on a profile of its own; a login
-// dialog lets the person in; a download
-// goes through the save dialog into the downloads window, which the sweep leaves alone.
+// a second instance started meanwhile runs beside it on a profile of its own; the login
+// dialog lets the person into a protected site; a download goes through the save dialog
+// into the downloads window, which the sweep leaves alone.
 TEST(BrowserProfileJourney, StoredDataOutlivesCtrlEAndASecondInstanceRunsLoginsAndDownloadsAsk) {
     HttpServer server;
     ASSERT_TRUE(server.ok());
