@@ -115,6 +115,7 @@ bool profileIsPersistent() {
 void denyPermissions(QWebEnginePage* page) {
     QObject::connect(page, &QWebEnginePage::featurePermissionRequested, page,
                      [page](const QUrl& origin, QWebEnginePage::Feature feature) {
+                         qCDebug(lcEngine) << "permission denied:" << feature << origin;
                          page->setFeaturePermission(origin, feature, QWebEnginePage::PermissionDeniedByUser);
                      });
     QObject::connect(page, &QWebEnginePage::registerProtocolHandlerRequested, page,
@@ -127,7 +128,10 @@ void refuseLogins(QWebEnginePage* page) {
     // The engine hands over an authenticator that already carries the realm, so one left
     // untouched would be answered with an empty login, again and again; a null one refuses.
     QObject::connect(page, &QWebEnginePage::authenticationRequired, page,
-                     [](const QUrl&, QAuthenticator* authenticator) { *authenticator = QAuthenticator(); });
+                     [](const QUrl& url, QAuthenticator* authenticator) {
+                         qCDebug(lcEngine) << "login refused in a new window:" << url;
+                         *authenticator = QAuthenticator();
+                     });
     QObject::connect(page, &QWebEnginePage::proxyAuthenticationRequired, page,
                      [](const QUrl&, QAuthenticator* authenticator, const QString&) { *authenticator = QAuthenticator(); });
 }

@@ -400,6 +400,7 @@ void WebEngineBrowser::answerLogin(const QUrl& site, bool proxy, QAuthenticator*
         authenticator->setUser(request.user);
         authenticator->setPassword(request.password);
     } else {
+        qCDebug(lcEngine) << "login refused:" << site << request.realm;
         *authenticator = QAuthenticator();  // refused: the page shows the site's refusal
     }
 }
@@ -419,6 +420,7 @@ void WebEngineBrowser::onFullScreenRequested(QWebEngineFullScreenRequest request
 bool WebEngineBrowser::isFullScreen() const { return fullScreen_ != nullptr; }
 
 void WebEngineBrowser::onRenderProcessTerminated() {
+    qCDebug(lcEngine) << "the page's renderer ended; the next navigation starts a new one";
     fullScreen_.reset();
     // The page is gone with its renderer: the load is over and no document is bound.
     // The next navigation starts a new renderer.
