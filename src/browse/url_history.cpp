@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QSaveFile>
 #include <QSet>
 #include <QStringEncoder>
@@ -319,7 +320,18 @@ QStringList UrlHistory::parse(const QByteArray& bytes) {
     return reader.finish();
 }
 
+Q_LOGGING_CATEGORY(lcHistory, "tarnwick.history", QtWarningMsg)
+
 bool UrlHistory::save(const QString& path) const {
+    // A save replaces nothing but a regular file. A symlink to a regular file is followed
+    // (QSaveFile replaces the target and keeps the link); a link to anything else, a
+    // pipe, a device or a folder is left alone ("ln -s /dev/null URL.slx" switches the
+    // history off), and the save fails quietly.
+    const QFileInfo info(path);
+    if ((info.exists() || info.isSymLink()) && !info.isFile()) {
+        qCDebug(lcHistory) << "not saving over something that is not a regular file:" << path;
+        return false;
+    }
     // Unbuffered, so that a short write (full disk, file size limit) shows in write()'s
     // result; a buffered QSaveFile flushes in commit() without checking that. commit()
     // syncs the temporary file to disk before renaming it over the old one. The sync is
@@ -333,10 +345,15 @@ bool UrlHistory::save(const QString& path) const {
         return out.write(data, size) == size;
     });
     if (!written || out.error() != QFileDevice::NoError) {
+        qCDebug(lcHistory) << "history not saved:" << path << out.errorString();
         out.cancelWriting();
         return false;
     }
-    return out.commit();
+    if (!out.commit()) {
+        qCDebug(lcHistory) << "history not saved:" << path << out.errorString();
+        return false;
+    }
+    return true;
 }
 
 QStringList UrlHistory::load(const QString& path) {
