@@ -1,14 +1,18 @@
 #include "app/profile.h"
 
+#include "app/file_save.h"
+
 #include <QByteArrayView>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QLoggingCategory>
 #include <QStringDecoder>
 #include <QStringView>
 #include <QtEndian>
 
 #include <string>
+
+Q_LOGGING_CATEGORY(lcProfile, "tarnwick.profile", QtWarningMsg)
 
 namespace Profile {
 namespace {
@@ -19,6 +23,13 @@ namespace {
 
 inline unsigned unitValue(char c) { return static_cast<unsigned char>(c); }
 inline unsigned unitValue(char16_t c) { return c; }
+
+// Names and values keep a leading U+FEFF: the decoder is told not to take it for a
+// byte-order mark (the file's own marks are handled before any decoding).
+QString decodeLocal(QByteArrayView bytes) {
+    QStringDecoder decoder(QStringDecoder::System, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(bytes);
+}
 
 inline bool isBlank(unsigned u) { return u == ' ' || u == '\t' || u == '\v'; }
 
@@ -102,7 +113,7 @@ private:
 // decoding it (a 10 MB line without '=' is one long key).
 bool sameName(const char* p, Span s, const QString& want) {
     if (s.size() > 8 * want.size() + 16) return false;
-    return QString::fromLocal8Bit(p + s.begin, s.size()).compare(want, Qt::CaseInsensitive) == 0;
+    return decodeLocal(QByteArrayView(p + s.begin, s.size())).compare(want, Qt::CaseInsensitive) == 0;
 }
 
 bool sameName(const char16_t* p, Span s, const QString& want) {
@@ -166,8 +177,7 @@ QString fromBuffer(const char* p, qsizetype n, qsizetype limit) {
     const char* nul = static_cast<const char*>(memchr(p, 0, static_cast<size_t>(n)));
     if (nul) n = nul - p;
     n = qMin(n, limit);
-    QStringDecoder decoder(QStringDecoder::System);
-    return decoder(QByteArrayView(p, n));
+    return decodeLocal(QByteArrayView(p, n));
 }
 
 template <typename Ch>
@@ -310,7 +320,10 @@ QByteArray putString(const QByteArray& fileBytes, const QString& section, const 
 QString readFile(const QString& path, const QString& section, const QString& key) {
     QByteArray bytes;
     bool whole = false;
-    if (!readCapped(path, kMaxFileBytes, bytes, whole)) return {};
+    if (!readCapped(path, kMaxFileBytes, bytes, whole)) {
+        if (QFileInfo::exists(path)) qCDebug(lcProfile) << "settings file not read:" << path;
+        return {};
+    }
     return getString(bytes, section, key);
 }
 
@@ -319,29 +332,22 @@ bool writeFile(const QString& path, const QString& section, const QString& key,
     if (cleanName(section).isEmpty() || cleanName(key).isEmpty()) return false;
 
     QByteArray old;
+    if (!FileSave::replaceable(path)) return false;
     const QFileInfo info(path);
     if (info.exists() || info.isSymLink()) {
         // Rewrite only what could be read whole: anything else would lose content.
         bool whole = false;
-        if (!readCapped(path, kMaxFileBytes, old, whole) || !whole) return false;
+        if (!readCapped(path, kMaxFileBytes, old, whole) || !whole) {
+            qCDebug(lcProfile) << "settings not saved, the file is not a readable regular"
+                                  " file of at most" << kMaxFileBytes << "bytes:" << path;
+            return false;
+        }
     }
     const QByteArray updated = putString(old, section, key, value);
 
-    // QSaveFile writes a temporary file beside the target and renames it over the
-    // target on commit; it takes over the existing file's permissions and never creates
-    // the folder. Direct writing (which could leave a truncated file) stays off.
-    // Unbuffered: a short write (disk full, file size limit) shows in write()'s result.
-    // A buffered QSaveFile flushes in commit() without checking that the flush wrote
-    // everything, and would rename a truncated file over the old one.
-    QSaveFile out(path);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
-    if (out.write(updated) != updated.size() || !out.flush() ||
-        out.error() != QFileDevice::NoError) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+    return FileSave::replace(path, [&updated](const auto& put) {
+        return put(updated.constData(), updated.size());
+    });
 }
 
 }  // namespace Profile

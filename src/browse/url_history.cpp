@@ -1,5 +1,7 @@
 #include "browse/url_history.h"
 
+#include "app/file_save.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -7,11 +9,11 @@
 #include <QLoggingCategory>
 #include <QSaveFile>
 #include <QSet>
+#include <QStringDecoder>
 #include <QStringEncoder>
 
 #include <algorithm>
 #include <cstring>
-#include <numeric>
 #include <vector>
 
 // Reading "URL.slx"
@@ -31,33 +33,63 @@
 //  - A line longer than 2 MiB plus its two quotes cannot hold an address the browser
 //    reported (2 MiB is the longest address Chromium accepts); it is skipped without
 //    being held in memory, and reading goes on with the next line.
-//  - The file is read in pieces, never whole. Reading stops after 32,767 entries.
+//  - The file is read in pieces, never whole. Reading stops after 32,767 entries, and
+//    after 32 MiB of lines that hold no entry (blank or overlong lines).
+//  - An entry whose line, written back, would exceed the limit (bytes that are not valid
+//    become U+FFFD, up to 3 bytes each) is skipped too: what is restored is saved and
+//    restored again. Saving leaves out such an entry.
+//  - A leading U+FEFF is part of an entry like any other character.
 //  - The first entry read decides: when it is empty, nothing is restored. Later empty
 //    entries ("" lines) are restored as empty entries.
 //  - A missing file, a file that cannot be opened or read, and anything that is not a
 //    regular file (a folder, a pipe, a device) read as an empty file. Bytes that are not
 //    valid in the local 8-bit encoding become U+FFFD.
 //
-// Writing replaces the file atomically: the list is written to a temporary file beside
-// "URL.slx", flushed to disk and renamed over it (QSaveFile), so a crash, a kill or a
-// full disk leaves either the old or the new file, never a truncated one.
+// Writing replaces the file atomically with the rules of app/file_save.h: only a regular
+// file (or a link to one) is replaced, through a temporary file beside it that is flushed
+// and renamed over it, so a crash, a kill or a full disk leaves either the old or the new
+// file, never a truncated one.
 
 namespace {
 
 // Chromium's longest address, plus the two quotes around it.
 constexpr qsizetype kMaxLineBytes = 2 * 1024 * 1024 + 2;
+// Bytes that hold no entry (blank lines, overlong lines) are read up to this much, each
+// line counting kIdleLineCost more for its own handling; then reading stops. A file the
+// program wrote has none, and a huge file of line breaks or zeros would otherwise keep
+// the window away for seconds (1 GiB of line breaks: 12 s).
+constexpr qsizetype kMaxIdleBytes = 32 * 1024 * 1024;
+constexpr qsizetype kIdleLineCost = 16;
 constexpr qsizetype kReadChunk = 256 * 1024;
 constexpr qsizetype kWriteChunk = 256 * 1024;
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+// The text of an entry's bytes. A leading U+FEFF is part of the entry, not a byte-order
+// mark: the decoder is told to keep it.
+QString decode(QByteArrayView bytes) {
+    QStringDecoder decoder(QStringConverter::System, QStringConverter::Flag::ConvertInitialBom);
+    return decoder(bytes);
+}
+
+// Whether an entry's line, as written, stays within the line limit. Reading and writing
+// both apply it, so what is written reads back: a line of invalid bytes reads as U+FFFD
+// characters, which take up to 3 bytes each when written.
+bool fitsLine(QByteArrayView raw, const QString& entry) {
+    if (3 * raw.size() + 2 <= kMaxLineBytes) return true;  // no encoding grows more
+    QStringEncoder encoder(QStringConverter::System);
+    return encoder.requiredSpace(entry.size()) + 2 <= kMaxLineBytes ||
+           QByteArray(encoder(entry)).size() + 2 <= kMaxLineBytes;
+}
 
 // The entry a line holds, or false when it holds none.
 bool lineEntry(QByteArrayView line, QString* entry) {
     const qsizetype first = line.indexOf('"');
     const qsizetype last = first < 0 ? -1 : line.lastIndexOf('"');
     if (first >= 0 && last > first) {
-        *entry = QString::fromLocal8Bit(line.sliced(first + 1, last - first - 1));
-        return true;
+        const QByteArrayView raw = line.sliced(first + 1, last - first - 1);
+        *entry = decode(raw);
+        return fitsLine(raw, *entry);
     }
     qsizetype begin = 0;
     qsizetype end = line.size();
@@ -66,8 +98,9 @@ bool lineEntry(QByteArrayView line, QString* entry) {
     if (begin < end && line[begin] == '"') ++begin;
     else if (begin < end && line[end - 1] == '"') --end;
     if (begin == end) return false;
-    *entry = QString::fromLocal8Bit(line.sliced(begin, end - begin));
-    return true;
+    const QByteArrayView raw = line.sliced(begin, end - begin);
+    *entry = decode(raw);
+    return fitsLine(raw, *entry);
 }
 
 // Splits a byte stream fed in pieces into entries, following the rules above.
@@ -95,6 +128,7 @@ public:
             const qsizetype len = brk - start;
             if (pending_.isEmpty() && !overlong_) {
                 if (len <= kMaxLineBytes) take(QByteArrayView(start, len));
+                else idle(len);
             } else {
                 append(QByteArrayView(start, len));
                 endLine();
@@ -119,9 +153,13 @@ public:
 
 private:
     void append(QByteArrayView part) {
-        if (overlong_) return;
+        if (overlong_) {
+            idle(part.size());
+            return;
+        }
         if (pending_.size() + part.size() > kMaxLineBytes) {
             overlong_ = true;
+            idle(pending_.size() + part.size());
             pending_ = QByteArray();
             return;
         }
@@ -134,9 +172,17 @@ private:
         pending_.clear();
     }
 
+    void idle(qsizetype bytes) {
+        idleBytes_ += bytes + kIdleLineCost;
+        if (idleBytes_ > kMaxIdleBytes) done_ = true;
+    }
+
     void take(QByteArrayView line) {
         QString entry;
-        if (!lineEntry(line, &entry)) return;
+        if (!lineEntry(line, &entry)) {
+            idle(line.size());
+            return;
+        }
         if (!sawEntry_ && entry.isEmpty()) {
             done_ = true;  // an empty first entry restores nothing
             return;
@@ -152,6 +198,7 @@ private:
     bool afterCr_ = false;  // the previous piece ended with CR: a leading LF belongs to it
     bool sawEntry_ = false;
     bool done_ = false;
+    qsizetype idleBytes_ = 0;  // bytes read that held no entry
 };
 
 // Encodes the file layout into a reused buffer of a few hundred KiB and hands it on
@@ -171,9 +218,14 @@ bool writeLayout(const QStringList& entries, Flush flush) {
             base = buffer.data();
             out = base;
         }
+        char* const line = out;
         *out++ = '"';
         out = encoder.appendToBuffer(out, entry);
         *out++ = '"';
+        if (out - line > kMaxLineBytes) {  // would not read back: leave it out
+            out = line;
+            continue;
+        }
         *out++ = '\r';
         *out++ = '\n';
     }
@@ -234,31 +286,17 @@ void UrlHistory::addAll(const QStringList& entries) {
     if (n == 0) return;
 
     // Adding one by one, each after its equals, is a stable sort of the old entries
-    // followed by the new ones. A file the program wrote is in order already: checking
-    // that costs one comparison per entry, sorting (with sort keys, which make each
-    // comparison cheap but cost one key per entry) several.
+    // followed by the new ones, with the comparison add() uses (collator sort keys order
+    // some strings differently, e.g. "" against ignorable characters). A file the program
+    // wrote is in order already: checking that costs one comparison per entry.
     QStringList sorted = entries_;
     sorted.append(entries.mid(0, n));
-    bool inOrder = true;
-    for (qsizetype i = std::max<qsizetype>(1, entries_.size()); i < sorted.size(); ++i) {
-        if (collator_.compare(sorted.at(i - 1), sorted.at(i)) > 0) {
-            inOrder = false;
-            break;
-        }
-    }
-    if (!inOrder) {
-        std::vector<QCollatorSortKey> keys;
-        keys.reserve(sorted.size());
-        for (const QString& s : std::as_const(sorted)) keys.push_back(collator_.sortKey(s));
-        std::vector<int> order(sorted.size());
-        std::iota(order.begin(), order.end(), 0);
-        std::stable_sort(order.begin(), order.end(),
-                         [&keys](int a, int b) { return keys[a].compare(keys[b]) < 0; });
-        QStringList all = std::move(sorted);
-        sorted = QStringList();
-        sorted.reserve(all.size());
-        for (int i : order) sorted.append(all.at(i));
-    }
+    const auto less = [this](const QString& a, const QString& b) {
+        return collator_.compare(a, b) < 0;
+    };
+    if (!std::is_sorted(sorted.cbegin() + std::max<qsizetype>(0, entries_.size() - 1),
+                        sorted.cend(), less))
+        std::stable_sort(sorted.begin(), sorted.end(), less);
 
     beginResetModel();
     entries_ = std::move(sorted);
@@ -323,37 +361,15 @@ QStringList UrlHistory::parse(const QByteArray& bytes) {
 Q_LOGGING_CATEGORY(lcHistory, "tarnwick.history", QtWarningMsg)
 
 bool UrlHistory::save(const QString& path) const {
-    // A save replaces nothing but a regular file. A symlink to a regular file is followed
-    // (QSaveFile replaces the target and keeps the link); a link to anything else, a
-    // pipe, a device or a folder is left alone ("ln -s /dev/null URL.slx" switches the
-    // history off), and the save fails quietly.
-    const QFileInfo info(path);
-    if ((info.exists() || info.isSymLink()) && !info.isFile()) {
-        qCDebug(lcHistory) << "not saving over something that is not a regular file:" << path;
-        return false;
-    }
-    // Unbuffered, so that a short write (full disk, file size limit) shows in write()'s
-    // result; a buffered QSaveFile flushes in commit() without checking that. commit()
-    // syncs the temporary file to disk before renaming it over the old one. The sync is
-    // kept: it costs little CPU, only waiting for the disk (about 1 to 5 ms for a full
-    // list, bench/history_bench), and without it a power failure could leave an empty
-    // file on file systems that do not flush a file renamed over another.
-    QSaveFile out(path);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
-    const bool written = writeLayout(entries_, [&out](const char* data, qsizetype size) {
-        return out.write(data, size) == size;
+    // The sync before the rename is kept: it costs little CPU, only waiting for the disk
+    // (about 1 to 5 ms for a full list, bench/history_bench), and without it a power
+    // failure could leave an empty file on file systems that do not flush a file renamed
+    // over another.
+    return FileSave::replace(path, [this](const auto& put) {
+        return writeLayout(entries_, [&put](const char* data, qsizetype size) {
+            return put(data, size);
+        });
     });
-    if (!written || out.error() != QFileDevice::NoError) {
-        qCDebug(lcHistory) << "history not saved:" << path << out.errorString();
-        out.cancelWriting();
-        return false;
-    }
-    if (!out.commit()) {
-        qCDebug(lcHistory) << "history not saved:" << path << out.errorString();
-        return false;
-    }
-    return true;
 }
 
 QStringList UrlHistory::load(const QString& path) {

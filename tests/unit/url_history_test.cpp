@@ -4,19 +4,26 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <functional>
+#include <iostream>
+#include <vector>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "app/profile.h"
 #include "browse/url_history.h"
 
 namespace {
@@ -120,6 +127,16 @@ TEST_F(UrlHistoryTest, AddAllEqualsAddingOneByOne) {
         filled(many, first);
         many.addAll(second);
         ASSERT_EQ(one.entries(), many.entries()) << "round " << round;
+    }
+    // "" against strings of ignorable characters: both ways of adding put them in the same
+    // order (which decides whether "" is saved first, and a first "" restores nothing).
+    const QString nul(QChar(0));
+    for (const QStringList& list : {QStringList{"b", "\x01", ""}, QStringList{"b", nul, ""},
+                                    QStringList{"b", "", "\x01", nul}}) {
+        UrlHistory one, many;
+        filled(one, list);
+        many.addAll(list);
+        EXPECT_EQ(one.entries(), many.entries());
     }
 }
 
@@ -293,7 +310,7 @@ TEST_F(UrlHistoryTest, LoadStreamsHugeFiles) {
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("URL.slx");
 
-    // A line split across the reader's pieces (1 MiB is a piece boundary), then a 100 MB
+    // A line split across the reader's pieces (1 MiB is a piece boundary), then a 10 MB
     // line: the entries around it survive.
     {
         QByteArray head = "\"a\"\r\n";
@@ -302,7 +319,7 @@ TEST_F(UrlHistoryTest, LoadStreamsHugeFiles) {
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         ASSERT_EQ(f.write(head), head.size());
-        ASSERT_TRUE(f.resize(head.size() + 100 * 1000 * 1000));  // a hole reads as NUL bytes
+        ASSERT_TRUE(f.resize(head.size() + 10 * 1000 * 1000));  // a hole reads as NUL bytes
         ASSERT_TRUE(f.seek(f.size()));
         ASSERT_EQ(f.write("\r\n\"c\"\r\n"), 7);
         f.close();
@@ -336,6 +353,14 @@ TEST_F(UrlHistoryTest, LoadStreamsHugeFiles) {
         const QStringList got = UrlHistory::load(path);
         ASSERT_EQ(got.size(), UrlHistory::kMaxEntries);
         EXPECT_EQ(got.last(), QStringLiteral("http://h%1/").arg(UrlHistory::kMaxEntries - 1));
+    }
+
+    // 64 MiB of line breaks or of zeros hold no entry: reading gives up before the end
+    // (an entry there is not restored) instead of keeping the window away for seconds.
+    for (const char fill : {'\n', '\0'}) {
+        SCOPED_TRACE(int(fill));
+        ASSERT_TRUE(writeAll(path, "\"a\"\n" + QByteArray(64 << 20, fill) + "\n\"z\"\n"));
+        EXPECT_EQ(UrlHistory::load(path), QStringList({"a"}));
     }
 }
 
@@ -472,4 +497,188 @@ TEST_F(UrlHistoryTest, RelativeNameFollowsTheCurrentDirectory) {
     EXPECT_EQ(inA, QStringList({"http://one/"}));
     EXPECT_EQ(inB, QStringList({"http://one/", "http://two/"}));
     EXPECT_EQ(readAll(a.filePath("URL.slx")), QByteArray("\"http://one/\"\r\n"));
+}
+
+// --- Both writers: the history and the settings file ------------------------------------
+
+namespace {
+
+struct Writer {
+    const char* name;
+    std::function<bool(const QString&)> save;
+};
+
+std::vector<Writer> bothWriters() {
+    return {{"URL.slx",
+             [](const QString& path) {
+                 UrlHistory h;
+                 h.add("http://new/");
+                 return h.save(path);
+             }},
+            {"Tarnwick.ini", [](const QString& path) {
+                 return Profile::writeFile(path, "Tarnwick", "DefaultURL", "http://new/");
+             }}};
+}
+
+ino_t inode(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+}  // namespace
+
+// A save never replaces anything but a regular file, and never writes one in place.
+TEST_F(UrlHistoryTest, SavesReplaceOnlyRegularFilesAndNeverInPlace) {
+    for (const Writer& w : bothWriters()) {
+        SCOPED_TRACE(w.name);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString path = dir.filePath(w.name);
+        const QString fifo = dir.filePath("fifo");
+        const QString folder = dir.filePath("folder");
+        ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+        QStringList targets = {fifo, folder, dir.filePath("gone")};
+        // A device node of our own (the null device's numbers): a faulty save as root
+        // would replace it, as it would replace /dev/null through "ln -s /dev/null".
+        const QString device = dir.filePath("null");
+        if (mknod(QFile::encodeName(device).constData(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+            targets << device;
+        else
+            std::cout << "no device node test: mknod is not allowed here\n";
+        const QStringList before = dirEntries(dir.path());
+
+        for (const QString& target : std::as_const(targets)) {
+            SCOPED_TRACE(target.toStdString());
+            ASSERT_TRUE(QFile::link(target, path));
+            EXPECT_FALSE(w.save(path));
+            EXPECT_EQ(QFileInfo(path).symLinkTarget(), target);
+            ASSERT_TRUE(QFile::remove(path));
+        }
+        for (const QString& thing : {fifo, folder, device}) {
+            if (!targets.contains(thing)) continue;
+            EXPECT_FALSE(w.save(thing));
+        }
+        EXPECT_EQ(dirEntries(dir.path()), before);  // nothing replaced, nothing left behind
+        EXPECT_TRUE(QFileInfo(folder).isDir());
+        struct stat st {};
+        ASSERT_EQ(lstat(QFile::encodeName(fifo).constData(), &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode));
+        if (targets.contains(device)) {
+            ASSERT_EQ(lstat(QFile::encodeName(device).constData(), &st), 0);
+            EXPECT_TRUE(S_ISCHR(st.st_mode));
+        }
+
+        // A link to a regular file is followed: the target gets the new content as a new
+        // file renamed over it (never written in place), and the link stays.
+        const QString real = dir.filePath("real");
+        ASSERT_TRUE(writeAll(real, "old\r\n"));
+        ASSERT_TRUE(QFile::link(real, path));
+        const ino_t oldTarget = inode(real);
+        ASSERT_TRUE(w.save(path));
+        EXPECT_TRUE(QFileInfo(path).isSymLink());
+        EXPECT_TRUE(readAll(real).contains("http://new/"));
+        EXPECT_NE(inode(real), oldTarget);
+        ASSERT_TRUE(QFile::remove(path));
+
+        // A plain file: replaced by a new one as well.
+        ASSERT_TRUE(writeAll(path, "old\r\n"));
+        const ino_t oldFile = inode(path);
+        ASSERT_TRUE(w.save(path));
+        EXPECT_TRUE(readAll(path).contains("http://new/"));
+        EXPECT_NE(inode(path), oldFile);
+        QStringList after = before + QStringList({w.name, "real"});
+        after.sort(Qt::CaseInsensitive);
+        EXPECT_EQ(dirEntries(dir.path()), after);
+    }
+}
+
+// A save killed between naming its temporary file and renaming it leaves a whole copy
+// behind; the next save removes such leftovers of its own, and nothing else.
+TEST_F(UrlHistoryTest, LeftoversOfKilledSavesAreRemovedByTheNextSave) {
+    for (const Writer& w : bothWriters()) {
+        SCOPED_TRACE(w.name);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString name = w.name;
+        const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        auto make = [&](const QString& file, bool aged) {
+            ASSERT_TRUE(writeAll(dir.filePath(file), "copy\r\n"));
+            if (!aged) return;
+            QFile f(dir.filePath(file));
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(f.setFileTime(old, QFileDevice::FileModificationTime));
+        };
+        make(name + ".Ab12Cd", true);    // a leftover
+        make(name + ".zz99ZZ", true);    // another
+        make(name + ".Xy34Zw", false);   // perhaps another save under way: kept
+        make(name + ".bak", true);    // not our pattern
+        make(name + ".Ab12Cde", true);   // not our pattern
+        make("other.slx.Ab12Cd", true);  // another file's
+        make("target", true);
+        ASSERT_TRUE(QFile::link(dir.filePath("target"), dir.filePath(name + ".Lk12Mn")));
+        ASSERT_TRUE(QDir(dir.path()).mkdir(name + ".Dr12Ab"));
+
+        ASSERT_TRUE(w.save(dir.filePath(name)));
+        QStringList expected = {name, name + ".Xy34Zw", name + ".bak", name + ".Ab12Cde",
+                                "other.slx.Ab12Cd", "target", name + ".Lk12Mn",
+                                name + ".Dr12Ab"};
+        expected.sort();
+        QStringList got = dirEntries(dir.path());
+        got.sort();
+        EXPECT_EQ(got, expected);
+    }
+}
+
+// What is restored is saved and restored again: invalid bytes read back as U+FFFD, which
+// is longer when written, so the line limit counts what would be written.
+TEST_F(UrlHistoryTest, WhatIsRestoredSurvivesASaveAndAStart) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("URL.slx");
+    const QByteArray ff(1000000, '\xFF');
+    const QByteArray fits(600000, '\xFF');
+    ASSERT_TRUE(writeAll(path, "\"a\"\r\n\"" + ff + "\"\r\n\"" + fits + "\"\r\n\"b\"\r\n"));
+    const QStringList first = UrlHistory::load(path);
+    ASSERT_FALSE(first.isEmpty());
+    EXPECT_EQ(first.first(), "a");
+    EXPECT_EQ(first.last(), "b");
+    UrlHistory h;
+    h.addAll(first);
+    ASSERT_TRUE(h.save(path));
+    EXPECT_EQ(UrlHistory::load(path), h.entries());
+    EXPECT_EQ(h.entries().size(), 3);
+
+    // An entry too long to read back is left out when saving.
+    UrlHistory tooLong;
+    tooLong.add(QString(800000, QChar(0xFFFD)));
+    tooLong.add("c");
+    ASSERT_TRUE(tooLong.save(path));
+    EXPECT_EQ(UrlHistory::load(path), QStringList({"c"}));
+}
+
+// A leading U+FEFF is a character like any other in names, values and history lines;
+// only the UTF-16LE file's mark is a byte-order mark.
+TEST_F(UrlHistoryTest, ALeadingFeffIsKeptInNamesValuesAndHistoryLines) {
+    const QString bom(QChar(0xFEFF));
+    const QByteArray bomBytes = "\xEF\xBB\xBF";
+    EXPECT_EQ(UrlHistory::parse("\"" + bomBytes + "\"\r\n\"a\"\r\n"), QStringList({bom, "a"}));
+    EXPECT_EQ(UrlHistory::parse("\"" + bomBytes + "http://a/\"\r\n"),
+              QStringList({bom + "http://a/"}));
+
+    const QByteArray ini = "[" + bomBytes + "Tarnwick]\r\nk=1\r\n[Tarnwick]\r\nk=2\r\n" +
+                           bomBytes + "j=3\r\nv=" + bomBytes + "http://a/\r\n";
+    EXPECT_EQ(Profile::getString(ini, "Tarnwick", "k"), "2");
+    EXPECT_EQ(Profile::getString(ini, bom + "Tarnwick", "k"), "1");
+    EXPECT_EQ(Profile::getString(ini, "Tarnwick", bom + "j"), "3");
+    EXPECT_EQ(Profile::getString(ini, "Tarnwick", "j"), "");
+    EXPECT_EQ(Profile::getString(ini, "Tarnwick", "v"), bom + "http://a/");
+    // A section named U+FEFF "S" is found again: a second write replaces, never appends.
+    const QByteArray once = Profile::putString({}, bom + "S", "k", "1");
+    EXPECT_EQ(Profile::putString(once, bom + "S", "k", "1"), once);
+    // The UTF-16LE mark is still taken off; a second U+FEFF after it is kept.
+    QStringEncoder utf16(QStringConverter::Utf16LE);
+    const QByteArray wide = "\xFF\xFE" + QByteArray(utf16(bom + "[S]\r\nk=v\r\n[S2]\r\nk=w\r\n"));
+    EXPECT_EQ(Profile::getString(wide, "S2", "k"), "w");
+    EXPECT_EQ(Profile::getString(wide, "S", "k"), "");
 }

@@ -1,0 +1,68 @@
+#include "app/file_save.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace FileSave {
+
+bool replaceable(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink()) return true;  // a new file
+    // isFile() follows links: true only for a regular file or a link ending at one.
+    return info.isFile();
+}
+
+void removeLeftovers(const QString& path, qint64 minAgeSeconds) {
+    QFileInfo target(path);
+    if (target.isSymLink()) target = QFileInfo(target.symLinkTarget());
+    const QString name = target.fileName();
+    if (name.isEmpty()) return;
+    QDir dir = target.absoluteDir();
+    const QDateTime cutoff = QDateTime::currentDateTimeUtc().addSecs(-minAgeSeconds);
+    const QStringList candidates =
+        dir.entryList({name + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& candidate : candidates) {
+        if (candidate.size() != name.size() + 7) continue;
+        const QStringView suffix = QStringView(candidate).sliced(name.size() + 1);
+        if (!candidate.startsWith(name) ||
+            !std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
+                return c.unicode() < 128 && c.isLetterOrNumber();
+            }))
+            continue;
+        const QFileInfo leftover(dir.filePath(candidate));
+        if (leftover.isSymLink() || !leftover.isFile()) continue;
+        if (leftover.lastModified().toUTC() >= cutoff) continue;  // perhaps a save under way
+        QFile::remove(leftover.filePath());
+    }
+}
+
+bool replace(const QString& path,
+             const std::function<bool(const std::function<bool(const char*, qint64)>&)>& write) {
+    if (!replaceable(path)) return false;
+    removeLeftovers(path);
+
+    // QSaveFile writes a temporary file beside the target (following a link to its
+    // target) and renames it over the target on commit; it takes over the existing file's
+    // permissions and never creates the folder. Direct writing (which could leave a
+    // truncated file) stays off. Unbuffered: a short write (disk full, file size limit)
+    // shows in write()'s result, where a buffered QSaveFile would flush in commit()
+    // without checking it. commit() syncs the file to disk before the rename.
+    QSaveFile out(path);
+    out.setDirectWriteFallback(false);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
+    const bool written = write([&out](const char* data, qint64 size) {
+        return out.write(data, size) == size;
+    });
+    if (!written || out.error() != QFileDevice::NoError) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
+}
+
+}  // namespace FileSave
