@@ -17,7 +17,7 @@ bool replaceable(const QString& path) {
     return info.isFile();
 }
 
-void removeLeftovers(const QString& path, qint64 minAgeSeconds) {
+void removeLeftovers(const QString& path, const QLoggingCategory& log, qint64 minAgeSeconds) {
     QFileInfo target(path);
     if (target.isSymLink()) target = QFileInfo(target.symLinkTarget());
     const QString name = target.fileName();
@@ -37,14 +37,19 @@ void removeLeftovers(const QString& path, qint64 minAgeSeconds) {
         const QFileInfo leftover(dir.filePath(candidate));
         if (leftover.isSymLink() || !leftover.isFile()) continue;
         if (leftover.lastModified().toUTC() >= cutoff) continue;  // perhaps a save under way
-        QFile::remove(leftover.filePath());
+        if (!QFile::remove(leftover.filePath()))
+            qCDebug(log) << "leftover of a killed save not removed:" << leftover.filePath();
     }
 }
 
 bool replace(const QString& path,
-             const std::function<bool(const std::function<bool(const char*, qint64)>&)>& write) {
-    if (!replaceable(path)) return false;
-    removeLeftovers(path);
+             const std::function<bool(const std::function<bool(const char*, qint64)>&)>& write,
+             const QLoggingCategory& log) {
+    if (!replaceable(path)) {
+        qCDebug(log) << "not saved: not a regular file nor a link to one:" << path;
+        return false;
+    }
+    removeLeftovers(path, log);
 
     // QSaveFile writes a temporary file beside the target (following a link to its
     // target) and renames it over the target on commit; it takes over the existing file's
@@ -54,15 +59,23 @@ bool replace(const QString& path,
     // without checking it. commit() syncs the file to disk before the rename.
     QSaveFile out(path);
     out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        qCDebug(log) << "not saved:" << path << out.errorString();
+        return false;
+    }
     const bool written = write([&out](const char* data, qint64 size) {
         return out.write(data, size) == size;
     });
     if (!written || out.error() != QFileDevice::NoError) {
+        qCDebug(log) << "not saved:" << path << out.errorString();
         out.cancelWriting();
         return false;
     }
-    return out.commit();
+    if (!out.commit()) {
+        qCDebug(log) << "not saved:" << path << out.errorString();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace FileSave

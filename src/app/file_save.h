@@ -11,6 +11,7 @@
 //    (our name pattern, a regular file, older than a few minutes) is removed by the next
 //    save of the same file.
 
+#include <QLoggingCategory>
 #include <QString>
 #include <QtGlobal>
 
@@ -27,12 +28,15 @@ bool replaceable(const QString& path);
 
 // Writes the new content of `path` through `write` (which returns false on a failed
 // write) and replaces the file atomically. Returns false, leaving the file as it was,
-// when anything fails.
+// when anything fails; the reason goes to `log` as a debug line.
 bool replace(const QString& path,
-             const std::function<bool(const std::function<bool(const char*, qint64)>&)>& write);
+             const std::function<bool(const std::function<bool(const char*, qint64)>&)>& write,
+             const QLoggingCategory& log);
 
 // Removes the leftovers of killed saves of `path`: regular files named `path`'s file
 // name, '.', and six letters or digits, last modified more than `minAgeSeconds` ago.
-void removeLeftovers(const QString& path, qint64 minAgeSeconds = kLeftoverAgeSeconds);
+// A leftover that cannot be removed is noted in `log` and left.
+void removeLeftovers(const QString& path, const QLoggingCategory& log,
+                     qint64 minAgeSeconds = kLeftoverAgeSeconds);
 
 }  // namespace FileSave

@@ -262,9 +262,16 @@ QByteArray put(const QByteArray& fileBytes, const Ch* p, qsizetype n, qsizetype 
 bool readCapped(const QString& path, qint64 cap, QByteArray& bytes, bool& whole) {
     bytes.clear();
     whole = false;
-    if (!QFileInfo(path).isFile()) return false;  // no folders, pipes or devices
+    const QFileInfo info(path);
+    if (!info.isFile()) {  // no folders, pipes or devices
+        if (info.exists()) qCDebug(lcProfile) << "not read: not a regular file:" << path;
+        return false;
+    }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCDebug(lcProfile) << "not read:" << path << file.errorString();
+        return false;
+    }
     constexpr qint64 kChunk = 64 * 1024;
     char chunk[kChunk];
     while (bytes.size() < cap) {
@@ -332,7 +339,10 @@ bool writeFile(const QString& path, const QString& section, const QString& key,
     if (cleanName(section).isEmpty() || cleanName(key).isEmpty()) return false;
 
     QByteArray old;
-    if (!FileSave::replaceable(path)) return false;
+    if (!FileSave::replaceable(path)) {
+        qCDebug(lcProfile) << "not saved: not a regular file nor a link to one:" << path;
+        return false;
+    }
     const QFileInfo info(path);
     if (info.exists() || info.isSymLink()) {
         // Rewrite only what could be read whole: anything else would lose content.
@@ -347,7 +357,7 @@ bool writeFile(const QString& path, const QString& section, const QString& key,
 
     return FileSave::replace(path, [&updated](const auto& put) {
         return put(updated.constData(), updated.size());
-    });
+    }, lcProfile());
 }
 
 }  // namespace Profile

@@ -50,6 +50,8 @@
 // and renamed over it, so a crash, a kill or a full disk leaves either the old or the new
 // file, never a truncated one.
 
+Q_LOGGING_CATEGORY(lcHistory, "tarnwick.history", QtWarningMsg)
+
 namespace {
 
 // Chromium's longest address, plus the two quotes around it.
@@ -358,8 +360,6 @@ QStringList UrlHistory::parse(const QByteArray& bytes) {
     return reader.finish();
 }
 
-Q_LOGGING_CATEGORY(lcHistory, "tarnwick.history", QtWarningMsg)
-
 bool UrlHistory::save(const QString& path) const {
     // The sync before the rename is kept: it costs little CPU, only waiting for the disk
     // (about 1 to 5 ms for a full list, bench/history_bench), and without it a power
@@ -369,18 +369,26 @@ bool UrlHistory::save(const QString& path) const {
         return writeLayout(entries_, [&put](const char* data, qsizetype size) {
             return put(data, size);
         });
-    });
+    }, lcHistory());
 }
 
 QStringList UrlHistory::load(const QString& path) {
     // Only a regular file: opening a pipe would wait for a writer, a device may never end.
-    if (!QFileInfo(path).isFile()) return {};
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        if (info.exists()) qCDebug(lcHistory) << "not read: not a regular file:" << path;
+        return {};
+    }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return {};
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        qCDebug(lcHistory) << "not read:" << path << file.errorString();
+        return {};
+    }
     EntryReader reader;
     QByteArray buffer(kReadChunk, Qt::Uninitialized);
     for (;;) {
         const qint64 got = file.read(buffer.data(), buffer.size());
+        if (got < 0) qCDebug(lcHistory) << "read stopped:" << path << file.errorString();
         if (got <= 0) break;
         if (!reader.feed(QByteArrayView(buffer.constData(), got))) break;
     }
