@@ -8,7 +8,7 @@ TARNWICK_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb openbox xdotool wmctrl x11-utils xdg-utils
   imagemagick fonts-liberation fonts-dejavu-core
-  dbus-daemon at-spi2-core libatspi2.0-dev
+  dbus-daemon dbus-bin at-spi2-core libatspi2.0-dev
 )
 
 tarnwick_install_deps() {

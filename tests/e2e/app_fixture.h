@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -126,6 +127,16 @@ protected:
                 return server.requestCount(path) >= count;
             },
             timeoutMs);
+    }
+
+    // A foreign window titled like a popup, opened now: once the sweep has closed it, a
+    // whole sweep ran after everything before (the proof that a sweep left something be).
+    void sweepBarrier() {
+        QProcess sentinel;
+        sentinel.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"),
+                       {QStringLiteral("--title"), QStringLiteral("Sentinel - Microsoft Internet Explorer")});
+        ASSERT_TRUE(sentinel.waitForStarted());
+        ASSERT_TRUE(sentinel.waitForFinished(10000)) << "the sweep did not close the sentinel window";
     }
 
     // Windows on the desktop whose title ends in "Microsoft Internet Explorer".

@@ -89,11 +89,11 @@ TEST_F(AppPopup, PopupAfterThePointerLeftTheLinkOpensNothing) {
     EXPECT_TRUE(waitForRequests(QStringLiteral("/opened"), 1)) << "no popup was opened";
     EXPECT_TRUE(waitForRequests(QStringLiteral("/popup-closed"), 1)) << "the popup stayed open";
     EXPECT_TRUE(waitForNoExplorerWindows());
-    // The close and a navigation would come in the same sweep; give a navigation time to
-    // reach the server all the same.
-    waitUntil([&] { return server.requestCount(QStringLiteral("/target")) > 0; }, 1500);
+    // A whole sweep after the close, and a navigation it started has reached the server.
+    sweepBarrier();
+    ASSERT_TRUE(app.enterAddress(server.url(QStringLiteral("/popup"))));
+    ASSERT_TRUE(app.waitForMainTitle(QStringLiteral("Popup - Tarnwick")));
     EXPECT_EQ(server.requestCount(QStringLiteral("/target")), 0);
-    EXPECT_EQ(app.mainTitle(), QStringLiteral("Links - Tarnwick"));
     EXPECT_TRUE(app.closeWindow(app.mainWindow()));
     expectEndsCleanly();
 }
@@ -120,9 +120,9 @@ TEST_F(AppPopup, ThousandPopupsAreAllClosedAndTheProgramStaysUsable) {
     server.route(QStringLiteral("/after"), page(QStringLiteral("After")));
     server.route(QStringLiteral("/storm"), page(QStringLiteral("Storm source"), QStringLiteral("<p>storm</p>"),
                                                 floodScript(kPopups, QStringLiteral("/q"))));
-    startAt(QStringLiteral("/start"), QStringLiteral("Start"));
-    // Memory once the first page has settled.
-    waitUntil([] { return false; }, 2000);
+    startAt(QStringLiteral("/start"), QStringLiteral("Start"), loadedSignal());
+    // Memory once the first page has loaded.
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/loaded"), 1)) << "the start page did not finish loading";
     const long before = app.rssKiB();
     const int windowsBefore = app.nativeWindowCount();
     QElapsedTimer clock;
@@ -212,8 +212,8 @@ TEST_F(AppPopup, ForeignWindowsAreClosedByTitle) {
     EXPECT_TRUE(closed.readAllStandardOutput().contains("closed "));
     EXPECT_TRUE(closedToo.readAllStandardOutput().contains("closed "));
 
-    // Fifteen sweeps later the other window is still there, untouched.
-    waitUntil([] { return false; }, 1500);
+    // A whole sweep later the other window is still there, untouched.
+    sweepBarrier();
     EXPECT_EQ(spared.state(), QProcess::Running);
     EXPECT_EQ(app.desktop().clientsTitled(QStringLiteral("Microsoft Internet Explorer 6")).size(), 1u);
     EXPECT_FALSE(spared.readAllStandardOutput().contains("closed "));

@@ -46,15 +46,6 @@ protected:
             timeoutMs);
         return found;
     }
-    // A foreign window titled like a popup, opened now: once the sweep has closed it, a
-    // whole sweep ran after everything before.
-    void sweepBarrier() {
-        QProcess sentinel;
-        sentinel.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"),
-                       {QStringLiteral("--title"), QStringLiteral("Sentinel - Microsoft Internet Explorer")});
-        ASSERT_TRUE(sentinel.waitForStarted());
-        ASSERT_TRUE(sentinel.waitForFinished(10000)) << "the sweep did not close the sentinel window";
-    }
     // Clicks the `index`th of `count` equally high rows of the program's open popup menu
     // or list.
     void clickMenuRow(int index, int count) {

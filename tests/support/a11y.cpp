@@ -4,7 +4,9 @@
 
 #include <QByteArray>
 #include <QProcess>
+#include <QThread>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -77,18 +79,43 @@ bool start() {
         bus.start(QStringLiteral("dbus-daemon"),
                   {QStringLiteral("--session"), QStringLiteral("--fork"), QStringLiteral("--print-address=1"),
                    QStringLiteral("--print-pid=1")});
-        if (!bus.waitForFinished(10000) || bus.exitCode() != 0) return false;
+        if (!bus.waitForFinished(10000) || bus.exitCode() != 0) {
+            std::fprintf(stderr, "dbus-daemon: %s\n", bus.readAllStandardError().constData());
+            return false;
+        }
         const QList<QByteArray> lines = bus.readAllStandardOutput().trimmed().split('\n');
-        if (lines.size() < 2) return false;
+        if (lines.size() < 2) {
+            std::fprintf(stderr, "dbus-daemon printed: %s\n", lines.join(' ').constData());
+            return false;
+        }
         const QByteArray address = lines.at(0).trimmed();
         static pid_t daemon = lines.at(1).trimmed().toInt();
         // The bus, and the launcher and registry it activates, end with this process.
         std::atexit([] { if (daemon > 0) ::kill(daemon, SIGTERM); });
         qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        // The accessibility bus, from at-spi2-core's launcher (activated on the session
+        // bus), answers before anyone looks for it.
+        QByteArray a11yBus;
+        for (int attempt = 0; attempt < 50 && a11yBus.isEmpty(); ++attempt) {
+            QProcess ask;
+            ask.start(QStringLiteral("dbus-send"),
+                      {QStringLiteral("--session"), QStringLiteral("--print-reply"), QStringLiteral("--dest=org.a11y.Bus"),
+                       QStringLiteral("/org/a11y/bus"), QStringLiteral("org.a11y.Bus.GetAddress")});
+            if (ask.waitForFinished(5000) && ask.exitCode() == 0) {
+                const QByteArray reply = ask.readAllStandardOutput();
+                const int open = reply.indexOf("string \"");
+                if (open >= 0) a11yBus = reply.mid(open + 8, reply.lastIndexOf('"') - open - 8);
+            }
+            if (a11yBus.isEmpty()) QThread::msleep(100);
+        }
+        if (a11yBus.isEmpty()) {
+            std::fprintf(stderr, "no accessibility bus from org.a11y.Bus\n");
+            return false;
+        }
         qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-        qunsetenv("AT_SPI_BUS_ADDRESS");
-        qputenv("NO_AT_BRIDGE", "0");
-        return atspi_init() <= 1;
+        const int init = atspi_init();
+        if (init > 1) std::fprintf(stderr, "atspi_init: %d\n", init);
+        return init <= 1;
     }();
     return started;
 }
