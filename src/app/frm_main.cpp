@@ -19,8 +19,6 @@ static void initTarnwickResources() { Q_INIT_RESOURCE(assets); }
 
 namespace {
 
-constexpr std::uint32_t kTaskStyleMask = 0x10800000u;  // visible + border
-
 QAction* addItem(QMenu* menu, const QString& caption, QKeySequence shortcut = {}) {
     QAction* action = menu->addAction(caption);
     if (!shortcut.isEmpty()) action->setShortcut(shortcut);
@@ -46,6 +44,19 @@ frmMain::frmMain(Platform platform, QWidget* parent)
     setWindowTitle(QStringLiteral("Tarnwick"));
     setWindowIcon(applicationIcon());
     createControls();
+    sweep_ = std::make_unique<PopupSweep>(
+        *platform_.desktop,
+        PopupSweep::Hooks{
+            .ownWindow = [this] { return hWnd(); },
+            .lastStatusText = [this] { return LastStatusText; },
+            .countChanged =
+                [this](std::int64_t count) {
+                    Panel1->setText(QString::number(count) + (count == 1 ? QStringLiteral(" event denied")
+                                                                         : QStringLiteral(" events denied")));
+                },
+            .navigate = [this](const QString& address) { Browser->Navigate(address); },
+        });
+    if (PopupSweep::earlySweepWanted()) sweep_->enableEarlySweep();
     createMenus();
     connectHandlers();
 
@@ -250,7 +261,7 @@ void frmMain::Form_Load() {
         settingsDialog()->DefaultURL->setText(kDefaultStartPage);
     }
     LoadUrlHistory();
-    TaskStyleMask = kTaskStyleMask;
+    sweep_->setTaskStyleMask(kTaskStyleMask);
     Browser->Navigate(URL->currentText());
 }
 
@@ -290,6 +301,15 @@ void frmMain::closeEvent(QCloseEvent* event) {
     event->accept();
     Form_Unload();
 }
+
+// ---------------------------------------------------------------------------------
+// The popup sweep (denial/PopupSweep)
+
+void frmMain::tmrEngine_Timer() { sweep_->tmrEngine_Timer(); }
+
+void frmMain::FindApps() { sweep_->FindApps(); }
+
+bool frmMain::TaskWindow(const WindowId& hwnd) { return sweep_->TaskWindow(hwnd); }
 
 void frmMain::Form_Unload() { platform_.endProgram(); }
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "browse/url_history.h"
+#include "denial/popup_sweep.h"
 #include "platform/desktop_windows.h"
 #include "platform/platform.h"
 #include "platform/web_browser.h"
@@ -57,17 +58,6 @@ public:
     WebBrowser* Browser = nullptr;
     QTimer* tmrEngine = nullptr;
 
-    // lstApp: the list box the sweep rebuilds (never shown): one entry per titled,
-    // visible, bordered top-level window other than this one, in desktop order.
-    struct AppEntry {
-        QString text;
-        WindowId itemData = 0;
-    };
-    std::vector<AppEntry> lstApp;
-
-    // id: the label the sweep uses as scratch space (never shown).
-    QString id = QStringLiteral("Label1");
-
     // --- menus ---
     QMenu* mnuFile = nullptr;
     QAction* mnuSettings = nullptr;
@@ -94,8 +84,6 @@ public:
     // --- state shared between the subsystems ---
     QString LastStatusText;
     std::shared_ptr<HtmlDocument> MyDocument;
-    std::int64_t DeniedCount = 0;
-    std::uint32_t TaskStyleMask = 0;
 
     // The history behind the address box's list.
     UrlHistory History;
@@ -162,10 +150,11 @@ public:
     // --- browse/ source viewer ---
     void mnuSource2_Click();
 
-    // --- denial/ ---
+    // --- denial/: the popup sweep owns lstApp, id, DeniedCount and TaskStyleMask ---
     void tmrEngine_Timer();
     void FindApps();
     bool TaskWindow(const WindowId& hwnd);
+    PopupSweep& popupSweep() { return *sweep_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -179,5 +168,5 @@ private:
     void connectHandlers();
 
     Platform platform_;
-    bool sweeping_ = false;
+    std::unique_ptr<PopupSweep> sweep_;
 };

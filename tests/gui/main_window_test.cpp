@@ -30,7 +30,7 @@ TEST_F(StartUp, FirstStartStoresTheDefaultAndRequestsItTwice) {
     ASSERT_TRUE(w.Settings);
     EXPECT_FALSE(w.Settings->isVisible());
     EXPECT_EQ(w.Settings->DefaultURL->text(), kDefaultStartPage);
-    EXPECT_EQ(w.TaskStyleMask, 0x10800000u);
+    EXPECT_EQ(w.popupSweep().TaskStyleMask(), 0x10800000u);
     EXPECT_FALSE(w.isVisible());
     // The default is an absolute web address ending in "/".
     EXPECT_TRUE(kDefaultStartPage.startsWith(QLatin1String("https://")));
@@ -85,7 +85,7 @@ TEST_F(StartUp, FailingNavigationDoesNotStopTheSequence) {
     };
     window = std::make_unique<frmMain>(platform);
     EXPECT_EQ(browser().navigations.size(), 2);
-    EXPECT_EQ(window->TaskStyleMask, 0x10800000u);
+    EXPECT_EQ(window->popupSweep().TaskStyleMask(), 0x10800000u);
     EXPECT_EQ(ini(), kDefaultIni);
 }
 
@@ -101,8 +101,8 @@ TEST_F(MainWindowLayout, CaptionPanelsAndHiddenHelpers) {
     EXPECT_EQ(w.Panel2->text(), QString());
     EXPECT_GE(w.Panel1->minimumWidth(), tw::px(2000));
     EXPECT_GE(w.Panel2->minimumWidth(), tw::px(1440));
-    EXPECT_TRUE(w.lstApp.empty());
-    EXPECT_EQ(w.id, QStringLiteral("Label1"));
+    EXPECT_TRUE(w.popupSweep().lstApp().empty());
+    EXPECT_EQ(w.popupSweep().id(), QStringLiteral("Label1"));
     EXPECT_EQ(w.tmrEngine->interval(), 100);
     EXPECT_TRUE(w.tmrEngine->isActive());
     EXPECT_FALSE(w.windowIcon().isNull());
