@@ -453,7 +453,7 @@ TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTrip) {
     // Barrier: the window manager handles windows in order, so once a later window is
     // managed and seen, the twenty are settled; one sweep reads what is new.
     ASSERT_NE(this->window({"--title", "Later"}), 0u);
-    for (WindowId w = this->desktop_->FirstWindow(0); w != 0; w = this->desktop_->NextWindow(w)) {
+    for (WindowId w = this->desktop_->FirstWindow(); w != 0; w = this->desktop_->NextWindow(w)) {
         QCoreApplication::processEvents();
         QString title;
         this->desktop_->Title(w, title, this->desktop_->TitleLength(w) + 1);
