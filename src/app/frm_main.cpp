@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include "app/module1.h"
+#include "app/settings_location.h"
 #include "browse/frm_source.h"
 #include "dialogs/frm_about.h"
 #include "dialogs/frm_settings.h"
@@ -227,9 +228,9 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);  // the key still reaches the control
 }
 
-QString frmMain::settingsPath() const {
-    return platform_.programFolder + QStringLiteral("/Tarnwick.ini");
-}
+QString frmMain::settingsPath() const { return SettingsLocation::forReading(platform_.programFolder); }
+
+QString frmMain::settingsPathToWrite() const { return SettingsLocation::forWriting(platform_.programFolder); }
 
 WindowId frmMain::hWnd() const {
     return static_cast<WindowId>(const_cast<frmMain*>(this)->winId());
@@ -255,7 +256,7 @@ void frmMain::Form_Load() {
         settingsDialog()->DefaultURL->setText(startPage);
     } else {
         WriteIniString(QStringLiteral("Tarnwick"), QStringLiteral("DefaultURL"), kDefaultStartPage,
-                       settingsPath());
+                       settingsPathToWrite());
         URL->setEditText(kDefaultStartPage);
         Browser->Navigate(URL->currentText());
         settingsDialog()->DefaultURL->setText(kDefaultStartPage);

@@ -61,7 +61,7 @@ frmSettings::frmSettings(frmMain& main) : QWidget(nullptr), main_(main) {
 
 void frmSettings::cmd1_Click() {
     WriteIniString(QStringLiteral("Tarnwick"), QStringLiteral("DefaultURL"), DefaultURL->text(),
-                   main_.settingsPath());
+                   main_.settingsPathToWrite());
 }
 
 void frmSettings::cmd2_Click() {
