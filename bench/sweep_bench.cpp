@@ -20,6 +20,7 @@
 #include "fakes.h"
 #include "platform/x11/x11_desktop_windows.h"
 #include "x_session.h"
+#include "window_parts.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         frmMain window(platform);
-        window.tmrEngine->stop();
+        parts(window).tmrEngine->stop();
         window.show();
         const WindowId self = window.hWnd();
         bool managed = waitUntil(

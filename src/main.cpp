@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "app/frm_main.h"
+#include "platform/looks.h"
 #include "platform/shell.h"
 #include "platform/webengine/webengine_browser.h"
 #include "platform/x11/x11_desktop_windows.h"
@@ -14,7 +15,7 @@ int main(int argc, char* argv[]) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tarnwick"));
+    QApplication::setApplicationName(kProgramName);
     QApplication::setWindowIcon(applicationIcon());
 
     X11DesktopWindows desktop;

@@ -3,9 +3,11 @@
 // main browser opens the address the user last pointed at.
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <limits>
 
 #include "app/frm_main.h"
+#include "platform/web_browser.h"
 
 namespace {
 

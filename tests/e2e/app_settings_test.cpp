@@ -1,7 +1,7 @@
 // The settings and about windows of the built program, driven from outside: their
 // buttons pressed with the real pointer change Tarnwick.ini and URL.slx.
 
-#include "app/frm_main.h"
+#include "platform/looks.h"
 #include "app_fixture.h"
 
 namespace {
