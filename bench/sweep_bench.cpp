@@ -1,32 +1,28 @@
-// The cost of one popup sweep (frmMain::FindApps) over the real X11 desktop against the
-// number of top-level windows, on a private Xvfb with openbox and foreign windows from
-// xwin whose titles never match. The main window is real and shown; only its hosted
-// browser is a fake, and its timer is stopped so that only the measured sweeps run.
+// The cost of one popup sweep (PopupSweep::FindApps) over the real X11 desktop against
+// the number of top-level windows, on a private Xvfb with openbox and foreign windows from
+// xwin whose titles never match. No main window: the sweep alone, with no timer, so that
+// only the measured sweeps run.
 // Reference in the same run: `wmctrl -l` listing the same windows.
 
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
-#include <QDir>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QThread>
 #include <cstdio>
 #include <functional>
 #include <memory>
 
-#include "app/frm_main.h"
-#include "fakes.h"
+#include "denial/popup_sweep.h"
 #include "platform/x11/x11_desktop_windows.h"
 #include "x_session.h"
-#include "window_parts.h"
 
 namespace {
 
 int countWindows(DesktopWindows& desktop) {
     int n = 0;
-    for (WindowId w = desktop.FirstWindow(0); w != 0; w = desktop.NextWindow(w)) ++n;
+    for (WindowId w = desktop.FirstWindow(); w != 0; w = desktop.NextWindow(w)) ++n;
     return n;
 }
 
@@ -91,74 +87,41 @@ int main(int argc, char** argv) {
         return 1;
     }
     session.exportForQt();
-    QApplication app(argc, argv);
-
-    // The main window's settings file and history file land in folders of their own.
-    QTemporaryDir programDir;
-    QTemporaryDir workDir;
-    if (!programDir.isValid() || !workDir.isValid()) {
-        std::fprintf(stderr, "no temporary folders\n");
-        return 1;
-    }
-    const QString oldCurrent = QDir::currentPath();
-    QDir::setCurrent(workDir.path());
+    QCoreApplication app(argc, argv);
 
     X11DesktopWindows desktop(session.display());
-    FakePlatform fake;
-    fake.programFolder = programDir.path();
-    Platform platform = fake.platform();
-    platform.desktop = &desktop;
+    PopupSweep sweep(desktop, PopupSweep::Hooks{});
+    sweep.setTaskStyleMask(kTaskStyleMask);
 
-    int status = 0;
-    {
-        frmMain window(platform);
-        parts(window).tmrEngine->stop();
-        window.show();
-        const WindowId self = window.hWnd();
-        bool managed = waitUntil(
-            [&] {
-                for (WindowId w = desktop.FirstWindow(0); w != 0; w = desktop.NextWindow(w))
-                    if (w == self) return true;
-                return false;
-            },
-            10000);
-        if (!managed) {
-            std::fprintf(stderr, "the main window never appeared on the desktop\n");
-            status = 1;
-        } else {
-            ForeignWindows foreign(desktop, countWindows(desktop));
-
-            for (int windows : {100, 1000}) {
-                const std::string suffix = "/" + std::to_string(windows);
-                benchmark::RegisterBenchmark(("FindApps" + suffix).c_str(), [&, windows](benchmark::State& state) {
-                    if (!foreign.ensure(windows)) return state.SkipWithError("windows missing");
-                    const std::uint64_t tripsBefore = desktop.roundTrips();
-                    for (auto _ : state) window.FindApps();
-                    // Batches of requests the X server was waited for, per sweep: none
-                    // on an unchanged desktop.
-                    state.counters["roundTrips"] = benchmark::Counter(
-                        double(desktop.roundTrips() - tripsBefore), benchmark::Counter::kAvgIterations);
-                    // Every foreign window listed, none closed: the sweep walked them all.
-                    state.counters["listed"] = double(window.lstApp.size());
-                    state.counters["denied"] = double(window.DeniedCount);
-                    if (int(window.lstApp.size()) < windows) state.SkipWithError("windows not listed");
-                })->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->UseRealTime();
-                benchmark::RegisterBenchmark(("WmctrlList" + suffix).c_str(), [&, windows](benchmark::State& state) {
-                    if (!foreign.ensure(windows)) return state.SkipWithError("windows missing");
-                    int lines = 0;
-                    for (auto _ : state) {
-                        QProcess wmctrl;
-                        wmctrl.start(QStringLiteral("wmctrl"), {QStringLiteral("-l")});
-                        wmctrl.waitForFinished(60000);
-                        lines = int(wmctrl.readAllStandardOutput().count('\n'));
-                    }
-                    state.counters["listed"] = lines;
-                })->Unit(benchmark::kMicrosecond)->UseRealTime();
+    ForeignWindows foreign(desktop, countWindows(desktop));
+    for (int windows : {100, 1000}) {
+        const std::string suffix = "/" + std::to_string(windows);
+        benchmark::RegisterBenchmark(("FindApps" + suffix).c_str(), [&, windows](benchmark::State& state) {
+            if (!foreign.ensure(windows)) return state.SkipWithError("windows missing");
+            const std::uint64_t tripsBefore = desktop.roundTrips();
+            for (auto _ : state) sweep.FindApps();
+            // Batches of requests the X server was waited for, per sweep: none on an
+            // unchanged desktop.
+            state.counters["roundTrips"] = benchmark::Counter(double(desktop.roundTrips() - tripsBefore),
+                                                              benchmark::Counter::kAvgIterations);
+            // Every foreign window listed, none closed: the sweep walked them all.
+            state.counters["listed"] = double(sweep.lstApp().size());
+            state.counters["denied"] = double(sweep.DeniedCount());
+            if (int(sweep.lstApp().size()) < windows) state.SkipWithError("windows not listed");
+        })->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->UseRealTime();
+        benchmark::RegisterBenchmark(("WmctrlList" + suffix).c_str(), [&, windows](benchmark::State& state) {
+            if (!foreign.ensure(windows)) return state.SkipWithError("windows missing");
+            int lines = 0;
+            for (auto _ : state) {
+                QProcess wmctrl;
+                wmctrl.start(QStringLiteral("wmctrl"), {QStringLiteral("-l")});
+                wmctrl.waitForFinished(60000);
+                lines = int(wmctrl.readAllStandardOutput().count('\n'));
             }
-            benchmark::RunSpecifiedBenchmarks();
-        }
+            state.counters["listed"] = lines;
+        })->Unit(benchmark::kMicrosecond)->UseRealTime();
     }
+    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    QDir::setCurrent(oldCurrent);
-    return status;
+    return 0;
 }

@@ -26,8 +26,6 @@ Q_LOGGING_CATEGORY(lcApp, "tarnwick.app", QtInfoMsg)
 
 namespace {
 
-constexpr std::uint32_t kTaskStyleMask = 0x10800000u;  // visible + border
-
 QAction* addItem(QMenu* menu, const char* name, const QString& caption, QKeySequence shortcut = {}) {
     QAction* action = menu->addAction(caption);
     action->setObjectName(QLatin1String(name));
@@ -59,6 +57,19 @@ frmMain::frmMain(Platform platform, QWidget* parent)
     setWindowTitle(kProgramName);
     setWindowIcon(applicationIcon());
     createControls();
+    sweep_ = std::make_unique<PopupSweep>(
+        *platform_.desktop,
+        PopupSweep::Hooks{
+            .ownWindow = [this] { return hWnd(); },
+            .lastStatusText = [this] { return LastStatusText; },
+            .countChanged =
+                [this](std::int64_t count) {
+                    Panel1->setText(QString::number(count) + (count == 1 ? QStringLiteral(" event denied")
+                                                                         : QStringLiteral(" events denied")));
+                },
+            .navigate = [this](const QString& address) { Browser->Navigate(address); },
+        });
+    if (PopupSweep::earlySweepWanted()) sweep_->enableEarlySweep();
     createMenus();
     connectHandlers();
 
@@ -218,7 +229,7 @@ void frmMain::Form_Load() {
     Browser->Navigate(address_->text());
     settingsDialog()->showStartPage(startPage);
     LoadUrlHistory();
-    TaskStyleMask = kTaskStyleMask;
+    sweep_->setTaskStyleMask(kTaskStyleMask);
     Browser->Navigate(address_->text());
 }
 
@@ -249,6 +260,15 @@ void frmMain::closeEvent(QCloseEvent* event) {
     event->accept();
     Form_Unload();
 }
+
+// ---------------------------------------------------------------------------------
+// The popup sweep (denial/PopupSweep)
+
+void frmMain::tmrEngine_Timer() { sweep_->tmrEngine_Timer(); }
+
+void frmMain::FindApps() { sweep_->FindApps(); }
+
+bool frmMain::TaskWindow(const WindowId& hwnd) { return sweep_->TaskWindow(hwnd); }
 
 void frmMain::Form_Unload() { platform_.endProgram(); }
 

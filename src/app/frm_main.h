@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <vector>
 
+#include "denial/popup_sweep.h"
 #include "platform/desktop_windows.h"
 #include "platform/platform.h"
 
@@ -36,20 +36,6 @@ public:
     // Builds the window and its controls, then runs Form_Load. The window is not shown.
     explicit frmMain(Platform platform, QWidget* parent = nullptr);
     ~frmMain() override;
-
-    // lstApp: the list box the sweep rebuilds (never shown): one entry per titled,
-    // visible, bordered top-level window other than this one, in desktop order.
-    struct AppEntry {
-        QString text;
-        WindowId itemData = 0;
-    };
-    std::vector<AppEntry> lstApp;
-
-    // id: the label the sweep uses as scratch space (never shown).
-    QString id = QStringLiteral("Label1");
-
-    std::int64_t DeniedCount = 0;
-    std::uint32_t TaskStyleMask = 0;
 
     // What the window shows and holds, read-only. Controls are found by object name.
     const AddressBox& addressBox() const { return *address_; }
@@ -111,10 +97,11 @@ public:
     // --- source viewer ---
     void mnuSource2_Click();
 
-    // --- denial/ ---
+    // --- denial/: the popup sweep owns lstApp, id, DeniedCount and TaskStyleMask ---
     void tmrEngine_Timer();
     void FindApps();
     bool TaskWindow(const WindowId& hwnd);
+    PopupSweep& popupSweep() { return *sweep_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -130,7 +117,7 @@ private:
     void runDocumentCommand(const QString& command);
 
     Platform platform_;
-    bool sweeping_ = false;
+    std::unique_ptr<PopupSweep> sweep_;
 
     // --- controls (creation order) ---
     QStatusBar* StatusBar = nullptr;

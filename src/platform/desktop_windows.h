@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 using WindowId = std::uint32_t;
 
@@ -17,9 +18,8 @@ class DesktopWindows {
 public:
     virtual ~DesktopWindows() = default;
 
-    // The first top-level window in stacking order (topmost first), at the level of the
-    // given window; 0 when there is none.
-    virtual WindowId FirstWindow(WindowId relativeTo) = 0;
+    // The first top-level window in stacking order (topmost first); 0 when there is none.
+    virtual WindowId FirstWindow() = 0;
 
     // The window after `window` in stacking order; 0 at the end or when `window` is gone.
     virtual WindowId NextWindow(WindowId window) = 0;
@@ -41,4 +41,25 @@ public:
     // Asks the window politely to close; does not wait. Returns false when the request
     // could not be sent.
     virtual bool RequestClose(WindowId window) = 0;
+
+    // Reports a window the moment it becomes visible and bordered with a title ending in
+    // `suffix` (mapped, retitled or given a frame), as far as the desktop learns it by
+    // events, without asking anyone. A window that stays so is not reported again. One
+    // listener; a new one (or none) replaces it. Called from the event loop, never from
+    // within another call of this interface.
+    void onWindowEligible(const QString& suffix, std::function<void(WindowId)> listener) {
+        eligibleSuffix_ = suffix;
+        eligibleListener_ = std::move(listener);
+    }
+
+protected:
+    const QString& eligibleSuffix() const { return eligibleSuffix_; }
+    bool watchesEligible() const { return bool(eligibleListener_); }
+    void reportEligible(WindowId window) {
+        if (eligibleListener_) eligibleListener_(window);
+    }
+
+private:
+    QString eligibleSuffix_;
+    std::function<void(WindowId)> eligibleListener_;
 };

@@ -128,11 +128,11 @@ TEST_F(MainWindowOnEngine, ClickedPopupIsDeniedCountedAndTheLinkOpensInTheMainWi
     ASSERT_TRUE(waitUntil([&] { return w.lastStatusText() == server.url(QStringLiteral("/target")); }));
     xdotool({QStringLiteral("click"), QStringLiteral("1")});
 
-    EXPECT_TRUE(waitUntil([&] { return w.DeniedCount >= 1; }));
+    EXPECT_TRUE(waitUntil([&] { return w.popupSweep().DeniedCount() >= 1; }));
     EXPECT_TRUE(waitUntil([&] { return BrowserWindow::openCount() == 0; })) << "the popup stayed";
     EXPECT_TRUE(waitUntil([&] { return w.windowTitle() == QLatin1String("Target - Tarnwick"); }))
         << qPrintable(w.windowTitle());
-    EXPECT_EQ(w.DeniedCount, 1);
+    EXPECT_EQ(w.popupSweep().DeniedCount(), 1);
     EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("1 event denied"));
     EXPECT_EQ(parts(w).URL->currentText(), server.url(QStringLiteral("/target")));
     QFile history(workDir.filePath(QStringLiteral("URL.slx")));

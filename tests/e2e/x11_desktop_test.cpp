@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "denial/popup_sweep.h"
 #include "platform/x11/x11_desktop_windows.h"
 #include "platform/x11/x11_text.h"
 #include "x_session.h"
@@ -138,7 +139,7 @@ private:
 
 std::vector<WindowId> walk(DesktopWindows& desktop) {
     std::vector<WindowId> windows;
-    for (WindowId w = desktop.FirstWindow(0); w != 0; w = desktop.NextWindow(w)) windows.push_back(w);
+    for (WindowId w = desktop.FirstWindow(); w != 0; w = desktop.NextWindow(w)) windows.push_back(w);
     return windows;
 }
 
@@ -431,15 +432,15 @@ TYPED_TEST(X11DesktopTest, WalkRunsFromTheTopOfTheStackingOrder) {
         const auto order = walk(*this->desktop_);
         return std::find(order.begin(), order.end(), w) - order.begin();
     };
-    EXPECT_EQ(this->desktop_->FirstWindow(0), b);
+    EXPECT_EQ(this->desktop_->FirstWindow(), b);
     EXPECT_LT(position(b), position(a));
 
     XClient x(this->session_->display());
     x.raise(a, this->withWindowManager());
-    EXPECT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow(0) == a; }));
+    EXPECT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow() == a; }));
     EXPECT_LT(position(a), position(b));
     x.raise(b, this->withWindowManager());
-    EXPECT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow(0) == b; }));
+    EXPECT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow() == b; }));
 }
 
 TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTrip) {
@@ -454,7 +455,7 @@ TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTrip) {
 
     const std::uint64_t before = this->desktop_->roundTrips();
     for (int sweep = 0; sweep < 3; ++sweep) {
-        for (WindowId w = this->desktop_->FirstWindow(0); w != 0; w = this->desktop_->NextWindow(w)) {
+        for (WindowId w = this->desktop_->FirstWindow(); w != 0; w = this->desktop_->NextWindow(w)) {
             QCoreApplication::processEvents();
             this->desktop_->Style(w);
             QString title;
@@ -471,6 +472,40 @@ TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTrip) {
     x.setText(p.ids[5], "_NET_WM_NAME", "UTF8_STRING", "Changed");
     ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, p.ids[5]) == QStringLiteral("Changed"); }));
     EXPECT_EQ(this->desktop_->roundTrips(), before + 1);
+}
+
+TYPED_TEST(X11DesktopTest, EarlySweepClosesWindowsAsTheyBecomeClosableAndIgnoresTheRest) {
+    // The sweep alone, with no timer: only a report from the desktop can start it.
+    PopupSweep sweep(*this->desktop_, PopupSweep::Hooks{});
+    sweep.setTaskStyleMask(kTaskStyleMask);
+    sweep.enableEarlySweep();
+    XClient x(this->session_->display());
+
+    // Windows the sweep leaves alone, and a clock retitling itself hundreds of times.
+    this->window({"--title", "Page - Microsoft Internet Explorer 6"});
+    this->window({"--title", kIE, "--no-decorations"}, WindowStyle::Visible);
+    const WindowId clock = this->window({"--title", "Clock"});
+    for (int tick = 0; tick < 300; ++tick) {
+        x.setText(clock, "_NET_WM_NAME", "UTF8_STRING", QByteArray("Clock ") + QByteArray::number(tick));
+        if (tick % 50 == 0) QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, clock) == QStringLiteral("Clock 299"); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sweep.sweepCount(), 0u);
+
+    // A matching window is closed as soon as it is mapped.
+    Xwin& popup = this->xwin({"--title", QStringLiteral("Popup - ") + kIE});
+    ASSERT_EQ(popup.ids.size(), 1u);
+    EXPECT_TRUE(popup.waitForLine(QStringLiteral("closed %1").arg(popup.ids[0])));
+    EXPECT_EQ(sweep.DeniedCount(), 1);
+
+    // A window retitled to match after it was mapped is closed at once.
+    const WindowId late = this->window({"--title", "Harmless"});
+    const std::uint64_t sweepsBefore = sweep.sweepCount();
+    x.setText(late, "_NET_WM_NAME", "UTF8_STRING", (QStringLiteral("Now - ") + kIE).toUtf8());
+    EXPECT_TRUE(this->processes_.back()->waitForLine(QStringLiteral("closed %1").arg(late)));
+    EXPECT_GT(sweep.sweepCount(), sweepsBefore);
+    EXPECT_EQ(sweep.DeniedCount(), 2);
 }
 
 TYPED_TEST(X11DesktopTest, MirrorStaysExactThroughManyWindowsComingAndGoing) {
@@ -544,7 +579,7 @@ TEST(X11DesktopSession, NoServerMeansNoWindows) {
     X11DesktopWindows nowhere(QStringLiteral(":4093"));
     EXPECT_FALSE(nowhere.ok());
     QString title = QStringLiteral("stale");
-    EXPECT_EQ(nowhere.FirstWindow(0), 0u);
+    EXPECT_EQ(nowhere.FirstWindow(), 0u);
     EXPECT_EQ(nowhere.NextWindow(1), 0u);
     EXPECT_EQ(nowhere.Style(1), 0u);
     EXPECT_EQ(nowhere.TitleLength(1), 0);
@@ -561,7 +596,7 @@ TEST(X11DesktopSession, NoServerMeansNoWindows) {
     const WindowId w = p.ids[0];
     ASSERT_TRUE(waitUntil([&] { return desktop.Style(w) == kVisibleBorder; }));
     session.reset();
-    EXPECT_TRUE(waitUntil([&] { return desktop.FirstWindow(0) == 0; }));
+    EXPECT_TRUE(waitUntil([&] { return desktop.FirstWindow() == 0; }));
     EXPECT_FALSE(desktop.ok());
     EXPECT_EQ(desktop.NextWindow(w), 0u);
     EXPECT_EQ(desktop.Style(w), 0u);

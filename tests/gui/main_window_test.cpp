@@ -31,7 +31,7 @@ TEST_F(StartUp, FirstStartStoresTheDefaultAndRequestsItTwice) {
     ASSERT_TRUE(w.settingsWindow());
     EXPECT_FALSE(w.settingsWindow()->isVisible());
     EXPECT_EQ(parts(w.settingsWindow()).DefaultURL->text(), kDefaultStartPage);
-    EXPECT_EQ(w.TaskStyleMask, 0x10800000u);
+    EXPECT_EQ(w.popupSweep().TaskStyleMask(), 0x10800000u);
     EXPECT_FALSE(w.isVisible());
     // The default is an absolute web address ending in "/".
     EXPECT_TRUE(kDefaultStartPage.startsWith(QLatin1String("https://")));
@@ -86,7 +86,7 @@ TEST_F(StartUp, FailingNavigationDoesNotStopTheSequence) {
     };
     window = std::make_unique<frmMain>(platform);
     EXPECT_EQ(browser().navigations.size(), 2);
-    EXPECT_EQ(window->TaskStyleMask, 0x10800000u);
+    EXPECT_EQ(window->popupSweep().TaskStyleMask(), 0x10800000u);
     EXPECT_EQ(ini(), kDefaultIni);
 }
 
@@ -102,8 +102,8 @@ TEST_F(MainWindowLayout, CaptionPanelsAndHiddenHelpers) {
     EXPECT_EQ(parts(w).Panel2->text(), QString());
     EXPECT_GE(parts(w).Panel1->minimumWidth(), tw::px(2000));
     EXPECT_GE(parts(w).Panel2->minimumWidth(), tw::px(1440));
-    EXPECT_TRUE(w.lstApp.empty());
-    EXPECT_EQ(w.id, QStringLiteral("Label1"));
+    EXPECT_TRUE(w.popupSweep().lstApp().empty());
+    EXPECT_EQ(w.popupSweep().id(), QStringLiteral("Label1"));
     EXPECT_EQ(parts(w).tmrEngine->interval(), 100);
     EXPECT_TRUE(parts(w).tmrEngine->isActive());
     EXPECT_FALSE(w.windowIcon().isNull());

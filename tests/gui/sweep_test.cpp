@@ -47,13 +47,13 @@ TEST_F(Sweep, ClosesExactlyTheVisibleBorderedWindowsEndingInTheProductName) {
     sweep(w);
 
     EXPECT_EQ(d.closeRequests, std::vector<WindowId>({plain, page, message}));
-    EXPECT_EQ(w.DeniedCount, 3);
+    EXPECT_EQ(w.popupSweep().DeniedCount(), 3);
     EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("3 events denied"));
     for (WindowId kept : {capitals, version, blank, other, hidden, borderless, untitled, w.hWnd()})
         EXPECT_TRUE(d.exists(kept));
 
     // The list: every titled, visible, bordered window but the main one, with its id.
-    ASSERT_EQ(w.lstApp.size(), 7u);
+    ASSERT_EQ(w.popupSweep().lstApp().size(), 7u);
     const std::vector<std::pair<QString, WindowId>> expected = {
         {kIE, plain},
         {QStringLiteral("Some Page - ") + kIE, page},
@@ -64,11 +64,11 @@ TEST_F(Sweep, ClosesExactlyTheVisibleBorderedWindowsEndingInTheProductName) {
         {kIE, message},
     };
     for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(w.lstApp[i].text, expected[i].first);
-        EXPECT_EQ(w.lstApp[i].itemData, expected[i].second);
+        EXPECT_EQ(w.popupSweep().lstApp()[i].text, expected[i].first);
+        EXPECT_EQ(w.popupSweep().lstApp()[i].itemData, expected[i].second);
     }
     // The label holds the tail of the last titled window visited.
-    EXPECT_EQ(w.id, kIE);
+    EXPECT_EQ(w.popupSweep().id(), kIE);
 }
 
 TEST_F(Sweep, CountTextAndCountsPastSixteenBits) {
@@ -80,11 +80,11 @@ TEST_F(Sweep, CountTextAndCountsPastSixteenBits) {
     sweep(w);
     EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("2 events denied"));
 
-    w.DeniedCount = 32767;
+    w.popupSweep().setDeniedCount(32767);
     fake.desktop.add(kIE);
     sweep(w);
     EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("32768 events denied"));
-    w.DeniedCount = 4294967295LL;
+    w.popupSweep().setDeniedCount(4294967295LL);
     fake.desktop.add(kIE);
     sweep(w);
     EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("4294967296 events denied"));
@@ -104,9 +104,9 @@ TEST_F(Sweep, NavigatesToTheLastStatusTextOnlyWhenItIsAnHttpAddress) {
         browser().navigations.clear();
         browser().raiseStatusText(QString::fromLatin1(status));
         fake.desktop.add(kIE);
-        const auto before = w.DeniedCount;
+        const auto before = w.popupSweep().DeniedCount();
         sweep(w);
-        EXPECT_EQ(w.DeniedCount, before + 1) << status;
+        EXPECT_EQ(w.popupSweep().DeniedCount(), before + 1) << status;
         EXPECT_EQ(browser().navigations,
                   navigates ? QStringList({QString::fromLatin1(status)}) : QStringList())
             << status;
@@ -131,10 +131,10 @@ TEST_F(Sweep, SameTitleTwiceAsksTheFirstFoundWindowBothTimes) {
     const WindowId second = fake.desktop.add(kIE, kShown, /*closesOnRequest=*/false);
     sweep(w);
     EXPECT_EQ(fake.desktop.closeRequests, std::vector<WindowId>({first, first}));
-    EXPECT_EQ(w.DeniedCount, 2);
+    EXPECT_EQ(w.popupSweep().DeniedCount(), 2);
     // A window still open at the next tick is asked again and counted again.
     sweep(w);
-    EXPECT_EQ(w.DeniedCount, 4);
+    EXPECT_EQ(w.popupSweep().DeniedCount(), 4);
     EXPECT_TRUE(fake.desktop.exists(second));
 }
 
@@ -159,10 +159,10 @@ TEST_F(Sweep, TitleThatShrankBetweenLengthAndReadIsCaughtAtTheNextTick) {
     const WindowId popup = fake.desktop.add(kIE);
     fake.desktop.titleLengthOverride = 60;
     sweep(w);
-    EXPECT_EQ(w.DeniedCount, 0);
-    ASSERT_EQ(w.lstApp.size(), 1u);
-    EXPECT_EQ(w.lstApp[0].text, kIE);
-    EXPECT_EQ(w.id, QString(28, QLatin1Char(' ')));
+    EXPECT_EQ(w.popupSweep().DeniedCount(), 0);
+    ASSERT_EQ(w.popupSweep().lstApp().size(), 1u);
+    EXPECT_EQ(w.popupSweep().lstApp()[0].text, kIE);
+    EXPECT_EQ(w.popupSweep().id(), QString(28, QLatin1Char(' ')));
     fake.desktop.titleLengthOverride.reset();
     sweep(w);
     EXPECT_EQ(fake.desktop.closeRequests, std::vector<WindowId>({popup}));
@@ -177,7 +177,7 @@ TEST_F(Sweep, WindowDestroyedDuringTheYieldEndsTheWalk) {
     sweep(w);
     EXPECT_TRUE(fake.desktop.closeRequests.empty());
     EXPECT_TRUE(fake.desktop.exists(later));
-    EXPECT_EQ(w.DeniedCount, 0);
+    EXPECT_EQ(w.popupSweep().DeniedCount(), 0);
     // The next tick starts afresh and finds it.
     sweep(w);
     EXPECT_EQ(fake.desktop.closeRequests, std::vector<WindowId>({later}));
@@ -197,36 +197,62 @@ TEST_F(Sweep, TitleLengthOverflowAbandonsOnlyThisSweep) {
     fake.desktop.add(kIE);
     fake.desktop.titleLengthOverride = INT_MAX;
     sweep(w);
-    EXPECT_TRUE(w.lstApp.empty());
-    EXPECT_EQ(w.DeniedCount, 0);
+    EXPECT_TRUE(w.popupSweep().lstApp().empty());
+    EXPECT_EQ(w.popupSweep().DeniedCount(), 0);
     fake.desktop.titleLengthOverride.reset();
     sweep(w);
-    EXPECT_EQ(w.DeniedCount, 1);
-    EXPECT_EQ(w.lstApp.size(), 2u);
+    EXPECT_EQ(w.popupSweep().DeniedCount(), 1);
+    EXPECT_EQ(w.popupSweep().lstApp().size(), 2u);
 }
 
-TEST_F(Sweep, TicksDuringASweepDoNotStartAnotherOne) {
+TEST_F(Sweep, TicksAndReportsDuringASweepNeverNestAndReportsCoalesce) {
     frmMain& w = start();
+    PopupSweep& sweep = w.popupSweep();
+    ASSERT_TRUE(sweep.earlySweepEnabled());
     fake.desktop.add(kIE, kShown, /*closesOnRequest=*/false);
     fake.desktop.add(QStringLiteral("Other"));
-    int nestedTicks = 0;
+    const WindowId late = fake.desktop.add(QStringLiteral("Other"));
+
+    // During the sweep's first yield: a tick, then a burst of reports (one of them for
+    // the main window itself, which asks for nothing).
+    int nested = 0;
     QTimer::singleShot(0, [&] {
-        ++nestedTicks;
+        ++nested;
         w.tmrEngine_Timer();
+        EXPECT_TRUE(sweep.sweeping());
+        fake.desktop.announce(w.hWnd());
+        for (int i = 0; i < 5; ++i) fake.desktop.announce(late);
     });
     w.tmrEngine_Timer();
-    EXPECT_EQ(nestedTicks, 1);
-    EXPECT_EQ(fake.desktop.closeRequests.size(), 1u);
-    EXPECT_EQ(w.DeniedCount, 1);
-    // Once the sweep is over, ticks sweep again.
+    EXPECT_EQ(nested, 1);
+    EXPECT_EQ(sweep.sweepCount(), 1u);
+    EXPECT_EQ(sweep.DeniedCount(), 1);
+    // The reports that came while it yielded give exactly one more sweep.
+    ASSERT_TRUE(waitFor([&] { return sweep.sweepCount() == 2; }, 2000));
+    EXPECT_EQ(sweep.DeniedCount(), 2);
+
+    // A burst while nothing sweeps: one sweep from the event loop, at once.
+    for (int i = 0; i < 20; ++i) fake.desktop.announce(late);
+    EXPECT_EQ(sweep.sweepCount(), 2u);  // not from within the report
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sweep.sweepCount(), 3u);
+    EXPECT_EQ(sweep.DeniedCount(), 3);
+    // A later tick sweeps as before; the early sweeps left nothing queued behind.
+    QCoreApplication::processEvents();
     w.tmrEngine_Timer();
-    EXPECT_EQ(w.DeniedCount, 2);
+    EXPECT_EQ(sweep.sweepCount(), 4u);
+    EXPECT_EQ(fake.desktop.closeRequests.size(), 4u);
+    // The main window's own report alone asks for no sweep.
+    fake.desktop.announce(w.hWnd());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sweep.sweepCount(), 4u);
 }
 
 TEST_F(Sweep, TimerDrivesTheSweepTenTimesASecond) {
     frmMain& w = make();
     const WindowId popup = fake.desktop.add(QStringLiteral("Popup - ") + kIE);
     EXPECT_TRUE(parts(w).tmrEngine->isActive());
+    // No report from the fake desktop: only the tick can find it.
     ASSERT_TRUE(waitFor([&] { return !fake.desktop.exists(popup); }, 2000));
     EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("1 event denied"));
 }

@@ -126,7 +126,10 @@ public:
     }
     bool exists(WindowId id) { return find(id) != nullptr; }
 
-    WindowId FirstWindow(WindowId) override { return windows.empty() ? 0 : windows.front().id; }
+    // Reports the window as just become closable, as the real desktop does from its events.
+    void announce(WindowId window) { reportEligible(window); }
+
+    WindowId FirstWindow() override { return windows.empty() ? 0 : windows.front().id; }
     WindowId NextWindow(WindowId window) override {
         for (size_t i = 0; i < windows.size(); ++i)
             if (windows[i].id == window) return i + 1 < windows.size() ? windows[i + 1].id : 0;

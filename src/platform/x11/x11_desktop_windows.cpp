@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QMetaObject>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <array>
@@ -15,6 +16,8 @@
 
 #include "platform/x11/x11_text.h"
 
+Q_LOGGING_CATEGORY(lcX11, "tarnwick.x11", QtWarningMsg)
+
 namespace {
 
 // A GetProperty asks for this many 32-bit units: every real property fits at once; a
@@ -25,61 +28,46 @@ constexpr std::uint32_t kWmStateNormal = 1;
 constexpr std::uint32_t kWmStateIconic = 3;
 constexpr std::uint32_t kMotifHintsDecorations = 2;
 
+// Every atom the adapter uses, interned once at connection. The window types from
+// DESKTOP to DND are the undecorated ones, in one run.
+#define TARNWICK_X11_ATOMS(X)              \
+    X(WM_PROTOCOLS)                        \
+    X(WM_DELETE_WINDOW)                    \
+    X(WM_STATE)                            \
+    X(UTF8_STRING)                         \
+    X(COMPOUND_TEXT)                       \
+    X(_NET_WM_NAME)                        \
+    X(_NET_SUPPORTING_WM_CHECK)            \
+    X(_NET_SUPPORTED)                      \
+    X(_NET_CLIENT_LIST_STACKING)           \
+    X(_NET_WM_WINDOW_TYPE)                 \
+    X(_NET_WM_WINDOW_TYPE_NORMAL)          \
+    X(_NET_WM_WINDOW_TYPE_DIALOG)          \
+    X(_NET_WM_WINDOW_TYPE_UTILITY)         \
+    X(_NET_WM_WINDOW_TYPE_DESKTOP)         \
+    X(_NET_WM_WINDOW_TYPE_DOCK)            \
+    X(_NET_WM_WINDOW_TYPE_TOOLBAR)         \
+    X(_NET_WM_WINDOW_TYPE_MENU)            \
+    X(_NET_WM_WINDOW_TYPE_SPLASH)          \
+    X(_NET_WM_WINDOW_TYPE_DROPDOWN_MENU)   \
+    X(_NET_WM_WINDOW_TYPE_POPUP_MENU)      \
+    X(_NET_WM_WINDOW_TYPE_TOOLTIP)         \
+    X(_NET_WM_WINDOW_TYPE_NOTIFICATION)    \
+    X(_NET_WM_WINDOW_TYPE_COMBO)           \
+    X(_NET_WM_WINDOW_TYPE_DND)             \
+    X(_MOTIF_WM_HINTS)
+
 enum Atom : int {
-    WM_PROTOCOLS,
-    WM_DELETE_WINDOW,
-    WM_STATE,
-    UTF8_STRING,
-    COMPOUND_TEXT,
-    _NET_WM_NAME,
-    _NET_SUPPORTING_WM_CHECK,
-    _NET_SUPPORTED,
-    _NET_CLIENT_LIST_STACKING,
-    _NET_WM_WINDOW_TYPE,
-    _NET_WM_WINDOW_TYPE_NORMAL,
-    _NET_WM_WINDOW_TYPE_DIALOG,
-    _NET_WM_WINDOW_TYPE_UTILITY,
-    _NET_WM_WINDOW_TYPE_DESKTOP,
-    _NET_WM_WINDOW_TYPE_DOCK,
-    _NET_WM_WINDOW_TYPE_TOOLBAR,
-    _NET_WM_WINDOW_TYPE_MENU,
-    _NET_WM_WINDOW_TYPE_SPLASH,
-    _NET_WM_WINDOW_TYPE_DROPDOWN_MENU,
-    _NET_WM_WINDOW_TYPE_POPUP_MENU,
-    _NET_WM_WINDOW_TYPE_TOOLTIP,
-    _NET_WM_WINDOW_TYPE_NOTIFICATION,
-    _NET_WM_WINDOW_TYPE_COMBO,
-    _NET_WM_WINDOW_TYPE_DND,
-    _MOTIF_WM_HINTS,
+#define X(name) name,
+    TARNWICK_X11_ATOMS(X)
+#undef X
     AtomCount
 };
 
 const char* const kAtomNames[AtomCount] = {
-    "WM_PROTOCOLS",
-    "WM_DELETE_WINDOW",
-    "WM_STATE",
-    "UTF8_STRING",
-    "COMPOUND_TEXT",
-    "_NET_WM_NAME",
-    "_NET_SUPPORTING_WM_CHECK",
-    "_NET_SUPPORTED",
-    "_NET_CLIENT_LIST_STACKING",
-    "_NET_WM_WINDOW_TYPE",
-    "_NET_WM_WINDOW_TYPE_NORMAL",
-    "_NET_WM_WINDOW_TYPE_DIALOG",
-    "_NET_WM_WINDOW_TYPE_UTILITY",
-    "_NET_WM_WINDOW_TYPE_DESKTOP",
-    "_NET_WM_WINDOW_TYPE_DOCK",
-    "_NET_WM_WINDOW_TYPE_TOOLBAR",
-    "_NET_WM_WINDOW_TYPE_MENU",
-    "_NET_WM_WINDOW_TYPE_SPLASH",
-    "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU",
-    "_NET_WM_WINDOW_TYPE_POPUP_MENU",
-    "_NET_WM_WINDOW_TYPE_TOOLTIP",
-    "_NET_WM_WINDOW_TYPE_NOTIFICATION",
-    "_NET_WM_WINDOW_TYPE_COMBO",
-    "_NET_WM_WINDOW_TYPE_DND",
-    "_MOTIF_WM_HINTS",
+#define X(name) #name,
+    TARNWICK_X11_ATOMS(X)
+#undef X
 };
 
 // What of a window must be read again.
@@ -102,6 +90,7 @@ struct Client {
     bool undecorated = false;    // _MOTIF_WM_HINTS removes the decorations
     bool deleteProtocol = false;
     bool hasNetName = false;
+    bool eligible = false;       // last judged one the sweep closes
     QString netName;
     QString wmName;
     std::uint8_t dirty = 0;
@@ -123,196 +112,81 @@ struct Property {
         if (!values.empty()) std::memcpy(values.data(), bytes.constData(), values.size() * 4);
         return values;
     }
+    bool contains32(xcb_atom_t value) const {
+        const auto values = values32();
+        return std::find(values.begin(), values.end(), value) != values.end();
+    }
 };
 
 }  // namespace
 
-struct X11DesktopWindows::Impl {
-    xcb_connection_t* connection = nullptr;
+// ---------------------------------------------------------------------------------
+// The connection: the X server, its atoms and the requests the mirror sends.
+
+struct X11DesktopWindows::Connection {
+    xcb_connection_t* c = nullptr;
     xcb_window_t root = XCB_NONE;
     std::array<xcb_atom_t, AtomCount> atoms{};
     bool alive = false;
     std::uint64_t roundTrips = 0;
-
-    // Window manager.
-    bool ewmh = false;
-    xcb_window_t wmCheck = XCB_NONE;
-    bool wmDirty = true;
-    bool listDirty = true;
-
-    // The mirror: windows in walk order (top of the stacking order first), where each
-    // one is in that order, and what is known of each.
-    std::vector<WindowId> order;
-    std::unordered_map<WindowId, std::size_t> index;
-    std::unordered_map<WindowId, Client> clients;
-    bool orderStale = false;  // windows were removed from `clients` but not yet from `order`
-    std::vector<WindowId> dirtyWindows;
-
     std::unique_ptr<QSocketNotifier> notifier;
 
-    ~Impl() {
+    ~Connection() {
         notifier.reset();
-        if (connection) xcb_disconnect(connection);
+        if (c) xcb_disconnect(c);
     }
 
-    bool checkAlive() {
-        if (alive && xcb_connection_has_error(connection)) {
-            alive = false;
-            order.clear();
-            index.clear();
-            clients.clear();
-            dirtyWindows.clear();
-            if (notifier) notifier->setEnabled(false);
-        }
-        return alive;
-    }
+    xcb_atom_t operator[](Atom atom) const { return atoms[atom]; }
 
-    void connect(const QString& display) {
+    bool open(const QString& display) {
         const QByteArray name = display.toLocal8Bit();
         int screenNumber = 0;
-        connection = xcb_connect(name.isEmpty() ? nullptr : name.constData(), &screenNumber);
-        if (xcb_connection_has_error(connection)) return;
-        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+        c = xcb_connect(name.isEmpty() ? nullptr : name.constData(), &screenNumber);
+        if (xcb_connection_has_error(c)) {
+            qCDebug(lcX11) << "no X server at" << (name.isEmpty() ? qgetenv("DISPLAY") : name);
+            return false;
+        }
+        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(c));
         for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
-        if (!screens.rem) return;
+        if (!screens.rem) {
+            qCDebug(lcX11) << "the X server has no screen" << screenNumber;
+            return false;
+        }
         root = screens.data->root;
 
         std::array<xcb_intern_atom_cookie_t, AtomCount> cookies;
         for (int i = 0; i < AtomCount; ++i)
-            cookies[i] = xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(kAtomNames[i])), kAtomNames[i]);
+            cookies[i] = xcb_intern_atom(c, 0, std::uint16_t(std::strlen(kAtomNames[i])), kAtomNames[i]);
         for (int i = 0; i < AtomCount; ++i) {
-            xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookies[i], nullptr);
+            xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, cookies[i], nullptr);
             if (reply) atoms[i] = reply->atom;
+            else qCDebug(lcX11) << "atom" << kAtomNames[i] << "not interned";
             std::free(reply);
         }
         ++roundTrips;
 
         const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &mask);
-        alive = !xcb_connection_has_error(connection);
-        if (!alive) return;
-
-        if (QCoreApplication::instance()) {
-            notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection), QSocketNotifier::Read);
-            QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(), [this] { refresh(); });
-        }
-        refresh();
+        xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+        alive = !xcb_connection_has_error(c);
+        return alive;
     }
 
-    // ---- events ----
-
-    void markDirty(WindowId window, std::uint8_t what) {
-        auto it = clients.find(window);
-        if (it == clients.end()) return;
-        if (it->second.dirty == 0) dirtyWindows.push_back(window);
-        it->second.dirty |= what;
+    // False once the connection broke (it never recovers).
+    bool checkAlive() {
+        if (alive && xcb_connection_has_error(c)) {
+            qCDebug(lcX11) << "connection to the X server broken";
+            alive = false;
+            if (notifier) notifier->setEnabled(false);
+        }
+        return alive;
     }
 
-    void forget(WindowId window) {
-        if (clients.erase(window)) orderStale = true;
+    void listen(xcb_window_t window, std::uint32_t mask) {
+        xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
     }
-
-    void handle(const xcb_generic_event_t* event) {
-        switch (event->response_type & 0x7F) {
-        case 0:  // an error of a request without reply (a window gone meanwhile)
-            break;
-        case XCB_PROPERTY_NOTIFY: {
-            auto e = reinterpret_cast<const xcb_property_notify_event_t*>(event);
-            if (e->window == root) {
-                if (e->atom == atoms[_NET_SUPPORTING_WM_CHECK] || e->atom == atoms[_NET_SUPPORTED]) wmDirty = true;
-                else if (e->atom == atoms[_NET_CLIENT_LIST_STACKING] && ewmh) listDirty = true;
-                break;
-            }
-            std::uint8_t what = 0;
-            if (e->atom == atoms[_NET_WM_NAME]) what = DirtyNetName;
-            else if (e->atom == XCB_ATOM_WM_NAME) what = DirtyWmName;
-            else if (e->atom == atoms[WM_STATE]) what = DirtyState;
-            else if (e->atom == atoms[_NET_WM_WINDOW_TYPE]) what = DirtyType;
-            else if (e->atom == atoms[_MOTIF_WM_HINTS]) what = DirtyMotif;
-            else if (e->atom == atoms[WM_PROTOCOLS]) what = DirtyProtocols;
-            if (what) markDirty(e->window, what);
-            break;
-        }
-        case XCB_DESTROY_NOTIFY: {
-            auto e = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
-            if (e->window == wmCheck) wmDirty = true;
-            forget(e->window);
-            break;
-        }
-        case XCB_UNMAP_NOTIFY: {
-            auto e = reinterpret_cast<const xcb_unmap_notify_event_t*>(event);
-            auto it = clients.find(e->window);
-            if (it != clients.end()) it->second.mapped = false;
-            break;
-        }
-        case XCB_MAP_NOTIFY: {
-            auto e = reinterpret_cast<const xcb_map_notify_event_t*>(event);
-            auto it = clients.find(e->window);
-            if (it != clients.end()) it->second.mapped = true;
-            break;
-        }
-        case XCB_CREATE_NOTIFY: {
-            auto e = reinterpret_cast<const xcb_create_notify_event_t*>(event);
-            if (!ewmh && e->parent == root) listDirty = true;
-            break;
-        }
-        case XCB_REPARENT_NOTIFY: {
-            auto e = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
-            if (!ewmh && (e->parent == root || clients.count(e->window))) listDirty = true;
-            break;
-        }
-        case XCB_CIRCULATE_NOTIFY:
-            if (!ewmh) listDirty = true;
-            break;
-        case XCB_CONFIGURE_NOTIFY: {
-            // Without a window manager the stacking order is the root's: a window whose
-            // lower neighbour changed was restacked.
-            auto e = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
-            if (ewmh || e->event != root || listDirty || orderStale) break;
-            auto at = index.find(e->window);
-            if (at == index.end()) break;
-            const std::size_t below = at->second + 1;
-            const WindowId expected = below < order.size() ? order[below] : XCB_NONE;
-            if (expected != e->above_sibling) listDirty = true;
-            break;
-        }
-        default:
-            break;
-        }
-    }
-
-    // Handles every event that has arrived, without waiting for the X server.
-    void drain() {
-        if (!checkAlive()) return;
-        while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
-            handle(event);
-            std::free(event);
-        }
-        checkAlive();
-        rebuildOrder();
-    }
-
-    // Handles events xcb already read while waiting for replies.
-    void drainQueued() {
-        while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection)) {
-            handle(event);
-            std::free(event);
-        }
-    }
-
-    void rebuildOrder() {
-        if (!orderStale) return;
-        orderStale = false;
-        order.erase(std::remove_if(order.begin(), order.end(), [this](WindowId w) { return !clients.count(w); }),
-                    order.end());
-        index.clear();
-        for (std::size_t i = 0; i < order.size(); ++i) index.emplace(order[i], i);
-    }
-
-    // ---- reading ----
 
     xcb_get_property_cookie_t askProperty(xcb_window_t window, xcb_atom_t atom, std::uint32_t offset = 0) {
-        return xcb_get_property(connection, 0, window, atom, XCB_GET_PROPERTY_TYPE_ANY, offset, kWholeProperty);
+        return xcb_get_property(c, 0, window, atom, XCB_GET_PROPERTY_TYPE_ANY, offset, kWholeProperty);
     }
 
     // The reply to askProperty, read on (more round trips) when the property did not
@@ -322,10 +196,12 @@ struct X11DesktopWindows::Impl {
         std::uint32_t offset = 0;
         for (;;) {
             xcb_generic_error_t* error = nullptr;
-            xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, &error);
+            xcb_get_property_reply_t* reply = xcb_get_property_reply(c, cookie, &error);
             if (!reply) {
-                property.gone = error && error->error_code == XCB_WINDOW;
-                if (!error) property.gone = true;  // connection broke
+                // BadWindow, or no error at all when the connection broke.
+                property.gone = !error || error->error_code == XCB_WINDOW;
+                qCDebug(lcX11) << "property" << atom << "of window" << window << "not read, error"
+                               << (error ? int(error->error_code) : -1);
                 std::free(error);
                 return property;
             }
@@ -342,6 +218,12 @@ struct X11DesktopWindows::Impl {
             cookie = askProperty(window, atom, offset);
             ++roundTrips;
         }
+    }
+
+    // One property, asked and waited for.
+    Property readProperty(xcb_window_t window, xcb_atom_t atom) {
+        ++roundTrips;
+        return takeProperty(askProperty(window, atom), window, atom);
     }
 
     QString textOf(const Property& property) const {
@@ -362,127 +244,316 @@ struct X11DesktopWindows::Impl {
         }
         return true;  // no type, or only types nobody knows: a normal window
     }
+};
+
+// ---------------------------------------------------------------------------------
+// The mirror: the top-level windows in walk order and what is known of each, kept up to
+// date from events.
+
+class X11DesktopWindows::WindowMirror {
+public:
+    explicit WindowMirror(Connection& x) : x_(x) {}
+
+    // The title ending of windows to report when they become closable; null: none.
+    const QString* suffix = nullptr;
+    // Windows that became closable since the last report.
+    std::vector<WindowId> eligibleNow;
+
+    // Windows in walk order (top of the stacking order first).
+    const std::vector<WindowId>& order() const { return order_; }
+    bool ewmh() const { return ewmh_; }
+    // Events were handled whose changes are not read yet.
+    bool needsRead() const { return x_.alive && (wmDirty_ || listDirty_ || !dirtyWindows_.empty()); }
+
+    const Client* client(WindowId window) const {
+        auto it = clients_.find(window);
+        return it == clients_.end() ? nullptr : &it->second;
+    }
+
+    std::uint32_t styleOf(const Client& c) const {
+        std::uint32_t style = 0;
+        if (ewmh_ ? c.wmShown : c.mapped) style |= WindowStyle::Visible;
+        if (!c.overrideRedirect && c.decoratedType && !c.undecorated) style |= WindowStyle::Border;
+        return style;
+    }
+
+    WindowId next(WindowId window) const {
+        auto it = index_.find(window);
+        if (it == index_.end()) return 0;
+        const std::size_t next = it->second + 1;
+        return next < order_.size() ? order_[next] : 0;
+    }
+
+    void clear() {
+        order_.clear();
+        index_.clear();
+        clients_.clear();
+        dirtyWindows_.clear();
+        eligibleNow.clear();
+        orderStale_ = false;
+    }
+
+    // Handles every event that has arrived, without waiting for the X server.
+    void drain() {
+        if (!checkAlive()) return;
+        while (xcb_generic_event_t* event = xcb_poll_for_event(x_.c)) {
+            handle(event);
+            std::free(event);
+        }
+        checkAlive();
+        rebuildOrder();
+    }
+
+    // Brings the mirror up to date: events first, then one batch for what changed.
+    void refresh() {
+        drain();
+        for (int round = 0; x_.alive && round < 4; ++round) {
+            if (!wmDirty_ && !listDirty_ && dirtyWindows_.empty()) break;
+            if (wmDirty_) readWindowManager();
+            if (listDirty_) readList();
+            if (!dirtyWindows_.empty()) applyReplies(sendRequests());
+            if (!checkAlive()) break;
+            drainQueued();
+        }
+        checkAlive();
+        rebuildOrder();
+    }
+
+    bool checkAlive() {
+        const bool was = x_.alive;
+        if (!x_.checkAlive() && was) clear();
+        return x_.alive;
+    }
+
+private:
+    // ---- events: one function per kind ----
+
+    void handle(const xcb_generic_event_t* event) {
+        switch (event->response_type & 0x7F) {
+        case 0: onError(reinterpret_cast<const xcb_generic_error_t*>(event)); break;
+        case XCB_PROPERTY_NOTIFY: onProperty(reinterpret_cast<const xcb_property_notify_event_t*>(event)); break;
+        case XCB_DESTROY_NOTIFY: onDestroy(reinterpret_cast<const xcb_destroy_notify_event_t*>(event)); break;
+        case XCB_UNMAP_NOTIFY: onMapped(reinterpret_cast<const xcb_unmap_notify_event_t*>(event)->window, false); break;
+        case XCB_MAP_NOTIFY: onMapped(reinterpret_cast<const xcb_map_notify_event_t*>(event)->window, true); break;
+        case XCB_CREATE_NOTIFY: onCreate(reinterpret_cast<const xcb_create_notify_event_t*>(event)); break;
+        case XCB_REPARENT_NOTIFY: onReparent(reinterpret_cast<const xcb_reparent_notify_event_t*>(event)); break;
+        case XCB_CIRCULATE_NOTIFY: onCirculate(); break;
+        case XCB_CONFIGURE_NOTIFY: onConfigure(reinterpret_cast<const xcb_configure_notify_event_t*>(event)); break;
+        default: break;
+        }
+    }
+
+    // An error of a request without reply: a window gone meanwhile.
+    void onError(const xcb_generic_error_t* error) {
+        qCDebug(lcX11) << "request" << int(error->major_code) << "failed with error" << int(error->error_code)
+                       << "on" << error->resource_id;
+    }
+
+    void onProperty(const xcb_property_notify_event_t* e) {
+        if (e->window == x_.root) {
+            if (e->atom == x_[_NET_SUPPORTING_WM_CHECK] || e->atom == x_[_NET_SUPPORTED]) wmDirty_ = true;
+            else if (e->atom == x_[_NET_CLIENT_LIST_STACKING] && ewmh_) listDirty_ = true;
+            return;
+        }
+        std::uint8_t what = 0;
+        if (e->atom == x_[_NET_WM_NAME]) what = DirtyNetName;
+        else if (e->atom == XCB_ATOM_WM_NAME) what = DirtyWmName;
+        else if (e->atom == x_[WM_STATE]) what = DirtyState;
+        else if (e->atom == x_[_NET_WM_WINDOW_TYPE]) what = DirtyType;
+        else if (e->atom == x_[_MOTIF_WM_HINTS]) what = DirtyMotif;
+        else if (e->atom == x_[WM_PROTOCOLS]) what = DirtyProtocols;
+        if (what) markDirty(e->window, what);
+    }
+
+    void onDestroy(const xcb_destroy_notify_event_t* e) {
+        if (e->window == wmCheck_) wmDirty_ = true;
+        forget(e->window);
+    }
+
+    void onMapped(WindowId window, bool mapped) {
+        auto it = clients_.find(window);
+        if (it == clients_.end()) return;
+        it->second.mapped = mapped;
+        judge(window, it->second);
+    }
+
+    void onCreate(const xcb_create_notify_event_t* e) {
+        if (!ewmh_ && e->parent == x_.root) listDirty_ = true;
+    }
+
+    void onReparent(const xcb_reparent_notify_event_t* e) {
+        if (!ewmh_ && (e->parent == x_.root || clients_.count(e->window))) listDirty_ = true;
+    }
+
+    void onCirculate() {
+        if (!ewmh_) listDirty_ = true;
+    }
+
+    // Without a window manager the stacking order is the root's: a window whose lower
+    // neighbour changed was restacked.
+    void onConfigure(const xcb_configure_notify_event_t* e) {
+        if (ewmh_ || e->event != x_.root || listDirty_ || orderStale_) return;
+        auto at = index_.find(e->window);
+        if (at == index_.end()) return;
+        const std::size_t below = at->second + 1;
+        const WindowId expected = below < order_.size() ? order_[below] : XCB_NONE;
+        if (expected != e->above_sibling) listDirty_ = true;
+    }
+
+    // Handles events xcb already read while waiting for replies.
+    void drainQueued() {
+        while (xcb_generic_event_t* event = xcb_poll_for_queued_event(x_.c)) {
+            handle(event);
+            std::free(event);
+        }
+    }
+
+    void markDirty(WindowId window, std::uint8_t what) {
+        auto it = clients_.find(window);
+        if (it == clients_.end()) return;
+        if (it->second.dirty == 0) dirtyWindows_.push_back(window);
+        it->second.dirty |= what;
+    }
+
+    void forget(WindowId window) {
+        if (clients_.erase(window)) orderStale_ = true;
+    }
+
+    // Notes a window that has just become one the sweep closes.
+    void judge(WindowId window, Client& c) {
+        const std::uint32_t closable = WindowStyle::Visible | WindowStyle::Border;
+        const bool now = suffix && (styleOf(c) & closable) == closable && c.title().endsWith(*suffix);
+        if (now && !c.eligible) eligibleNow.push_back(window);
+        c.eligible = now;
+    }
+
+    void rebuildOrder() {
+        if (!orderStale_) return;
+        orderStale_ = false;
+        order_.erase(std::remove_if(order_.begin(), order_.end(), [this](WindowId w) { return !clients_.count(w); }),
+                     order_.end());
+        index_.clear();
+        for (std::size_t i = 0; i < order_.size(); ++i) index_.emplace(order_[i], i);
+    }
+
+    // ---- reading ----
 
     void readWindowManager() {
-        wmDirty = false;
+        wmDirty_ = false;
         xcb_get_property_cookie_t checkCookie =
-            xcb_get_property(connection, 0, root, atoms[_NET_SUPPORTING_WM_CHECK], XCB_ATOM_WINDOW, 0, 1);
-        xcb_get_property_cookie_t supportedCookie = askProperty(root, atoms[_NET_SUPPORTED]);
-        const Property check = takeProperty(checkCookie, root, atoms[_NET_SUPPORTING_WM_CHECK]);
-        const Property supported = takeProperty(supportedCookie, root, atoms[_NET_SUPPORTED]);
-        ++roundTrips;
+            xcb_get_property(x_.c, 0, x_.root, x_[_NET_SUPPORTING_WM_CHECK], XCB_ATOM_WINDOW, 0, 1);
+        xcb_get_property_cookie_t supportedCookie = x_.askProperty(x_.root, x_[_NET_SUPPORTED]);
+        const Property check = x_.takeProperty(checkCookie, x_.root, x_[_NET_SUPPORTING_WM_CHECK]);
+        const Property supported = x_.takeProperty(supportedCookie, x_.root, x_[_NET_SUPPORTED]);
+        ++x_.roundTrips;
 
         xcb_window_t child = XCB_NONE;
         if (const auto values = check.values32(); !values.empty()) child = values[0];
         bool valid = false;
         if (child != XCB_NONE) {
             // Watch the check window so that a window manager that dies is noticed.
-            const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-            xcb_change_window_attributes(connection, child, XCB_CW_EVENT_MASK, &mask);
+            x_.listen(child, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
             xcb_get_property_cookie_t cookie =
-                xcb_get_property(connection, 0, child, atoms[_NET_SUPPORTING_WM_CHECK], XCB_ATOM_WINDOW, 0, 1);
-            const Property own = takeProperty(cookie, child, atoms[_NET_SUPPORTING_WM_CHECK]);
-            ++roundTrips;
+                xcb_get_property(x_.c, 0, child, x_[_NET_SUPPORTING_WM_CHECK], XCB_ATOM_WINDOW, 0, 1);
+            const Property own = x_.takeProperty(cookie, child, x_[_NET_SUPPORTING_WM_CHECK]);
+            ++x_.roundTrips;
             const auto values = own.values32();
             valid = !values.empty() && values[0] == child;
+            if (!valid) qCDebug(lcX11) << "stale window manager check window" << child;
         }
-        const auto list = supported.values32();
-        const bool stacking =
-            std::find(list.begin(), list.end(), atoms[_NET_CLIENT_LIST_STACKING]) != list.end();
-        const bool nowEwmh = valid && stacking;
-        wmCheck = valid ? child : XCB_NONE;
-        if (nowEwmh != ewmh) {
-            ewmh = nowEwmh;
-            order.clear();
-            index.clear();
-            clients.clear();
-            dirtyWindows.clear();
-            orderStale = false;
+        const bool nowEwmh = valid && supported.contains32(x_[_NET_CLIENT_LIST_STACKING]);
+        wmCheck_ = valid ? child : XCB_NONE;
+        if (nowEwmh != ewmh_) {
+            ewmh_ = nowEwmh;
+            clear();
         }
-        listDirty = true;
+        listDirty_ = true;
     }
 
     void readList() {
-        listDirty = false;
+        listDirty_ = false;
         std::vector<WindowId> bottomToTop;
-        if (ewmh) {
-            const Property list = takeProperty(askProperty(root, atoms[_NET_CLIENT_LIST_STACKING]), root,
-                                               atoms[_NET_CLIENT_LIST_STACKING]);
-            const auto values = list.values32();
+        if (ewmh_) {
+            const auto values = x_.readProperty(x_.root, x_[_NET_CLIENT_LIST_STACKING]).values32();
             bottomToTop.assign(values.begin(), values.end());
         } else {
-            xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr);
+            xcb_query_tree_reply_t* tree = xcb_query_tree_reply(x_.c, xcb_query_tree(x_.c, x_.root), nullptr);
             if (tree) {
                 const xcb_window_t* children = xcb_query_tree_children(tree);
                 bottomToTop.assign(children, children + xcb_query_tree_children_length(tree));
+            } else {
+                qCDebug(lcX11) << "root window's children not read";
             }
             std::free(tree);
+            ++x_.roundTrips;
         }
-        ++roundTrips;
 
-        order.assign(bottomToTop.rbegin(), bottomToTop.rend());
-        index.clear();
+        order_.assign(bottomToTop.rbegin(), bottomToTop.rend());
+        index_.clear();
         std::size_t kept = 0;
-        for (WindowId window : order) {
-            if (window == XCB_NONE || index.count(window)) continue;  // a list with repeats
-            index.emplace(window, kept);
-            order[kept++] = window;
+        for (WindowId window : order_) {
+            if (window == XCB_NONE || index_.count(window)) continue;  // a list with repeats
+            index_.emplace(window, kept);
+            order_[kept++] = window;
         }
-        order.resize(kept);
-        orderStale = false;
+        order_.resize(kept);
+        orderStale_ = false;
 
-        for (auto it = clients.begin(); it != clients.end();) {
-            if (!index.count(it->first)) it = clients.erase(it);
+        for (auto it = clients_.begin(); it != clients_.end();) {
+            if (!index_.count(it->first)) it = clients_.erase(it);
             else ++it;
         }
-        const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-        for (WindowId window : order) {
-            if (clients.count(window)) continue;
+        for (WindowId window : order_) {
+            if (clients_.count(window)) continue;
             // Listen first, then read: a change after the read always brings an event.
-            xcb_change_window_attributes(connection, window, XCB_CW_EVENT_MASK, &mask);
-            clients.emplace(window, Client{});
+            x_.listen(window, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+            clients_.emplace(window, Client{});
             markDirty(window, DirtyAll);
         }
     }
 
-    void readDirty() {
-        struct Pending {
-            WindowId window;
-            std::uint8_t what;
-            xcb_get_window_attributes_cookie_t attributes;
-            xcb_get_property_cookie_t netName, wmName, state, type, motif, protocols;
-        };
+    struct Pending {
+        WindowId window;
+        std::uint8_t what;
+        xcb_get_window_attributes_cookie_t attributes;
+        xcb_get_property_cookie_t netName, wmName, state, type, motif, protocols;
+    };
+
+    // Sends one batch of requests for everything marked dirty; waits for nothing.
+    std::vector<Pending> sendRequests() {
         std::vector<WindowId> windows;
-        windows.swap(dirtyWindows);
+        windows.swap(dirtyWindows_);
         std::vector<Pending> pending;
         pending.reserve(windows.size());
         for (WindowId window : windows) {
-            auto it = clients.find(window);
-            if (it == clients.end() || it->second.dirty == 0) continue;
+            auto it = clients_.find(window);
+            if (it == clients_.end() || it->second.dirty == 0) continue;
             Pending p{};
             p.window = window;
             p.what = it->second.dirty;
             it->second.dirty = 0;
-            if (p.what & DirtyAttributes) p.attributes = xcb_get_window_attributes(connection, window);
-            if (p.what & DirtyNetName) p.netName = askProperty(window, atoms[_NET_WM_NAME]);
-            if (p.what & DirtyWmName) p.wmName = askProperty(window, XCB_ATOM_WM_NAME);
-            if (p.what & DirtyState) p.state = askProperty(window, atoms[WM_STATE]);
-            if (p.what & DirtyType) p.type = askProperty(window, atoms[_NET_WM_WINDOW_TYPE]);
-            if (p.what & DirtyMotif) p.motif = askProperty(window, atoms[_MOTIF_WM_HINTS]);
-            if (p.what & DirtyProtocols) p.protocols = askProperty(window, atoms[WM_PROTOCOLS]);
+            if (p.what & DirtyAttributes) p.attributes = xcb_get_window_attributes(x_.c, window);
+            if (p.what & DirtyNetName) p.netName = x_.askProperty(window, x_[_NET_WM_NAME]);
+            if (p.what & DirtyWmName) p.wmName = x_.askProperty(window, XCB_ATOM_WM_NAME);
+            if (p.what & DirtyState) p.state = x_.askProperty(window, x_[WM_STATE]);
+            if (p.what & DirtyType) p.type = x_.askProperty(window, x_[_NET_WM_WINDOW_TYPE]);
+            if (p.what & DirtyMotif) p.motif = x_.askProperty(window, x_[_MOTIF_WM_HINTS]);
+            if (p.what & DirtyProtocols) p.protocols = x_.askProperty(window, x_[WM_PROTOCOLS]);
             pending.push_back(p);
         }
-        if (pending.empty()) return;
-        ++roundTrips;
+        if (!pending.empty()) ++x_.roundTrips;
+        return pending;
+    }
 
+    // Takes every reply of the batch (also for a window found gone on the way) and
+    // applies it to the mirror.
+    void applyReplies(const std::vector<Pending>& pending) {
         for (const Pending& p : pending) {
-            // Every reply is taken, also for a window found gone on the way.
             bool gone = false;
             Client fresh;
             if (p.what & DirtyAttributes) {
                 xcb_generic_error_t* error = nullptr;
-                xcb_get_window_attributes_reply_t* reply =
-                    xcb_get_window_attributes_reply(connection, p.attributes, &error);
+                xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(x_.c, p.attributes, &error);
                 if (reply) {
                     fresh.overrideRedirect = reply->override_redirect;
                     fresh.mapped = reply->map_state != XCB_MAP_STATE_UNMAPPED;
@@ -495,21 +566,22 @@ struct X11DesktopWindows::Impl {
             const auto take = [&](std::uint8_t bit, xcb_get_property_cookie_t cookie, xcb_atom_t atom) {
                 Property property;
                 if (p.what & bit) {
-                    property = takeProperty(cookie, p.window, atom);
+                    property = x_.takeProperty(cookie, p.window, atom);
                     gone = gone || property.gone;
                 }
                 return property;
             };
-            const Property netName = take(DirtyNetName, p.netName, atoms[_NET_WM_NAME]);
+            const Property netName = take(DirtyNetName, p.netName, x_[_NET_WM_NAME]);
             const Property wmName = take(DirtyWmName, p.wmName, XCB_ATOM_WM_NAME);
-            const Property state = take(DirtyState, p.state, atoms[WM_STATE]);
-            const Property type = take(DirtyType, p.type, atoms[_NET_WM_WINDOW_TYPE]);
-            const Property motif = take(DirtyMotif, p.motif, atoms[_MOTIF_WM_HINTS]);
-            const Property protocols = take(DirtyProtocols, p.protocols, atoms[WM_PROTOCOLS]);
+            const Property state = take(DirtyState, p.state, x_[WM_STATE]);
+            const Property type = take(DirtyType, p.type, x_[_NET_WM_WINDOW_TYPE]);
+            const Property motif = take(DirtyMotif, p.motif, x_[_MOTIF_WM_HINTS]);
+            const Property protocols = take(DirtyProtocols, p.protocols, x_[WM_PROTOCOLS]);
 
-            auto it = clients.find(p.window);
-            if (it == clients.end()) continue;
+            auto it = clients_.find(p.window);
+            if (it == clients_.end()) continue;
             if (gone) {
+                qCDebug(lcX11) << "window" << p.window << "gone while read";
                 forget(p.window);
                 continue;
             }
@@ -520,89 +592,117 @@ struct X11DesktopWindows::Impl {
             }
             if (p.what & DirtyNetName) {
                 client.hasNetName = netName.type != XCB_NONE;
-                client.netName = textOf(netName);
+                client.netName = x_.textOf(netName);
             }
-            if (p.what & DirtyWmName) client.wmName = textOf(wmName);
+            if (p.what & DirtyWmName) client.wmName = x_.textOf(wmName);
             if (p.what & DirtyState) {
                 const auto values = state.values32();
-                client.wmShown =
-                    !values.empty() && (values[0] == kWmStateNormal || values[0] == kWmStateIconic);
+                client.wmShown = !values.empty() && (values[0] == kWmStateNormal || values[0] == kWmStateIconic);
             }
-            if (p.what & DirtyType) client.decoratedType = decoratedTypeOf(type);
+            if (p.what & DirtyType) client.decoratedType = x_.decoratedTypeOf(type);
             if (p.what & DirtyMotif) {
                 const auto values = motif.values32();
                 client.undecorated = values.size() >= 3 && (values[0] & kMotifHintsDecorations) && values[2] == 0;
             }
-            if (p.what & DirtyProtocols) {
-                const auto values = protocols.values32();
-                client.deleteProtocol =
-                    std::find(values.begin(), values.end(), atoms[WM_DELETE_WINDOW]) != values.end();
-            }
+            if (p.what & DirtyProtocols) client.deleteProtocol = protocols.contains32(x_[WM_DELETE_WINDOW]);
+            judge(p.window, client);
         }
     }
 
-    // Brings the mirror up to date: events first, then one batch for what changed.
-    void refresh() {
-        drain();
-        for (int round = 0; alive && round < 4; ++round) {
-            if (!wmDirty && !listDirty && dirtyWindows.empty()) break;
-            if (wmDirty) readWindowManager();
-            if (listDirty) readList();
-            if (!dirtyWindows.empty()) readDirty();
-            if (!checkAlive()) break;
-            drainQueued();
-        }
-        checkAlive();
-        rebuildOrder();
-    }
+    Connection& x_;
 
-    const Client* client(WindowId window) const {
-        auto it = clients.find(window);
-        return it == clients.end() ? nullptr : &it->second;
-    }
+    // Window manager.
+    bool ewmh_ = false;
+    xcb_window_t wmCheck_ = XCB_NONE;
+    bool wmDirty_ = true;
+    bool listDirty_ = true;
+
+    std::vector<WindowId> order_;
+    std::unordered_map<WindowId, std::size_t> index_;  // where each window is in order_
+    std::unordered_map<WindowId, Client> clients_;
+    bool orderStale_ = false;  // windows were removed from clients_ but not yet from order_
+    std::vector<WindowId> dirtyWindows_;
 };
 
-X11DesktopWindows::X11DesktopWindows(const QString& display) : d(std::make_unique<Impl>()) {
-    d->connect(display);
+// ---------------------------------------------------------------------------------
+
+X11DesktopWindows::X11DesktopWindows(const QString& display)
+    : x_(std::make_unique<Connection>()), mirror_(std::make_unique<WindowMirror>(*x_)) {
+    if (!x_->open(display)) return;
+    if (QCoreApplication::instance()) {
+        x_->notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(x_->c), QSocketNotifier::Read);
+        QObject::connect(x_->notifier.get(), &QSocketNotifier::activated, x_->notifier.get(),
+                         [this] { refreshFromEvents(); });
+    }
+    mirror_->refresh();
 }
 
 X11DesktopWindows::~X11DesktopWindows() = default;
 
-bool X11DesktopWindows::ok() const { return d->alive && !xcb_connection_has_error(d->connection); }
+// The X server has something to say: bring the mirror up to date and report windows that
+// became closable.
+void X11DesktopWindows::refreshFromEvents() {
+    mirror_->suffix = watchesEligible() ? &eligibleSuffix() : nullptr;
+    mirror_->refresh();
+    report();
+    refreshSoon();  // what the last batch's wait brought in beyond its rounds
+}
 
-bool X11DesktopWindows::hasWindowManager() const { return d->alive && d->ewmh; }
+void X11DesktopWindows::report() {
+    std::vector<WindowId> windows;
+    windows.swap(mirror_->eligibleNow);
+    for (WindowId window : windows) {
+        const Client* c = mirror_->client(window);
+        if (c && c->eligible) reportEligible(window);
+    }
+}
 
-std::uint64_t X11DesktopWindows::roundTrips() const { return d->roundTrips; }
+// Events handled within a call of the interface have left the socket, so the notifier
+// will not bring them back: their reading and their reports wait for the event loop.
+void X11DesktopWindows::refreshSoon() {
+    if (refreshQueued_ || !x_->notifier) return;
+    if (mirror_->eligibleNow.empty() && !mirror_->needsRead()) return;
+    refreshQueued_ = true;
+    QMetaObject::invokeMethod(
+        x_->notifier.get(),
+        [this] {
+            refreshQueued_ = false;
+            refreshFromEvents();
+        },
+        Qt::QueuedConnection);
+}
 
-WindowId X11DesktopWindows::FirstWindow(WindowId) {
-    d->refresh();
-    return d->order.empty() ? 0 : d->order.front();
+bool X11DesktopWindows::ok() const { return x_->alive && !xcb_connection_has_error(x_->c); }
+
+bool X11DesktopWindows::hasWindowManager() const { return x_->alive && mirror_->ewmh(); }
+
+std::uint64_t X11DesktopWindows::roundTrips() const { return x_->roundTrips; }
+
+WindowId X11DesktopWindows::FirstWindow() {
+    mirror_->suffix = watchesEligible() ? &eligibleSuffix() : nullptr;
+    mirror_->refresh();
+    refreshSoon();
+    return mirror_->order().empty() ? 0 : mirror_->order().front();
 }
 
 WindowId X11DesktopWindows::NextWindow(WindowId window) {
-    d->drain();
-    auto it = d->index.find(window);
-    if (it == d->index.end()) return 0;
-    const std::size_t next = it->second + 1;
-    return next < d->order.size() ? d->order[next] : 0;
+    mirror_->drain();
+    refreshSoon();
+    return mirror_->next(window);
 }
 
 std::uint32_t X11DesktopWindows::Style(WindowId window) {
-    const Client* c = d->client(window);
-    if (!c) return 0;
-    std::uint32_t style = 0;
-    if (d->ewmh ? c->wmShown : c->mapped) style |= WindowStyle::Visible;
-    if (!c->overrideRedirect && c->decoratedType && !c->undecorated) style |= WindowStyle::Border;
-    return style;
+    const Client* c = mirror_->client(window);
+    return c ? mirror_->styleOf(*c) : 0;
 }
 
 int X11DesktopWindows::TitleLength(WindowId window) {
-    const Client* c = d->client(window);
+    const Client* c = mirror_->client(window);
     return c ? int(std::min<qsizetype>(c->title().size(), std::numeric_limits<int>::max())) : 0;
 }
 
 int X11DesktopWindows::Title(WindowId window, QString& title, int maxCount) {
-    const Client* c = d->client(window);
+    const Client* c = mirror_->client(window);
     if (!c || maxCount < 1) {
         title.clear();
         return 0;
@@ -612,36 +712,36 @@ int X11DesktopWindows::Title(WindowId window, QString& title, int maxCount) {
 }
 
 WindowId X11DesktopWindows::FindByTitle(const QString& title) {
-    d->drain();
-    for (WindowId window : d->order) {
-        const Client* c = d->client(window);
+    mirror_->drain();
+    refreshSoon();
+    for (WindowId window : mirror_->order()) {
+        const Client* c = mirror_->client(window);
         if (c && c->title() == title) return window;
     }
     return 0;
 }
 
 bool X11DesktopWindows::RequestClose(WindowId window) {
-    if (!d->checkAlive() || window == 0) return false;
+    if (!mirror_->checkAlive() || window == 0) return false;
     bool listsDelete = false;
-    if (const Client* c = d->client(window)) {
+    if (const Client* c = mirror_->client(window)) {
         listsDelete = c->deleteProtocol;
     } else {
         // Not one of the mirror's windows: ask the server.
-        const Property protocols =
-            d->takeProperty(d->askProperty(window, d->atoms[WM_PROTOCOLS]), window, d->atoms[WM_PROTOCOLS]);
-        ++d->roundTrips;
-        const auto values = protocols.values32();
-        listsDelete = std::find(values.begin(), values.end(), d->atoms[WM_DELETE_WINDOW]) != values.end();
+        listsDelete = x_->readProperty(window, x_->atoms[WM_PROTOCOLS]).contains32(x_->atoms[WM_DELETE_WINDOW]);
     }
-    if (!listsDelete) return false;
+    if (!listsDelete) {
+        qCDebug(lcX11) << "window" << window << "takes no close request";
+        return false;
+    }
 
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
     message.window = window;
-    message.type = d->atoms[WM_PROTOCOLS];
-    message.data.data32[0] = d->atoms[WM_DELETE_WINDOW];
+    message.type = x_->atoms[WM_PROTOCOLS];
+    message.data.data32[0] = x_->atoms[WM_DELETE_WINDOW];
     message.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(d->connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
-    return xcb_flush(d->connection) > 0 && d->checkAlive();
+    xcb_send_event(x_->c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+    return xcb_flush(x_->c) > 0 && mirror_->checkAlive();
 }

@@ -6,13 +6,17 @@
 // client list (_NET_CLIENT_LIST_STACKING) when an EWMH window manager runs, otherwise
 // the root window's children. Events on the root and on every listed window tell it what
 // changed; only that is read again, in one batch of requests. A sweep over an unchanged
-// desktop therefore costs no round trip to the X server.
+// desktop therefore costs no round trip to the X server. The same events tell it when a
+// window becomes one the sweep closes (onWindowEligible), judged in the mirror alone.
 
+#include <QLoggingCategory>
 #include <QString>
 #include <cstdint>
 #include <memory>
 
 #include "platform/desktop_windows.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcX11)
 
 class X11DesktopWindows : public DesktopWindows {
 public:
@@ -32,7 +36,7 @@ public:
     // Batches of requests that waited for the X server's replies so far.
     std::uint64_t roundTrips() const;
 
-    WindowId FirstWindow(WindowId relativeTo) override;
+    WindowId FirstWindow() override;
     WindowId NextWindow(WindowId window) override;
     std::uint32_t Style(WindowId window) override;
     int TitleLength(WindowId window) override;
@@ -40,7 +44,15 @@ public:
     WindowId FindByTitle(const QString& title) override;
     bool RequestClose(WindowId window) override;
 
+    struct Connection;
+    class WindowMirror;
+
 private:
-    struct Impl;
-    std::unique_ptr<Impl> d;
+    void refreshFromEvents();
+    void refreshSoon();
+    void report();
+
+    std::unique_ptr<Connection> x_;
+    std::unique_ptr<WindowMirror> mirror_;
+    bool refreshQueued_ = false;
 };

@@ -1,0 +1,91 @@
+#pragma once
+
+// The popup sweep: every visible, bordered top-level window whose title ends in
+// "Microsoft Internet Explorer" is asked to close and counted, and the main browser opens
+// the address the user last pointed at. It runs at every tick of the main window's timer
+// and, sooner, as soon as the desktop reports a window it would close (the early sweep).
+// It needs only the desktop and a few callbacks, so it runs without a main window.
+
+#include <QLoggingCategory>
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "platform/desktop_windows.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcSweep)
+
+// The title ending of the windows the sweep closes.
+inline const QString kDeniedTitleSuffix = QStringLiteral("Microsoft Internet Explorer");
+
+// Visible + border: the style bits of a window the sweep looks at.
+inline constexpr std::uint32_t kTaskStyleMask = 0x10800000u;
+
+class PopupSweep {
+public:
+    struct Hooks {
+        std::function<WindowId()> ownWindow;            // the main window: never listed
+        std::function<QString()> lastStatusText;        // the link the user last pointed at
+        std::function<void(std::int64_t)> countChanged;  // after every denial
+        std::function<void(const QString&)> navigate;    // opens an address in the main browser
+    };
+
+    // lstApp: one entry per titled, visible, bordered top-level window other than the
+    // main one, in desktop order.
+    struct AppEntry {
+        QString text;
+        WindowId itemData = 0;
+    };
+
+    PopupSweep(DesktopWindows& desktop, Hooks hooks);
+    ~PopupSweep();
+    PopupSweep(const PopupSweep&) = delete;
+    PopupSweep& operator=(const PopupSweep&) = delete;
+
+    // One sweep, unless one is running already (a sweep yields to the event loop between
+    // two windows; a tick or an early sweep falling due meanwhile is skipped).
+    void tmrEngine_Timer();
+
+    // The sweep's walk itself, without the no-nesting guard.
+    void FindApps();
+    bool TaskWindow(const WindowId& hwnd) const;
+
+    // Subscribes to the desktop's reports of windows that just became closable: each
+    // report asks for one sweep from the event loop, at once. A burst of reports gives one
+    // sweep, plus one more when reports arrive while it yields.
+    void enableEarlySweep();
+    bool earlySweepEnabled() const { return early_; }
+
+    // Whether the early sweep is wanted: TARNWICK_EARLY_SWEEP=0 turns it off. Read once.
+    static bool earlySweepWanted();
+
+    bool sweeping() const { return sweeping_; }
+    // Sweeps run so far (each call of FindApps), ticks and early ones alike.
+    std::uint64_t sweepCount() const { return sweeps_; }
+
+    const std::vector<AppEntry>& lstApp() const { return lstApp_; }
+    const QString& id() const { return id_; }
+    std::int64_t DeniedCount() const { return deniedCount_; }
+    void setDeniedCount(std::int64_t count) { deniedCount_ = count; }
+    std::uint32_t TaskStyleMask() const { return taskStyleMask_; }
+    void setTaskStyleMask(std::uint32_t mask) { taskStyleMask_ = mask; }
+
+private:
+    void windowEligible(WindowId window);
+    void scheduleEarly();
+
+    DesktopWindows& desktop_;
+    Hooks hooks_;
+    std::vector<AppEntry> lstApp_;
+    QString id_ = QStringLiteral("Label1");  // the label the sweep uses as scratch space
+    std::int64_t deniedCount_ = 0;
+    std::uint32_t taskStyleMask_ = 0;
+    bool sweeping_ = false;
+    bool early_ = false;
+    bool earlyQueued_ = false;  // an early sweep waits in the event loop
+    bool earlyAgain_ = false;   // a report arrived while a sweep yielded
+    std::uint64_t sweeps_ = 0;
+    QObject context_;  // queued early sweeps die with the sweep
+};
