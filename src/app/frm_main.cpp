@@ -39,6 +39,11 @@ QMenu* addMenu(QMenuBar* bar, const char* name, const QString& caption) {
     return menu;
 }
 
+// Status panel 1: how many windows the sweep has closed.
+QString deniedCountText(std::int64_t count) {
+    return QString::number(count) + (count == 1 ? QStringLiteral(" event denied") : QStringLiteral(" events denied"));
+}
+
 QLabel* addPanel(QStatusBar* bar, const char* name, const QString& text, int minimumTwips, int stretch) {
     auto* panel = new QLabel(text, bar);
     panel->setObjectName(QLatin1String(name));
@@ -62,11 +67,7 @@ frmMain::frmMain(Platform platform, QWidget* parent)
         PopupSweep::Hooks{
             .ownWindow = [this] { return hWnd(); },
             .lastStatusText = [this] { return LastStatusText; },
-            .countChanged =
-                [this](std::int64_t count) {
-                    Panel1->setText(QString::number(count) + (count == 1 ? QStringLiteral(" event denied")
-                                                                         : QStringLiteral(" events denied")));
-                },
+            .countChanged = [this](std::int64_t count) { Panel1->setText(deniedCountText(count)); },
             .navigate = [this](const QString& address) { Browser->Navigate(address); },
         });
     if (PopupSweep::earlySweepWanted()) sweep_->enableEarlySweep();
@@ -100,7 +101,7 @@ void frmMain::createControls() {
     StatusBar->setSizeGripEnabled(true);
     StatusBar->setFocusPolicy(Qt::NoFocus);
     setStatusBar(StatusBar);
-    Panel1 = addPanel(StatusBar, "Panel1", QStringLiteral("0 events denied"), 2000, 0);
+    Panel1 = addPanel(StatusBar, "Panel1", deniedCountText(0), 2000, 0);
     Panel2 = addPanel(StatusBar, "Panel2", QString(), 1440, 1);
     // A long link address must not widen the window: panel 2 takes what is left.
     Panel2->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
