@@ -123,6 +123,9 @@ Run runOnce(const QString& program, const QStringList& args, const QString& work
         if (chdir(dir.constData()) != 0) _exit(126);
         setenv("DISPLAY", display.constData(), 1);
         setenv("HOME", homeBytes.constData(), 1);
+        // The engine's profile (tarnwick's and the bare view's) stays in the run's folder.
+        for (const char* name : {"XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"})
+            setenv(name, (homeBytes + '/' + name).constData(), 1);
         setenv("XDG_RUNTIME_DIR", homeBytes.constData(), 1);
         setenv("QT_QPA_PLATFORM", "xcb", 1);
         setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QUrl>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,6 +31,48 @@ public:
     // document is bound; its result tells whether the page's own menu may show. Without
     // a handler the page's own menu shows.
     std::function<bool()> oncontextmenu;
+};
+
+// A file a page gave the browser to download (a link, a `download` attribute, a response
+// the browser cannot show), from the main page or any window the browser opened. The
+// browser starts receiving it at once into a temporary file beside `proposedPath` (named
+// "<file name>.part"); the file gets its final name only once it is complete and
+// accepted. A cancelled or failed download leaves nothing behind.
+class Download : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Asking, Running, Completed, Cancelled, Failed };
+    using QObject::QObject;
+    ~Download() override = default;
+
+    // The server's file name in the user's download folder.
+    virtual QString proposedPath() const = 0;
+    // Where the file goes once complete: empty until accepted, then the accepted path
+    // (or a free name beside it when a file appeared there meanwhile).
+    virtual QString path() const = 0;
+    virtual State state() const = 0;
+    virtual qint64 receivedBytes() const = 0;
+    // The full size, -1 while unknown.
+    virtual qint64 totalBytes() const = 0;
+
+    // Keeps the download under `path` once complete. A file already at `path` is
+    // replaced: the caller has asked the user. Only while asking.
+    virtual void accept(const QString& path) = 0;
+    // Stops the download and removes what was received. Nothing once it has ended.
+    virtual void cancel() = 0;
+
+signals:
+    // The state or the received bytes changed.
+    void Changed();
+};
+
+// A site or a proxy asks for a user name and password (HTTP authentication).
+struct LoginRequest {
+    QUrl site;           // the address that asked
+    QString realm;       // the realm the server named
+    bool proxy = false;  // a proxy asked (then `site` names the proxy host)
+    QString user;        // filled in by the answer
+    QString password;
 };
 
 class WebBrowser : public QObject {
@@ -57,9 +100,18 @@ public:
     // (binding fails).
     virtual std::shared_ptr<HtmlDocument> Document() = 0;
 
+    // Answers a login request of the browser's own page: fills in the user name and the
+    // password and returns true, or returns false to refuse (the page then shows the
+    // site's own refusal). Runs while the page waits; without it every request is
+    // refused. Windows the browser opened never ask.
+    std::function<bool(LoginRequest& request)> loginPrompt;
+
 signals:
     void StatusTextChange(const QString& text);
     void ProgressChange(int progress, int progressMax);
     void TitleChange(const QString& title);
     void DocumentComplete(const QString& url);
+    // A download started; the receiver asks where to keep it (Download::accept) or drops
+    // it (Download::cancel). The download belongs to the browser.
+    void DownloadRequested(Download* download);
 };

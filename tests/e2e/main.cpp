@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <cstdio>
 
 #include "x_session.h"
@@ -20,6 +21,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     session.exportForQt();
+    // The engine's profile, downloads and settings of this process stay in a folder of
+    // its own, never in the user's.
+    QTemporaryDir home;
+    for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"})
+        qputenv(name, (home.path() + (name[0] == 'H' ? "" : "/" + QString::fromLatin1(name))).toLocal8Bit());
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -53,6 +53,7 @@ QWebEnginePage* BrowserWindow::open() {
         // Refused. Answering with no page leaves the engine holding the new window's
         // half-made document in the opener's renderer, and a thousand of those stall
         // the opener; a page that is dropped right away closes it properly instead.
+        qCDebug(lcEngine) << "new window refused: already" << kMaxOpen << "open";
         auto* discarded = new QWebEnginePage(webengine::sharedProfile());
         QTimer::singleShot(0, discarded, &QObject::deleteLater);
         return discarded;
@@ -75,6 +76,9 @@ BrowserWindow::BrowserWindow() : QWebEngineView(static_cast<QWidget*>(nullptr)) 
     setAttribute(Qt::WA_DeleteOnClose);  // closing destroys the view, its page and its renderer share
     auto* page = new BrowserWindowPage(webengine::sharedProfile(), this);
     setPage(page);
+    // No login prompts (a request for one is refused), no permissions, no full screen.
+    webengine::denyPermissions(page);
+    webengine::refuseLogins(page);
     setWindowTitle(titleFor(QString()));
     resize(800, 600);
 

@@ -1,6 +1,11 @@
 #include "platform/webengine/webengine_browser.h"
 
+#include <QAction>
+#include <QAuthenticator>
 #include <QContextMenuEvent>
+#include <QVBoxLayout>
+#include <QWebEngineFullScreenRequest>
+#include <QWebEngineSettings>
 #include <QCursor>
 #include <QMouseEvent>
 #include <QFileDialog>
@@ -16,6 +21,7 @@
 #include <QWebEngineView>
 
 #include "platform/webengine/browser_window.h"
+#include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_profile.h"
 
 namespace {
@@ -63,6 +69,57 @@ protected:
         QWebEngineView::contextMenuEvent(event);
     }
 };
+
+}  // namespace
+
+// The page alone on the whole screen, for a page that asked to go full screen: a window
+// of its own that takes the page from the browser's view and gives it back when it
+// closes. The main window stays as it was behind it. Esc asks the page to leave full
+// screen; so does closing the window.
+class FullScreenWindow : public QWidget {
+public:
+    FullScreenWindow(QWebEngineView* home, QWebEnginePage* page) : QWidget(nullptr), home_(home), page_(page) {
+        setWindowTitle(home->window()->windowTitle());  // never a popup's title
+        setWindowIcon(home->window()->windowIcon());
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        view_ = new QWebEngineView(this);
+        layout->addWidget(view_);
+        auto* leave = new QAction(this);
+        leave->setShortcut(Qt::Key_Escape);
+        leave->setShortcutContext(Qt::WindowShortcut);
+        connect(leave, &QAction::triggered, this, [this] { askToLeave(); });
+        addAction(leave);
+        view_->setPage(page);
+        showFullScreen();
+        activateWindow();
+        view_->setFocus();
+    }
+    ~FullScreenWindow() override {
+        if (home_ && page_) home_->setPage(page_);
+        if (home_) {
+            home_->window()->activateWindow();
+            home_->setFocus();
+        }
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        event->ignore();
+        askToLeave();
+    }
+
+private:
+    void askToLeave() {
+        if (page_) page_->triggerAction(QWebEnginePage::ExitFullScreen);
+    }
+
+    QPointer<QWebEngineView> home_;
+    QPointer<QWebEnginePage> page_;
+    QWebEngineView* view_ = nullptr;
+};
+
+namespace {
 
 bool isHtmlType(const QString& contentType) {
     const QString type = contentType.trimmed().toLower();
@@ -150,9 +207,22 @@ WebEngineBrowser::WebEngineBrowser(QWidget* parent) : WebBrowser(parent) {
     });
     // Certificate errors keep the engine's default: the certificate is rejected and the
     // engine shows its error page; the load ends like any failed load.
+
+    webengine::denyPermissions(page_);
+    connect(page_, &QWebEnginePage::authenticationRequired, this,
+            [this](const QUrl& url, QAuthenticator* authenticator) { answerLogin(url, false, authenticator); });
+    connect(page_, &QWebEnginePage::proxyAuthenticationRequired, this,
+            [this](const QUrl&, QAuthenticator* authenticator, const QString& proxyHost) {
+                answerLogin(QUrl(QStringLiteral("http://") + proxyHost), true, authenticator);
+            });
+    page_->settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
+    connect(page_, &QWebEnginePage::fullScreenRequested, this, &WebEngineBrowser::onFullScreenRequested);
+    if (webengine::DownloadHub* hub = webengine::downloadHub(page_->profile()))
+        connect(hub, &webengine::DownloadHub::started, this, &WebBrowser::DownloadRequested);
 }
 
 WebEngineBrowser::~WebEngineBrowser() {
+    fullScreen_.reset();
     document_.reset();
     if (view_) {
         static_cast<BrowserView*>(view_.data())->customMenu = nullptr;
@@ -317,7 +387,41 @@ void WebEngineBrowser::onLoadFinished(bool) {
                          });
 }
 
+void WebEngineBrowser::answerLogin(const QUrl& site, bool proxy, QAuthenticator* authenticator) {
+    LoginRequest request;
+    request.site = site;
+    request.realm = authenticator->realm();
+    request.proxy = proxy;
+    // The prompt may run an event loop of its own; the answer is given only to a page
+    // that is still there.
+    QPointer<QWebEnginePage> page = page_;
+    const bool answered = loginPrompt && loginPrompt(request) && page;
+    if (answered) {
+        authenticator->setUser(request.user);
+        authenticator->setPassword(request.password);
+    } else {
+        qCDebug(lcEngine) << "login refused:" << site << request.realm;
+        *authenticator = QAuthenticator();  // refused: the page shows the site's refusal
+    }
+}
+
+void WebEngineBrowser::onFullScreenRequested(QWebEngineFullScreenRequest request) {
+    if (request.toggleOn() == (fullScreen_ != nullptr)) {
+        request.accept();
+        return;
+    }
+    request.accept();
+    if (request.toggleOn())
+        fullScreen_ = std::make_unique<FullScreenWindow>(view_, page_);
+    else
+        fullScreen_.reset();
+}
+
+bool WebEngineBrowser::isFullScreen() const { return fullScreen_ != nullptr; }
+
 void WebEngineBrowser::onRenderProcessTerminated() {
+    qCDebug(lcEngine) << "the page's renderer ended; the next navigation starts a new one";
+    fullScreen_.reset();
     // The page is gone with its renderer: the load is over and no document is bound.
     // The next navigation starts a new renderer.
     ++loadGeneration_;

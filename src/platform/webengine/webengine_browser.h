@@ -12,7 +12,10 @@
 
 #include "platform/web_browser.h"
 
+class QAuthenticator;
 class QPrinter;
+class QWebEngineFullScreenRequest;
+class FullScreenWindow;
 class QWebEngineView;
 class QWebEnginePage;
 class WebEngineDocument;
@@ -55,6 +58,9 @@ public:
     // (and drops the printer) while an earlier print is still running.
     bool printPage(std::unique_ptr<QPrinter> printer, std::function<void(bool)> finished = {});
 
+    // The page shows alone on the whole screen, as it asked.
+    bool isFullScreen() const;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -69,6 +75,8 @@ private:
     void onLoadProgress(int progress);
     void onLoadFinished(bool ok);
     void onRenderProcessTerminated();
+    void answerLogin(const QUrl& site, bool proxy, QAuthenticator* authenticator);
+    void onFullScreenRequested(QWebEngineFullScreenRequest request);
     bool onContextMenu(const QPoint& globalPos);
 
     // The document commands with their dialogs.
@@ -86,4 +94,5 @@ private:
     QPointer<QWidget> pointerSurface_;     // the view's input widget, watched for motion
     std::shared_ptr<WebEngineDocument> document_;  // the current HTML document, if any
     bool printing_ = false;
+    std::unique_ptr<FullScreenWindow> fullScreen_;  // while the page is full screen
 };

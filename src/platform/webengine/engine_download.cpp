@@ -1,0 +1,168 @@
+#include "platform/webengine/engine_download.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaMethod>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineProfile>
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/webengine/engine_profile.h"
+
+namespace webengine {
+
+namespace {
+
+bool removeFile(const QString& path) {
+    if (path.isEmpty() || !QFileInfo::exists(path)) return true;
+    if (QFile::remove(path)) return true;
+    qCDebug(lcEngine) << "cannot remove a partial download:" << path;
+    return false;
+}
+
+// Moves `from` to `to`, replacing a file there in one step where the file system allows.
+bool moveReplacing(const QString& from, const QString& to) {
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0) return true;
+    if (errno != EXDEV) return false;
+    // Another file system: copy beside the target first, then rename it in place.
+    const QString beside = freeName(to + QStringLiteral(".part"));
+    if (!QFile::copy(from, beside)) return false;
+    if (std::rename(QFile::encodeName(beside).constData(), QFile::encodeName(to).constData()) != 0) {
+        QFile::remove(beside);
+        return false;
+    }
+    QFile::remove(from);
+    return true;
+}
+
+}  // namespace
+
+QString freeName(const QString& path) {
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) return path;
+    const QFileInfo info(path);
+    const QString base = info.completeBaseName();
+    const QString suffix = info.suffix().isEmpty() ? QString() : QStringLiteral(".") + info.suffix();
+    for (int n = 2;; ++n) {
+        const QString candidate = info.dir().filePath(QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(suffix));
+        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink()) return candidate;
+    }
+}
+
+EngineDownload::EngineDownload(QWebEngineDownloadRequest* request, const QString& proposedPath, const QString& partPath)
+    : Download(request), request_(request), proposed_(proposedPath), part_(partPath) {
+    total_ = request->totalBytes() > 0 ? request->totalBytes() : -1;
+    connect(request, &QWebEngineDownloadRequest::receivedBytesChanged, this, [this] {
+        if (!request_) return;
+        received_ = request_->receivedBytes();
+        if (request_->totalBytes() > 0) total_ = request_->totalBytes();
+        emit Changed();
+    });
+    connect(request, &QWebEngineDownloadRequest::stateChanged, this, &EngineDownload::onEngineState);
+    // The engine retries an interrupted download (from the start, when the server offers
+    // no way to resume) without reporting the interruption as a state; the first
+    // interruption ends it here.
+    connect(request, &QWebEngineDownloadRequest::interruptReasonChanged, this, &EngineDownload::onEngineState);
+}
+
+void EngineDownload::accept(const QString& path) {
+    if (state_ != State::Asking || path.isEmpty()) return;
+    path_ = QFileInfo(path).absoluteFilePath();
+    replace_ = QFileInfo::exists(path_);
+    state_ = State::Running;
+    if (received_all_)
+        keep();
+    else
+        emit Changed();
+}
+
+void EngineDownload::cancel() {
+    if (state_ != State::Asking && state_ != State::Running) return;
+    end(State::Cancelled);
+}
+
+void EngineDownload::onEngineState() {
+    if (!request_ || (state_ != State::Asking && state_ != State::Running)) return;
+    const bool interrupted = request_->interruptReason() != QWebEngineDownloadRequest::NoReason;
+    switch (interrupted ? QWebEngineDownloadRequest::DownloadInterrupted : request_->state()) {
+    case QWebEngineDownloadRequest::DownloadCompleted:
+        received_ = request_->receivedBytes();
+        total_ = received_;
+        received_all_ = true;
+        if (state_ == State::Running)
+            keep();
+        else
+            emit Changed();  // still waiting for the user's answer
+        break;
+    case QWebEngineDownloadRequest::DownloadCancelled:
+        end(State::Cancelled);
+        break;
+    case QWebEngineDownloadRequest::DownloadInterrupted:
+        qCDebug(lcEngine) << "download failed:" << request_->interruptReason() << proposed_;
+        end(State::Failed);  // the engine would keep its partial file for a resumption
+        break;
+    default:
+        break;
+    }
+}
+
+void EngineDownload::keep() {
+    // A file that appeared under the chosen name after the user chose it is not replaced.
+    if (!replace_) path_ = freeName(path_);
+    if (!moveReplacing(part_, path_)) {
+        qCDebug(lcEngine) << "cannot move a finished download to" << path_;
+        end(State::Failed);
+        return;
+    }
+    state_ = State::Completed;
+    emit Changed();
+}
+
+void EngineDownload::end(State state) {
+    state_ = state;  // first: cancelling reports back at once
+    if (request_ && !request_->isFinished()) request_->cancel();
+    removeFile(part_);
+    removeFile(part_ + QStringLiteral(".download"));  // the engine's own partial file
+    emit Changed();
+}
+
+void watchDownloads(QWebEngineProfile* profile) {
+    if (downloadHub(profile)) return;
+    auto* hub = new DownloadHub(profile);
+    QObject::connect(profile, &QWebEngineProfile::downloadRequested, hub, [hub](QWebEngineDownloadRequest* request) {
+        // Saving the page (Save As) is the program's own download and goes on by itself.
+        if (request->isSavePageDownload() || request->state() != QWebEngineDownloadRequest::DownloadRequested) return;
+        if (!hub->hasListener()) {
+            qCDebug(lcEngine) << "download dropped: nobody to ask" << request->url();
+            return;  // unaccepted: the engine cancels it
+        }
+        QString folder = request->downloadDirectory();
+        if (folder.isEmpty()) folder = QDir::homePath();
+        QString name = QFileInfo(request->downloadFileName()).fileName();
+        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+            name = QStringLiteral("download");
+        const QString proposed = QDir(folder).filePath(name);
+        const QString part = freeName(proposed + QStringLiteral(".part"));
+        request->setDownloadDirectory(folder);
+        request->setDownloadFileName(QFileInfo(part).fileName());
+        auto* download = new EngineDownload(request, proposed, part);
+        request->accept();
+        hub->downloads_.removeAll(nullptr);
+        hub->downloads_.append(download);
+        emit hub->started(download);
+    });
+}
+
+DownloadHub* downloadHub(QWebEngineProfile* profile) {
+    return profile ? profile->findChild<DownloadHub*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+}
+
+void endDownloads(QWebEngineProfile* profile) {
+    DownloadHub* hub = downloadHub(profile);
+    if (!hub) return;
+    for (const QPointer<EngineDownload>& download : hub->downloads_)
+        if (download) download->cancel();
+}
+
+}  // namespace webengine
