@@ -81,7 +81,7 @@ Usage measure(pid_t root, int seconds) {
 }
 
 void report(const char* name, const Usage& u) {
-    std::printf("%-32s %8.2f %10.3f %10.3f %10.3f %10.3f %6d\n", name, u.wallSeconds, u.totalSeconds,
+    std::printf("%-42s %8.2f %10.3f %10.3f %10.3f %10.3f %6d\n", name, u.wallSeconds, u.totalSeconds,
                 100.0 * u.totalSeconds / u.wallSeconds, 100.0 * u.mainSeconds / u.wallSeconds,
                 100.0 * (u.totalSeconds - u.mainSeconds) / u.wallSeconds, u.processes);
     std::fflush(stdout);
@@ -289,9 +289,9 @@ int main(int argc, char** argv) {
 
     std::printf("Idle CPU over %d s after %d s settling; %% of one core (utime+stime)\n", options.seconds,
                 options.settle);
-    std::printf("%-32s %8s %10s %10s %10s %10s %6s\n", "Case", "wall s", "CPU s", "total %", "main %",
+    std::printf("%-42s %8s %10s %10s %10s %10s %6s\n", "Case", "wall s", "CPU s", "total %", "main %",
                 "helpers %", "procs");
-    std::printf("%s\n", std::string(92, '-').c_str());
+    std::printf("%s\n", std::string(102, '-').c_str());
     const std::string many = "Idle/tarnwick/" + std::to_string(options.windows) + "windows";
     const std::string bare = "Idle/bare_webview/" + std::to_string(options.windows) + "windows";
     bool ok = runTarnwick("Idle/tarnwick/0windows", 0, options);

@@ -45,6 +45,14 @@ namespace {
 constexpr int kTickMs = 100;
 constexpr int kCloseTimeoutMs = 5000;
 
+xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t result = reply ? reply->atom : 0;
+    std::free(reply);
+    return result;
+}
+
 // Sends WM_DELETE_WINDOW to a window over a connection of its own, as a window manager's
 // close box does.
 class DirectCloser {
@@ -71,13 +79,7 @@ public:
     }
 
 private:
-    xcb_atom_t atom(const char* name) {
-        xcb_intern_atom_reply_t* reply =
-            xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-        const xcb_atom_t result = reply ? reply->atom : 0;
-        std::free(reply);
-        return result;
-    }
+    xcb_atom_t atom(const char* name) { return internAtom(c_, name); }
 
     xcb_connection_t* c_ = nullptr;
     xcb_atom_t protocols_ = 0;
@@ -215,13 +217,7 @@ public:
     }
 
 private:
-    xcb_atom_t atom(const char* name) {
-        xcb_intern_atom_reply_t* r =
-            xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-        const xcb_atom_t a = r ? r->atom : 0;
-        std::free(r);
-        return a;
-    }
+    xcb_atom_t atom(const char* name) { return internAtom(c_, name); }
     bool isPopup(xcb_window_t client) {
         xcb_get_property_reply_t* r = xcb_get_property_reply(
             c_, xcb_get_property(c_, 0, client, netName_, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);

@@ -19,6 +19,7 @@
 #include "dialogs/frm_about.h"
 #include "dialogs/frm_settings.h"
 #include "platform/looks.h"
+#include "platform/settings_location.h"
 #include "platform/twips.h"
 #include "platform/web_browser.h"
 
@@ -194,7 +195,9 @@ void frmMain::connectHandlers() {
     connect(tmrEngine, &QTimer::timeout, this, &frmMain::tmrEngine_Timer);
 }
 
-QString frmMain::settingsPath() const { return settingsFilePath(platform_.programFolder); }
+QString frmMain::settingsPath() const { return SettingsLocation::forReading(platform_.programFolder); }
+
+QString frmMain::settingsPathToWrite() const { return SettingsLocation::forWriting(platform_.programFolder); }
 
 WindowId frmMain::hWnd() const {
     return static_cast<WindowId>(const_cast<frmMain*>(this)->winId());
@@ -207,7 +210,8 @@ frmSource* frmMain::sourceWindow() const { return Source; }
 frmSettings* frmMain::settingsDialog() {
     if (!Settings) {
         Settings = new frmSettings(
-            settingsPath(), [this] { return address_->text(); }, [this] { ClearUrlHistory(); });
+            [this] { return settingsPathToWrite(); }, [this] { return address_->text(); },
+            [this] { ClearUrlHistory(); });
         connect(Settings, &frmSettings::closed, this, [this, dialog = Settings.data()] {
             if (Settings == dialog) Settings.clear();
         });
@@ -223,8 +227,8 @@ void frmMain::Form_Load() {
     QString startPage = storedStartPage(settingsPath());
     if (startPage.isEmpty()) {
         startPage = kDefaultStartPage;
-        if (!storeStartPage(settingsPath(), startPage))
-            qCDebug(lcApp) << "default start page not stored: cannot write" << settingsPath();
+        if (!storeStartPage(settingsPathToWrite(), startPage))
+            qCDebug(lcApp) << "default start page not stored: cannot write" << settingsPathToWrite();
     }
     address_->setText(startPage);
     Browser->Navigate(address_->text());

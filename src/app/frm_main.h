@@ -46,8 +46,11 @@ public:
     frmAbout* aboutWindow() const;
     frmSource* sourceWindow() const;
 
-    // The settings file: the program's folder + "/Tarnwick.ini".
+    // The settings file to read and the one to write: the program's folder +
+    // "/Tarnwick.ini", or the per-user copy when that folder is read-only
+    // (SettingsLocation).
     QString settingsPath() const;
+    QString settingsPathToWrite() const;
 
     // The window's id as the desktop knows it.
     WindowId hWnd() const;

@@ -29,10 +29,10 @@ QPushButton* button(const char* name, const QString& caption, QWidget* parent, Q
 
 }  // namespace
 
-frmSettings::frmSettings(QString settingsFile, std::function<QString()> currentAddress,
+frmSettings::frmSettings(std::function<QString()> settingsFileToWrite, std::function<QString()> currentAddress,
                          std::function<void()> clearHistory)
     : ToolWindow(kProgramName + QStringLiteral(" Settings"), 3960, 1800),
-      settingsFile_(std::move(settingsFile)),
+      settingsFileToWrite_(std::move(settingsFileToWrite)),
       currentAddress_(std::move(currentAddress)),
       clearHistory_(std::move(clearHistory)) {
     setObjectName(QStringLiteral("frmSettings"));
@@ -68,8 +68,8 @@ frmSettings::frmSettings(QString settingsFile, std::function<QString()> currentA
 void frmSettings::showStartPage(const QString& address) { DefaultURL->setText(address); }
 
 void frmSettings::cmd1_Click() {
-    if (!storeStartPage(settingsFile_, DefaultURL->text()))
-        qCDebug(lcDialogs) << "start page not stored: cannot write" << settingsFile_;
+    const QString file = settingsFileToWrite_();
+    if (!storeStartPage(file, DefaultURL->text())) qCDebug(lcDialogs) << "start page not stored: cannot write" << file;
 }
 
 void frmSettings::cmd2_Click() {

@@ -1,7 +1,7 @@
 #pragma once
 
 // The settings dialog: the start page and clearing the URL history. It is given the
-// settings file, a way to read the current address and the history's "clear" command.
+// settings file to write (found at each write), a way to read the current address and the history's "clear" command.
 
 #include <QString>
 #include <functional>
@@ -15,7 +15,7 @@ class QPushButton;
 class frmSettings : public ToolWindow {
     Q_OBJECT
 public:
-    frmSettings(QString settingsFile, std::function<QString()> currentAddress, std::function<void()> clearHistory);
+    frmSettings(std::function<QString()> settingsFileToWrite, std::function<QString()> currentAddress, std::function<void()> clearHistory);
 
     // Shows `address` as the start page (without storing it).
     void showStartPage(const QString& address);
@@ -42,7 +42,7 @@ private:
     QPushButton* cmd1 = nullptr;
     QPushButton* Command1 = nullptr;
 
-    QString settingsFile_;
+    std::function<QString()> settingsFileToWrite_;
     std::function<QString()> currentAddress_;
     std::function<void()> clearHistory_;
 };

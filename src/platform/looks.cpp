@@ -26,10 +26,6 @@ QFont textWindowFont() {
 
 QString captionWithProgramName(const QString& subject) { return subject + QStringLiteral(" - ") + kProgramName; }
 
-QString settingsFilePath(const QString& programFolder) {
-    return programFolder + QLatin1Char('/') + kProgramName + QStringLiteral(".ini");
-}
-
 QString storedStartPage(const QString& settingsFile) {
     return ReadIniString(kStartPageSection, kStartPageKey, settingsFile);
 }

@@ -23,9 +23,6 @@ QFont textWindowFont();
 // A caption naming the program after `subject`: "<subject> - Tarnwick".
 QString captionWithProgramName(const QString& subject);
 
-// The settings file in the program's folder `programFolder`.
-QString settingsFilePath(const QString& programFolder);
-
 // The start page stored in the settings file `settingsFile`; empty when there is none.
 QString storedStartPage(const QString& settingsFile);
 

@@ -1,6 +1,11 @@
 // The settings and about windows of the built program, driven from outside: their
 // buttons pressed with the real pointer change Tarnwick.ini and URL.slx.
 
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include "app/frm_main.h"
 #include "platform/looks.h"
 #include "app_fixture.h"
 
@@ -117,4 +122,69 @@ TEST_F(AppSettings, AboutWindowShowsOnceWithItsCaption) {
     // Exit ends the program while it is open.
     EXPECT_TRUE(exitFromMenu());
     expectEndsCleanly();
+}
+
+// The .deb as a user gets it: unpacked into a throw-away root, its desktop entry and
+// metainfo valid, and the installed program, in a folder it may not write, keeping its
+// start page in the user's own Tarnwick.ini.
+TEST_F(AppSettings, InstalledProgramKeepsItsSettingsPerUser) {
+    const QFileInfoList debs = QDir(QStringLiteral(TARNWICK_BINARY_DIR))
+                                   .entryInfoList({QStringLiteral("tarnwick_*.deb")}, QDir::Files, QDir::Time);
+    ASSERT_FALSE(debs.isEmpty()) << "no package built";
+    QTemporaryDir root;
+    ASSERT_TRUE(runTool(QStringLiteral("dpkg"), {QStringLiteral("-x"), debs.first().filePath(), root.path()}));
+    const QString share = root.filePath(QStringLiteral("usr/share/"));
+    EXPECT_TRUE(runTool(QStringLiteral("desktop-file-validate"),
+                        {share + QStringLiteral("applications/org.tarnwick.Tarnwick.desktop")}));
+    EXPECT_TRUE(runTool(QStringLiteral("appstreamcli"), {QStringLiteral("validate"), QStringLiteral("--no-net"),
+                                                         share + QStringLiteral("metainfo/org.tarnwick.Tarnwick.metainfo.xml")}));
+    EXPECT_TRUE(QFile::exists(share + QStringLiteral("icons/hicolor/256x256/apps/org.tarnwick.Tarnwick.png")));
+
+    // An administrator's default beside the binary, in a folder without write access
+    // (not even for root), served by the demo pages.
+    QFile demo(QStringLiteral(TARNWICK_SOURCE_DIR "/assets/demo/offer.html"));
+    ASSERT_TRUE(demo.open(QIODevice::ReadOnly));
+    server.route(QStringLiteral("/offer.html"), demo.readAll());
+    server.route(QStringLiteral("/other"), page(QStringLiteral("Other")));
+    const QString bin = root.filePath(QStringLiteral("usr/bin"));
+    const QByteArray shared = iniWith(server.url(QStringLiteral("/offer.html"))) + "Admin=kept\r\n";
+    {
+        QFile ini(bin + QStringLiteral("/Tarnwick.ini"));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly) && ini.write(shared) == shared.size());
+    }
+    ASSERT_TRUE(QFile::setPermissions(bin, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                               QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    app.setBinary(bin + QStringLiteral("/tarnwick"));
+    const QString own = app.home() + QStringLiteral("/.config/tarnwick/Tarnwick.ini");
+    auto readOwn = [&] {
+        QFile file(own);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+
+    // Until the user stores something, the shared default is read.
+    ASSERT_TRUE(app.start()) << qPrintable(app.error());
+    ASSERT_NE(app.waitForMainWindow(), 0u) << "no main window";
+    ASSERT_TRUE(app.waitForMainTitle(QStringLiteral("The offer, without popups - Tarnwick")))
+        << "caption: " << qPrintable(app.mainTitle());
+    EXPECT_FALSE(QFile::exists(own));
+
+    // "Use Current" on another page: the user's copy starts from the shared file.
+    ASSERT_TRUE(app.enterAddress(server.url(QStringLiteral("/other"))));
+    ASSERT_TRUE(app.waitForMainTitle(QStringLiteral("Other - Tarnwick")));
+    const std::uint32_t dialog = openSettings();
+    ASSERT_NE(dialog, 0u) << "no settings dialog";
+    ASSERT_TRUE(clickIn(dialog, kUseCurrentX, kRowY));
+    const QByteArray expected = iniWith(server.url(QStringLiteral("/other"))) + "Admin=kept\r\n";
+    EXPECT_TRUE(waitUntil([&] { return readOwn() == expected; }, 5000)) << readOwn().constData();
+    QFile sharedFile(bin + QStringLiteral("/Tarnwick.ini"));
+    ASSERT_TRUE(sharedFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(sharedFile.readAll(), shared);
+    EXPECT_TRUE(exitFromMenu());
+    ASSERT_TRUE(app.waitForExit(10000));
+
+    // The next start reads the user's copy.
+    ASSERT_TRUE(app.start()) << qPrintable(app.error());
+    ASSERT_NE(app.waitForMainWindow(), 0u) << "no main window at the second start";
+    EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Other - Tarnwick"))) << "caption: " << qPrintable(app.mainTitle());
+    QFile::setPermissions(bin, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }

@@ -236,7 +236,9 @@ TarnwickProcess::~TarnwickProcess() {
 
 void TarnwickProcess::setEnv(const QString& name, const QString& value) { extraEnv_.emplace_back(name, value); }
 
-QString TarnwickProcess::programFolder() const { return dir_.filePath(QStringLiteral("program")); }
+QString TarnwickProcess::programFolder() const {
+    return binary_.isEmpty() ? dir_.filePath(QStringLiteral("program")) : QFileInfo(binary_).path();
+}
 QString TarnwickProcess::workDir() const {
     return workDir_.isEmpty() ? dir_.filePath(QStringLiteral("work")) : workDir_;
 }
@@ -284,8 +286,8 @@ bool TarnwickProcess::start() {
     // The program's folder is where its binary lies, so the binary is copied there (it
     // links Qt dynamically, so the copy runs as the original does). A hard link is as
     // good and cheaper where the file systems allow it.
-    const QString copy = programFolder() + QStringLiteral("/tarnwick");
-    if (::link(QFile::encodeName(binary).constData(), QFile::encodeName(copy).constData()) != 0) {
+    const QString copy = binary_.isEmpty() ? programFolder() + QStringLiteral("/tarnwick") : binary_;
+    if (binary_.isEmpty() && ::link(QFile::encodeName(binary).constData(), QFile::encodeName(copy).constData()) != 0) {
         if (!QFile::copy(binary, copy)) {
             error_ = QStringLiteral("cannot copy the binary to ") + copy;
             return false;

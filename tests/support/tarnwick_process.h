@@ -88,6 +88,9 @@ public:
     void setHistory(const QByteArray& bytes) { history_ = bytes; }
     // The current directory to start in; a fresh folder of its own by default.
     void setWorkDir(const QString& path) { workDir_ = path; }
+    // Runs this binary where it lies (an installed copy) instead of a copy of the built
+    // one; the program folder is then the binary's folder.
+    void setBinary(const QString& path) { binary_ = path; }
     // Extra environment for the program (NAME=value pairs override the defaults).
     void setEnv(const QString& name, const QString& value);
 
@@ -181,6 +184,7 @@ private:
     std::optional<QByteArray> ini_;
     std::optional<QByteArray> history_;
     QString workDir_;
+    QString binary_;
     std::vector<std::pair<QString, QString>> extraEnv_;
     QString error_;
     std::unique_ptr<QProcess> process_;
