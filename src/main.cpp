@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QTimer>
 #include <chrono>
 #include <thread>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <xcb/xcb.h>
 
 #include "app/frm_main.h"
+#include "platform/looks.h"
 #include "dialogs/frm_downloads.h"
 #include "dialogs/frm_login.h"
 #include "platform/shell.h"
@@ -94,7 +96,7 @@ int main(int argc, char* argv[]) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tarnwick"));
+    QApplication::setApplicationName(kProgramName);
     QApplication::setWindowIcon(applicationIcon());
 
     X11DesktopWindows desktop;
