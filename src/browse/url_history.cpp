@@ -1,6 +1,6 @@
 #include "browse/url_history.h"
 
-#include "app/file_save.h"
+#include "platform/file_save.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -45,7 +45,7 @@
 //    regular file (a folder, a pipe, a device) read as an empty file. Bytes that are not
 //    valid in the local 8-bit encoding become U+FFFD.
 //
-// Writing replaces the file atomically with the rules of app/file_save.h: only a regular
+// Writing replaces the file atomically with the rules of platform/file_save.h: only a regular
 // file (or a link to one) is replaced, through a temporary file beside it that is flushed
 // and renamed over it, so a crash, a kill or a full disk leaves either the old or the new
 // file, never a truncated one.

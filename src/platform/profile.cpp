@@ -1,6 +1,6 @@
 #include "platform/profile.h"
 
-#include "app/file_save.h"
+#include "platform/file_save.h"
 
 #include <QByteArrayView>
 #include <QFile>
@@ -262,16 +262,9 @@ QByteArray put(const QByteArray& fileBytes, const Ch* p, qsizetype n, qsizetype 
 bool readCapped(const QString& path, qint64 cap, QByteArray& bytes, bool& whole) {
     bytes.clear();
     whole = false;
-    const QFileInfo info(path);
-    if (!info.isFile()) {  // no folders, pipes or devices
-        if (info.exists()) qCDebug(lcProfile) << "not read: not a regular file:" << path;
-        return false;
-    }
+    if (!QFileInfo(path).isFile()) return false;  // no folders, pipes or devices
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCDebug(lcProfile) << "not read:" << path << file.errorString();
-        return false;
-    }
+    if (!file.open(QIODevice::ReadOnly)) return false;
     constexpr qint64 kChunk = 64 * 1024;
     char chunk[kChunk];
     while (bytes.size() < cap) {

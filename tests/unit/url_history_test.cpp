@@ -23,7 +23,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "app/profile.h"
+#include "platform/profile.h"
 #include "browse/url_history.h"
 
 namespace {

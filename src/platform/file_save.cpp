@@ -1,4 +1,4 @@
-#include "app/file_save.h"
+#include "platform/file_save.h"
 
 #include <QDateTime>
 #include <QDir>
