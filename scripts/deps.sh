@@ -8,6 +8,7 @@ TARNWICK_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb openbox weston qt6-wayland xdotool wmctrl x11-utils xdg-utils python3 desktop-file-utils appstream
   imagemagick fonts-liberation fonts-dejavu-core
+  dbus-daemon dbus-bin at-spi2-core libatspi2.0-dev
 )
 
 tarnwick_install_deps() {

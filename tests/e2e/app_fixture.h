@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -54,6 +57,48 @@ protected:
             "</script>");
     }
 
+    // A page with one big link at its top and an empty area below it. Pointing at the link
+    // and leaving it are reported to the server (/hovered, /left), so a test knows when the
+    // engine has seen the pointer. The key "p" (or a click on the link, when `popupOnClick`)
+    // makes the page open a popup window; the page reports that it opened one (/opened) and,
+    // as long as it is shown, when that window is closed (/popup-closed).
+    static QString linkPageBody(const QString& href, bool popupOnClick = false) {
+        return QStringLiteral(
+                   "<script>function openPopup() {"
+                   "  var w = window.open('/popup', '_blank', 'width=300,height=200,left=900,top=700');"
+                   "  fetch(w ? '/opened' : '/blocked');"
+                   "  var t = setInterval(function () {"
+                   "    if (!w || w.closed) { clearInterval(t); fetch('/popup-closed'); }"
+                   "  }, 50);"
+                   "  return false;"
+                   "}"
+                   "document.addEventListener('keydown', function (e) { if (e.key === 'p') openPopup(); });"
+                   "</script>"
+                   "<a id=\"link\" href=\"%1\" %2"
+                   " style=\"display:block;height:160px;font-size:40px;background:#ccf\""
+                   " onmouseover=\"fetch('/hovered')\" onmouseout=\"fetch('/left')\">THE LINK</a>"
+                   "<div id=\"blank\" style=\"height:600px\"></div>")
+            .arg(href, popupOnClick ? QStringLiteral("onclick=\"return openPopup();\"") : QString());
+    }
+
+    // Registers a stand-in browser as the desktop's handler of http and https addresses,
+    // the way desktops register one: each start appends its arguments to `record` (each
+    // followed by a NUL, each start by a line break).
+    void registerStandInBrowser(const QString& record) {
+        const QString tool = QStringLiteral(TARNWICK_BINARY_DIR "/fake_browser_opener");
+        ASSERT_TRUE(QFileInfo(tool).isExecutable()) << qPrintable(tool) << " is not built";
+        const QString applications = app.home() + QStringLiteral("/.local/share/applications");
+        const QString config = app.home() + QStringLiteral("/.config");
+        ASSERT_TRUE(QDir().mkpath(applications) && QDir().mkpath(config));
+        ASSERT_TRUE(writeFile(applications + QStringLiteral("/tarnwick-test-browser.desktop"),
+                              "[Desktop Entry]\nType=Application\nName=Stand-in Browser\nExec=" + tool.toUtf8() +
+                                  " " + record.toUtf8() +
+                                  " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n"));
+        ASSERT_TRUE(writeFile(config + QStringLiteral("/mimeapps.list"),
+                              "[Default Applications]\nx-scheme-handler/http=tarnwick-test-browser.desktop\n"
+                              "x-scheme-handler/https=tarnwick-test-browser.desktop\n"));
+    }
+
     // The settings file holding `startPage` as the start page.
     static QByteArray iniWith(const QString& startPage) {
         return QByteArray("[Tarnwick]\r\nDefaultURL=") + startPage.toUtf8() + "\r\n";
@@ -84,6 +129,16 @@ protected:
             timeoutMs);
     }
 
+    // A foreign window titled like a popup, opened now: once the sweep has closed it, a
+    // whole sweep ran after everything before (the proof that a sweep left something be).
+    void sweepBarrier() {
+        QProcess sentinel;
+        sentinel.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"),
+                       {QStringLiteral("--title"), QStringLiteral("Sentinel - Microsoft Internet Explorer")});
+        ASSERT_TRUE(sentinel.waitForStarted());
+        ASSERT_TRUE(sentinel.waitForFinished(10000)) << "the sweep did not close the sentinel window";
+    }
+
     // Windows on the desktop whose title ends in "Microsoft Internet Explorer".
     std::vector<std::uint32_t> explorerWindows() {
         return app.desktop().clientsTitledEndingWith(QStringLiteral("Microsoft Internet Explorer"));
@@ -106,6 +161,10 @@ protected:
         EXPECT_TRUE(alive.isEmpty()) << "left running: " << qPrintable(alive.join(QStringLiteral(", ")));
     }
 
+    static bool writeFile(const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    }
     static QByteArray readFile(const QString& path) {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

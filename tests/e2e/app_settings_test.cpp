@@ -114,7 +114,10 @@ TEST_F(AppSettings, AboutWindowShowsOnceWithItsCaption) {
     const std::uint32_t about = waitForWindow(QStringLiteral("About Tarnwick"));
     ASSERT_NE(about, 0u) << "no about window";
     ASSERT_TRUE(app.key({QStringLiteral("alt+f"), QStringLiteral("a")}));
-    waitUntil([] { return false; }, 500);
+    // Barrier: a later key's reload has reached the server, so the second About was handled.
+    const int loads = server.requestCount(QStringLiteral("/start"));
+    ASSERT_TRUE(app.key(QStringLiteral("ctrl+r")));
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/start"), loads + 1)) << "the reload after the second About never came";
     int count = 0;
     for (std::uint32_t window : app.ownWindows()) count += app.desktop().title(window) == QLatin1String("About Tarnwick");
     EXPECT_EQ(count, 1);

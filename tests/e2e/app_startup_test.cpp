@@ -58,26 +58,6 @@ TEST_F(AppStartup, EmptyStoredStartPageIsReplacedByTheDefault) {
     expectEndsCleanly();
 }
 
-// Ctrl+E is the main window's, also while the page has the keyboard (where the engine
-// would read it as "end of line").
-TEST_F(AppStartup, ExitShortcutEndsTheProgramFromThePage) {
-    startAt(QStringLiteral("/start"), QStringLiteral("Shortcut"), QStringLiteral("<p>text</p>"));
-    ASSERT_TRUE(app.activateMain());
-    ASSERT_TRUE(app.pointerTo(200, app.pageTop() + 100));
-    ASSERT_TRUE(app.click(1));
-    EXPECT_TRUE(app.key(QStringLiteral("ctrl+e")));
-    expectEndsCleanly(5000);
-}
-
-TEST_F(AppStartup, ExitShortcutEndsTheProgramFromTheAddressBox) {
-    startAt(QStringLiteral("/start"), QStringLiteral("Shortcut"));
-    ASSERT_TRUE(app.activateMain());
-    ASSERT_TRUE(app.pointerTo(120, app.addressBoxY()));
-    ASSERT_TRUE(app.click(1));
-    EXPECT_TRUE(app.key(QStringLiteral("ctrl+e")));
-    expectEndsCleanly(5000);
-}
-
 TEST_F(AppStartup, ClosingTheMainWindowEndsTheProgramWithTheSettingsDialogOpen) {
     startAt(QStringLiteral("/start"), QStringLiteral("Closing"));
     // File > Settings... opens the (until then hidden) settings dialog.

@@ -183,9 +183,11 @@ TEST_F(MainWindowOnEngine, RightClickOnAnEmptyPageShowsOurMenuToo) {
     xdotool({QStringLiteral("mousemove"), QString::number(inPage(300, 200).x()),
              QString::number(inPage(300, 200).y()), QStringLiteral("click"), QStringLiteral("3")});
     EXPECT_TRUE(waitUntil([&] { return shown > 0; }, 5000));
-    // The engine's own request, if it comes, shows nothing more.
-    waitUntil([] { return false; }, 500);
-    EXPECT_EQ(shown, 1);
+    // The engine's own request, if it comes, shows nothing more: by the second click's
+    // menu every request of the first click has been handled.
+    xdotool({QStringLiteral("click"), QStringLiteral("3")});
+    EXPECT_TRUE(waitUntil([&] { return shown > 1; }, 5000));
+    EXPECT_EQ(shown, 2);
 }
 
 TEST_F(MainWindowOnEngine, PagesWithTheSameTitleEachReachTheAddressBoxAndTheHistory) {

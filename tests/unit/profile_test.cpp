@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <random>
 #include <string_view>
 
 #include <grp.h>
@@ -22,6 +23,7 @@
 
 #include "app/module1.h"
 #include "app/profile.h"
+#include "wait.h"
 
 using namespace std::string_view_literals;
 
@@ -322,8 +324,8 @@ TEST(ProfileRead, HugeLinesAndManyLinesStayLinear) {
 }
 
 TEST(ProfileRead, BinaryGarbageNeverCrashes) {
-    quint32 seed = 12345;
-    auto next = [&] { seed = seed * 1664525u + 1013904223u; return char(seed >> 24); };
+    std::mt19937 random(testSeed());
+    auto next = [&] { return char(random() >> 24); };
     for (int round = 0; round < 50; ++round) {
         QByteArray junk(1 + round * 997, Qt::Uninitialized);
         for (char& c : junk) c = next();

@@ -1,0 +1,138 @@
+#include <atspi/atspi.h>
+
+#include "a11y.h"
+
+#include <QByteArray>
+#include <QProcess>
+#include <QThread>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace a11y {
+namespace {
+
+struct Unref {
+    void operator()(gpointer object) const { if (object) g_object_unref(object); }
+};
+using Object = std::unique_ptr<AtspiAccessible, Unref>;
+
+QString takeString(gchar* text) {
+    const QString result = text ? QString::fromUtf8(text) : QString();
+    g_free(text);
+    return result;
+}
+
+QString nameOf(AtspiAccessible* node) { return takeString(atspi_accessible_get_name(node, nullptr)); }
+AtspiRole roleOf(AtspiAccessible* node) { return atspi_accessible_get_role(node, nullptr); }
+
+QString textOf(AtspiAccessible* node) {
+    AtspiText* text = atspi_accessible_get_text_iface(node);
+    if (!text) return nameOf(node);
+    const QString result = takeString(atspi_text_get_text(text, 0, -1, nullptr));
+    g_object_unref(text);
+    return result;
+}
+
+// Walks the widget tree below `node` (not into the page's own tree, which is large),
+// filling `view` from the status bar, the editable combo box and the menu bar.
+void walk(AtspiAccessible* node, int depth, MainWindowView& view) {
+    const AtspiRole role = roleOf(node);
+    const int count = atspi_accessible_get_child_count(node, nullptr);
+    if (role == ATSPI_ROLE_STATUS_BAR || role == ATSPI_ROLE_MENU_BAR) {
+        for (int i = 0; i < count; ++i) {
+            Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
+            if (!child) continue;
+            const AtspiRole childRole = roleOf(child.get());
+            if (role == ATSPI_ROLE_STATUS_BAR && childRole == ATSPI_ROLE_LABEL)
+                view.statusPanels << textOf(child.get());
+            else if (role == ATSPI_ROLE_MENU_BAR)
+                view.menus << nameOf(child.get());
+        }
+        return;
+    }
+    if (role == ATSPI_ROLE_COMBO_BOX) {
+        for (int i = 0; i < count; ++i) {
+            Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
+            if (!child || (roleOf(child.get()) != ATSPI_ROLE_TEXT && roleOf(child.get()) != ATSPI_ROLE_ENTRY))
+                continue;
+            view.address = textOf(child.get());
+            AtspiStateSet* states = atspi_accessible_get_state_set(child.get());
+            view.addressFocused = states && atspi_state_set_contains(states, ATSPI_STATE_FOCUSED);
+            if (states) g_object_unref(states);
+        }
+        return;
+    }
+    if (depth >= 5 || role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_FRAME) return;
+    for (int i = 0; i < count; ++i) {
+        Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
+        if (child) walk(child.get(), depth + 1, view);
+    }
+}
+
+}  // namespace
+
+bool start() {
+    static const bool started = [] {
+        QProcess bus;
+        bus.start(QStringLiteral("dbus-daemon"),
+                  {QStringLiteral("--session"), QStringLiteral("--fork"), QStringLiteral("--print-address=1"),
+                   QStringLiteral("--print-pid=1")});
+        if (!bus.waitForFinished(10000) || bus.exitCode() != 0) {
+            std::fprintf(stderr, "dbus-daemon: %s\n", bus.readAllStandardError().constData());
+            return false;
+        }
+        const QList<QByteArray> lines = bus.readAllStandardOutput().trimmed().split('\n');
+        if (lines.size() < 2) {
+            std::fprintf(stderr, "dbus-daemon printed: %s\n", lines.join(' ').constData());
+            return false;
+        }
+        const QByteArray address = lines.at(0).trimmed();
+        static pid_t daemon = lines.at(1).trimmed().toInt();
+        // The bus, and the launcher and registry it activates, end with this process.
+        std::atexit([] { if (daemon > 0) ::kill(daemon, SIGTERM); });
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        // The accessibility bus, from at-spi2-core's launcher (activated on the session
+        // bus), answers before anyone looks for it.
+        QByteArray a11yBus;
+        for (int attempt = 0; attempt < 50 && a11yBus.isEmpty(); ++attempt) {
+            QProcess ask;
+            ask.start(QStringLiteral("dbus-send"),
+                      {QStringLiteral("--session"), QStringLiteral("--print-reply"), QStringLiteral("--dest=org.a11y.Bus"),
+                       QStringLiteral("/org/a11y/bus"), QStringLiteral("org.a11y.Bus.GetAddress")});
+            if (ask.waitForFinished(5000) && ask.exitCode() == 0) {
+                const QByteArray reply = ask.readAllStandardOutput();
+                const int open = reply.indexOf("string \"");
+                if (open >= 0) a11yBus = reply.mid(open + 8, reply.lastIndexOf('"') - open - 8);
+            }
+            if (a11yBus.isEmpty()) QThread::msleep(100);
+        }
+        if (a11yBus.isEmpty()) {
+            std::fprintf(stderr, "no accessibility bus from org.a11y.Bus\n");
+            return false;
+        }
+        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+        const int init = atspi_init();
+        if (init > 1) std::fprintf(stderr, "atspi_init: %d\n", init);
+        return init <= 1;
+    }();
+    return started;
+}
+
+MainWindowView read(pid_t pid) {
+    MainWindowView view;
+    if (!start()) return view;
+    Object desktop(atspi_get_desktop(0));
+    if (!desktop) return view;
+    const int apps = atspi_accessible_get_child_count(desktop.get(), nullptr);
+    for (int i = 0; i < apps && !view.found; ++i) {
+        Object app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
+        if (!app || static_cast<pid_t>(atspi_accessible_get_process_id(app.get(), nullptr)) != pid) continue;
+        view.found = true;
+        walk(app.get(), 0, view);
+    }
+    return view;
+}
+
+}  // namespace a11y
