@@ -25,8 +25,10 @@ tarnwick_install_deps() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# tarnwick_build ROOT BUILD [CMAKE-ARGS...]
 tarnwick_build() {
   local root="$1" build="$2"
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  shift 2
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
   cmake --build "$build" -j"$(nproc)"
 }

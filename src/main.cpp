@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -10,6 +11,7 @@
 #include <xcb/xcb.h>
 
 #include "app/frm_main.h"
+#include "platform/looks.h"
 #include "dialogs/frm_downloads.h"
 #include "dialogs/frm_login.h"
 #include "platform/shell.h"
@@ -126,7 +128,7 @@ int main(int argc, char* argv[]) {
     std::vector<char*> arguments = platformArguments(argc, argv);
     int argumentCount = int(arguments.size()) - 1;
     QApplication app(argumentCount, arguments.data());
-    QApplication::setApplicationName(QStringLiteral("Tarnwick"));
+    QApplication::setApplicationName(kProgramName);
     QApplication::setWindowIcon(applicationIcon());
 
     X11DesktopWindows desktop;

@@ -1,48 +1,66 @@
+// Construction, layout, start-up, shutdown and the File menu of the main window, and the
+// address box's entry points.
+
 #include "app/frm_main.h"
 
 #include <QCloseEvent>
-#include <QIcon>
-#include <QKeyEvent>
-#include <QLineEdit>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QResizeEvent>
 #include <QShowEvent>
-#include <QWidget>
+#include <QStatusBar>
+#include <QTimer>
 
-#include "app/module1.h"
-#include "app/settings_location.h"
+#include "app/app_log.h"
+#include "browse/address_box.h"
 #include "browse/frm_source.h"
 #include "dialogs/frm_about.h"
 #include "dialogs/frm_settings.h"
+#include "platform/looks.h"
+#include "platform/settings_location.h"
 #include "platform/twips.h"
+#include "platform/web_browser.h"
 
-static void initTarnwickResources() { Q_INIT_RESOURCE(assets); }
+Q_LOGGING_CATEGORY(lcApp, "tarnwick.app", QtInfoMsg)
 
 namespace {
 
-QAction* addItem(QMenu* menu, const QString& caption, QKeySequence shortcut = {}) {
+QAction* addItem(QMenu* menu, const char* name, const QString& caption, QKeySequence shortcut = {}) {
     QAction* action = menu->addAction(caption);
+    action->setObjectName(QLatin1String(name));
     if (!shortcut.isEmpty()) action->setShortcut(shortcut);
     return action;
 }
 
+QMenu* addMenu(QMenuBar* bar, const char* name, const QString& caption) {
+    QMenu* menu = bar->addMenu(caption);
+    menu->setObjectName(QLatin1String(name));
+    return menu;
+}
+
+// Status panel 1: how many windows the sweep has closed.
+QString deniedCountText(std::int64_t count) {
+    return QString::number(count) + (count == 1 ? QStringLiteral(" event denied") : QStringLiteral(" events denied"));
+}
+
+QLabel* addPanel(QStatusBar* bar, const char* name, const QString& text, int minimumTwips, int stretch) {
+    auto* panel = new QLabel(text, bar);
+    panel->setObjectName(QLatin1String(name));
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setMinimumWidth(tw::px(minimumTwips));
+    panel->setTextFormat(Qt::PlainText);
+    bar->addWidget(panel, stretch);
+    return panel;
+}
+
 }  // namespace
-
-QIcon applicationIcon() {
-    initTarnwickResources();
-    return QIcon(QStringLiteral(":/tarnwick/tarnwick.png"));
-}
-
-QFont textWindowFont() {
-    QFont font(QStringLiteral("Courier New"));
-    font.setPointSizeF(8.25);
-    font.setStyleHint(QFont::TypeWriter);
-    return font;
-}
 
 frmMain::frmMain(Platform platform, QWidget* parent)
     : QMainWindow(parent), platform_(std::move(platform)) {
-    setWindowTitle(QStringLiteral("Tarnwick"));
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(kProgramName);
     setWindowIcon(applicationIcon());
     createControls();
     sweep_ = std::make_unique<PopupSweep>(
@@ -50,11 +68,7 @@ frmMain::frmMain(Platform platform, QWidget* parent)
         PopupSweep::Hooks{
             .ownWindow = [this] { return hWnd(); },
             .lastStatusText = [this] { return LastStatusText; },
-            .countChanged =
-                [this](std::int64_t count) {
-                    Panel1->setText(QString::number(count) + (count == 1 ? QStringLiteral(" event denied")
-                                                                         : QStringLiteral(" events denied")));
-                },
+            .countChanged = [this](std::int64_t count) { Panel1->setText(deniedCountText(count)); },
             .navigate = [this](const QString& address) { Browser->Navigate(address); },
         });
     if (PopupSweep::earlySweepWanted()) sweep_->enableEarlySweep();
@@ -84,40 +98,27 @@ void frmMain::createControls() {
 
     // StatusBar with its two sunken panels.
     StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
     StatusBar->setSizeGripEnabled(true);
     StatusBar->setFocusPolicy(Qt::NoFocus);
     setStatusBar(StatusBar);
-    Panel1 = new QLabel(QStringLiteral("0 events denied"), StatusBar);
-    Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Panel1->setMinimumWidth(tw::px(2000));
-    Panel1->setTextFormat(Qt::PlainText);
-    Panel2 = new QLabel(QString(), StatusBar);
-    Panel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Panel2->setMinimumWidth(tw::px(1440));
-    Panel2->setTextFormat(Qt::PlainText);
+    Panel1 = addPanel(StatusBar, "Panel1", deniedCountText(0), 2000, 0);
+    Panel2 = addPanel(StatusBar, "Panel2", QString(), 1440, 1);
     // A long link address must not widen the window: panel 2 takes what is left.
     Panel2->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    StatusBar->addWidget(Panel1, 0);
-    StatusBar->addWidget(Panel2, 1);
 
     // dlgFile keeps only its last confirmed file name (dlgFileName).
 
-    URL = new QComboBox(client);
-    URL->setObjectName(QStringLiteral("URL"));
-    URL->setEditable(true);
-    URL->setInsertPolicy(QComboBox::NoInsert);
-    URL->setDuplicatesEnabled(true);
-    URL->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    URL->setMaxVisibleItems(20);
-    URL->setModel(&History);
-    URL->setCurrentIndex(-1);
-    URL->setEditText(kDefaultStartPage);
+    address_ = new AddressBox(client, kDefaultStartPage);
+    QComboBox* URL = address_->widget();
     URL->setGeometry(0, 0, tw::px(6615), URL->sizeHint().height());
 
     Browser = platform_.createBrowser(client);
+    Browser->setObjectName(QStringLiteral("Browser"));
     Browser->widget()->setGeometry(0, tw::px(350), tw::px(6615), tw::px(4455));
 
     tmrEngine = new QTimer(this);
+    tmrEngine->setObjectName(QStringLiteral("tmrEngine"));
     tmrEngine->setInterval(100);
     tmrEngine->start();
 
@@ -128,32 +129,34 @@ void frmMain::createControls() {
 }
 
 void frmMain::createMenus() {
-    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
-    mnuSettings = addItem(mnuFile, QStringLiteral("&Settings..."));
+    QMenuBar* bar = menuBar();
+    mnuFile = addMenu(bar, "mnuFile", QStringLiteral("&File"));
+    mnuSettings = addItem(mnuFile, "mnuSettings", QStringLiteral("&Settings..."));
     mnuBar2 = mnuFile->addSeparator();
-    mnuAbout = addItem(mnuFile, QStringLiteral("&About Tarnwick..."));
-    mnuExit = addItem(mnuFile, QStringLiteral("Exit"), QKeySequence(Qt::CTRL | Qt::Key_E));
+    mnuAbout = addItem(mnuFile, "mnuAbout", QStringLiteral("&About ") + kProgramName + QStringLiteral("..."));
+    mnuExit = addItem(mnuFile, "mnuExit", QStringLiteral("Exit"), QKeySequence(Qt::CTRL | Qt::Key_E));
 
-    mnuEdit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    mnuSource2 = addItem(mnuEdit, QStringLiteral("&View Source"));
-    mnuCopy = addItem(mnuEdit, QStringLiteral("Copy"), QKeySequence(Qt::CTRL | Qt::Key_C));
-    mnuPaste = addItem(mnuEdit, QStringLiteral("Paste"), QKeySequence(Qt::CTRL | Qt::Key_V));
+    mnuEdit = addMenu(bar, "mnuEdit", QStringLiteral("&Edit"));
+    mnuSource2 = addItem(mnuEdit, "mnuSource2", QStringLiteral("&View Source"));
+    mnuCopy = addItem(mnuEdit, "mnuCopy", QStringLiteral("Copy"), QKeySequence(Qt::CTRL | Qt::Key_C));
+    mnuPaste = addItem(mnuEdit, "mnuPaste", QStringLiteral("Paste"), QKeySequence(Qt::CTRL | Qt::Key_V));
 
-    mnuNavigate = menuBar()->addMenu(QStringLiteral("&Navigate"));
-    mnuOpen = addItem(mnuNavigate, QStringLiteral("Open location..."), QKeySequence(Qt::CTRL | Qt::Key_O));
+    mnuNavigate = addMenu(bar, "mnuNavigate", QStringLiteral("&Navigate"));
+    mnuOpen = addItem(mnuNavigate, "mnuOpen", QStringLiteral("Open location..."), QKeySequence(Qt::CTRL | Qt::Key_O));
     mnuBar1 = mnuNavigate->addSeparator();
-    mnuBack = addItem(mnuNavigate, QStringLiteral("Back"), QKeySequence(Qt::CTRL | Qt::Key_B));
-    mnuForward = addItem(mnuNavigate, QStringLiteral("Forward"), QKeySequence(Qt::CTRL | Qt::Key_F));
-    mnuStop = addItem(mnuNavigate, QStringLiteral("Stop"), QKeySequence(Qt::CTRL | Qt::Key_S));
-    mnuRefresh = addItem(mnuNavigate, QStringLiteral("Refresh"), QKeySequence(Qt::CTRL | Qt::Key_R));
+    mnuBack = addItem(mnuNavigate, "mnuBack", QStringLiteral("Back"), QKeySequence(Qt::CTRL | Qt::Key_B));
+    mnuForward = addItem(mnuNavigate, "mnuForward", QStringLiteral("Forward"), QKeySequence(Qt::CTRL | Qt::Key_F));
+    mnuStop = addItem(mnuNavigate, "mnuStop", QStringLiteral("Stop"), QKeySequence(Qt::CTRL | Qt::Key_S));
+    mnuRefresh = addItem(mnuNavigate, "mnuRefresh", QStringLiteral("Refresh"), QKeySequence(Qt::CTRL | Qt::Key_R));
 
     // "Popup": a top-level menu that never appears in the menu bar; it is the page's
     // context menu. Its actions also belong to the window so that Ctrl+P works.
     mnuPop = new QMenu(QStringLiteral("Popup"), this);
-    mnuLaunchIE = addItem(mnuPop, QStringLiteral("Launch In Default Browser"));
-    mnuPopRefresh = addItem(mnuPop, QStringLiteral("Refresh"));
-    mnuPrint = addItem(mnuPop, QStringLiteral("Print"), QKeySequence(Qt::CTRL | Qt::Key_P));
-    mnuSaveAs = addItem(mnuPop, QStringLiteral("Save As..."));
+    mnuPop->setObjectName(QStringLiteral("mnuPop"));
+    mnuLaunchIE = addItem(mnuPop, "mnuLaunchIE", QStringLiteral("Launch In Default Browser"));
+    mnuPopRefresh = addItem(mnuPop, "mnuPopRefresh", QStringLiteral("Refresh"));
+    mnuPrint = addItem(mnuPop, "mnuPrint", QStringLiteral("Print"), QKeySequence(Qt::CTRL | Qt::Key_P));
+    mnuSaveAs = addItem(mnuPop, "mnuSaveAs", QStringLiteral("Save As..."));
     addActions(mnuPop->actions());
 
     popupMenu = [](QMenu* menu) { menu->exec(QCursor::pos()); };
@@ -181,51 +184,15 @@ void frmMain::connectHandlers() {
     connect(Browser, &WebBrowser::TitleChange, this, &frmMain::Browser_TitleChange);
     connect(Browser, &WebBrowser::DocumentComplete, this, &frmMain::Browser_DocumentComplete);
 
-    // The address box: Enter reaches URL_KeyPress and still the control; choosing a list
-    // entry (mouse or arrow keys) is URL_Click.
-    // Keys reach the combo box (the line edit's focus proxy), which hands them on to the
-    // line edit directly; keys sent to the line edit itself are seen there.
-    URL->installEventFilter(this);
-    URL->lineEdit()->installEventFilter(this);
-    // QComboBox turns the line edit's editingFinished (Enter, and every loss of focus) into
-    // activated as soon as the text equals a list entry, which it does for every visited
-    // page: the page would be requested again at each focus change. Only a choice from the
-    // list (mouse, arrow keys) may reach URL_Click, so that path is cut; Enter is
-    // URL_KeyPress alone.
-    QObject::disconnect(URL->lineEdit(), SIGNAL(editingFinished()), URL, SLOT(_q_editingFinished()));
-    // No completion: Enter opens exactly the text the user typed.
-    URL->setCompleter(nullptr);
-    connect(URL, qOverload<int>(&QComboBox::activated), this, [this](int) { URL_Click(); });
+    // The address box: every key reaches URL_KeyPress (Enter is 13) and still the
+    // control; choosing a list entry (mouse or arrow keys) is URL_Click. A loss of focus
+    // opens nothing. The window's commands come before the box's editing keys; copy
+    // and paste stay the box's own.
+    address_->setWindowCommands({mnuExit, mnuOpen, mnuBack, mnuForward, mnuStop, mnuRefresh, mnuPrint});
+    connect(address_, &AddressBox::keyPressed, this, &frmMain::URL_KeyPress);
+    connect(address_, &AddressBox::entryChosen, this, &frmMain::URL_Click);
 
     connect(tmrEngine, &QTimer::timeout, this, &frmMain::tmrEngine_Timer);
-}
-
-bool frmMain::eventFilter(QObject* watched, QEvent* event) {
-    const bool addressBox = watched == URL || watched == URL->lineEdit();
-    if (addressBox && event->type() == QEvent::ShortcutOverride) {
-        // The line edit claims Ctrl+B, Ctrl+E, Ctrl+F (and more) for its own editing keys
-        // on X11; the window's commands come first. Copy and paste stay the box's own.
-        auto* key = static_cast<QKeyEvent*>(event);
-        const QKeySequence pressed(key->keyCombination());
-        for (QAction* command : {mnuExit, mnuOpen, mnuBack, mnuForward, mnuStop, mnuRefresh, mnuPrint}) {
-            if (command->shortcut() == pressed) {
-                event->ignore();
-                return true;
-            }
-        }
-    }
-    // Every key typed into the box passes the combo box once (the line edit hands back
-    // what it does not take, such as Enter).
-    if (watched == URL && event->type() == QEvent::KeyPress) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        int code = 0;
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
-            code = 13;
-        else if (!key->text().isEmpty())
-            code = key->text().at(0).unicode();
-        if (code != 0) URL_KeyPress(code);
-    }
-    return QMainWindow::eventFilter(watched, event);  // the key still reaches the control
 }
 
 QString frmMain::settingsPath() const { return SettingsLocation::forReading(platform_.programFolder); }
@@ -236,9 +203,18 @@ WindowId frmMain::hWnd() const {
     return static_cast<WindowId>(const_cast<frmMain*>(this)->winId());
 }
 
+frmSettings* frmMain::settingsWindow() const { return Settings; }
+frmAbout* frmMain::aboutWindow() const { return About; }
+frmSource* frmMain::sourceWindow() const { return Source; }
+
 frmSettings* frmMain::settingsDialog() {
     if (!Settings) {
-        Settings = new frmSettings(*this);
+        Settings = new frmSettings(
+            [this] { return settingsPathToWrite(); }, [this] { return address_->text(); },
+            [this] { ClearUrlHistory(); });
+        connect(Settings, &frmSettings::closed, this, [this, dialog = Settings.data()] {
+            if (Settings == dialog) Settings.clear();
+        });
     }
     return Settings;
 }
@@ -248,41 +224,28 @@ frmSettings* frmMain::settingsDialog() {
 
 void frmMain::Form_Load() {
     // Every step runs; one that fails is skipped.
-    const QString startPage =
-        ReadIniString(QStringLiteral("Tarnwick"), QStringLiteral("DefaultURL"), settingsPath());
-    if (!startPage.isEmpty()) {
-        URL->setEditText(startPage);
-        Browser->Navigate(URL->currentText());
-        settingsDialog()->DefaultURL->setText(startPage);
-    } else {
-        WriteIniString(QStringLiteral("Tarnwick"), QStringLiteral("DefaultURL"), kDefaultStartPage,
-                       settingsPathToWrite());
-        URL->setEditText(kDefaultStartPage);
-        Browser->Navigate(URL->currentText());
-        settingsDialog()->DefaultURL->setText(kDefaultStartPage);
+    QString startPage = storedStartPage(settingsPath());
+    if (startPage.isEmpty()) {
+        startPage = kDefaultStartPage;
+        if (!storeStartPage(settingsPathToWrite(), startPage))
+            qCDebug(lcApp) << "default start page not stored: cannot write" << settingsPathToWrite();
     }
+    address_->setText(startPage);
+    Browser->Navigate(address_->text());
+    settingsDialog()->showStartPage(startPage);
     LoadUrlHistory();
     sweep_->setTaskStyleMask(kTaskStyleMask);
-    Browser->Navigate(URL->currentText());
+    Browser->Navigate(address_->text());
 }
 
 // ---------------------------------------------------------------------------------
-// Layout
+// Layout: each rule from the window's outer size in twips; a negative result is skipped
+// and the control keeps its size.
 
 void frmMain::Form_Resize() {
-    // Each rule from the window's outer size in twips; a negative result is skipped and
-    // the control keeps its size.
-    const QRect outer = frameGeometry();
-    const float width = static_cast<float>(tw::twips(outer.width()));
-    const float height = static_cast<float>(tw::twips(outer.height()));
-    QWidget* view = Browser->widget();
-
-    const float browserWidth = width - 115.0f;
-    if (browserWidth >= 0) view->resize(tw::px(browserWidth), view->height());
-    const float browserHeight = height - 1300.0f;
-    if (browserHeight >= 0) view->resize(view->width(), tw::px(browserHeight));
-    const float urlWidth = width - 115.0f;
-    if (urlWidth >= 0) URL->resize(tw::px(urlWidth), URL->height());
+    const QSize outer = frameGeometry().size();
+    tw::followOuterSize(Browser->widget(), outer, 115.0f, 1300.0f);
+    tw::followOuterSize(address_->widget(), outer, 115.0f, std::nullopt);
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {
@@ -314,8 +277,6 @@ bool frmMain::TaskWindow(const WindowId& hwnd) { return sweep_->TaskWindow(hwnd)
 
 void frmMain::Form_Unload() { platform_.endProgram(); }
 
-void frmMain::Form_Terminate() { platform_.endProgram(); }
-
 void frmMain::mnuExit_Click() { platform_.endProgram(); }
 
 // ---------------------------------------------------------------------------------
@@ -325,9 +286,7 @@ void frmMain::mnuSettings_Click() {
     // A dialog created anew (after the user closed it) shows the stored start page.
     const bool fresh = !Settings;
     frmSettings* dialog = settingsDialog();
-    if (fresh)
-        dialog->DefaultURL->setText(
-            ReadIniString(QStringLiteral("Tarnwick"), QStringLiteral("DefaultURL"), settingsPath()));
+    if (fresh) dialog->showStartPage(storedStartPage(settingsPath()));
     dialog->show();
     dialog->raise();
     dialog->activateWindow();
@@ -340,3 +299,18 @@ void frmMain::mnuAbout_Click() {
     About->raise();
     About->activateWindow();
 }
+
+// ---------------------------------------------------------------------------------
+// Address box and history
+
+void frmMain::URL_KeyPress(int keyAscii) {
+    if (keyAscii == 13) Browser->Navigate(address_->text());
+}
+
+void frmMain::URL_Click() { Browser->Navigate(address_->text()); }
+
+void frmMain::AddUrlToHistory() { address_->AddUrlToHistory(Browser->LocationURL()); }
+
+void frmMain::LoadUrlHistory() { address_->LoadUrlHistory(); }
+
+void frmMain::ClearUrlHistory() { address_->ClearUrlHistory(Browser->LocationURL()); }

@@ -1,46 +1,34 @@
 #pragma once
 
 // The program's main window: hosted browser, address box, status bar, menus, and the
-// never-shown helpers of the popup sweep. Its handlers are defined in the folder of the
-// subsystem they belong to:
-//   app/      construction, layout, start-up, shutdown, File menu
-//   browse/   browser events, address box and history, page commands, context menu,
-//             source viewer
+// never-shown helpers of the popup sweep. Its described handlers are its entry points,
+// each a short call into the subsystem that owns the work:
+//   browse/   the address box and URL history (AddressBox), the source viewer
 //   denial/   the popup sweep
 //   dialogs/  settings and about windows
+//   platform/ the browser, the desktop, the shell, the settings file
 
-#include <QComboBox>
-#include <QFont>
-#include <QIcon>
-#include <QLabel>
 #include <QMainWindow>
-#include <QMenu>
 #include <QPointer>
-#include <QStatusBar>
-#include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <vector>
 
-#include "browse/url_history.h"
 #include "denial/popup_sweep.h"
 #include "platform/desktop_windows.h"
 #include "platform/platform.h"
-#include "platform/web_browser.h"
 
-class frmSettings;
+class AddressBox;
+class HtmlDocument;
+class QAction;
+class QLabel;
+class QMenu;
+class QStatusBar;
+class QTimer;
+class WebBrowser;
 class frmAbout;
+class frmSettings;
 class frmSource;
-
-// The icon all of the program's windows carry.
-QIcon applicationIcon();
-
-// The font of the program's text windows (source, about): Courier New, 8.25 points,
-// regular, or the system's typewriter font where Courier New is missing.
-QFont textWindowFont();
-
-// The built-in default start page.
-inline const QString kDefaultStartPage = QStringLiteral("https://www.tarnwick.org/");
 
 class frmMain : public QMainWindow {
     Q_OBJECT
@@ -49,12 +37,97 @@ public:
     explicit frmMain(Platform platform, QWidget* parent = nullptr);
     ~frmMain() override;
 
+    // What the window shows and holds, read-only. Controls are found by object name.
+    const AddressBox& addressBox() const { return *address_; }
+    const QString& lastStatusText() const { return LastStatusText; }
+    const std::shared_ptr<HtmlDocument>& boundDocument() const { return MyDocument; }
+    // The secondary windows, each at most once; null when closed.
+    frmSettings* settingsWindow() const;
+    frmAbout* aboutWindow() const;
+    frmSource* sourceWindow() const;
+
+    // The settings file to read and the one to write: the program's folder +
+    // "/Tarnwick.ini", or the per-user copy when that folder is read-only
+    // (SettingsLocation).
+    QString settingsPath() const;
+    QString settingsPathToWrite() const;
+
+    // The window's id as the desktop knows it.
+    WindowId hWnd() const;
+
+    // Shows the page's context menu at the pointer; tests replace it (the real one is
+    // modal).
+    void setPopupMenu(std::function<void(QMenu*)> show) { popupMenu = std::move(show); }
+
+    // --- start-up, layout, shutdown, File menu ---
+    void Form_Load();
+    void Form_Resize();
+    void Form_Unload();
+    void mnuExit_Click();
+    void mnuSettings_Click();
+    void mnuAbout_Click();
+
+    // --- browser events ---
+    void Browser_StatusTextChange(const QString& text);
+    void Browser_ProgressChange(int progress, int progressMax);
+    void Browser_TitleChange(const QString& title);
+    void Browser_DocumentComplete(const QString& url);
+    void ApplyReadyState();
+
+    // --- address box and history (browse/AddressBox) ---
+    void URL_KeyPress(int keyAscii);
+    void URL_Click();
+    void AddUrlToHistory();
+    void LoadUrlHistory();
+    void ClearUrlHistory();
+
+    // --- page commands ---
+    void mnuOpen_Click();
+    void mnuBack_Click();
+    void mnuForward_Click();
+    void mnuStop_Click();
+    void mnuRefresh_Click();
+    void mnuCopy_Click();
+    void mnuPaste_Click();
+    void mnuPrint_Click();
+    void mnuSaveAs_Click();
+
+    // --- context menu and hand-off ---
+    bool MyDocument_oncontextmenu();
+    void mnuPopRefresh_Click();
+    void mnuLaunchIE_Click();
+
+    // --- source viewer ---
+    void mnuSource2_Click();
+
+    // --- denial/: the popup sweep owns lstApp, id, DeniedCount and TaskStyleMask ---
+    void tmrEngine_Timer();
+    void FindApps();
+    bool TaskWindow(const WindowId& hwnd);
+    PopupSweep& popupSweep() { return *sweep_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    void connectHandlers();
+    // The settings dialog, created hidden when it does not exist.
+    frmSettings* settingsDialog();
+    void runDocumentCommand(const QString& command);
+
+    Platform platform_;
+    std::unique_ptr<PopupSweep> sweep_;
+
     // --- controls (creation order) ---
     QStatusBar* StatusBar = nullptr;
     QLabel* Panel1 = nullptr;  // StatusBar panel 1: the denial count
     QLabel* Panel2 = nullptr;  // StatusBar panel 2: page state or link address
     QString dlgFileName;       // dlgFile: the last confirmed file name
-    QComboBox* URL = nullptr;
+    AddressBox* address_ = nullptr;  // URL and the history behind its list
     WebBrowser* Browser = nullptr;
     QTimer* tmrEngine = nullptr;
 
@@ -80,96 +153,13 @@ public:
     QAction* mnuPopRefresh = nullptr;
     QAction* mnuPrint = nullptr;
     QAction* mnuSaveAs = nullptr;
+    std::function<void(QMenu*)> popupMenu;
 
-    // --- state shared between the subsystems ---
+    // --- state ---
     QString LastStatusText;
     std::shared_ptr<HtmlDocument> MyDocument;
 
-    // The history behind the address box's list.
-    UrlHistory History;
-
-    // The secondary windows, each at most once; null when closed.
     QPointer<frmSettings> Settings;
     QPointer<frmAbout> About;
     QPointer<frmSource> Source;
-
-    // The settings dialog, created hidden when it does not exist.
-    frmSettings* settingsDialog();
-
-    // The settings file to read and the one to write: the program's folder +
-    // "/Tarnwick.ini", or the per-user copy when that folder is read-only
-    // (SettingsLocation).
-    QString settingsPath() const;
-    QString settingsPathToWrite() const;
-
-    // The window's id as the desktop knows it.
-    WindowId hWnd() const;
-
-    const Platform& platform() const { return platform_; }
-
-    // --- app/ ---
-    void Form_Load();
-    void Form_Resize();
-    void Form_Unload();
-    void Form_Terminate();
-    void mnuExit_Click();
-    void mnuSettings_Click();
-    void mnuAbout_Click();
-
-    // --- browse/ browser events ---
-    void Browser_StatusTextChange(const QString& text);
-    void Browser_ProgressChange(int progress, int progressMax);
-    void Browser_TitleChange(const QString& title);
-    void Browser_DocumentComplete(const QString& url);
-    void ApplyReadyState();
-
-    // --- browse/ address box and history ---
-    void URL_KeyPress(int keyAscii);
-    void URL_Click();
-    void AddUrlToHistory();
-    void RemoveDuplicateUrls();
-    void SaveUrlHistory();
-    void LoadUrlHistory();
-    void ClearUrlHistory();
-
-    // --- browse/ page commands ---
-    void mnuOpen_Click();
-    void mnuBack_Click();
-    void mnuForward_Click();
-    void mnuStop_Click();
-    void mnuRefresh_Click();
-    void mnuCopy_Click();
-    void mnuPaste_Click();
-    void mnuPrint_Click();
-    void mnuSaveAs_Click();
-
-    // --- browse/ context menu and hand-off ---
-    bool MyDocument_oncontextmenu();
-    void mnuPopRefresh_Click();
-    void mnuLaunchIE_Click();
-    // Shows mnuPop at the pointer; replaceable by tests (the real one is modal).
-    std::function<void(QMenu*)> popupMenu;
-
-    // --- browse/ source viewer ---
-    void mnuSource2_Click();
-
-    // --- denial/: the popup sweep owns lstApp, id, DeniedCount and TaskStyleMask ---
-    void tmrEngine_Timer();
-    void FindApps();
-    bool TaskWindow(const WindowId& hwnd);
-    PopupSweep& popupSweep() { return *sweep_; }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    void createControls();
-    void createMenus();
-    void connectHandlers();
-
-    Platform platform_;
-    std::unique_ptr<PopupSweep> sweep_;
 };

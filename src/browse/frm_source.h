@@ -2,19 +2,24 @@
 
 // The source viewer: the current page's markup as plain text in a window of its own.
 
-#include <QPlainTextEdit>
 #include <QWidget>
+
+class QPlainTextEdit;
 
 class frmSource : public QWidget {
     Q_OBJECT
 public:
     frmSource();
 
-    QPlainTextEdit* txtSource = nullptr;
+    // Shows `markup` under the caption `caption` (taken literally).
+    void showSource(const QString& markup, const QString& caption);
 
     void Form_Resize();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+
+private:
+    QPlainTextEdit* txtSource = nullptr;
 };

@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "platform/desktop_windows.h"
+#include "platform/window_title.h"
 
 Q_DECLARE_LOGGING_CATEGORY(lcSweep)
 
 // The title ending of the windows the sweep closes.
-inline const QString kDeniedTitleSuffix = QStringLiteral("Microsoft Internet Explorer");
+inline const QString& kDeniedTitleSuffix = kForeignBrowserName;
 
 // Visible + border: the style bits of a window the sweep looks at.
 inline constexpr std::uint32_t kTaskStyleMask = 0x10800000u;

@@ -1,9 +1,9 @@
 #include "dialogs/frm_about.h"
 
 #include <QPalette>
+#include <QPlainTextEdit>
 
-#include "app/frm_main.h"
-#include "dialogs/tool_window.h"
+#include "platform/looks.h"
 #include "platform/twips.h"
 
 QString frmAbout::text() {
@@ -28,13 +28,8 @@ QString frmAbout::text() {
     return text;
 }
 
-frmAbout::frmAbout(QWidget* centreOn) : QWidget(nullptr) {
-    // A fixed tool window: small caption with a close box only, no taskbar entry.
-    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("About Tarnwick"));
-    setWindowIcon(applicationIcon());
-    setFixedSize(tw::px(4575), tw::px(2655));
+frmAbout::frmAbout(QWidget* centreOn) : ToolWindow(QStringLiteral("About ") + kProgramName, 4575, 2655) {
+    setObjectName(QStringLiteral("frmAbout"));
 
     Text1 = new QPlainTextEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -59,10 +54,4 @@ frmAbout::frmAbout(QWidget* centreOn) : QWidget(nullptr) {
         const QSize outer = size() + frame;
         move(owner.center() - QPoint(outer.width() / 2, outer.height() / 2));
     }
-}
-
-void frmAbout::showEvent(QShowEvent* event) {
-    // The show event comes before the window is mapped: the taskbar hint goes with it.
-    keepOutOfTaskbar(this);
-    QWidget::showEvent(event);
 }

@@ -2,19 +2,21 @@
 
 // The about window: the build line and what the program does.
 
-#include <QPlainTextEdit>
-#include <QWidget>
+#include <QString>
 
-class frmAbout : public QWidget {
+#include "dialogs/tool_window.h"
+
+class QPlainTextEdit;
+
+class frmAbout : public ToolWindow {
     Q_OBJECT
 public:
+    // Placed at the centre of `centreOn` when one is given.
     explicit frmAbout(QWidget* centreOn = nullptr);
-
-    QPlainTextEdit* Text1 = nullptr;
 
     // The window's text, each line ended by CR LF.
     static QString text();
 
-protected:
-    void showEvent(QShowEvent* event) override;
+private:
+    QPlainTextEdit* Text1 = nullptr;
 };

@@ -1,11 +1,15 @@
 #include "dialogs/frm_settings.h"
 
 #include <QCloseEvent>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
 
-#include "app/frm_main.h"
-#include "app/module1.h"
-#include "dialogs/tool_window.h"
+#include "dialogs/dialogs_log.h"
+#include "platform/looks.h"
 #include "platform/twips.h"
+
+Q_LOGGING_CATEGORY(lcDialogs, "tarnwick.dialogs", QtInfoMsg)
 
 namespace {
 
@@ -13,37 +17,39 @@ QRect twipsRect(int left, int top, int width, int height) {
     return QRect(tw::px(left), tw::px(top), tw::px(width), tw::px(height));
 }
 
+QPushButton* button(const char* name, const QString& caption, QWidget* parent, QRect geometry) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setGeometry(geometry);
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    b->setFocusPolicy(Qt::StrongFocus);
+    return b;
+}
+
 }  // namespace
 
-frmSettings::frmSettings(frmMain& main) : QWidget(nullptr), main_(main) {
-    // A fixed tool window: small caption with a close box only, no taskbar entry.
-    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("Tarnwick Settings"));
-    setWindowIcon(applicationIcon());
-    setFixedSize(tw::px(3960), tw::px(1800));
+frmSettings::frmSettings(std::function<QString()> settingsFileToWrite, std::function<QString()> currentAddress,
+                         std::function<void()> clearHistory)
+    : ToolWindow(kProgramName + QStringLiteral(" Settings"), 3960, 1800),
+      settingsFileToWrite_(std::move(settingsFileToWrite)),
+      currentAddress_(std::move(currentAddress)),
+      clearHistory_(std::move(clearHistory)) {
+    setObjectName(QStringLiteral("frmSettings"));
 
     // Created in tab order.
-    ClearURL = new QPushButton(QStringLiteral("Clear URL Listbox"), this);
-    ClearURL->setGeometry(twipsRect(120, 1320, 2775, 375));
+    ClearURL = button("ClearURL", QStringLiteral("Clear URL Listbox"), this, twipsRect(120, 1320, 2775, 375));
     Frame1 = new QGroupBox(QStringLiteral("Default URL"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(twipsRect(120, 120, 3735, 1095));
     DefaultURL = new QLineEdit(Frame1);
+    DefaultURL->setObjectName(QStringLiteral("DefaultURL"));
     DefaultURL->setGeometry(twipsRect(120, 240, 3495, 285));
-    cmd2 = new QPushButton(QStringLiteral("Use Current"), Frame1);
-    cmd2->setGeometry(twipsRect(1320, 600, 1095, 375));
-    Command5 = new QPushButton(QStringLiteral("Use Default"), Frame1);
-    Command5->setGeometry(twipsRect(2520, 600, 1095, 375));
-    cmd1 = new QPushButton(QStringLiteral("Select"), Frame1);
-    cmd1->setGeometry(twipsRect(120, 600, 1095, 375));
-    Command1 = new QPushButton(QStringLiteral("&Close"), this);
-    Command1->setGeometry(twipsRect(3000, 1320, 855, 375));
+    cmd2 = button("cmd2", QStringLiteral("Use Current"), Frame1, twipsRect(1320, 600, 1095, 375));
+    Command5 = button("Command5", QStringLiteral("Use Default"), Frame1, twipsRect(2520, 600, 1095, 375));
+    cmd1 = button("cmd1", QStringLiteral("Select"), Frame1, twipsRect(120, 600, 1095, 375));
+    Command1 = button("Command1", QStringLiteral("&Close"), this, twipsRect(3000, 1320, 855, 375));
 
-    for (QPushButton* button : {ClearURL, cmd2, Command5, cmd1, Command1}) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-        button->setFocusPolicy(Qt::StrongFocus);
-    }
     setTabOrder(ClearURL, DefaultURL);
     setTabOrder(DefaultURL, cmd2);
     setTabOrder(cmd2, Command5);
@@ -59,13 +65,15 @@ frmSettings::frmSettings(frmMain& main) : QWidget(nullptr), main_(main) {
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
 }
 
+void frmSettings::showStartPage(const QString& address) { DefaultURL->setText(address); }
+
 void frmSettings::cmd1_Click() {
-    WriteIniString(QStringLiteral("Tarnwick"), QStringLiteral("DefaultURL"), DefaultURL->text(),
-                   main_.settingsPathToWrite());
+    const QString file = settingsFileToWrite_();
+    if (!storeStartPage(file, DefaultURL->text())) qCDebug(lcDialogs) << "start page not stored: cannot write" << file;
 }
 
 void frmSettings::cmd2_Click() {
-    DefaultURL->setText(main_.URL->currentText());
+    DefaultURL->setText(currentAddress_());
     cmd1_Click();
 }
 
@@ -74,7 +82,7 @@ void frmSettings::Command5_Click() {
     cmd1_Click();
 }
 
-void frmSettings::ClearURL_Click() { main_.ClearUrlHistory(); }
+void frmSettings::ClearURL_Click() { clearHistory_(); }
 
 void frmSettings::Command1_Click() { close(); }
 
@@ -82,11 +90,5 @@ void frmSettings::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
     // The dialog is deleted later; from now on the Settings command must create a new one
     // even when it runs before that deletion (a close and a shortcut in one batch of input).
-    if (event->isAccepted() && main_.Settings == this) main_.Settings.clear();
-}
-
-void frmSettings::showEvent(QShowEvent* event) {
-    // The show event comes before the window is mapped: the taskbar hint goes with it.
-    keepOutOfTaskbar(this);
-    QWidget::showEvent(event);
+    if (event->isAccepted()) emit closed();
 }

@@ -1,19 +1,39 @@
 #pragma once
 
-// The settings dialog: the start page and clearing the URL history.
+// The settings dialog: the start page and clearing the URL history. It is given the
+// settings file to write (found at each write), a way to read the current address and the history's "clear" command.
 
-#include <QGroupBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QWidget>
+#include <QString>
+#include <functional>
 
-class frmMain;
+#include "dialogs/tool_window.h"
 
-class frmSettings : public QWidget {
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+
+class frmSettings : public ToolWindow {
     Q_OBJECT
 public:
-    explicit frmSettings(frmMain& main);
+    frmSettings(std::function<QString()> settingsFileToWrite, std::function<QString()> currentAddress, std::function<void()> clearHistory);
 
+    // Shows `address` as the start page (without storing it).
+    void showStartPage(const QString& address);
+
+    void cmd1_Click();
+    void cmd2_Click();
+    void Command5_Click();
+    void ClearURL_Click();
+    void Command1_Click();
+
+signals:
+    // The user closed the dialog; it is deleted soon after.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
     QPushButton* ClearURL = nullptr;
     QGroupBox* Frame1 = nullptr;
     QLineEdit* DefaultURL = nullptr;
@@ -22,16 +42,7 @@ public:
     QPushButton* cmd1 = nullptr;
     QPushButton* Command1 = nullptr;
 
-    void cmd1_Click();
-    void cmd2_Click();
-    void Command5_Click();
-    void ClearURL_Click();
-    void Command1_Click();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-
-private:
-    frmMain& main_;
+    std::function<QString()> settingsFileToWrite_;
+    std::function<QString()> currentAddress_;
+    std::function<void()> clearHistory_;
 };

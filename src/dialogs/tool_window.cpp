@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/looks.h"
+#include "platform/twips.h"
+
 namespace {
 
 xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
@@ -18,6 +21,19 @@ xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
 }
 
 }  // namespace
+
+ToolWindow::ToolWindow(const QString& title, int widthTwips, int heightTwips) : QWidget(nullptr) {
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(title);
+    setWindowIcon(applicationIcon());
+    setFixedSize(tw::px(widthTwips), tw::px(heightTwips));
+}
+
+void ToolWindow::showEvent(QShowEvent* event) {
+    keepOutOfTaskbar(this);
+    QWidget::showEvent(event);
+}
 
 void keepOutOfTaskbar(QWidget* window) {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;

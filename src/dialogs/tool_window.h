@@ -1,8 +1,20 @@
 #pragma once
 
-// The settings and about windows are small tool windows without a taskbar entry.
+// The settings and about windows are small fixed tool windows without a taskbar entry.
 
-class QWidget;
+#include <QWidget>
+
+class ToolWindow : public QWidget {
+    Q_OBJECT
+public:
+    // A top-level tool window of fixed size (twips), with a small caption and a close
+    // box only, the program's icon, deleted when closed.
+    ToolWindow(const QString& title, int widthTwips, int heightTwips);
+
+protected:
+    // The show event comes before the window is mapped: the taskbar hint goes with it.
+    void showEvent(QShowEvent* event) override;
+};
 
 // Asks the window manager to leave `window` out of the taskbar. Call it while the window
 // is created but not yet mapped (from its show event). Does nothing off X11.

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "app/frm_main.h"
+#include "platform/looks.h"
 #include "app_fixture.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "app/frm_main.h"
+#include "platform/looks.h"
 #include "app_fixture.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "dialogs/frm_about.h"
 #include "dialogs/frm_settings.h"
 #include "main_window_fixture.h"
+#include "window_parts.h"
 
 namespace {
 
@@ -128,19 +129,19 @@ TEST_F(DialogsOnX11, SettingsAndAboutHaveNoTaskbarEntryAndCannotBeResized) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
 
     w.mnuSettings_Click();
-    ASSERT_TRUE(w.Settings);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.Settings));
+    ASSERT_TRUE(w.settingsWindow());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.settingsWindow()));
     {
         SCOPED_TRACE("settings");
-        expectFixedToolWindow(w.Settings);
+        expectFixedToolWindow(w.settingsWindow());
     }
 
     w.mnuAbout_Click();
-    ASSERT_TRUE(w.About);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.About));
+    ASSERT_TRUE(w.aboutWindow());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.aboutWindow()));
     {
         SCOPED_TRACE("about");
-        expectFixedToolWindow(w.About);
+        expectFixedToolWindow(w.aboutWindow());
     }
 
     // For contrast: the main window is an ordinary, resizable taskbar window.
@@ -158,9 +159,9 @@ TEST_F(DialogsOnX11, SourceWindowIsAnOrdinaryResizableWindow) {
     browser().document = doc;
     browser().locationURL = QStringLiteral("http://a.example/");
     w.mnuSource2_Click();
-    ASSERT_TRUE(w.Source);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.Source));
-    const auto window = static_cast<xcb_window_t>(w.Source->winId());
+    ASSERT_TRUE(w.sourceWindow());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.sourceWindow()));
+    const auto window = static_cast<xcb_window_t>(w.sourceWindow()->winId());
     ASSERT_TRUE(managed(window));
     EXPECT_FALSE(x.holds(window, "_NET_WM_STATE", "_NET_WM_STATE_SKIP_TASKBAR"));
     EXPECT_FALSE(x.holds(window, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_UTILITY"));

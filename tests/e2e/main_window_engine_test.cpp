@@ -20,6 +20,7 @@
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/webengine_browser.h"
 #include "platform/x11/x11_desktop_windows.h"
+#include "window_parts.h"
 
 namespace {
 
@@ -77,13 +78,13 @@ protected:
         window->show();
         window->activateWindow();
         EXPECT_TRUE(waitUntil([&] {
-            return window->windowTitle() == title + QStringLiteral(" - Tarnwick") && window->Browser->ReadyState() == 4 &&
-                   window->MyDocument != nullptr;
+            return window->windowTitle() == title + QStringLiteral(" - Tarnwick") && parts(*window).Browser->ReadyState() == 4 &&
+                   window->boundDocument() != nullptr;
         })) << qPrintable(window->windowTitle());
         return *window;
     }
 
-    QPoint inPage(int x, int y) const { return window->Browser->widget()->mapToGlobal(QPoint(x, y)); }
+    QPoint inPage(int x, int y) const { return parts(*window).Browser->widget()->mapToGlobal(QPoint(x, y)); }
 
     HttpServer server;
     X11DesktopWindows desktop;
@@ -103,17 +104,17 @@ const QByteArray kBigLink =
 TEST_F(MainWindowOnEngine, PointingAtALinkShowsItsAddressAndLeavingItBringsBackThePageState) {
     server.route(QStringLiteral("/links"), page("Links", kBigLink));
     frmMain& w = start(QStringLiteral("/links"), QStringLiteral("Links"));
-    EXPECT_EQ(w.Panel2->text(), QStringLiteral("Idle"));
-    EXPECT_EQ(w.URL->currentText(), server.url(QStringLiteral("/links")));
+    EXPECT_EQ(parts(w).Panel2->text(), QStringLiteral("Idle"));
+    EXPECT_EQ(parts(w).URL->currentText(), server.url(QStringLiteral("/links")));
 
     pointerTo(inPage(100, 60));
     const QString target = server.url(QStringLiteral("/target"));
-    EXPECT_TRUE(waitUntil([&] { return w.Panel2->text() == target; })) << qPrintable(w.Panel2->text());
-    EXPECT_EQ(w.LastStatusText, target);
+    EXPECT_TRUE(waitUntil([&] { return parts(w).Panel2->text() == target; })) << qPrintable(parts(w).Panel2->text());
+    EXPECT_EQ(w.lastStatusText(), target);
 
     pointerTo(inPage(500, 300));
-    EXPECT_TRUE(waitUntil([&] { return w.Panel2->text() == QLatin1String("Idle"); })) << qPrintable(w.Panel2->text());
-    EXPECT_EQ(w.LastStatusText, QString());
+    EXPECT_TRUE(waitUntil([&] { return parts(w).Panel2->text() == QLatin1String("Idle"); })) << qPrintable(parts(w).Panel2->text());
+    EXPECT_EQ(w.lastStatusText(), QString());
 }
 
 TEST_F(MainWindowOnEngine, ClickedPopupIsDeniedCountedAndTheLinkOpensInTheMainWindow) {
@@ -121,10 +122,10 @@ TEST_F(MainWindowOnEngine, ClickedPopupIsDeniedCountedAndTheLinkOpensInTheMainWi
                  page("Popper", "<a href=\"/target\" onclick=\"window.open('/popup'); return false;\" "
                                 "style=\"display:block;width:300px;height:150px;font-size:40px\">target</a>"));
     frmMain& w = start(QStringLiteral("/popper"), QStringLiteral("Popper"));
-    EXPECT_EQ(w.Panel1->text(), QStringLiteral("0 events denied"));
+    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("0 events denied"));
 
     pointerTo(inPage(100, 60));
-    ASSERT_TRUE(waitUntil([&] { return w.LastStatusText == server.url(QStringLiteral("/target")); }));
+    ASSERT_TRUE(waitUntil([&] { return w.lastStatusText() == server.url(QStringLiteral("/target")); }));
     xdotool({QStringLiteral("click"), QStringLiteral("1")});
 
     EXPECT_TRUE(waitUntil([&] { return w.popupSweep().DeniedCount() >= 1; }));
@@ -132,8 +133,8 @@ TEST_F(MainWindowOnEngine, ClickedPopupIsDeniedCountedAndTheLinkOpensInTheMainWi
     EXPECT_TRUE(waitUntil([&] { return w.windowTitle() == QLatin1String("Target - Tarnwick"); }))
         << qPrintable(w.windowTitle());
     EXPECT_EQ(w.popupSweep().DeniedCount(), 1);
-    EXPECT_EQ(w.Panel1->text(), QStringLiteral("1 event denied"));
-    EXPECT_EQ(w.URL->currentText(), server.url(QStringLiteral("/target")));
+    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("1 event denied"));
+    EXPECT_EQ(parts(w).URL->currentText(), server.url(QStringLiteral("/target")));
     QFile history(workDir.filePath(QStringLiteral("URL.slx")));
     ASSERT_TRUE(history.open(QIODevice::ReadOnly));
     EXPECT_TRUE(history.readAll().contains("\"" + server.url(QStringLiteral("/target")).toUtf8() + "\"\r\n"));
@@ -143,10 +144,10 @@ TEST_F(MainWindowOnEngine, RightClickShowsOurMenuWithTheAddressAndNeverThePagesO
     server.route(QStringLiteral("/menu"), page("Menu", kBigLink + "<p>some text</p>"));
     frmMain& w = start(QStringLiteral("/menu?a=1&b=2"), QStringLiteral("Menu"));
     QStringList shown;
-    w.popupMenu = [&](QMenu* menu) {
-        EXPECT_EQ(menu, w.mnuPop);
-        shown << w.mnuLaunchIE->iconText();
-    };
+    w.setPopupMenu([&](QMenu* menu) {
+        EXPECT_EQ(menu, parts(w).mnuPop);
+        shown << parts(w).mnuLaunchIE->iconText();
+    });
     xdotool({QStringLiteral("mousemove"), QString::number(inPage(500, 300).x()),
              QString::number(inPage(500, 300).y()), QStringLiteral("click"), QStringLiteral("3")});
     ASSERT_TRUE(waitUntil([&] { return !shown.isEmpty(); }));
@@ -158,7 +159,7 @@ TEST_F(MainWindowOnEngine, RightClickShowsOurMenuWithTheAddressAndNeverThePagesO
 
     // The hand-off: the sweep stops, the address goes out as it is, the program ends.
     w.mnuLaunchIE_Click();
-    EXPECT_FALSE(w.tmrEngine->isActive());
+    EXPECT_FALSE(parts(w).tmrEngine->isActive());
     EXPECT_EQ(opened, QStringList({server.url(QStringLiteral("/menu?a=1&b=2"))}));
     EXPECT_EQ(ends, 1);
 }
@@ -167,9 +168,9 @@ TEST_F(MainWindowOnEngine, ViewSourceShowsTheRootElementsMarkup) {
     server.route(QStringLiteral("/source"), page("Source", "<p id=\"x\">markup &amp; text</p>"));
     frmMain& w = start(QStringLiteral("/source"), QStringLiteral("Source"));
     w.mnuSource2_Click();
-    ASSERT_TRUE(waitUntil([&] { return w.Source && w.Source->isVisible(); }));
-    EXPECT_EQ(w.Source->windowTitle(), server.url(QStringLiteral("/source")) + QStringLiteral(" - Tarnwick"));
-    const QString text = w.Source->txtSource->toPlainText();
+    ASSERT_TRUE(waitUntil([&] { return w.sourceWindow() && w.sourceWindow()->isVisible(); }));
+    EXPECT_EQ(w.sourceWindow()->windowTitle(), server.url(QStringLiteral("/source")) + QStringLiteral(" - Tarnwick"));
+    const QString text = textOf(w.sourceWindow())->toPlainText();
     EXPECT_TRUE(text.startsWith(QLatin1String("<head><title>Source</title></head>"))) << qPrintable(text);
     EXPECT_TRUE(text.contains(QLatin1String("<p id=\"x\">markup &amp; text</p>"))) << qPrintable(text);
     EXPECT_FALSE(text.contains(QLatin1String("<html"))) << "the root element's own tags are not part of it";
@@ -179,7 +180,7 @@ TEST_F(MainWindowOnEngine, RightClickOnAnEmptyPageShowsOurMenuToo) {
     server.route(QStringLiteral("/empty"), "<!DOCTYPE html><html><head><title>Empty</title></head><body></body></html>");
     frmMain& w = start(QStringLiteral("/empty"), QStringLiteral("Empty"));
     int shown = 0;
-    w.popupMenu = [&](QMenu*) { ++shown; };
+    w.setPopupMenu([&](QMenu*) { ++shown; });
     xdotool({QStringLiteral("mousemove"), QString::number(inPage(300, 200).x()),
              QString::number(inPage(300, 200).y()), QStringLiteral("click"), QStringLiteral("3")});
     EXPECT_TRUE(waitUntil([&] { return shown > 0; }, 5000));
@@ -195,16 +196,17 @@ TEST_F(MainWindowOnEngine, PagesWithTheSameTitleEachReachTheAddressBoxAndTheHist
     server.route(QStringLiteral("/two"), page("Same", "<p>two</p>"));
     frmMain& w = start(QStringLiteral("/one"), QStringLiteral("Same"));
     int completes = 0;
-    QObject::connect(w.Browser, &WebBrowser::DocumentComplete, [&] { ++completes; });
-    w.Browser->Navigate(server.url(QStringLiteral("/two")));
+    QObject counting;  // ends the count with this test, before the window goes
+    QObject::connect(parts(w).Browser, &WebBrowser::DocumentComplete, &counting, [&] { ++completes; });
+    parts(w).Browser->Navigate(server.url(QStringLiteral("/two")));
     ASSERT_TRUE(waitUntil([&] { return completes > 0; }));
-    EXPECT_EQ(w.URL->currentText(), server.url(QStringLiteral("/two")));
-    EXPECT_EQ(w.History.entries(),
+    EXPECT_EQ(parts(w).URL->currentText(), server.url(QStringLiteral("/two")));
+    EXPECT_EQ(w.addressBox().history().entries(),
               QStringList({server.url(QStringLiteral("/one")), server.url(QStringLiteral("/two"))}));
 
     // The same page again after the history file went away: it is written anew.
     ASSERT_TRUE(QFile::remove(workDir.filePath(QStringLiteral("URL.slx"))));
     // Reloaded right after the load: the engine may not report the reload's start.
-    w.Browser->Refresh();
+    parts(w).Browser->Refresh();
     EXPECT_TRUE(waitUntil([&] { return QFile::exists(workDir.filePath(QStringLiteral("URL.slx"))); }));
 }

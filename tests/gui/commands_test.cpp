@@ -12,6 +12,7 @@
 #include "browse/frm_source.h"
 #include "main_window_fixture.h"
 #include "platform/twips.h"
+#include "window_parts.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ TEST_F(PageCommands, OpenLocationProposesTheLastConfirmedFileAndCancelChangesNot
     w.mnuOpen_Click();
     EXPECT_EQ(fake.openDialogProposals.back(), first);
     EXPECT_TRUE(browser().calls.isEmpty());
-    EXPECT_EQ(w.Panel2->text(), QString());
+    EXPECT_EQ(parts(w).Panel2->text(), QString());
 
     // The cancel did not forget the file; a second confirmed file replaces it, also when
     // the browser refuses to open it.
@@ -88,17 +89,17 @@ TEST_F(PageCommands, OpenLocationProposesTheLastConfirmedFileAndCancelChangesNot
 TEST_F(PageCommands, BackAndForwardWithNowhereToGoChangeNothing) {
     frmMain& w = make();
     browser().loadPage(QStringLiteral("http://a.example/"), QStringLiteral("A"));
-    w.Panel2->setText(QStringLiteral("Idle"));
+    parts(w).Panel2->setText(QStringLiteral("Idle"));
     const QString caption = w.windowTitle();
-    const QString address = w.URL->currentText();
+    const QString address = parts(w).URL->currentText();
     browser().calls.clear();
 
     w.mnuBack_Click();
     w.mnuForward_Click();
     EXPECT_EQ(browser().calls, QStringList({"GoBack", "GoForward"}));
-    EXPECT_EQ(w.Panel2->text(), QStringLiteral("Idle"));
+    EXPECT_EQ(parts(w).Panel2->text(), QStringLiteral("Idle"));
     EXPECT_EQ(w.windowTitle(), caption);
-    EXPECT_EQ(w.URL->currentText(), address);
+    EXPECT_EQ(parts(w).URL->currentText(), address);
     EXPECT_EQ(fake.endRequests, 0);
 }
 
@@ -118,10 +119,10 @@ TEST_F(PageCommands, StopTurnsExactlyLoadingPageIntoIdleAlsoWhenTheStopFails) {
         browser().stopResult = stopWorks;
         for (auto [before, after] : cases) {
             browser().calls.clear();
-            w.Panel2->setText(QString::fromLatin1(before));
+            parts(w).Panel2->setText(QString::fromLatin1(before));
             w.mnuStop_Click();
             EXPECT_EQ(browser().calls, QStringList({"Stop"})) << before;
-            EXPECT_EQ(w.Panel2->text(), QString::fromLatin1(after)) << before << " stop works " << stopWorks;
+            EXPECT_EQ(parts(w).Panel2->text(), QString::fromLatin1(after)) << before << " stop works " << stopWorks;
         }
     }
 }
@@ -166,9 +167,9 @@ TEST_F(PageCommands, DocumentCommandsUseTheDocumentBoundAtTheClick) {
 
     browser().raiseDocumentComplete();
     second->commandResult = false;  // a failing command is ignored
-    w.mnuPrint->trigger();
-    w.mnuSaveAs->trigger();
-    w.mnuPaste->trigger();
+    parts(w).mnuPrint->trigger();
+    parts(w).mnuSaveAs->trigger();
+    parts(w).mnuPaste->trigger();
     EXPECT_EQ(second->commands, QStringList({"print", "saveas", "paste"}));
     EXPECT_EQ(first->commands.size(), 5);
 }
@@ -181,18 +182,18 @@ TEST_F(PageCommands, CtrlShortcutsRunTheCommandsWhileTheMainWindowHasTheFocus) {
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    w.Browser->widget()->setFocus();
+    parts(w).Browser->widget()->setFocus();
     browser().calls.clear();
 
     QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(fake.openDialogProposals.size(), 1u);
     QTest::keyClick(&w, Qt::Key_B, Qt::ControlModifier);
     QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
-    w.Panel2->setText(QStringLiteral("Loading page..."));
+    parts(w).Panel2->setText(QStringLiteral("Loading page..."));
     QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
     QTest::keyClick(&w, Qt::Key_R, Qt::ControlModifier);
     EXPECT_EQ(browser().calls, QStringList({"GoBack", "GoForward", "Stop", "Refresh"}));
-    EXPECT_EQ(w.Panel2->text(), QStringLiteral("Idle"));
+    EXPECT_EQ(parts(w).Panel2->text(), QStringLiteral("Idle"));
 
     // Copy and Paste from the Edit menu, Print from the menu that is not in the menu bar.
     QTest::keyClick(&w, Qt::Key_C, Qt::ControlModifier);
@@ -214,11 +215,11 @@ protected:
         doc = std::make_shared<FakeDocument>();
         browser().document = doc;
         browser().raiseDocumentComplete();
-        w.popupMenu = [this, &w](QMenu* menu) {
+        w.setPopupMenu([this, &w](QMenu* menu) {
             shown.push_back(menu);
-            captions << w.mnuLaunchIE->text();
+            captions << parts(w).mnuLaunchIE->text();
             if (onShow) onShow();
-        };
+        });
         return w;
     }
 
@@ -234,9 +235,9 @@ TEST_F(ContextMenu, RightClickShowsOurMenuWithTheCurrentAddressAndSuppressesTheP
 
     EXPECT_FALSE(doc->rightClick());  // dismissed without a choice
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0], w.mnuPop);
+    EXPECT_EQ(shown[0], parts(w).mnuPop);
     EXPECT_EQ(captions.last(), QStringLiteral("Launch http://a.example/page In Default Browser"));
-    EXPECT_EQ(w.mnuPop->actions().first(), w.mnuLaunchIE);
+    EXPECT_EQ(parts(w).mnuPop->actions().first(), parts(w).mnuLaunchIE);
 
     // Another page: the next showing carries the new address.
     browser().locationURL = QStringLiteral("file:///home/user/local page.html");
@@ -244,7 +245,7 @@ TEST_F(ContextMenu, RightClickShowsOurMenuWithTheCurrentAddressAndSuppressesTheP
     EXPECT_EQ(captions.last(), QStringLiteral("Launch file:///home/user/local page.html In Default Browser"));
 
     // Choosing Refresh from the menu: the page's menu is still suppressed.
-    onShow = [&w] { w.mnuPopRefresh->trigger(); };
+    onShow = [&w] { parts(w).mnuPopRefresh->trigger(); };
     EXPECT_FALSE(doc->rightClick());
     EXPECT_EQ(doc->commands, QStringList({"refresh"}));
     EXPECT_EQ(shown.size(), 3u);
@@ -265,9 +266,9 @@ TEST_F(ContextMenu, AddressesWithAmpersandsOrOfGreatLengthShowUnchanged) {
     doc->rightClick();
     const QString expected = QStringLiteral("Launch ") + withAmpersands + QStringLiteral(" In Default Browser");
     EXPECT_EQ(shownMenuText(captions.last()), expected);
-    EXPECT_EQ(w.mnuLaunchIE->iconText(), expected);
+    EXPECT_EQ(parts(w).mnuLaunchIE->iconText(), expected);
     // No letter of the address became an access key.
-    EXPECT_TRUE(QKeySequence::mnemonic(w.mnuLaunchIE->text()).isEmpty());
+    EXPECT_TRUE(QKeySequence::mnemonic(parts(w).mnuLaunchIE->text()).isEmpty());
 
     QString longAddress = QStringLiteral("http://long.example/");
     while (longAddress.size() < 5000) longAddress += QStringLiteral("segment-%1/").arg(longAddress.size());
@@ -283,13 +284,13 @@ TEST_F(ContextMenu, PopupRefreshRunsTheDocumentsRefreshAndIgnoresFailures) {
     doc->commandResult = false;
     w.mnuPopRefresh_Click();
     doc->commandResult = true;
-    w.mnuPopRefresh->trigger();
+    parts(w).mnuPopRefresh->trigger();
     EXPECT_EQ(doc->commands, QStringList({"refresh", "refresh"}));
     EXPECT_TRUE(browser().calls.isEmpty());  // not the browser's own reload
 
     // The Print and Save As items of the menu are the document commands.
-    w.mnuPrint->trigger();
-    w.mnuSaveAs->trigger();
+    parts(w).mnuPrint->trigger();
+    parts(w).mnuSaveAs->trigger();
     EXPECT_EQ(doc->commands.mid(2), QStringList({"print", "saveas"}));
 }
 
@@ -305,7 +306,7 @@ TEST_F(ContextMenu, HandOffStopsTheSweepOpensTheAddressReadNowAndEndsTheProgram)
         Platform platform = fake.platform();
         const auto open = platform.openUrl;
         platform.openUrl = [&, open](const QString& address) {
-            timerActiveAtOpen = window->tmrEngine->isActive();
+            timerActiveAtOpen = parts(*window).tmrEngine->isActive();
             endsBeforeOpen = fake.endRequests;
             return open(address);
         };
@@ -314,22 +315,22 @@ TEST_F(ContextMenu, HandOffStopsTheSweepOpensTheAddressReadNowAndEndsTheProgram)
         auto doc = std::make_shared<FakeDocument>();
         browser().document = doc;
         browser().raiseDocumentComplete();
-        w.popupMenu = [](QMenu*) {};
+        w.setPopupMenu([](QMenu*) {});
 
         // The caption shows one address; the address changes before the item is chosen.
         browser().locationURL = QStringLiteral("http://shown.example/");
         doc->rightClick();
         const QString now = QStringLiteral("file:///tmp/a b/R&D \"x\";$(rm -rf).html");
         browser().locationURL = now;
-        ASSERT_TRUE(w.tmrEngine->isActive());
-        w.mnuLaunchIE->trigger();
+        ASSERT_TRUE(parts(w).tmrEngine->isActive());
+        parts(w).mnuLaunchIE->trigger();
 
         EXPECT_EQ(fake.openedUrls, QStringList({now}));
         ASSERT_TRUE(timerActiveAtOpen.has_value());
         EXPECT_FALSE(*timerActiveAtOpen);
         EXPECT_EQ(endsBeforeOpen, 0);
         EXPECT_EQ(fake.endRequests, 1);
-        EXPECT_FALSE(w.tmrEngine->isActive());
+        EXPECT_FALSE(parts(w).tmrEngine->isActive());
         window.reset();
     }
 }
@@ -355,22 +356,22 @@ protected:
 TEST_F(SourceViewer, OneWindowReusedWhileOpenAndCreatedAnewAfterClosing) {
     frmMain& w = make();
     showPage(QStringLiteral("http://a.example/"), QStringLiteral("<head></head><body>A &amp; a</body>"));
-    w.mnuSource2->trigger();
-    ASSERT_TRUE(w.Source);
-    frmSource* first = w.Source;
+    parts(w).mnuSource2->trigger();
+    ASSERT_TRUE(w.sourceWindow());
+    frmSource* first = w.sourceWindow();
     EXPECT_TRUE(first->isVisible());
     EXPECT_EQ(first->parentWidget(), nullptr);
-    EXPECT_EQ(first->txtSource->toPlainText(), QStringLiteral("<head></head><body>A &amp; a</body>"));
+    EXPECT_EQ(textOf(first)->toPlainText(), QStringLiteral("<head></head><body>A &amp; a</body>"));
     EXPECT_EQ(first->windowTitle(), QStringLiteral("http://a.example/ - Tarnwick"));
 
     // Navigating elsewhere leaves the copy alone.
     showPage(QStringLiteral("http://b.example/"), QStringLiteral("<body>B</body>"));
-    EXPECT_EQ(first->txtSource->toPlainText(), QStringLiteral("<head></head><body>A &amp; a</body>"));
+    EXPECT_EQ(textOf(first)->toPlainText(), QStringLiteral("<head></head><body>A &amp; a</body>"));
 
     // A second View Source refills the same window.
     w.mnuSource2_Click();
-    EXPECT_EQ(w.Source.data(), first);
-    EXPECT_EQ(first->txtSource->toPlainText(), QStringLiteral("<body>B</body>"));
+    EXPECT_EQ(w.sourceWindow(), first);
+    EXPECT_EQ(textOf(first)->toPlainText(), QStringLiteral("<body>B</body>"));
     EXPECT_EQ(first->windowTitle(), QStringLiteral("http://b.example/ - Tarnwick"));
     EXPECT_EQ(sourceWindows().size(), 1);
 
@@ -379,13 +380,13 @@ TEST_F(SourceViewer, OneWindowReusedWhileOpenAndCreatedAnewAfterClosing) {
     first->close();
     showPage(QStringLiteral("http://c.example/"), QStringLiteral("<body>C</body>"));
     w.mnuSource2_Click();
-    ASSERT_TRUE(w.Source);
-    EXPECT_NE(w.Source.data(), first);
-    EXPECT_TRUE(w.Source->isVisible());
-    EXPECT_EQ(w.Source->txtSource->toPlainText(), QStringLiteral("<body>C</body>"));
+    ASSERT_TRUE(w.sourceWindow());
+    EXPECT_NE(w.sourceWindow(), first);
+    EXPECT_TRUE(w.sourceWindow()->isVisible());
+    EXPECT_EQ(textOf(w.sourceWindow())->toPlainText(), QStringLiteral("<body>C</body>"));
     deleteClosedWindows();
     EXPECT_TRUE(closed.isNull());
-    ASSERT_TRUE(w.Source);
+    ASSERT_TRUE(w.sourceWindow());
     EXPECT_EQ(sourceWindows().size(), 1);
 }
 
@@ -394,9 +395,9 @@ TEST_F(SourceViewer, CaptionIsTheAddressFollowedBySuffixAsDisplayed) {
     const QString address = QStringLiteral("http://x.example/[*]&q=1 - a");
     showPage(address, QStringLiteral("<body></body>"));
     w.mnuSource2_Click();
-    ASSERT_TRUE(w.Source);
-    ASSERT_TRUE(w.Source->windowHandle());
-    EXPECT_EQ(w.Source->windowHandle()->title(), address + QStringLiteral(" - Tarnwick"));
+    ASSERT_TRUE(w.sourceWindow());
+    ASSERT_TRUE(w.sourceWindow()->windowHandle());
+    EXPECT_EQ(w.sourceWindow()->windowHandle()->title(), address + QStringLiteral(" - Tarnwick"));
 }
 
 TEST_F(SourceViewer, WithoutMarkupNothingHappens) {
@@ -406,7 +407,7 @@ TEST_F(SourceViewer, WithoutMarkupNothingHappens) {
     w.mnuSource2_Click();
     showPage(QStringLiteral("file:///tmp/picture.png"), std::nullopt);  // no root element
     w.mnuSource2_Click();
-    EXPECT_FALSE(w.Source);
+    EXPECT_FALSE(w.sourceWindow());
     EXPECT_TRUE(sourceWindows().isEmpty());
 
     // An open window keeps what it had when the next page has no markup.
@@ -414,9 +415,9 @@ TEST_F(SourceViewer, WithoutMarkupNothingHappens) {
     w.mnuSource2_Click();
     showPage(QStringLiteral("file:///tmp/picture.png"), std::nullopt);
     w.mnuSource2_Click();
-    ASSERT_TRUE(w.Source);
-    EXPECT_EQ(w.Source->txtSource->toPlainText(), QStringLiteral("<body>A</body>"));
-    EXPECT_EQ(w.Source->windowTitle(), QStringLiteral("http://a.example/ - Tarnwick"));
+    ASSERT_TRUE(w.sourceWindow());
+    EXPECT_EQ(textOf(w.sourceWindow())->toPlainText(), QStringLiteral("<body>A</body>"));
+    EXPECT_EQ(w.sourceWindow()->windowTitle(), QStringLiteral("http://a.example/ - Tarnwick"));
 }
 
 TEST_F(SourceViewer, TextBoxLooksLikeAnEditorAndIsEditable) {
@@ -426,16 +427,12 @@ TEST_F(SourceViewer, TextBoxLooksLikeAnEditorAndIsEditable) {
     for (int i = 0; i < 200; ++i) wide += QStringLiteral("\n<p>line</p>");
     showPage(QStringLiteral("http://a.example/"), wide);
     w.mnuSource2_Click();
-    ASSERT_TRUE(w.Source);
-    frmSource& s = *w.Source;
+    ASSERT_TRUE(w.sourceWindow());
+    frmSource& s = *w.sourceWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&s));
-    QPlainTextEdit* box = s.txtSource;
+    QPlainTextEdit* box = textOf(&s);
 
-    const QFont font = box->font();
-    EXPECT_EQ(font.family(), QStringLiteral("Courier New"));
-    EXPECT_NEAR(font.pointSizeF(), 8.25, 0.01);
-    EXPECT_EQ(font.weight(), QFont::Normal);
-    EXPECT_FALSE(font.italic() || font.underline() || font.strikeOut());
+    expectTextWindowFont(box);
     EXPECT_EQ(box->palette().color(QPalette::Base), QColor(255, 255, 255));
     EXPECT_EQ(box->lineWrapMode(), QPlainTextEdit::NoWrap);
     EXPECT_TRUE(box->horizontalScrollBar()->isVisible());
@@ -463,10 +460,10 @@ TEST_F(SourceViewer, LayoutFollowsTheOuterSizeAndKeepsAUsableSize) {
     frmMain& w = make();
     showPage(QStringLiteral("http://a.example/"), QStringLiteral("<body></body>"));
     w.mnuSource2_Click();
-    ASSERT_TRUE(w.Source);
-    frmSource& s = *w.Source;
+    ASSERT_TRUE(w.sourceWindow());
+    frmSource& s = *w.sourceWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&s));
-    QPlainTextEdit* box = s.txtSource;
+    QPlainTextEdit* box = textOf(&s);
 
     auto expectRules = [&](const char* what) {
         const QRect outer = s.frameGeometry();

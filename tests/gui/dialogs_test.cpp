@@ -14,6 +14,7 @@
 #include "dialogs/frm_settings.h"
 #include "main_window_fixture.h"
 #include "platform/twips.h"
+#include "window_parts.h"
 
 namespace {
 
@@ -56,8 +57,8 @@ protected:
     }
     // Opens the dialog through the File menu and waits until it has the focus.
     frmSettings* open(frmMain& w) {
-        w.mnuSettings->trigger();
-        frmSettings* dialog = w.Settings;
+        parts(w).mnuSettings->trigger();
+        frmSettings* dialog = w.settingsWindow();
         if (dialog && !QTest::qWaitForWindowActive(dialog)) return nullptr;
         return dialog;
     }
@@ -77,13 +78,13 @@ TEST_F(SettingsDialog, WindowControlsAndTheirPlaces) {
         QRect pixels;
     };
     const Expected controls[] = {
-        {d->ClearURL, d, QStringLiteral("Clear URL Listbox"), QRect(8, 88, 185, 25)},
-        {d->Frame1, d, QStringLiteral("Default URL"), QRect(8, 8, 249, 73)},
-        {d->DefaultURL, d->Frame1, QString(), QRect(8, 16, 233, 19)},
-        {d->cmd2, d->Frame1, QStringLiteral("Use Current"), QRect(88, 40, 73, 25)},
-        {d->Command5, d->Frame1, QStringLiteral("Use Default"), QRect(168, 40, 73, 25)},
-        {d->cmd1, d->Frame1, QStringLiteral("Select"), QRect(8, 40, 73, 25)},
-        {d->Command1, d, QStringLiteral("&Close"), QRect(200, 88, 57, 25)},
+        {parts(d).ClearURL, d, QStringLiteral("Clear URL Listbox"), QRect(8, 88, 185, 25)},
+        {parts(d).Frame1, d, QStringLiteral("Default URL"), QRect(8, 8, 249, 73)},
+        {parts(d).DefaultURL, parts(d).Frame1, QString(), QRect(8, 16, 233, 19)},
+        {parts(d).cmd2, parts(d).Frame1, QStringLiteral("Use Current"), QRect(88, 40, 73, 25)},
+        {parts(d).Command5, parts(d).Frame1, QStringLiteral("Use Default"), QRect(168, 40, 73, 25)},
+        {parts(d).cmd1, parts(d).Frame1, QStringLiteral("Select"), QRect(8, 40, 73, 25)},
+        {parts(d).Command1, d, QStringLiteral("&Close"), QRect(200, 88, 57, 25)},
     };
     for (const Expected& e : controls) {
         SCOPED_TRACE(e.caption.toStdString());
@@ -96,13 +97,13 @@ TEST_F(SettingsDialog, WindowControlsAndTheirPlaces) {
             EXPECT_FALSE(button->autoDefault());
         }
     }
-    EXPECT_EQ(d->Frame1->title(), QStringLiteral("Default URL"));
+    EXPECT_EQ(parts(d).Frame1->title(), QStringLiteral("Default URL"));
     // The pixel places are the twips places.
-    EXPECT_EQ(d->DefaultURL->geometry(), QRect(tw::px(120), tw::px(240), tw::px(3495), tw::px(285)));
+    EXPECT_EQ(parts(d).DefaultURL->geometry(), QRect(tw::px(120), tw::px(240), tw::px(3495), tw::px(285)));
 
     // Focus on "Clear URL Listbox"; Tab goes through the controls in their order.
-    EXPECT_EQ(QApplication::focusWidget(), d->ClearURL);
-    const QList<QWidget*> order = {d->DefaultURL, d->cmd2, d->Command5, d->cmd1, d->Command1, d->ClearURL};
+    EXPECT_EQ(QApplication::focusWidget(), parts(d).ClearURL);
+    const QList<QWidget*> order = {parts(d).DefaultURL, parts(d).cmd2, parts(d).Command5, parts(d).cmd1, parts(d).Command1, parts(d).ClearURL};
     for (QWidget* next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
@@ -114,14 +115,14 @@ TEST_F(SettingsDialog, EnterInTheTextBoxPressesNoButton) {
     frmSettings* d = open(w);
     ASSERT_TRUE(d);
     const QByteArray before = ini();
-    d->DefaultURL->clear();
-    d->DefaultURL->setFocus();
-    QTest::keyClicks(d->DefaultURL, QStringLiteral("http://typed.example/"));
-    QTest::keyClick(d->DefaultURL, Qt::Key_Return);
-    QTest::keyClick(d->DefaultURL, Qt::Key_Escape);
+    parts(d).DefaultURL->clear();
+    parts(d).DefaultURL->setFocus();
+    QTest::keyClicks(parts(d).DefaultURL, QStringLiteral("http://typed.example/"));
+    QTest::keyClick(parts(d).DefaultURL, Qt::Key_Return);
+    QTest::keyClick(parts(d).DefaultURL, Qt::Key_Escape);
     EXPECT_EQ(ini(), before);
     EXPECT_TRUE(d->isVisible());
-    EXPECT_EQ(d->DefaultURL->text(), QStringLiteral("http://typed.example/"));
+    EXPECT_EQ(parts(d).DefaultURL->text(), QStringLiteral("http://typed.example/"));
 }
 
 TEST_F(SettingsDialog, StoreButtonsWriteTheTextBoxAfterTheirOwnChange) {
@@ -129,40 +130,40 @@ TEST_F(SettingsDialog, StoreButtonsWriteTheTextBoxAfterTheirOwnChange) {
     frmSettings* d = open(w);
     ASSERT_TRUE(d);
     const QStringList navigations = browser().navigations;
-    w.URL->setEditText(QStringLiteral("http://shown.example/"));
+    parts(w).URL->setEditText(QStringLiteral("http://shown.example/"));
 
     // Select: what was typed, blanks included.
-    d->DefaultURL->clear();
-    d->DefaultURL->setFocus();
-    QTest::keyClicks(d->DefaultURL, QStringLiteral("  http://typed.example/?a=1&b="));
-    d->DefaultURL->insert(QStringLiteral("\u00e9  "));  // beyond what key clicks can type
-    d->cmd1->click();
+    parts(d).DefaultURL->clear();
+    parts(d).DefaultURL->setFocus();
+    QTest::keyClicks(parts(d).DefaultURL, QStringLiteral("  http://typed.example/?a=1&b="));
+    parts(d).DefaultURL->insert(QStringLiteral("\u00e9  "));  // beyond what key clicks can type
+    parts(d).cmd1->click();
     EXPECT_EQ(ini(), iniWith(QStringLiteral("  http://typed.example/?a=1&b=\u00e9  ").toLocal8Bit()));
 
     // Select with an empty box stores an empty start page.
-    d->DefaultURL->clear();
-    d->cmd1->click();
+    parts(d).DefaultURL->clear();
+    parts(d).cmd1->click();
     EXPECT_EQ(ini(), iniWith(""));
 
     // Use Current: the address box's text at the press, typed and never opened.
-    w.URL->setEditText(QStringLiteral("typed but never opened"));
-    d->cmd2->click();
-    EXPECT_EQ(d->DefaultURL->text(), QStringLiteral("typed but never opened"));
+    parts(w).URL->setEditText(QStringLiteral("typed but never opened"));
+    parts(d).cmd2->click();
+    EXPECT_EQ(parts(d).DefaultURL->text(), QStringLiteral("typed but never opened"));
     EXPECT_EQ(ini(), iniWith("typed but never opened"));
-    w.URL->setEditText(QStringLiteral("http://later.example/"));
-    d->cmd2->click();
-    EXPECT_EQ(d->DefaultURL->text(), QStringLiteral("http://later.example/"));
+    parts(w).URL->setEditText(QStringLiteral("http://later.example/"));
+    parts(d).cmd2->click();
+    EXPECT_EQ(parts(d).DefaultURL->text(), QStringLiteral("http://later.example/"));
     EXPECT_EQ(ini(), iniWith("http://later.example/"));
 
     // Use Default: the built-in start page.
-    d->DefaultURL->setText(QStringLiteral("something else"));
-    d->Command5->click();
-    EXPECT_EQ(d->DefaultURL->text(), kDefaultStartPage);
+    parts(d).DefaultURL->setText(QStringLiteral("something else"));
+    parts(d).Command5->click();
+    EXPECT_EQ(parts(d).DefaultURL->text(), kDefaultStartPage);
     EXPECT_EQ(ini(), iniWith(kDefaultStartPage.toLocal8Bit()));
 
     // Neither the browser nor the address box took part.
     EXPECT_EQ(browser().navigations, navigations);
-    EXPECT_EQ(w.URL->currentText(), QStringLiteral("http://later.example/"));
+    EXPECT_EQ(parts(w).URL->currentText(), QStringLiteral("http://later.example/"));
 }
 
 TEST_F(SettingsDialog, StoringKeepsTheRestOfTheSettingsFile) {
@@ -170,11 +171,11 @@ TEST_F(SettingsDialog, StoringKeepsTheRestOfTheSettingsFile) {
     writeFile(iniPath(), stored);
     frmMain& w = make();
     ASSERT_EQ(ini(), stored);  // start-up found a start page and wrote nothing
-    frmSettings* d = w.settingsDialog();
-    EXPECT_EQ(d->DefaultURL->text(), QStringLiteral("http://old.example/"));
+    frmSettings* d = w.settingsWindow();
+    EXPECT_EQ(parts(d).DefaultURL->text(), QStringLiteral("http://old.example/"));
     EXPECT_FALSE(d->isVisible());
-    d->DefaultURL->setText(QStringLiteral("http://new.example/"));
-    d->cmd1->click();
+    parts(d).DefaultURL->setText(QStringLiteral("http://new.example/"));
+    parts(d).cmd1->click();
     EXPECT_EQ(ini(), QByteArray("; keep me\r\n[other]\r\nDefaultURL=elsewhere\r\n[tarnwick]\r\nx=1\r\n"
                                 "defaulturl=http://new.example/\r\ny=2\r\n"));
 }
@@ -182,38 +183,38 @@ TEST_F(SettingsDialog, StoringKeepsTheRestOfTheSettingsFile) {
 TEST_F(SettingsDialog, ClearUrlListboxLeavesTheCurrentAddressAndRemovesTheFile) {
     writeFile(workDir.filePath(QStringLiteral("URL.slx")), "\"http://a.example/\"\r\n\"http://b.example/\"\r\n");
     frmMain& w = make();
-    ASSERT_EQ(w.History.count(), 2);
+    ASSERT_EQ(w.addressBox().history().count(), 2);
     frmSettings* d = open(w);
     ASSERT_TRUE(d);
     browser().locationURL = QStringLiteral("http://current.example/");
-    d->ClearURL->click();
-    EXPECT_EQ(w.History.entries(), QStringList({"http://current.example/"}));
+    parts(d).ClearURL->click();
+    EXPECT_EQ(w.addressBox().history().entries(), QStringList({"http://current.example/"}));
     EXPECT_FALSE(QFile::exists(workDir.filePath(QStringLiteral("URL.slx"))));
     // Again without a file to remove: still cleared, no failure.
-    d->ClearURL->click();
-    EXPECT_EQ(w.History.entries(), QStringList({"http://current.example/"}));
+    parts(d).ClearURL->click();
+    EXPECT_EQ(w.addressBox().history().entries(), QStringList({"http://current.example/"}));
     EXPECT_TRUE(d->isVisible());
 }
 
 TEST_F(SettingsDialog, OneDialogAtATimeAndANewOneAfterClosing) {
     frmMain& w = make();
-    frmSettings* startUp = w.Settings;
+    frmSettings* startUp = w.settingsWindow();
     ASSERT_TRUE(startUp);
     EXPECT_FALSE(startUp->isVisible());
 
     // The hidden start-up dialog is the one the menu shows, twice.
     w.mnuSettings_Click();
     w.mnuSettings_Click();
-    EXPECT_EQ(w.Settings.data(), startUp);
+    EXPECT_EQ(w.settingsWindow(), startUp);
     EXPECT_TRUE(startUp->isVisible());
     EXPECT_EQ(topLevels<frmSettings>().size(), 1);
-    EXPECT_EQ(startUp->DefaultURL->text(), kDefaultStartPage);
+    EXPECT_EQ(parts(startUp).DefaultURL->text(), kDefaultStartPage);
 
     // Close by "&Close" (Alt+C), store something first: the next dialog shows the stored
     // start page, not what the old text box held.
-    startUp->DefaultURL->setText(QStringLiteral("http://stored.example/"));
-    startUp->cmd1->click();
-    startUp->DefaultURL->setText(QStringLiteral("not stored"));
+    parts(startUp).DefaultURL->setText(QStringLiteral("http://stored.example/"));
+    parts(startUp).cmd1->click();
+    parts(startUp).DefaultURL->setText(QStringLiteral("not stored"));
     startUp->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(startUp));
     QPointer<frmSettings> old(startUp);
@@ -222,29 +223,29 @@ TEST_F(SettingsDialog, OneDialogAtATimeAndANewOneAfterClosing) {
     EXPECT_TRUE(waitFor([&] { return !old || !old->isVisible(); }));
     deleteClosedWindows();
     EXPECT_TRUE(old.isNull());
-    EXPECT_FALSE(w.Settings);
+    EXPECT_FALSE(w.settingsWindow());
 
     w.mnuSettings_Click();
-    ASSERT_TRUE(w.Settings);
-    EXPECT_TRUE(w.Settings->isVisible());
-    EXPECT_EQ(w.Settings->DefaultURL->text(), QStringLiteral("http://stored.example/"));
+    ASSERT_TRUE(w.settingsWindow());
+    EXPECT_TRUE(w.settingsWindow()->isVisible());
+    EXPECT_EQ(parts(w.settingsWindow()).DefaultURL->text(), QStringLiteral("http://stored.example/"));
 
     // The close box, and the menu at once, before the closed dialog is deleted.
-    QPointer<frmSettings> second(w.Settings);
+    QPointer<frmSettings> second(w.settingsWindow());
     second->close();
     w.mnuSettings_Click();
-    ASSERT_TRUE(w.Settings);
-    EXPECT_NE(w.Settings.data(), second.data());
-    EXPECT_TRUE(w.Settings->isVisible());
+    ASSERT_TRUE(w.settingsWindow());
+    EXPECT_NE(w.settingsWindow(), second.data());
+    EXPECT_TRUE(w.settingsWindow()->isVisible());
     deleteClosedWindows();
     EXPECT_TRUE(second.isNull());
-    ASSERT_TRUE(w.Settings);
-    EXPECT_TRUE(w.Settings->isVisible());
+    ASSERT_TRUE(w.settingsWindow());
+    EXPECT_TRUE(w.settingsWindow()->isVisible());
     EXPECT_EQ(topLevels<frmSettings>().size(), 1);
 
     // The Close button itself.
-    QPointer<frmSettings> third(w.Settings);
-    third->Command1->click();
+    QPointer<frmSettings> third(w.settingsWindow());
+    parts(third.data()).Command1->click();
     deleteClosedWindows();
     EXPECT_TRUE(third.isNull());
     EXPECT_TRUE(topLevels<frmSettings>().isEmpty());
@@ -291,7 +292,7 @@ TEST_F(AboutWindow, TextIsTheFourteenLinesEachEndedByCrLf) {
     // The text box shows each line as one paragraph, trailing blanks kept; the final CR LF
     // leaves an empty last paragraph, as a text box does after a final line break.
     frmAbout about;
-    QTextDocument* document = about.Text1->document();
+    QTextDocument* document = textOf(&about)->document();
     ASSERT_EQ(document->blockCount(), 15);
     int i = 0;
     for (QTextBlock block = document->begin(); i < 14; block = block.next(), ++i)
@@ -299,7 +300,7 @@ TEST_F(AboutWindow, TextIsTheFourteenLinesEachEndedByCrLf) {
     EXPECT_EQ(document->lastBlock().text(), QString());
     QString shown = frmAbout::text();
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    EXPECT_EQ(about.Text1->toPlainText(), shown);
+    EXPECT_EQ(textOf(&about)->toPlainText(), shown);
 }
 
 TEST_F(AboutWindow, FixedToolWindowCentredOnTheMainWindow) {
@@ -307,9 +308,9 @@ TEST_F(AboutWindow, FixedToolWindowCentredOnTheMainWindow) {
     w.move(100, 60);
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-    w.mnuAbout->trigger();
-    ASSERT_TRUE(w.About);
-    frmAbout* a = w.About;
+    parts(w).mnuAbout->trigger();
+    ASSERT_TRUE(w.aboutWindow());
+    frmAbout* a = w.aboutWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(a));
     EXPECT_EQ(a->windowTitle(), QStringLiteral("About Tarnwick"));
     expectFixedToolWindow(a, QSize(tw::px(4575), tw::px(2655)));
@@ -317,13 +318,9 @@ TEST_F(AboutWindow, FixedToolWindowCentredOnTheMainWindow) {
     const QPoint offset = a->frameGeometry().center() - w.frameGeometry().center();
     EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
 
-    QPlainTextEdit* t = a->Text1;
+    QPlainTextEdit* t = textOf(a);
     EXPECT_EQ(t->geometry(), QRect(8, 8, 289, 161));
-    const QFont font = t->font();
-    EXPECT_EQ(font.family(), QStringLiteral("Courier New"));
-    EXPECT_NEAR(font.pointSizeF(), 8.25, 0.01);
-    EXPECT_EQ(font.weight(), QFont::Normal);
-    EXPECT_FALSE(font.italic() || font.underline() || font.strikeOut());
+    expectTextWindowFont(t);
     EXPECT_EQ(t->palette().color(QPalette::Base), a->palette().color(QPalette::Button));
     EXPECT_TRUE(t->verticalScrollBar()->isVisible());
     EXPECT_FALSE(t->horizontalScrollBar()->isVisible());
@@ -333,10 +330,10 @@ TEST_F(AboutWindow, FixedToolWindowCentredOnTheMainWindow) {
 TEST_F(AboutWindow, TextCanBeSelectedAndCopiedButNotChanged) {
     frmMain& w = make();
     w.mnuAbout_Click();
-    ASSERT_TRUE(w.About);
-    frmAbout* a = w.About;
+    ASSERT_TRUE(w.aboutWindow());
+    frmAbout* a = w.aboutWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(a));
-    QPlainTextEdit* t = a->Text1;
+    QPlainTextEdit* t = textOf(a);
     const QString before = t->toPlainText();
     t->setFocus();
     ASSERT_TRUE(t->hasFocus());
@@ -359,21 +356,21 @@ TEST_F(AboutWindow, TextCanBeSelectedAndCopiedButNotChanged) {
 TEST_F(AboutWindow, OneAboutWindowAtATime) {
     frmMain& w = make();
     w.mnuAbout_Click();
-    frmAbout* first = w.About;
+    frmAbout* first = w.aboutWindow();
     ASSERT_TRUE(first);
     w.mnuAbout_Click();
-    EXPECT_EQ(w.About.data(), first);
+    EXPECT_EQ(w.aboutWindow(), first);
     EXPECT_EQ(topLevels<frmAbout>().size(), 1);
 
     // Closed, then About at once: a new window, and only it remains.
     QPointer<frmAbout> old(first);
     first->close();
     w.mnuAbout_Click();
-    ASSERT_TRUE(w.About);
-    EXPECT_NE(w.About.data(), first);
-    EXPECT_TRUE(w.About->isVisible());
+    ASSERT_TRUE(w.aboutWindow());
+    EXPECT_NE(w.aboutWindow(), first);
+    EXPECT_TRUE(w.aboutWindow()->isVisible());
     deleteClosedWindows();
     EXPECT_TRUE(old.isNull());
     EXPECT_EQ(topLevels<frmAbout>().size(), 1);
-    EXPECT_TRUE(w.About && w.About->isVisible());
+    EXPECT_TRUE(w.aboutWindow() && w.aboutWindow()->isVisible());
 }

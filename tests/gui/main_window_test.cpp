@@ -8,12 +8,13 @@
 #include "dialogs/frm_settings.h"
 #include "main_window_fixture.h"
 #include "platform/twips.h"
+#include "window_parts.h"
 
 namespace {
 
 const QByteArray kDefaultIni = "[Tarnwick]\r\nDefaultURL=https://www.tarnwick.org/\r\n";
 
-QStringList listOf(const frmMain& w) { return w.History.entries(); }
+QStringList listOf(const frmMain& w) { return w.addressBox().history().entries(); }
 
 }  // namespace
 
@@ -25,11 +26,11 @@ using StartUp = MainWindowFixture;
 TEST_F(StartUp, FirstStartStoresTheDefaultAndRequestsItTwice) {
     frmMain& w = make();
     EXPECT_EQ(ini(), kDefaultIni);
-    EXPECT_EQ(w.URL->currentText(), kDefaultStartPage);
+    EXPECT_EQ(parts(w).URL->currentText(), kDefaultStartPage);
     EXPECT_EQ(browser().navigations, QStringList({kDefaultStartPage, kDefaultStartPage}));
-    ASSERT_TRUE(w.Settings);
-    EXPECT_FALSE(w.Settings->isVisible());
-    EXPECT_EQ(w.Settings->DefaultURL->text(), kDefaultStartPage);
+    ASSERT_TRUE(w.settingsWindow());
+    EXPECT_FALSE(w.settingsWindow()->isVisible());
+    EXPECT_EQ(parts(w.settingsWindow()).DefaultURL->text(), kDefaultStartPage);
     EXPECT_EQ(w.popupSweep().TaskStyleMask(), 0x10800000u);
     EXPECT_FALSE(w.isVisible());
     // The default is an absolute web address ending in "/".
@@ -42,10 +43,10 @@ TEST_F(StartUp, StoredStartPageIsUsedAsReadAndNeverRewritten) {
     writeFile(iniPath(), stored);
     frmMain& w = make();
     EXPECT_EQ(ini(), stored);
-    EXPECT_EQ(w.URL->currentText(), QStringLiteral("not even an address"));
+    EXPECT_EQ(parts(w).URL->currentText(), QStringLiteral("not even an address"));
     EXPECT_EQ(browser().navigations,
               QStringList({QStringLiteral("not even an address"), QStringLiteral("not even an address")}));
-    EXPECT_EQ(w.Settings->DefaultURL->text(), QStringLiteral("not even an address"));
+    EXPECT_EQ(parts(w.settingsWindow()).DefaultURL->text(), QStringLiteral("not even an address"));
 }
 
 TEST_F(StartUp, EmptyStoredValueCountsAsUnsetAndIsReplacedInPlace) {
@@ -60,7 +61,7 @@ TEST_F(StartUp, UnwritableProgramFolderStillOpensTheDefault) {
     fake.programFolder = programDir.filePath(QStringLiteral("missing/folder"));
     frmMain& w = make();
     EXPECT_FALSE(QFile::exists(fake.programFolder));
-    EXPECT_EQ(w.URL->currentText(), kDefaultStartPage);
+    EXPECT_EQ(parts(w).URL->currentText(), kDefaultStartPage);
     EXPECT_EQ(browser().navigations, QStringList({kDefaultStartPage, kDefaultStartPage}));
 }
 
@@ -70,8 +71,8 @@ TEST_F(StartUp, HistoryFileFillsTheListWithoutTouchingTheText) {
     frmMain& w = make();
     EXPECT_EQ(listOf(w), QStringList({QStringLiteral("http://A.example/"), QStringLiteral("http://b.example/"),
                                       QStringLiteral("http://c.example/")}));
-    EXPECT_EQ(w.URL->currentText(), kDefaultStartPage);
-    EXPECT_EQ(w.URL->count(), 3);
+    EXPECT_EQ(parts(w).URL->currentText(), kDefaultStartPage);
+    EXPECT_EQ(parts(w).URL->count(), 3);
 }
 
 TEST_F(StartUp, FailingNavigationDoesNotStopTheSequence) {
@@ -97,14 +98,14 @@ using MainWindowLayout = MainWindowFixture;
 TEST_F(MainWindowLayout, CaptionPanelsAndHiddenHelpers) {
     frmMain& w = make();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Tarnwick"));
-    EXPECT_EQ(w.Panel1->text(), QStringLiteral("0 events denied"));
-    EXPECT_EQ(w.Panel2->text(), QString());
-    EXPECT_GE(w.Panel1->minimumWidth(), tw::px(2000));
-    EXPECT_GE(w.Panel2->minimumWidth(), tw::px(1440));
+    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("0 events denied"));
+    EXPECT_EQ(parts(w).Panel2->text(), QString());
+    EXPECT_GE(parts(w).Panel1->minimumWidth(), tw::px(2000));
+    EXPECT_GE(parts(w).Panel2->minimumWidth(), tw::px(1440));
     EXPECT_TRUE(w.popupSweep().lstApp().empty());
     EXPECT_EQ(w.popupSweep().id(), QStringLiteral("Label1"));
-    EXPECT_EQ(w.tmrEngine->interval(), 100);
-    EXPECT_TRUE(w.tmrEngine->isActive());
+    EXPECT_EQ(parts(w).tmrEngine->interval(), 100);
+    EXPECT_TRUE(parts(w).tmrEngine->isActive());
     EXPECT_FALSE(w.windowIcon().isNull());
     EXPECT_EQ(w.windowIcon().availableSizes().value(0), QSize(32, 32));
 }
@@ -120,22 +121,22 @@ TEST_F(MainWindowLayout, MenuBarShowsFileEditNavigateWithTheirItems) {
         for (QAction* a : menu->actions()) out << (a->isSeparator() ? QStringLiteral("-") : a->text());
         return out;
     };
-    EXPECT_EQ(captions(w.mnuFile), QStringList({"&Settings...", "-", "&About Tarnwick...", "Exit"}));
-    EXPECT_EQ(captions(w.mnuEdit), QStringList({"&View Source", "Copy", "Paste"}));
-    EXPECT_EQ(captions(w.mnuNavigate),
+    EXPECT_EQ(captions(parts(w).mnuFile), QStringList({"&Settings...", "-", "&About Tarnwick...", "Exit"}));
+    EXPECT_EQ(captions(parts(w).mnuEdit), QStringList({"&View Source", "Copy", "Paste"}));
+    EXPECT_EQ(captions(parts(w).mnuNavigate),
               QStringList({"Open location...", "-", "Back", "Forward", "Stop", "Refresh"}));
-    EXPECT_EQ(captions(w.mnuPop), QStringList({"Launch In Default Browser", "Refresh", "Print", "Save As..."}));
-    EXPECT_EQ(w.mnuPop->title(), QStringLiteral("Popup"));
+    EXPECT_EQ(captions(parts(w).mnuPop), QStringList({"Launch In Default Browser", "Refresh", "Print", "Save As..."}));
+    EXPECT_EQ(parts(w).mnuPop->title(), QStringLiteral("Popup"));
 
     const std::pair<QAction*, const char*> shortcuts[] = {
-        {w.mnuExit, "Ctrl+E"},    {w.mnuCopy, "Ctrl+C"},   {w.mnuPaste, "Ctrl+V"}, {w.mnuOpen, "Ctrl+O"},
-        {w.mnuBack, "Ctrl+B"},    {w.mnuForward, "Ctrl+F"}, {w.mnuStop, "Ctrl+S"}, {w.mnuRefresh, "Ctrl+R"},
-        {w.mnuPrint, "Ctrl+P"},
+        {parts(w).mnuExit, "Ctrl+E"},    {parts(w).mnuCopy, "Ctrl+C"},   {parts(w).mnuPaste, "Ctrl+V"}, {parts(w).mnuOpen, "Ctrl+O"},
+        {parts(w).mnuBack, "Ctrl+B"},    {parts(w).mnuForward, "Ctrl+F"}, {parts(w).mnuStop, "Ctrl+S"}, {parts(w).mnuRefresh, "Ctrl+R"},
+        {parts(w).mnuPrint, "Ctrl+P"},
     };
     for (auto [action, keys] : shortcuts) EXPECT_EQ(action->shortcut(), QKeySequence(QString::fromLatin1(keys)));
-    for (QAction* a : {w.mnuSettings, w.mnuAbout, w.mnuSource2, w.mnuLaunchIE, w.mnuPopRefresh, w.mnuSaveAs})
+    for (QAction* a : {parts(w).mnuSettings, parts(w).mnuAbout, parts(w).mnuSource2, parts(w).mnuLaunchIE, parts(w).mnuPopRefresh, parts(w).mnuSaveAs})
         EXPECT_TRUE(a->shortcut().isEmpty()) << a->text().toStdString();
-    for (QMenu* menu : {w.mnuFile, w.mnuEdit, w.mnuNavigate, w.mnuPop})
+    for (QMenu* menu : {parts(w).mnuFile, parts(w).mnuEdit, parts(w).mnuNavigate, parts(w).mnuPop})
         for (QAction* a : menu->actions()) {
             EXPECT_TRUE(a->isEnabled());
             EXPECT_FALSE(a->isChecked());
@@ -155,29 +156,29 @@ TEST_F(MainWindowLayout, HiddenPopupMenuStillAnswersCtrlP) {
 
 TEST_F(MainWindowLayout, ClientAreaAndCreationPositions) {
     frmMain& w = make();
-    EXPECT_EQ(w.URL->pos(), QPoint(0, 0));
+    EXPECT_EQ(parts(w).URL->pos(), QPoint(0, 0));
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-    EXPECT_EQ(w.centralWidget()->height() + w.StatusBar->height(), tw::px(6705));
+    EXPECT_EQ(w.centralWidget()->height() + parts(w).StatusBar->height(), tw::px(6705));
     EXPECT_EQ(w.width(), tw::px(9750));
-    EXPECT_EQ(w.URL->pos(), QPoint(0, 0));
-    EXPECT_EQ(w.Browser->widget()->pos(), QPoint(0, tw::px(350)));
+    EXPECT_EQ(parts(w).URL->pos(), QPoint(0, 0));
+    EXPECT_EQ(parts(w).Browser->widget()->pos(), QPoint(0, tw::px(350)));
 }
 
 TEST_F(MainWindowLayout, ResizeAppliesTheThreeRulesAndSkipsNegativeOnes) {
     frmMain& w = make();
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-    QWidget* view = w.Browser->widget();
+    QWidget* view = parts(w).Browser->widget();
 
     w.resize(800, 600);
     QCoreApplication::processEvents();
     const QRect outer = w.frameGeometry();
     EXPECT_EQ(view->width(), tw::px(outer.width() * 15 - 115));
     EXPECT_EQ(view->height(), tw::px(outer.height() * 15 - 1300));
-    EXPECT_EQ(w.URL->width(), tw::px(outer.width() * 15 - 115));
+    EXPECT_EQ(parts(w).URL->width(), tw::px(outer.width() * 15 - 115));
     EXPECT_EQ(view->pos(), QPoint(0, tw::px(350)));
-    EXPECT_EQ(w.URL->pos(), QPoint(0, 0));
+    EXPECT_EQ(parts(w).URL->pos(), QPoint(0, 0));
 
     // Shorter than 1300 twips: the browser keeps its height; the widths still follow.
     const int keptHeight = view->height();
@@ -200,13 +201,13 @@ TEST_F(MainWindowLayout, TabMovesBetweenBrowserAndAddressBoxOnly) {
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    QWidget* view = w.Browser->widget();
+    QWidget* view = parts(w).Browser->widget();
     view->setFocus();
     ASSERT_TRUE(view->hasFocus());
     for (int i = 0; i < 4; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QWidget* focus = QApplication::focusWidget();
-        const bool onUrl = focus == w.URL || focus == w.URL->lineEdit();
+        const bool onUrl = focus == parts(w).URL || focus == parts(w).URL->lineEdit();
         EXPECT_EQ(onUrl, i % 2 == 0) << "tab " << i;
         EXPECT_EQ(focus == view, i % 2 == 1) << "tab " << i;
     }
@@ -224,13 +225,13 @@ TEST_F(BrowserEvents, ReadyStateTableOnProgress) {
     for (auto [state, text] : table) {
         browser().readyState = state;
         browser().raiseProgress();
-        EXPECT_EQ(w.Panel2->text(), QString::fromLatin1(text)) << state;
+        EXPECT_EQ(parts(w).Panel2->text(), QString::fromLatin1(text)) << state;
     }
-    w.Panel2->setText(QStringLiteral("before"));
+    parts(w).Panel2->setText(QStringLiteral("before"));
     browser().readyState = 7;
     browser().raiseProgress();
-    EXPECT_EQ(w.Panel2->text(), QStringLiteral("before"));
-    EXPECT_EQ(w.LastStatusText, QString());
+    EXPECT_EQ(parts(w).Panel2->text(), QStringLiteral("before"));
+    EXPECT_EQ(w.lastStatusText(), QString());
 }
 
 TEST_F(BrowserEvents, ReadyStateIsReadFiveTimesAndTheLastHoldingTestWins) {
@@ -240,33 +241,33 @@ TEST_F(BrowserEvents, ReadyStateIsReadFiveTimesAndTheLastHoldingTestWins) {
     browser().readyStateReads = 0;
     browser().raiseProgress();
     EXPECT_EQ(browser().readyStateReads, 5);
-    EXPECT_EQ(w.Panel2->text(), QStringLiteral("Loading page..."));
+    EXPECT_EQ(parts(w).Panel2->text(), QStringLiteral("Loading page..."));
 
     // Loading at every read but the last, which sees 0.
     browser().readyStateSequence = {1, 1, 1, 1, 0};
     browser().raiseProgress();
-    EXPECT_EQ(w.Panel2->text(), QStringLiteral("Uninitialized"));
+    EXPECT_EQ(parts(w).Panel2->text(), QStringLiteral("Uninitialized"));
 }
 
 TEST_F(BrowserEvents, StatusTextIsAlwaysRecordedButOnlyHttpAddressesShow) {
     frmMain& w = make();
     browser().readyState = 4;
     browser().raiseStatusText(QStringLiteral("http://127.0.0.1/page?a=1&b=2"));
-    EXPECT_EQ(w.LastStatusText, QStringLiteral("http://127.0.0.1/page?a=1&b=2"));
-    EXPECT_EQ(w.Panel2->text(), QStringLiteral("http://127.0.0.1/page?a=1&b=2"));
+    EXPECT_EQ(w.lastStatusText(), QStringLiteral("http://127.0.0.1/page?a=1&b=2"));
+    EXPECT_EQ(parts(w).Panel2->text(), QStringLiteral("http://127.0.0.1/page?a=1&b=2"));
 
     for (const char* other : {"https://secure.example/", "HTTP://LOUD.EXAMPLE/", "mailto:a@b.example", "http:/",
                               "Done", ""}) {
         browser().raiseStatusText(QString::fromLatin1(other));
-        EXPECT_EQ(w.LastStatusText, QString::fromLatin1(other));
-        EXPECT_EQ(w.Panel2->text(), QStringLiteral("Idle")) << other;
+        EXPECT_EQ(w.lastStatusText(), QString::fromLatin1(other));
+        EXPECT_EQ(parts(w).Panel2->text(), QStringLiteral("Idle")) << other;
     }
 
     // Progress never shows an address and never touches LastStatusText.
     browser().raiseStatusText(QStringLiteral("http://x.example/"));
     browser().raiseProgress();
-    EXPECT_EQ(w.Panel2->text(), QStringLiteral("Idle"));
-    EXPECT_EQ(w.LastStatusText, QStringLiteral("http://x.example/"));
+    EXPECT_EQ(parts(w).Panel2->text(), QStringLiteral("Idle"));
+    EXPECT_EQ(w.lastStatusText(), QStringLiteral("http://x.example/"));
 }
 
 TEST_F(BrowserEvents, TitleChangeSetsCaptionAddressAndHistory) {
@@ -275,7 +276,7 @@ TEST_F(BrowserEvents, TitleChangeSetsCaptionAddressAndHistory) {
     browser().locationURL = QStringLiteral("http://b.example/");
     browser().raiseTitle(QStringLiteral("title carried by the event"));
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Name From Browser - Tarnwick"));
-    EXPECT_EQ(w.URL->currentText(), QStringLiteral("http://b.example/"));
+    EXPECT_EQ(parts(w).URL->currentText(), QStringLiteral("http://b.example/"));
     EXPECT_EQ(listOf(w), QStringList({"http://b.example/"}));
     EXPECT_EQ(history(), QByteArray("\"http://b.example/\"\r\n"));
 
@@ -309,59 +310,59 @@ TEST_F(BrowserEvents, FailingHistoryWriteKeepsCaptionAndAddress) {
     browser().locationURL = QStringLiteral("http://p.example/");
     browser().raiseTitle();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Page - Tarnwick"));
-    EXPECT_EQ(w.URL->currentText(), QStringLiteral("http://p.example/"));
+    EXPECT_EQ(parts(w).URL->currentText(), QStringLiteral("http://p.example/"));
     EXPECT_EQ(listOf(w), QStringList({"http://p.example/"}));
     // The program carries on: the next page is handled as usual.
     browser().locationURL = QStringLiteral("http://q.example/");
     browser().raiseTitle();
-    EXPECT_EQ(w.URL->currentText(), QStringLiteral("http://q.example/"));
+    EXPECT_EQ(parts(w).URL->currentText(), QStringLiteral("http://q.example/"));
 }
 
 TEST_F(BrowserEvents, DocumentCompleteBindsTheTopLevelHtmlDocumentOnly) {
     frmMain& w = make();
-    EXPECT_EQ(w.MyDocument, nullptr);
+    EXPECT_EQ(w.boundDocument(), nullptr);
     auto first = std::make_shared<FakeDocument>();
     browser().document = first;
     browser().raiseDocumentComplete(QStringLiteral("http://a.example/frame1"));
-    EXPECT_EQ(w.MyDocument, first);
+    EXPECT_EQ(w.boundDocument(), first);
     EXPECT_TRUE(static_cast<bool>(first->oncontextmenu));
 
     // Frames completing rebind the same top-level document.
     browser().raiseDocumentComplete(QStringLiteral("http://a.example/frame2"));
-    EXPECT_EQ(w.MyDocument, first);
+    EXPECT_EQ(w.boundDocument(), first);
 
     // A document that is not HTML cannot be bound: the previous one stays.
     browser().document = nullptr;
     browser().raiseDocumentComplete();
-    EXPECT_EQ(w.MyDocument, first);
+    EXPECT_EQ(w.boundDocument(), first);
 
     // A new page: the old document is released and no longer reaches our menu.
     auto second = std::make_shared<FakeDocument>();
     browser().document = second;
     browser().raiseDocumentComplete();
-    EXPECT_EQ(w.MyDocument, second);
+    EXPECT_EQ(w.boundDocument(), second);
     EXPECT_FALSE(static_cast<bool>(first->oncontextmenu));
 }
 
 // ---------------------------------------------------------------------------------
 // Address box
 
-using AddressBox = MainWindowFixture;
+using AddressBoxTest = MainWindowFixture;
 
-TEST_F(AddressBox, EnterNavigatesToTheTextAndLeavesTheListAlone) {
+TEST_F(AddressBoxTest, EnterNavigatesToTheTextAndLeavesTheListAlone) {
     frmMain& w = make();
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
     browser().navigations.clear();
-    w.URL->lineEdit()->setFocus();
-    w.URL->lineEdit()->selectAll();
-    QTest::keyClicks(w.URL->lineEdit(), QStringLiteral("typed.example/x"));
+    parts(w).URL->lineEdit()->setFocus();
+    parts(w).URL->lineEdit()->selectAll();
+    QTest::keyClicks(parts(w).URL->lineEdit(), QStringLiteral("typed.example/x"));
     EXPECT_TRUE(browser().navigations.isEmpty());
-    QTest::keyClick(w.URL->lineEdit(), Qt::Key_Return);
+    QTest::keyClick(parts(w).URL->lineEdit(), Qt::Key_Return);
     EXPECT_EQ(browser().navigations, QStringList({"typed.example/x"}));
-    EXPECT_EQ(w.URL->count(), 0);
-    EXPECT_EQ(w.URL->currentText(), QStringLiteral("typed.example/x"));
+    EXPECT_EQ(parts(w).URL->count(), 0);
+    EXPECT_EQ(parts(w).URL->currentText(), QStringLiteral("typed.example/x"));
 
     // The history changes only when the page's title arrives, with the browser's address.
     browser().locationURL = QStringLiteral("http://typed.example/x");
@@ -369,42 +370,47 @@ TEST_F(AddressBox, EnterNavigatesToTheTextAndLeavesTheListAlone) {
     EXPECT_EQ(listOf(w), QStringList({"http://typed.example/x"}));
 }
 
-TEST_F(AddressBox, ChoosingAnEntryNavigatesAndTextAndListStayIndependent) {
+TEST_F(AddressBoxTest, ChoosingAnEntryNavigatesAndTextAndListStayIndependent) {
     writeFile(workDir.filePath(QStringLiteral("URL.slx")), "\"http://a.example/\"\r\n\"http://b.example/\"\r\n");
     frmMain& w = make();
     browser().navigations.clear();
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    EXPECT_EQ(w.URL->currentText(), kDefaultStartPage);
+    EXPECT_EQ(parts(w).URL->currentText(), kDefaultStartPage);
+    EXPECT_EQ(parts(w).URL->currentIndex(), -1);  // the restored list selects nothing
 
     // Down arrow selects an entry: the browser goes there.
-    w.URL->lineEdit()->setFocus();
-    QTest::keyClick(w.URL->lineEdit(), Qt::Key_Down);
+    parts(w).URL->lineEdit()->setFocus();
+    QTest::keyClick(parts(w).URL->lineEdit(), Qt::Key_Down);
     ASSERT_EQ(browser().navigations.size(), 1);
-    EXPECT_EQ(browser().navigations.first(), w.URL->currentText());
-    EXPECT_TRUE(listOf(w).contains(w.URL->currentText()));
+    EXPECT_EQ(browser().navigations.first(), parts(w).URL->currentText());
+    EXPECT_TRUE(listOf(w).contains(parts(w).URL->currentText()));
+    ASSERT_EQ(parts(w).URL->currentIndex(), 0);
 
     // Adding entries leaves the text alone.
-    w.URL->setEditText(QStringLiteral("typed but not confirmed"));
+    parts(w).URL->setEditText(QStringLiteral("typed but not confirmed"));
     browser().locationURL = QStringLiteral("http://0.example/");
     w.AddUrlToHistory();
-    EXPECT_EQ(w.URL->currentText(), QStringLiteral("typed but not confirmed"));
+    EXPECT_EQ(parts(w).URL->currentText(), QStringLiteral("typed but not confirmed"));
     EXPECT_EQ(listOf(w), QStringList({"http://0.example/", "http://a.example/", "http://b.example/"}));
+    // ...and leaves no entry selected: the arrow keys start afresh from the text.
+    EXPECT_EQ(parts(w).URL->currentIndex(), -1);
 
     // ...until the next title event replaces the typed text with the page's address.
     browser().raiseTitle();
-    EXPECT_EQ(w.URL->currentText(), QStringLiteral("http://0.example/"));
+    EXPECT_EQ(parts(w).URL->currentText(), QStringLiteral("http://0.example/"));
 }
 
-TEST_F(AddressBox, ClearLeavesOnlyTheCurrentAddressAndRemovesTheFile) {
+TEST_F(AddressBoxTest, ClearLeavesOnlyTheCurrentAddressAndRemovesTheFile) {
     writeFile(workDir.filePath(QStringLiteral("URL.slx")), "\"http://a.example/\"\r\n\"http://b.example/\"\r\n");
     frmMain& w = make();
     browser().locationURL = QStringLiteral("http://current.example/");
-    w.URL->setEditText(QStringLiteral("something typed"));
+    parts(w).URL->setEditText(QStringLiteral("something typed"));
     w.ClearUrlHistory();
     EXPECT_EQ(listOf(w), QStringList({"http://current.example/"}));
-    EXPECT_EQ(w.URL->currentText(), QStringLiteral("http://current.example/"));
+    EXPECT_EQ(parts(w).URL->currentText(), QStringLiteral("http://current.example/"));
+    EXPECT_EQ(parts(w).URL->currentIndex(), -1);
     EXPECT_FALSE(QFile::exists(workDir.filePath(QStringLiteral("URL.slx"))));
 
     // Without a file to delete the list is still cleared and refilled.
@@ -412,7 +418,7 @@ TEST_F(AddressBox, ClearLeavesOnlyTheCurrentAddressAndRemovesTheFile) {
     EXPECT_EQ(listOf(w), QStringList({"http://current.example/"}));
 }
 
-TEST_F(AddressBox, HistoryFollowsTheCurrentDirectoryAtEachAccess) {
+TEST_F(AddressBoxTest, HistoryFollowsTheCurrentDirectoryAtEachAccess) {
     frmMain& w = make();
     QTemporaryDir elsewhere;
     browser().locationURL = QStringLiteral("http://one.example/");
@@ -458,8 +464,8 @@ TEST_F(Shutdown, WindowCommandsWinOverTheAddressBoxEditingKeys) {
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    w.URL->setFocus();
-    ASSERT_TRUE(w.URL->hasFocus() || w.URL->lineEdit()->hasFocus());
+    parts(w).URL->setFocus();
+    ASSERT_TRUE(parts(w).URL->hasFocus() || parts(w).URL->lineEdit()->hasFocus());
     browser().calls.clear();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_B, Qt::ControlModifier);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
@@ -469,7 +475,7 @@ TEST_F(Shutdown, WindowCommandsWinOverTheAddressBoxEditingKeys) {
     EXPECT_EQ(fake.endRequests, 1);
     // Enter typed into the box (as the window system delivers it: to the combo box).
     browser().navigations.clear();
-    w.URL->setEditText(QStringLiteral("http://typed.example/"));
+    parts(w).URL->setEditText(QStringLiteral("http://typed.example/"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(browser().navigations, QStringList({"http://typed.example/"}));
 }
@@ -479,5 +485,5 @@ TEST_F(MainWindowLayout, BrowserHasTheFocusFirst) {
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    EXPECT_EQ(QApplication::focusWidget(), w.Browser->widget());
+    EXPECT_EQ(QApplication::focusWidget(), parts(w).Browser->widget());
 }

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "main_window_fixture.h"
+#include "window_parts.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ class Sweep : public MainWindowFixture {
 protected:
     frmMain& start() {
         frmMain& w = make();
-        w.tmrEngine->stop();  // sweeps run when the test says so
+        parts(w).tmrEngine->stop();  // sweeps run when the test says so
         browser().navigations.clear();
         return w;
     }
@@ -47,7 +48,7 @@ TEST_F(Sweep, ClosesExactlyTheVisibleBorderedWindowsEndingInTheProductName) {
 
     EXPECT_EQ(d.closeRequests, std::vector<WindowId>({plain, page, message}));
     EXPECT_EQ(w.popupSweep().DeniedCount(), 3);
-    EXPECT_EQ(w.Panel1->text(), QStringLiteral("3 events denied"));
+    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("3 events denied"));
     for (WindowId kept : {capitals, version, blank, other, hidden, borderless, untitled, w.hWnd()})
         EXPECT_TRUE(d.exists(kept));
 
@@ -74,19 +75,19 @@ TEST_F(Sweep, CountTextAndCountsPastSixteenBits) {
     frmMain& w = start();
     fake.desktop.add(kIE);
     sweep(w);
-    EXPECT_EQ(w.Panel1->text(), QStringLiteral("1 event denied"));
+    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("1 event denied"));
     fake.desktop.add(kIE);
     sweep(w);
-    EXPECT_EQ(w.Panel1->text(), QStringLiteral("2 events denied"));
+    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("2 events denied"));
 
     w.popupSweep().setDeniedCount(32767);
     fake.desktop.add(kIE);
     sweep(w);
-    EXPECT_EQ(w.Panel1->text(), QStringLiteral("32768 events denied"));
+    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("32768 events denied"));
     w.popupSweep().setDeniedCount(4294967295LL);
     fake.desktop.add(kIE);
     sweep(w);
-    EXPECT_EQ(w.Panel1->text(), QStringLiteral("4294967296 events denied"));
+    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("4294967296 events denied"));
 }
 
 TEST_F(Sweep, NavigatesToTheLastStatusTextOnlyWhenItIsAnHttpAddress) {
@@ -119,7 +120,7 @@ TEST_F(Sweep, TwoMatchesInOneSweepCountTwiceAndNavigateTwice) {
     const WindowId b = fake.desktop.add(QStringLiteral("B - ") + kIE);
     sweep(w);
     EXPECT_EQ(fake.desktop.closeRequests, std::vector<WindowId>({a, b}));
-    EXPECT_EQ(w.Panel1->text(), QStringLiteral("2 events denied"));
+    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("2 events denied"));
     EXPECT_EQ(browser().navigations, QStringList({"http://link.example/", "http://link.example/"}));
 }
 
@@ -147,7 +148,7 @@ TEST_F(Sweep, TitleChangedBeforeTheFindClosesNothingButStillCounts) {
     sweep(w);
     EXPECT_TRUE(fake.desktop.closeRequests.empty());
     EXPECT_TRUE(fake.desktop.exists(popup));
-    EXPECT_EQ(w.Panel1->text(), QStringLiteral("1 event denied"));
+    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("1 event denied"));
     EXPECT_EQ(browser().navigations, QStringList({"http://link.example/"}));
 }
 
@@ -250,8 +251,8 @@ TEST_F(Sweep, TicksAndReportsDuringASweepNeverNestAndReportsCoalesce) {
 TEST_F(Sweep, TimerDrivesTheSweepTenTimesASecond) {
     frmMain& w = make();
     const WindowId popup = fake.desktop.add(QStringLiteral("Popup - ") + kIE);
-    EXPECT_TRUE(w.tmrEngine->isActive());
+    EXPECT_TRUE(parts(w).tmrEngine->isActive());
     // No report from the fake desktop: only the tick can find it.
     ASSERT_TRUE(waitFor([&] { return !fake.desktop.exists(popup); }, 2000));
-    EXPECT_EQ(w.Panel1->text(), QStringLiteral("1 event denied"));
+    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("1 event denied"));
 }

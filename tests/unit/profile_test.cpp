@@ -21,8 +21,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/module1.h"
-#include "app/profile.h"
+#include "platform/module1.h"
+#include "platform/profile.h"
 #include "wait.h"
 
 using namespace std::string_view_literals;

@@ -66,7 +66,7 @@ QWebEnginePage* BrowserWindow::open() {
 int BrowserWindow::openCount() { return g_openCount; }
 
 QString BrowserWindow::titleFor(const QString& pageTitle) {
-    const QString suffix = QStringLiteral("Microsoft Internet Explorer");
+    const QString& suffix = kForeignBrowserName;
     if (pageTitle.isEmpty()) return suffix;
     return literalWindowTitle(pageTitle + QStringLiteral(" - ") + suffix);
 }

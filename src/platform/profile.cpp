@@ -1,4 +1,4 @@
-#include "app/profile.h"
+#include "platform/profile.h"
 
 #include <QByteArrayView>
 #include <QFile>

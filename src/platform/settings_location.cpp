@@ -1,4 +1,4 @@
-#include "app/settings_location.h"
+#include "platform/settings_location.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/profile.h"
+#include "platform/profile.h"
 
 namespace SettingsLocation {
 

@@ -8,7 +8,7 @@
 // string when there is none. Never fails.
 QString ReadIniString(const QString& section, const QString& key, const QString& file);
 
-// Stores `value` under `key` in `section` of `file`. A failed write goes unnoticed; an
-// existing file is never damaged.
-void WriteIniString(const QString& section, const QString& key, const QString& value,
+// Stores `value` under `key` in `section` of `file`; false when it could not be written
+// (callers carry on as if it were stored). An existing file is never damaged.
+bool WriteIniString(const QString& section, const QString& key, const QString& value,
                     const QString& file);

@@ -1,0 +1,135 @@
+#include "browse/address_box.h"
+
+#include <QAction>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLoggingCategory>
+#include <QLineEdit>
+#include <QSignalBlocker>
+
+Q_LOGGING_CATEGORY(lcBrowse, "tarnwick.browse", QtInfoMsg)
+
+namespace {
+
+// The address box's text and list are independent, but QComboBox follows changes of its
+// model: it selects the first entry when the list fills from empty, clears its text on a
+// reset and moves its text along with a removed current entry. While the list changes,
+// the box's signals are held back (so no handler runs), and afterwards no entry is
+// current and the text (with the cursor) is what it was before.
+class KeepBoxText {
+public:
+    explicit KeepBoxText(QComboBox* box)
+        : box_(box), blocker_(box), text_(box->currentText()),
+          cursor_(box->lineEdit() ? box->lineEdit()->cursorPosition() : 0) {}
+
+    ~KeepBoxText() {
+        if (box_->currentIndex() != -1) box_->setCurrentIndex(-1);
+        if (box_->currentText() != text_) {
+            box_->setEditText(text_);
+            if (QLineEdit* edit = box_->lineEdit()) edit->setCursorPosition(cursor_);
+        }
+    }
+
+    KeepBoxText(const KeepBoxText&) = delete;
+    KeepBoxText& operator=(const KeepBoxText&) = delete;
+
+private:
+    QComboBox* box_;
+    QSignalBlocker blocker_;
+    QString text_;
+    int cursor_;
+};
+
+}  // namespace
+
+AddressBox::AddressBox(QWidget* parent, const QString& text, const QString& historyFile)
+    : QObject(parent), box_(new QComboBox(parent)), historyFile_(historyFile) {
+    box_->setObjectName(QStringLiteral("URL"));
+    box_->setEditable(true);
+    box_->setInsertPolicy(QComboBox::NoInsert);
+    box_->setDuplicatesEnabled(true);
+    box_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    box_->setMaxVisibleItems(20);
+    box_->setModel(&history_);
+    box_->setCurrentIndex(-1);
+    box_->setEditText(text);
+
+    // Keys reach the combo box (the line edit's focus proxy), which hands them on to the
+    // line edit directly; keys sent to the line edit itself are seen there.
+    box_->installEventFilter(this);
+    box_->lineEdit()->installEventFilter(this);
+    // QComboBox turns the line edit's editingFinished (Enter, and every loss of focus) into
+    // activated as soon as the text equals a list entry, which it does for every visited
+    // page: the page would be requested again at each focus change. Only a choice from the
+    // list (mouse, arrow keys) may reach entryChosen, so that path is cut; Enter is
+    // keyPressed alone.
+    QObject::disconnect(box_->lineEdit(), SIGNAL(editingFinished()), box_, SLOT(_q_editingFinished()));
+    // No completion: Enter opens exactly the text the user typed.
+    box_->setCompleter(nullptr);
+    connect(box_, qOverload<int>(&QComboBox::activated), this, [this](int) { emit entryChosen(); });
+}
+
+bool AddressBox::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        // The line edit claims Ctrl+B, Ctrl+E, Ctrl+F (and more) for its own editing keys
+        // on X11; the window's commands come first.
+        auto* key = static_cast<QKeyEvent*>(event);
+        const QKeySequence pressed(key->keyCombination());
+        for (QAction* command : commands_) {
+            if (command->shortcut() == pressed) {
+                event->ignore();
+                return true;
+            }
+        }
+    }
+    // Every key typed into the box passes the combo box once (the line edit hands back
+    // what it does not take, such as Enter).
+    if (watched == box_ && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        int code = 0;
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            code = 13;
+        else if (!key->text().isEmpty())
+            code = key->text().at(0).unicode();
+        if (code != 0) emit keyPressed(code);
+    }
+    return QObject::eventFilter(watched, event);  // the key still reaches the control
+}
+
+void AddressBox::AddUrlToHistory(const QString& address) {
+    {
+        KeepBoxText keep(box_);
+        history_.add(address);
+    }
+    RemoveDuplicateUrls();
+    SaveUrlHistory();
+}
+
+void AddressBox::RemoveDuplicateUrls() {
+    KeepBoxText keep(box_);
+    history_.removeDuplicates();
+}
+
+void AddressBox::SaveUrlHistory() { history_.save(historyFile_); }
+
+void AddressBox::LoadUrlHistory() {
+    const QStringList entries = UrlHistory::load(historyFile_);
+    if (entries.isEmpty()) return;
+    KeepBoxText keep(box_);
+    history_.addAll(entries);
+}
+
+void AddressBox::ClearUrlHistory(const QString& location) {
+    {
+        KeepBoxText keep(box_);
+        history_.clear();
+    }
+    box_->setEditText(location);
+    {
+        KeepBoxText keep(box_);
+        history_.add(location);
+    }
+    QFile file(historyFile_);
+    if (file.exists() && !file.remove())
+        qCDebug(lcBrowse) << "history file not removed:" << historyFile_ << file.errorString();
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+// The address box: an editable combo box (object name "URL") whose list is the URL
+// history, kept in the file "URL.slx". Its text and its list are independent: a change
+// of the list never changes the text, never leaves an entry selected, and runs no
+// handler.
+
+#include <QComboBox>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include "browse/url_history.h"
+
+class QAction;
+
+class AddressBox : public QObject {
+    Q_OBJECT
+public:
+    // Creates the combo box as a child of `parent`, showing `text`. `historyFile` is
+    // resolved against the current directory at each access.
+    AddressBox(QWidget* parent, const QString& text, const QString& historyFile = QStringLiteral("URL.slx"));
+
+    QComboBox* widget() const { return box_; }
+    QString text() const { return box_->currentText(); }
+    void setText(const QString& text) { box_->setEditText(text); }
+    const UrlHistory& history() const { return history_; }
+
+    // Window commands whose shortcuts come before the box's own editing keys.
+    void setWindowCommands(QList<QAction*> commands) { commands_ = std::move(commands); }
+
+    // Adds `address` to the list, removes duplicates and saves the list.
+    void AddUrlToHistory(const QString& address);
+    void RemoveDuplicateUrls();
+    void SaveUrlHistory();
+    // Restores the list from the file; an empty or missing file changes nothing.
+    void LoadUrlHistory();
+    // Empties the list, shows `location` as the text and only entry, deletes the file.
+    void ClearUrlHistory(const QString& location);
+
+signals:
+    // Every key typed into the box, as its character code (Enter is 13); the key still
+    // reaches the box.
+    void keyPressed(int keyAscii);
+    // An entry was chosen from the list (mouse or arrow keys).
+    void entryChosen();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QComboBox* box_;
+    UrlHistory history_;
+    QString historyFile_;
+    QList<QAction*> commands_;
+};

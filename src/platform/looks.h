@@ -1,0 +1,30 @@
+#pragma once
+
+// What every window of the program shares: its name, icon and text-window font, the
+// caption suffix, the built-in start page and where the start page is stored.
+
+#include <QFont>
+#include <QIcon>
+#include <QString>
+
+// The program's name, as its windows and settings file show it.
+inline const QString kProgramName = QStringLiteral("Tarnwick");
+
+// The built-in default start page.
+inline const QString kDefaultStartPage = QStringLiteral("https://www.tarnwick.org/");
+
+// The icon all of the program's windows carry.
+QIcon applicationIcon();
+
+// The font of the program's text windows (source, about): Courier New, 8.25 points,
+// regular, or the system's typewriter font where Courier New is missing.
+QFont textWindowFont();
+
+// A caption naming the program after `subject`: "<subject> - Tarnwick".
+QString captionWithProgramName(const QString& subject);
+
+// The start page stored in the settings file `settingsFile`; empty when there is none.
+QString storedStartPage(const QString& settingsFile);
+
+// Stores `address` as the start page; false when the file could not be written.
+bool storeStartPage(const QString& settingsFile, const QString& address);
