@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -88,6 +89,35 @@ void connectBrowser(WebEngineBrowser* browser, QWidget* window, const Platform& 
     });
 }
 
+// The sweep watches the desktop over X11, and the program's own popups are among the
+// windows it closes only while they are X11 windows too. Qt would pick its Wayland platform
+// on a Wayland desktop, so with an X display at hand the xcb platform is asked for in the
+// arguments: QT_QPA_PLATFORM stays untouched for every program started later (the default
+// browser). A platform the user chose is kept.
+std::vector<char*> platformArguments(int argc, char* argv[]) {
+    static char option[] = "-platform";
+    static char xcb[] = "xcb";
+    std::vector<char*> arguments(argv, argv + argc);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY")) {
+        arguments.insert(arguments.begin() + (argc > 0 ? 1 : 0), {option, xcb});
+    }
+    arguments.push_back(nullptr);
+    return arguments;
+}
+
+// One line on stderr when popups cannot be denied: no X display, or a platform other
+// than xcb whose windows the sweep cannot see.
+void warnWhenUnwatched(const X11DesktopWindows& desktop) {
+    const QString platform = QGuiApplication::platformName();
+    if (!desktop.ok())
+        std::fprintf(stderr, "tarnwick: no X display to watch: popup windows are not closed\n");
+    else if (platform != QLatin1String("xcb"))
+        std::fprintf(stderr,
+                     "tarnwick: Qt platform \"%s\" in use: the program's own popups are not closed "
+                     "(leave QT_QPA_PLATFORM unset or set it to xcb)\n",
+                     qPrintable(platform));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -95,11 +125,14 @@ int main(int argc, char* argv[]) {
     if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
+    std::vector<char*> arguments = platformArguments(argc, argv);
+    int argumentCount = int(arguments.size()) - 1;
+    QApplication app(argumentCount, arguments.data());
     QApplication::setApplicationName(kProgramName);
     QApplication::setWindowIcon(applicationIcon());
 
     X11DesktopWindows desktop;
+    warnWhenUnwatched(desktop);
 
     Platform platform;
     platform.desktop = &desktop;

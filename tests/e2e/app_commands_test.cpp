@@ -49,10 +49,7 @@ TEST_F(AppCommands, SaveAsFromTheContextMenuWritesThePage) {
     startAt(QStringLiteral("/save"), QStringLiteral("Saved Page"),
             QStringLiteral("<p>markup worth keeping</p>") + loadedSignal());
     ASSERT_TRUE(waitForRequests(QStringLiteral("/loaded"), 1)) << "the page did not finish loading";
-    ASSERT_TRUE(app.activateMain());
-    ASSERT_TRUE(app.pointerTo(250, app.pageTop() + 120));
-    ASSERT_TRUE(app.click(3));
-    ASSERT_TRUE(waitUntil([&] { return !app.ownMenus().empty(); }, 10000)) << "no context menu";
+    ASSERT_TRUE(openPageMenu()) << "no context menu";
     // "Save As..." is the menu's last item.
     ASSERT_TRUE(keys({QStringLiteral("Up"), QStringLiteral("Return")}));
     const std::uint32_t dialog = waitForOwnWindow(QStringLiteral("Save As"));

@@ -40,6 +40,19 @@ protected:
         }
     }
 
+    // Right-clicks the page until the program's own menu shows; true once it does. The
+    // program answers with its menu only once the engine has handed over the page's
+    // document, which can come after the page's own load signal: a click before that gets
+    // the engine's menu, which Escape closes before the next try.
+    bool openPageMenu() {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            if (!app.activateMain() || !app.pointerTo(250, app.pageTop() + 120) || !app.click(3)) return false;
+            if (waitUntil([&] { return !app.ownMenus().empty(); }, 3000)) return true;
+            runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
+        }
+        return false;
+    }
+
     // A page with a title and a body.
     static QByteArray page(const QString& title, const QString& body = QString(), const QString& head = QString()) {
         return (QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>") + title +

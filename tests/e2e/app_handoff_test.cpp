@@ -10,10 +10,7 @@ protected:
     // Right-clicks the page and waits for the program's menu.
     void openContextMenu() {
         ASSERT_TRUE(waitForRequests(QStringLiteral("/loaded"), 1)) << "the page did not finish loading";
-        ASSERT_TRUE(app.activateMain());
-        ASSERT_TRUE(app.pointerTo(250, app.pageTop() + 120));
-        ASSERT_TRUE(app.click(3));
-        ASSERT_TRUE(waitUntil([&] { return !app.ownMenus().empty(); }, 10000)) << "no context menu";
+        ASSERT_TRUE(openPageMenu()) << "no context menu";
     }
     // Keys for the open menu (it holds the keyboard; the main window must not be
     // activated, which would close it).

@@ -2,6 +2,8 @@
 // under the pointer that replaces them, floods of windows, and foreign programs' windows.
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QProcess>
 #include <algorithm>
 
@@ -98,7 +100,38 @@ TEST_F(AppPopup, PopupAfterThePointerLeftTheLinkOpensNothing) {
     expectEndsCleanly();
 }
 
-TEST_F(AppPopup, TenPopupsOnLoadAreAllClosed) {
+// A headless Wayland compositor (weston) with a socket of its own.
+class Weston {
+public:
+    Weston() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
+        process_.setProcessEnvironment(env);
+        process_.start(QStringLiteral("weston"), {QStringLiteral("--backend=headless-backend.so"),
+                                                  QStringLiteral("--socket=wayland-t"), QStringLiteral("--idle-time=0")});
+        process_.waitForStarted(5000);
+    }
+    ~Weston() {
+        process_.terminate();
+        if (!process_.waitForFinished(3000)) process_.kill(), process_.waitForFinished(3000);
+    }
+    // The socket's path, once it accepts clients.
+    QString socket() const { return runtime_.filePath(QStringLiteral("wayland-t")); }
+    bool ready() { return waitUntil([&] { return QFile::exists(socket() + QStringLiteral(".lock")) && QFile::exists(socket()); }); }
+
+private:
+    QTemporaryDir runtime_;
+    QProcess process_;
+};
+
+// On a Wayland desktop (a compositor running, the session says so, no platform forced)
+// the program still runs on X11, where its popups are denied.
+TEST_F(AppPopup, TenPopupsOnLoadAreAllClosedAlsoOnAWaylandDesktop) {
+    Weston weston;
+    ASSERT_TRUE(weston.ready()) << "weston did not start";
+    app.setEnv(QStringLiteral("WAYLAND_DISPLAY"), weston.socket());
+    app.setEnv(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    app.setEnv(QStringLiteral("QT_QPA_PLATFORM"), QString());
     server.route(QStringLiteral("/p10"), page(QStringLiteral("One of ten")));
     server.route(QStringLiteral("/ten"),
                  page(QStringLiteral("Ten"), QStringLiteral("<p>ten popups</p>"), floodScript(10, QStringLiteral("/p10"))));
@@ -110,8 +143,20 @@ TEST_F(AppPopup, TenPopupsOnLoadAreAllClosed) {
     EXPECT_EQ(app.ownWindows().size(), 1u);
     // Nobody pointed at a link: the main window stays where it is.
     EXPECT_EQ(app.mainTitle(), QStringLiteral("Ten - Tarnwick"));
+    EXPECT_FALSE(app.log().contains("tarnwick:")) << app.log().constData();
     EXPECT_TRUE(app.closeWindow(app.mainWindow()));
     expectEndsCleanly();
+
+    // Wayland forced by the user: the program runs there and says once that its popups
+    // escape the sweep.
+    TarnwickProcess forced;
+    forced.setEnv(QStringLiteral("WAYLAND_DISPLAY"), weston.socket());
+    forced.setEnv(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    forced.setIni(iniWith(server.url(QStringLiteral("/start"))));
+    ASSERT_TRUE(forced.start()) << qPrintable(forced.error());
+    const QByteArray line = "tarnwick: Qt platform \"wayland\" in use";
+    EXPECT_TRUE(waitUntil([&] { return forced.log().contains(line); })) << forced.log().constData();
+    EXPECT_EQ(forced.log().count(line), 1);
 }
 
 TEST_F(AppPopup, ThousandPopupsAreAllClosedAndTheProgramStaysUsable) {

@@ -292,25 +292,19 @@ TEST_F(Journey, ContextMenuRefreshesAndHandsTheAddressToTheDefaultBrowser) {
                                 QStringLiteral("&c="), QStringLiteral("=$HOME")})
         EXPECT_TRUE(address.contains(kept)) << qPrintable(address) << " lacks " << qPrintable(kept);
 
-    auto openMenu = [&] {
-        ASSERT_TRUE(app.activateMain());
-        ASSERT_TRUE(app.pointerTo(250, app.pageTop() + 120));
-        ASSERT_TRUE(app.click(3));
-    };
     // A dismissed menu changes nothing and comes back.
-    openMenu();
-    ASSERT_TRUE(waitUntil([&] { return !app.ownMenus().empty(); }, 10000)) << "no context menu";
+    ASSERT_TRUE(openPageMenu()) << "no context menu";
     ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
     EXPECT_TRUE(waitUntil([&] { return app.ownMenus().empty(); }, 5000)) << "the menu stayed open";
     // Launch, Refresh, Print, Save As: Refresh is the second row.
-    openMenu();
+    ASSERT_TRUE(openPageMenu()) << "no context menu";
     clickMenuRow(1, 4);
     EXPECT_TRUE(waitForRequests(QStringLiteral("/evil"), 2)) << "Refresh did not reload";
     ASSERT_TRUE(waitForRequests(QStringLiteral("/loaded"), 2)) << "the page did not finish loading again";
     EXPECT_TRUE(app.running());
     EXPECT_TRUE(readFile(record).isEmpty());
 
-    openMenu();
+    ASSERT_TRUE(openPageMenu()) << "no context menu";
     clickMenuRow(0, 4);
     expectEndsCleanly();
     QByteArray opened;

@@ -9,6 +9,9 @@
 #include <QProcess>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -579,6 +582,104 @@ TEST(X11DesktopSession, FollowsAWindowManagerArrivingAndLeaving) {
     EXPECT_TRUE(waitUntil(
         [&] { return !desktop.hasWindowManager() && desktop.Style(n) == kVisibleBorder && listed(desktop, t); }));
     EXPECT_EQ(desktop.FindByTitle(kIE), n);
+}
+
+// A reparenting window manager that publishes no stacking list, as weston's Xwayland
+// one: each window mapped is put into an untitled frame and given WM_STATE Normal.
+class FramingWindowManager {
+public:
+    explicit FramingWindowManager(const QString& display) {
+        c_ = xcb_connect(display.toLatin1().constData(), nullptr);
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+        const char name[] = "WM_STATE";
+        auto* reply = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, sizeof name - 1, name), nullptr);
+        wmState_ = reply ? reply->atom : XCB_NONE;
+        free(reply);
+        const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT;
+        xcb_generic_error_t* error = xcb_request_check(c_, xcb_change_window_attributes_checked(c_, root_, XCB_CW_EVENT_MASK, &mask));
+        ok_ = !error && wmState_ != XCB_NONE;
+        free(error);
+        if (ok_) thread_ = std::thread([this] { run(); });
+    }
+    ~FramingWindowManager() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        xcb_disconnect(c_);
+    }
+    bool ok() const { return ok_; }
+    std::atomic<int> framed{0};
+
+private:
+    void run() {
+        while (!stop_) {
+            xcb_generic_event_t* event = xcb_poll_for_event(c_);
+            if (!event) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                continue;
+            }
+            if ((event->response_type & 0x7F) == XCB_MAP_REQUEST) frame(reinterpret_cast<xcb_map_request_event_t*>(event)->window);
+            if ((event->response_type & 0x7F) == XCB_CONFIGURE_REQUEST) {
+                const auto* e = reinterpret_cast<xcb_configure_request_event_t*>(event);
+                const std::uint32_t values[] = {std::uint32_t(e->width), std::uint32_t(e->height)};
+                xcb_configure_window(c_, e->window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
+            }
+            if ((event->response_type & 0x7F) == XCB_DESTROY_NOTIFY) {
+                const auto* e = reinterpret_cast<xcb_destroy_notify_event_t*>(event);
+                if (std::find(frames_.begin(), frames_.end(), e->event) != frames_.end()) xcb_destroy_window(c_, e->event);
+            }
+            free(event);
+            xcb_flush(c_);
+        }
+    }
+    void frame(xcb_window_t client) {
+        const xcb_window_t frame = xcb_generate_id(c_);
+        const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;  // its client's end
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, frame, root_, 0, 0, 400, 300, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+        frames_.push_back(frame);
+        xcb_reparent_window(c_, client, frame, 4, 24);
+        const std::uint32_t state[] = {1, XCB_NONE};
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, client, wmState_, wmState_, 32, 2, state);
+        xcb_map_window(c_, client);
+        xcb_map_window(c_, frame);
+        ++framed;
+    }
+
+    xcb_connection_t* c_ = nullptr;
+    xcb_window_t root_ = XCB_NONE;
+    xcb_atom_t wmState_ = XCB_NONE;
+    bool ok_ = false;
+    std::vector<xcb_window_t> frames_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST(X11DesktopSession, FramingWindowManagerWithoutStackingListIsSweptByClient) {
+    XSession session(XSession::WindowManager::None);
+    ASSERT_TRUE(session.ok());
+    FramingWindowManager wm(session.display());
+    ASSERT_TRUE(wm.ok());
+    X11DesktopWindows desktop(session.display());
+    Xwin page(session.display(), {"--title", "Some page"}, 1);
+    ASSERT_TRUE(waitUntil([&] { return wm.framed == 1; }));
+    Xwin popup(session.display(), {"--title", QStringLiteral("Popup - ") + kIE}, 1);
+    ASSERT_EQ(page.ids.size(), 1u);
+    ASSERT_EQ(popup.ids.size(), 1u);
+    const WindowId p = popup.ids[0];
+    const WindowId other = page.ids[0];
+
+    // The walk holds the clients, the newest frame's on top, and no untitled frame.
+    ASSERT_TRUE(waitUntil([&] { return walk(desktop) == std::vector<WindowId>{p, other}; }))
+        << "walked " << walk(desktop).size() << " windows";
+    EXPECT_FALSE(desktop.hasWindowManager());
+    EXPECT_EQ(titleOf(desktop, p), QStringLiteral("Popup - ") + kIE);
+    EXPECT_EQ(titleOf(desktop, other), QStringLiteral("Some page"));
+    EXPECT_EQ(desktop.Style(p), kVisibleBorder);
+    EXPECT_EQ(desktop.FindByTitle(QStringLiteral("Popup - ") + kIE), p);
+
+    EXPECT_TRUE(desktop.RequestClose(p));
+    EXPECT_TRUE(popup.waitForLine(QStringLiteral("closed %1").arg(p)));
+    EXPECT_TRUE(waitUntil([&] { return walk(desktop) == std::vector<WindowId>{other}; }));
 }
 
 TEST(X11DesktopSession, NoServerMeansNoWindows) {

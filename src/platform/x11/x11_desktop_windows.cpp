@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <iterator>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/x11/x11_text.h"
@@ -85,6 +87,7 @@ enum Dirty : std::uint8_t {
 struct Client {
     bool overrideRedirect = false;
     bool mapped = false;
+    bool hasWmState = false;     // a window manager manages it
     bool wmShown = false;        // WM_STATE Normal or Iconic
     bool decoratedType = true;   // no type, or normal, dialog or utility
     bool undecorated = false;    // _MOTIF_WM_HINTS removes the decorations
@@ -272,7 +275,7 @@ public:
 
     std::uint32_t styleOf(const Client& c) const {
         std::uint32_t style = 0;
-        if (ewmh_ ? c.wmShown : c.mapped) style |= WindowStyle::Visible;
+        if (ewmh_ || c.hasWmState ? c.wmShown : c.mapped) style |= WindowStyle::Visible;
         if (!c.overrideRedirect && c.decoratedType && !c.undecorated) style |= WindowStyle::Border;
         return style;
     }
@@ -288,6 +291,9 @@ public:
         order_.clear();
         index_.clear();
         clients_.clear();
+        clientOf_.clear();
+        frameOf_.clear();
+        unresolved_.clear();
         dirtyWindows_.clear();
         eligibleNow.clear();
         orderStale_ = false;
@@ -330,6 +336,25 @@ private:
 
     void handle(const xcb_generic_event_t* event) {
         switch (event->response_type & 0x7F) {
+        case XCB_MAP_NOTIFY:
+            // Something appeared inside a frame whose client was not found.
+            if (unresolved_.count(reinterpret_cast<const xcb_map_notify_event_t*>(event)->event))
+                listDirty_ = resolveAgain_ = true;
+            break;
+        case XCB_REPARENT_NOTIFY:
+            if (unresolved_.count(reinterpret_cast<const xcb_reparent_notify_event_t*>(event)->event))
+                listDirty_ = resolveAgain_ = true;
+            [[fallthrough]];
+        case XCB_DESTROY_NOTIFY:
+            // A framed client that left its frame or ended: the frame is looked at again.
+            if (const auto* e = reinterpret_cast<const xcb_map_notify_event_t*>(event); frameOf_.count(e->window)) {
+                clientOf_.erase(frameOf_[e->window]);
+                listDirty_ = true;
+            }
+            break;
+        default: break;
+        }
+        switch (event->response_type & 0x7F) {
         case 0: onError(reinterpret_cast<const xcb_generic_error_t*>(event)); break;
         case XCB_PROPERTY_NOTIFY: onProperty(reinterpret_cast<const xcb_property_notify_event_t*>(event)); break;
         case XCB_DESTROY_NOTIFY: onDestroy(reinterpret_cast<const xcb_destroy_notify_event_t*>(event)); break;
@@ -367,6 +392,7 @@ private:
 
     void onDestroy(const xcb_destroy_notify_event_t* e) {
         if (e->window == wmCheck_) wmDirty_ = true;
+        forget(clientOf(e->window));
         forget(e->window);
     }
 
@@ -393,10 +419,10 @@ private:
     // neighbour changed was restacked.
     void onConfigure(const xcb_configure_notify_event_t* e) {
         if (ewmh_ || e->event != x_.root || listDirty_ || orderStale_) return;
-        auto at = index_.find(e->window);
+        auto at = index_.find(clientOf(e->window));
         if (at == index_.end()) return;
         const std::size_t below = at->second + 1;
-        const WindowId expected = below < order_.size() ? order_[below] : XCB_NONE;
+        const WindowId expected = below < order_.size() ? frameOf(order_[below]) : XCB_NONE;
         if (expected != e->above_sibling) listDirty_ = true;
     }
 
@@ -486,6 +512,8 @@ private:
             }
             std::free(tree);
             ++x_.roundTrips;
+            resolveClients(bottomToTop);
+            for (WindowId& window : bottomToTop) window = clientOf(window);
         }
 
         order_.assign(bottomToTop.rbegin(), bottomToTop.rend());
@@ -506,10 +534,90 @@ private:
         for (WindowId window : order_) {
             if (clients_.count(window)) continue;
             // Listen first, then read: a change after the read always brings an event.
-            x_.listen(window, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+            x_.listen(window, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
+                                  (unresolved_.count(window) ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0));
             clients_.emplace(window, Client{});
             markDirty(window, DirtyAll);
         }
+    }
+
+    // ---- frames: without the stacking list each of the root's children stands for its
+    // client, the window that carries WM_STATE (the child itself, or the first found
+    // inside it, level by level, as window managers and xprop find it) ----
+
+    WindowId clientOf(WindowId frame) const {
+        auto it = clientOf_.find(frame);
+        return it == clientOf_.end() ? frame : it->second;
+    }
+    WindowId frameOf(WindowId client) const {
+        auto it = frameOf_.find(client);
+        return it == frameOf_.end() ? client : it->second;
+    }
+
+    void resolveClients(const std::vector<WindowId>& frames) {
+        const bool again = resolveAgain_;
+        resolveAgain_ = false;
+        std::unordered_map<WindowId, WindowId> kept;
+        std::vector<WindowId> open;
+        for (WindowId frame : frames) {
+            auto it = clientOf_.find(frame);
+            if (it != clientOf_.end() && !(again && unresolved_.count(frame))) kept.emplace(frame, it->second);
+            else open.push_back(frame);
+        }
+        clientOf_.swap(kept);
+        frameOf_.clear();
+        for (auto it = unresolved_.begin(); it != unresolved_.end();)
+            it = clientOf_.count(*it) ? std::next(it) : unresolved_.erase(it);
+
+        // frame -> the windows of the current level inside it
+        std::vector<std::pair<WindowId, std::vector<WindowId>>> searching;
+        for (WindowId frame : open) searching.push_back({frame, {frame}});
+        constexpr int kLevels = 4;
+        for (int level = 0; level < kLevels && !searching.empty(); ++level) {
+            struct Ask {
+                xcb_get_property_cookie_t state;
+                xcb_query_tree_cookie_t tree;
+            };
+            std::vector<std::vector<Ask>> asks(searching.size());
+            for (std::size_t i = 0; i < searching.size(); ++i)
+                for (WindowId window : searching[i].second)
+                    asks[i].push_back({xcb_get_property(x_.c, 0, window, x_[WM_STATE], XCB_GET_PROPERTY_TYPE_ANY, 0, 0),
+                                       xcb_query_tree(x_.c, window)});
+            ++x_.roundTrips;
+            std::vector<std::pair<WindowId, std::vector<WindowId>>> deeper;
+            for (std::size_t i = 0; i < searching.size(); ++i) {
+                WindowId found = XCB_NONE;
+                std::vector<WindowId> inside;
+                for (std::size_t k = 0; k < asks[i].size(); ++k) {
+                    xcb_get_property_reply_t* state = xcb_get_property_reply(x_.c, asks[i][k].state, nullptr);
+                    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(x_.c, asks[i][k].tree, nullptr);
+                    if (state && state->type != XCB_NONE && found == XCB_NONE) found = searching[i].second[k];
+                    if (tree) {
+                        const xcb_window_t* children = xcb_query_tree_children(tree);
+                        inside.insert(inside.end(), children, children + xcb_query_tree_children_length(tree));
+                    }
+                    std::free(state);
+                    std::free(tree);
+                }
+                const WindowId frame = searching[i].first;
+                if (found != XCB_NONE) clientOf_[frame] = found;
+                else if (!inside.empty() && level + 1 < kLevels) deeper.push_back({frame, std::move(inside)});
+            }
+            searching.swap(deeper);
+        }
+        for (WindowId frame : open) {
+            if (clientOf_.count(frame)) continue;
+            // No client yet: the frame stands for itself, and what appears inside it is
+            // looked at again.
+            clientOf_[frame] = frame;
+            unresolved_.insert(frame);
+            x_.listen(frame, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
+                                 XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
+        }
+        for (WindowId frame : open)
+            if (clientOf_[frame] != frame) unresolved_.erase(frame);
+        for (const auto& [frame, client] : clientOf_)
+            if (frame != client) frameOf_[client] = frame;
     }
 
     struct Pending {
@@ -597,6 +705,7 @@ private:
             if (p.what & DirtyWmName) client.wmName = x_.textOf(wmName);
             if (p.what & DirtyState) {
                 const auto values = state.values32();
+                client.hasWmState = state.type != XCB_NONE;
                 client.wmShown = !values.empty() && (values[0] == kWmStateNormal || values[0] == kWmStateIconic);
             }
             if (p.what & DirtyType) client.decoratedType = x_.decoratedTypeOf(type);
@@ -620,6 +729,12 @@ private:
     std::vector<WindowId> order_;
     std::unordered_map<WindowId, std::size_t> index_;  // where each window is in order_
     std::unordered_map<WindowId, Client> clients_;
+    // Without the stacking list: each root child's client, each framed client's frame,
+    // and the root children with no client found (watched for one arriving).
+    std::unordered_map<WindowId, WindowId> clientOf_;
+    std::unordered_map<WindowId, WindowId> frameOf_;
+    std::unordered_set<WindowId> unresolved_;
+    bool resolveAgain_ = false;
     bool orderStale_ = false;  // windows were removed from clients_ but not yet from order_
     std::vector<WindowId> dirtyWindows_;
 };
