@@ -13,7 +13,11 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <numeric>
+#include <string>
+#include <string_view>
 #include <vector>
 
 // Reading "URL.slx"
@@ -282,6 +286,88 @@ int UrlHistory::add(const QString& entry) {
     return pos;
 }
 
+namespace {
+
+// `items` in the list's order, as std::stable_sort with the collator's comparison gives
+// it (entries that compare equal stay in the order given), in far fewer comparisons.
+//
+// The comparison costs about 0.1 to 0.2 µs, and a sort needs n·log2(n) of them (half a
+// million for a full list). Entries made only of printable ASCII characters (addresses
+// mostly are) are first ordered by a cheap guess instead: each character replaced by its
+// rank among the printable ASCII characters as the collator orders them one by one, the
+// ranks compared byte by byte. The guess is kept only when the collator confirms it, one
+// comparison per neighbouring pair: each pair in order, and a pair that compares equal in
+// the order given. A sequence that passes is the stable sort itself (entries that
+// compare equal form one run, in the order given), so the result never depends on the
+// guess; where it is wrong (a locale that sorts a pair of letters as one, as Czech does
+// "ch"), those entries are sorted with the collator's comparison instead, as are the
+// other entries. The two parts are then merged with it, equal entries again in the order
+// given.
+QStringList stableCollatorSort(const QCollator& collator, const QStringList& items) {
+    const auto compare = [&](qsizetype a, qsizetype b) { return collator.compare(items.at(a), items.at(b)); };
+    const auto less = [&](qsizetype a, qsizetype b) { return compare(a, b) < 0; };
+    const auto inOrder = [&](qsizetype a, qsizetype b) {  // a before b in the result
+        const int c = compare(a, b);
+        return c < 0 || (c == 0 && a < b);
+    };
+
+    constexpr char16_t kFirst = 0x20, kEnd = 0x7f;  // the printable ASCII characters
+    std::array<char16_t, kEnd - kFirst> printable;
+    std::iota(printable.begin(), printable.end(), kFirst);
+    const auto charLess = [&](char16_t a, char16_t b) {
+        return collator.compare(QStringView(&a, 1), QStringView(&b, 1)) < 0;
+    };
+    std::stable_sort(printable.begin(), printable.end(), charLess);
+    std::array<char, kEnd> rank{};
+    char next = 0;
+    for (std::size_t i = 0; i < printable.size(); ++i) {
+        if (i == 0 || charLess(printable[i - 1], printable[i])) ++next;
+        rank[printable[i]] = next;
+    }
+
+    std::vector<qsizetype> ascii, other;  // positions in `items`
+    ascii.reserve(static_cast<std::size_t>(items.size()));
+    std::string ranks;                                        // the guesses' keys, one after the other
+    std::vector<std::pair<std::size_t, std::size_t>> keyOf(static_cast<std::size_t>(items.size()));
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const QString& item = items.at(i);
+        const bool isAscii = std::all_of(item.cbegin(), item.cend(), [&](QChar c) {
+            return c.unicode() >= kFirst && c.unicode() < kEnd;
+        });
+        if (!isAscii) {
+            other.push_back(i);
+            continue;
+        }
+        keyOf[static_cast<std::size_t>(i)] = {ranks.size(), static_cast<std::size_t>(item.size())};
+        for (QChar c : item) ranks.push_back(rank[c.unicode()]);
+        ascii.push_back(i);
+    }
+    const auto key = [&](qsizetype i) {
+        const auto [start, length] = keyOf[static_cast<std::size_t>(i)];
+        return std::string_view(ranks).substr(start, length);
+    };
+    std::stable_sort(ascii.begin(), ascii.end(), [&](qsizetype a, qsizetype b) { return key(a) < key(b); });
+    bool confirmed = true;
+    for (std::size_t i = 1; confirmed && i < ascii.size(); ++i) confirmed = inOrder(ascii[i - 1], ascii[i]);
+    if (!confirmed) {
+        std::sort(ascii.begin(), ascii.end());
+        std::stable_sort(ascii.begin(), ascii.end(), less);
+    }
+    std::stable_sort(other.begin(), other.end(), less);
+
+    QStringList sorted;
+    sorted.reserve(items.size());
+    auto a = ascii.cbegin();
+    auto o = other.cbegin();
+    while (a != ascii.cend() || o != other.cend()) {
+        const bool takeOther = a == ascii.cend() || (o != other.cend() && inOrder(*o, *a));
+        sorted.append(items.at(takeOther ? *o++ : *a++));
+    }
+    return sorted;
+}
+
+}  // namespace
+
 void UrlHistory::addAll(const QStringList& entries) {
     const qsizetype room = std::max<qsizetype>(0, kMaxEntries - entries_.size());
     const qsizetype n = std::min(room, entries.size());
@@ -298,7 +384,7 @@ void UrlHistory::addAll(const QStringList& entries) {
     };
     if (!std::is_sorted(sorted.cbegin() + std::max<qsizetype>(0, entries_.size() - 1),
                         sorted.cend(), less))
-        std::stable_sort(sorted.begin(), sorted.end(), less);
+        sorted = stableCollatorSort(collator_, sorted);
 
     beginResetModel();
     entries_ = std::move(sorted);
