@@ -367,7 +367,8 @@ QStringList stableCollatorSort(const QCollator& collator, const QStringList& ite
     }
     std::size_t shared = guesses.empty() ? 0 : guesses.front().length;
     for (const Guess& g : guesses) {
-        const std::string_view first(ranks.data() + guesses.front().start, shared), mine(ranks.data() + g.start, g.length);
+        const std::string_view first(ranks.data() + guesses.front().start, shared);
+        const std::string_view mine(ranks.data() + g.start, g.length);
         shared = static_cast<std::size_t>(std::mismatch(first.begin(), first.end(), mine.begin(), mine.end()).first -
                                           first.begin());
     }
