@@ -12,8 +12,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "dialogs/tool_window.h"
-
 namespace {
 
 QString bytesText(qint64 bytes) { return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat); }
@@ -21,12 +19,9 @@ QString bytesText(qint64 bytes) { return QLocale::c().formattedDataSize(bytes, 1
 }  // namespace
 
 frmDownloads::frmDownloads(std::function<bool(const QString&)> openFolder)
-    : QWidget(nullptr), openFolder_(std::move(openFolder)) {
-    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setAttribute(Qt::WA_DeleteOnClose);
+    : ToolWindow(QStringLiteral("Downloads"), 7200, 3600, Sizing::Resizable),  // 480 x 240 pixels at first
+      openFolder_(std::move(openFolder)) {
     setObjectName(QStringLiteral("frmDownloads"));
-    setWindowTitle(QStringLiteral("Downloads"));
-    resize(480, 240);
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     auto* inner = new QWidget(scroll);
@@ -36,11 +31,6 @@ frmDownloads::frmDownloads(std::function<bool(const QString&)> openFolder)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
-}
-
-void frmDownloads::showEvent(QShowEvent* event) {
-    keepOutOfTaskbar(this);
-    QWidget::showEvent(event);
 }
 
 QString frmDownloads::statusText(const Download& download, double bytesPerSecond) {

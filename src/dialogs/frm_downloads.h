@@ -6,9 +6,9 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QWidget>
 #include <functional>
 
+#include "dialogs/tool_window.h"
 #include "platform/web_browser.h"
 
 class QLabel;
@@ -16,7 +16,7 @@ class QProgressBar;
 class QPushButton;
 class QVBoxLayout;
 
-class frmDownloads : public QWidget {
+class frmDownloads : public ToolWindow {
     Q_OBJECT
 public:
     // `openFolder` opens a folder (as an address) in the desktop's file manager.
@@ -28,9 +28,6 @@ public:
 
     // Texts shown for a download: "12.5 MB of 50.0 MB, 3.1 MB/s", "50.0 MB, done", ...
     static QString statusText(const Download& download, double bytesPerSecond);
-
-protected:
-    void showEvent(QShowEvent* event) override;
 
 private:
     std::function<bool(const QString&)> openFolder_;

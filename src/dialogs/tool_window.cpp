@@ -22,12 +22,15 @@ xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
 
 }  // namespace
 
-ToolWindow::ToolWindow(const QString& title, int widthTwips, int heightTwips) : QWidget(nullptr) {
+ToolWindow::ToolWindow(const QString& title, int widthTwips, int heightTwips, Sizing sizing) : QWidget(nullptr) {
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(title);
     setWindowIcon(applicationIcon());
-    setFixedSize(tw::px(widthTwips), tw::px(heightTwips));
+    if (sizing == Sizing::Fixed)
+        setFixedSize(tw::px(widthTwips), tw::px(heightTwips));
+    else
+        resize(tw::px(widthTwips), tw::px(heightTwips));
 }
 
 void ToolWindow::showEvent(QShowEvent* event) {

@@ -1,15 +1,19 @@
 #pragma once
 
-// The settings and about windows are small fixed tool windows without a taskbar entry.
+// The settings, about and downloads windows are small tool windows without a taskbar
+// entry; settings and about have a fixed size, the downloads window can be resized.
 
 #include <QWidget>
 
 class ToolWindow : public QWidget {
     Q_OBJECT
 public:
-    // A top-level tool window of fixed size (twips), with a small caption and a close
-    // box only, the program's icon, deleted when closed.
-    ToolWindow(const QString& title, int widthTwips, int heightTwips);
+    enum class Sizing { Fixed, Resizable };
+
+    // A top-level tool window of the given size (twips), with a small caption and a close
+    // box only, the program's icon, deleted when closed. A fixed window keeps that size;
+    // a resizable one starts at it.
+    ToolWindow(const QString& title, int widthTwips, int heightTwips, Sizing sizing = Sizing::Fixed);
 
 protected:
     // The show event comes before the window is mapped: the taskbar hint goes with it.

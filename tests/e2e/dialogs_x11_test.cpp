@@ -12,6 +12,7 @@
 
 #include "browse/frm_source.h"
 #include "dialogs/frm_about.h"
+#include "dialogs/frm_downloads.h"
 #include "dialogs/frm_settings.h"
 #include "main_window_fixture.h"
 #include "window_parts.h"
@@ -122,7 +123,7 @@ protected:
 
 }  // namespace
 
-TEST_F(DialogsOnX11, SettingsAndAboutHaveNoTaskbarEntryAndCannotBeResized) {
+TEST_F(DialogsOnX11, ToolWindowsHaveNoTaskbarEntryAndOnlyDownloadsCanBeResized) {
     ASSERT_TRUE(x.ok());
     frmMain& w = make();
     w.show();
@@ -143,6 +144,18 @@ TEST_F(DialogsOnX11, SettingsAndAboutHaveNoTaskbarEntryAndCannotBeResized) {
         SCOPED_TRACE("about");
         expectFixedToolWindow(w.aboutWindow());
     }
+
+    // The downloads window is the same kind of tool window, but resizable.
+    auto* downloads = new frmDownloads({});
+    downloads->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(downloads));
+    const auto listed = static_cast<xcb_window_t>(downloads->winId());
+    ASSERT_TRUE(managed(listed));
+    EXPECT_TRUE(x.holds(listed, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_UTILITY"));
+    EXPECT_TRUE(x.holds(listed, "_NET_WM_STATE", "_NET_WM_STATE_SKIP_TASKBAR"));
+    EXPECT_TRUE(x.holds(listed, "_NET_WM_ALLOWED_ACTIONS", "_NET_WM_ACTION_RESIZE"));
+    EXPECT_EQ(downloads->size(), QSize(480, 240));
+    downloads->close();
 
     // For contrast: the main window is an ordinary, resizable taskbar window.
     const auto main = static_cast<xcb_window_t>(w.winId());

@@ -147,12 +147,14 @@ protected:
     QVariant evaluate(const QString& script) {
         // The answer may come after a timeout: it must not land on this stack frame.
         auto answer = std::make_shared<std::optional<QVariant>>();
-        browser->view()->page()->runJavaScript(script, [answer](const QVariant& v) { *answer = v; });
+        shownPage()->runJavaScript(script, [answer](const QVariant& v) { *answer = v; });
         waitUntil([&] { return answer->has_value(); });
         return answer->value_or(QVariant());
     }
 
     QPoint globalOf(const QPoint& inView) { return browser->widget()->mapToGlobal(inView); }
+    // The page shown by the browser's widget (its engine view).
+    QWebEnginePage* shownPage() { return qobject_cast<QWebEngineView*>(browser->widget())->page(); }
 
     static HttpServer* server;
     std::unique_ptr<QWidget> host;
@@ -391,7 +393,7 @@ TEST_F(WebEngineBrowserTest, StopEndsAPendingLoad) {
 
 TEST_F(WebEngineBrowserTest, ARendererCrashEndsTheLoadAndTheBrowserGoesOn) {
     ASSERT_TRUE(load(server->url("/a.html")));
-    const qint64 pid = browser->view()->page()->renderProcessPid();
+    const qint64 pid = shownPage()->renderProcessPid();
     ASSERT_GT(pid, 0);
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return browser->Document() == nullptr; }));
@@ -725,7 +727,7 @@ TEST_F(WebEngineBrowserTest, FullScreenShowsThePageAloneAndEscRestoresTheWindowW
     host->move(40, 30);
     ASSERT_TRUE(waitUntil([&] { return host->pos() == QPoint(40, 30); }));
     const QRect frame = host->frameGeometry(), inner = host->geometry();
-    QWebEnginePage* pageOf = browser->view()->page();
+    QWebEnginePage* pageOf = shownPage();
     clickAt(globalOf(QPoint(150, 75)), 1);
     ASSERT_TRUE(waitUntil([&] { return browser->LocationName() == "full"; })) << browser->LocationName().toStdString();
     ASSERT_TRUE(browser->isFullScreen());
@@ -743,9 +745,9 @@ TEST_F(WebEngineBrowserTest, FullScreenShowsThePageAloneAndEscRestoresTheWindowW
     ASSERT_TRUE(waitUntil([&] { return evaluate(QStringLiteral("document.fullscreenElement === null")).toBool(); }));
     EXPECT_EQ(host->frameGeometry(), frame);
     EXPECT_EQ(host->geometry(), inner);
-    EXPECT_EQ(browser->view()->page(), pageOf);
+    EXPECT_EQ(shownPage(), pageOf);
     EXPECT_EQ(pageOf->url(), server->url("/video.html"));
-    EXPECT_EQ(browser->view()->geometry(), QRect(0, 0, 900, 700));
+    EXPECT_EQ(browser->widget()->geometry(), QRect(0, 0, 900, 700));
 
     // The page's own exit request ends it as well.
     clickAt(globalOf(QPoint(150, 75)), 1);

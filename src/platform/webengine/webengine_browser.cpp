@@ -232,8 +232,6 @@ WebEngineBrowser::~WebEngineBrowser() {
 
 QWidget* WebEngineBrowser::widget() { return view_; }
 
-QWebEngineView* WebEngineBrowser::view() const { return view_; }
-
 QUrl WebEngineBrowser::addressToUrl(const QString& address) {
     const QString text = address.trimmed();
     if (text.isEmpty()) return {};

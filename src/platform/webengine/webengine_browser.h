@@ -46,8 +46,6 @@ public:
     // (or empty) when the address cannot be loaded.
     static QUrl addressToUrl(const QString& address);
 
-    QWebEngineView* view() const;
-
     // The document commands that need a file or a printer, without their dialogs.
     // savePage stores the current page at `path`: a name ending in ".mht" or ".mhtml"
     // gets one MIME HTML file, any other name the complete page (HTML with its
