@@ -26,6 +26,7 @@
 //  - The first entry read decides: when it is empty, nothing is restored. Later empty
 //    entries ("" lines) are restored as empty entries.
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QStringList>
 
