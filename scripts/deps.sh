@@ -9,6 +9,7 @@ TARNWICK_PACKAGES=(
   xvfb openbox weston qt6-wayland xdotool wmctrl x11-utils xdg-utils python3 desktop-file-utils appstream
   imagemagick fonts-liberation fonts-dejavu-core
   dbus-daemon dbus-bin at-spi2-core libatspi2.0-dev
+  clang-14 libclang-rt-14-dev llvm-14
 )
 
 tarnwick_install_deps() {

@@ -1,5 +1,6 @@
 #include "browse/url_history.h"
 
+#include "browse/history_file.h"
 #include "platform/file_save.h"
 
 #include <QFile>
@@ -21,34 +22,9 @@
 #include <string_view>
 #include <vector>
 
-// Reading "URL.slx"
-//
-// The program writes one line per entry: '"' entry '"' CR LF, with quotes inside an
-// entry written unchanged. Reading accepts that and anything a hand edit or a foreign
-// tool may leave behind:
-//  - Lines end at CR LF, LF or CR. Text after the last line break is a last line; a
-//    line break at the end of the file adds nothing.
-//  - A line holding two or more double quotes: the entry is the text between the first
-//    and the last of them, so an entry with quotes inside reads back whole. Commas,
-//    spaces and quotes between them belong to the entry; text outside them is ignored.
-//  - A line with fewer than two quotes (edited by hand): the entry is the line without
-//    surrounding blanks (space, tab, VT, FF) and without a lone quote at its start or
-//    end. A line that leaves nothing (blank lines) holds no entry and is skipped.
-//  - NUL bytes are part of the text and are kept.
-//  - A line longer than 2 MiB plus its two quotes cannot hold an address the browser
-//    reported (2 MiB is the longest address Chromium accepts); it is skipped without
-//    being held in memory, and reading goes on with the next line.
-//  - The file is read in pieces, never whole. Reading stops after 32,767 entries, and
-//    after 32 MiB of lines that hold no entry (blank or overlong lines).
-//  - An entry whose line, written back, would exceed the limit (bytes that are not valid
-//    become U+FFFD, up to 3 bytes each) is skipped too: what is restored is saved and
-//    restored again. Saving leaves out such an entry.
-//  - A leading U+FEFF is part of an entry like any other character.
-//  - The first entry read decides: when it is empty, nothing is restored. Later empty
-//    entries ("" lines) are restored as empty entries.
-//  - A missing file, a file that cannot be opened or read, and anything that is not a
-//    regular file (a folder, a pipe, a device) read as an empty file. Bytes that are not
-//    valid in the local 8-bit encoding become U+FFFD.
+// Reading "URL.slx" follows the rules of browse/history_file.h; the file is read in
+// pieces, never whole. A missing file, a file that cannot be opened or read, and anything
+// that is not a regular file (a folder, a pipe, a device) read as an empty file.
 //
 // Writing replaces the file atomically with the rules of platform/file_save.h: only a regular
 // file (or a link to one) is replaced, through a temporary file beside it that is flushed
@@ -59,185 +35,7 @@ Q_LOGGING_CATEGORY(lcHistory, "tarnwick.history", QtWarningMsg)
 
 namespace {
 
-// Chromium's longest address, plus the two quotes around it.
-constexpr qsizetype kMaxLineBytes = 2 * 1024 * 1024 + 2;
-// Bytes that hold no entry (blank lines, overlong lines) are read up to this much, each
-// line counting kIdleLineCost more for its own handling; then reading stops. A file the
-// program wrote has none, and a huge file of line breaks or zeros would otherwise keep
-// the window away for seconds (1 GiB of line breaks: 12 s).
-constexpr qsizetype kMaxIdleBytes = 32 * 1024 * 1024;
-constexpr qsizetype kIdleLineCost = 16;
 constexpr qsizetype kReadChunk = 256 * 1024;
-constexpr qsizetype kWriteChunk = 256 * 1024;
-
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
-
-// The text of an entry's bytes. A leading U+FEFF is part of the entry, not a byte-order
-// mark: the decoder is told to keep it.
-QString decode(QByteArrayView bytes) {
-    QStringDecoder decoder(QStringConverter::System, QStringConverter::Flag::ConvertInitialBom);
-    return decoder(bytes);
-}
-
-// Whether an entry's line, as written, stays within the line limit. Reading and writing
-// both apply it, so what is written reads back: a line of invalid bytes reads as U+FFFD
-// characters, which take up to 3 bytes each when written.
-bool fitsLine(QByteArrayView raw, const QString& entry) {
-    if (3 * raw.size() + 2 <= kMaxLineBytes) return true;  // no encoding grows more
-    QStringEncoder encoder(QStringConverter::System);
-    return encoder.requiredSpace(entry.size()) + 2 <= kMaxLineBytes ||
-           QByteArray(encoder(entry)).size() + 2 <= kMaxLineBytes;
-}
-
-// The entry a line holds, or false when it holds none.
-bool lineEntry(QByteArrayView line, QString* entry) {
-    const qsizetype first = line.indexOf('"');
-    const qsizetype last = first < 0 ? -1 : line.lastIndexOf('"');
-    if (first >= 0 && last > first) {
-        const QByteArrayView raw = line.sliced(first + 1, last - first - 1);
-        *entry = decode(raw);
-        return fitsLine(raw, *entry);
-    }
-    qsizetype begin = 0;
-    qsizetype end = line.size();
-    while (begin < end && isBlank(line[begin])) ++begin;
-    while (end > begin && isBlank(line[end - 1])) --end;
-    if (begin < end && line[begin] == '"') ++begin;
-    else if (begin < end && line[end - 1] == '"') --end;
-    if (begin == end) return false;
-    const QByteArrayView raw = line.sliced(begin, end - begin);
-    *entry = decode(raw);
-    return fitsLine(raw, *entry);
-}
-
-// Splits a byte stream fed in pieces into entries, following the rules above.
-class EntryReader {
-public:
-    // Returns false once no more entries are wanted.
-    bool feed(QByteArrayView data) {
-        qsizetype pos = 0;
-        const qsizetype size = data.size();
-        if (afterCr_ && size > 0) {
-            afterCr_ = false;
-            if (data[0] == '\n') pos = 1;
-        }
-        while (pos < size && !done_) {
-            const char* start = data.data() + pos;
-            const size_t rest = static_cast<size_t>(size - pos);
-            const char* lf = static_cast<const char*>(std::memchr(start, '\n', rest));
-            const size_t scan = lf ? static_cast<size_t>(lf - start) : rest;
-            const char* cr = static_cast<const char*>(std::memchr(start, '\r', scan));
-            const char* brk = cr ? cr : lf;
-            if (!brk) {
-                append(QByteArrayView(start, static_cast<qsizetype>(rest)));
-                return !done_;
-            }
-            const qsizetype len = brk - start;
-            if (pending_.isEmpty() && !overlong_) {
-                if (len <= kMaxLineBytes) take(QByteArrayView(start, len));
-                else idle(len);
-            } else {
-                append(QByteArrayView(start, len));
-                endLine();
-            }
-            pos += len + 1;
-            if (*brk == '\r') {
-                if (pos < size) {
-                    if (data[pos] == '\n') ++pos;
-                } else {
-                    afterCr_ = true;
-                }
-            }
-        }
-        return !done_;
-    }
-
-    // The end of the input: the text after the last line break is a last line.
-    QStringList finish() {
-        if (!done_ && (!pending_.isEmpty() || overlong_)) endLine();
-        return std::move(entries_);
-    }
-
-private:
-    void append(QByteArrayView part) {
-        if (overlong_) {
-            idle(part.size());
-            return;
-        }
-        if (pending_.size() + part.size() > kMaxLineBytes) {
-            overlong_ = true;
-            idle(pending_.size() + part.size());
-            pending_ = QByteArray();
-            return;
-        }
-        pending_.append(part);
-    }
-
-    void endLine() {
-        if (!overlong_) take(pending_);
-        overlong_ = false;
-        pending_.clear();
-    }
-
-    void idle(qsizetype bytes) {
-        idleBytes_ += bytes + kIdleLineCost;
-        if (idleBytes_ > kMaxIdleBytes) done_ = true;
-    }
-
-    void take(QByteArrayView line) {
-        QString entry;
-        if (!lineEntry(line, &entry)) {
-            idle(line.size());
-            return;
-        }
-        if (!sawEntry_ && entry.isEmpty()) {
-            done_ = true;  // an empty first entry restores nothing
-            return;
-        }
-        sawEntry_ = true;
-        entries_.append(std::move(entry));
-        if (entries_.size() >= UrlHistory::kMaxEntries) done_ = true;
-    }
-
-    QStringList entries_;
-    QByteArray pending_;    // the start of a line that continues in the next piece
-    bool overlong_ = false; // the current line is too long and is being skipped
-    bool afterCr_ = false;  // the previous piece ended with CR: a leading LF belongs to it
-    bool sawEntry_ = false;
-    bool done_ = false;
-    qsizetype idleBytes_ = 0;  // bytes read that held no entry
-};
-
-// Encodes the file layout into a reused buffer of a few hundred KiB and hands it on
-// piece by piece: no copy of the whole file is ever built. Returns false as soon as
-// `flush` does.
-template <typename Flush>
-bool writeLayout(const QStringList& entries, Flush flush) {
-    QStringEncoder encoder(QStringConverter::System);
-    QByteArray buffer(kWriteChunk, Qt::Uninitialized);
-    char* base = buffer.data();
-    char* out = base;
-    for (const QString& entry : entries) {
-        const qsizetype need = encoder.requiredSpace(entry.size()) + 4;
-        if ((out - base) + need > buffer.size()) {
-            if (out != base && !flush(base, out - base)) return false;
-            if (need > buffer.size()) buffer.resize(need);
-            base = buffer.data();
-            out = base;
-        }
-        char* const line = out;
-        *out++ = '"';
-        out = encoder.appendToBuffer(out, entry);
-        *out++ = '"';
-        if (out - line > kMaxLineBytes) {  // would not read back: leave it out
-            out = line;
-            continue;
-        }
-        *out++ = '\r';
-        *out++ = '\n';
-    }
-    return out == base || flush(base, out - base);
-}
 
 }  // namespace
 
@@ -486,30 +284,13 @@ void UrlHistory::clear() {
     soleDuplicate_ = -1;
 }
 
-QByteArray UrlHistory::serialize(const QStringList& entries) {
-    QByteArray bytes;
-    writeLayout(entries, [&bytes](const char* data, qsizetype size) {
-        bytes.append(data, size);
-        return true;
-    });
-    return bytes;
-}
-
-QStringList UrlHistory::parse(const QByteArray& bytes) {
-    EntryReader reader;
-    reader.feed(bytes);
-    return reader.finish();
-}
-
 bool UrlHistory::save(const QString& path) const {
     // The sync before the rename is kept: it costs little CPU, only waiting for the disk
     // (about 1 to 5 ms for a full list, bench/history_bench), and without it a power
     // failure could leave an empty file on file systems that do not flush a file renamed
     // over another.
     return FileSave::replace(path, [this](const auto& put) {
-        return writeLayout(entries_, [&put](const char* data, qsizetype size) {
-            return put(data, size);
-        });
+        return HistoryFile::write(entries_, put);
     }, lcHistory());
 }
 
@@ -525,7 +306,7 @@ QStringList UrlHistory::load(const QString& path) {
         qCDebug(lcHistory) << "not read:" << path << file.errorString();
         return {};
     }
-    EntryReader reader;
+    HistoryFile::Reader reader;
     QByteArray buffer(kReadChunk, Qt::Uninitialized);
     for (;;) {
         const qint64 got = file.read(buffer.data(), buffer.size());

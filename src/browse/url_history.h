@@ -5,6 +5,8 @@
 // were added in), and its file "URL.slx". The list is a Qt item model so that the
 // address box shows it directly.
 
+#include "browse/history_file.h"
+
 #include <QAbstractListModel>
 #include <QByteArray>
 #include <QCollator>
@@ -15,7 +17,7 @@ class UrlHistory : public QAbstractListModel {
     Q_OBJECT
 public:
     // Positions are 16-bit signed on the original platform: the list never holds more.
-    static constexpr int kMaxEntries = 32767;
+    static constexpr int kMaxEntries = HistoryFile::kMaxEntries;
 
     explicit UrlHistory(QObject* parent = nullptr);
 
@@ -39,19 +41,13 @@ public:
 
     void clear();
 
-    // The file layout: one line per entry in list order, '"' entry '"' CR LF, in the
-    // local 8-bit encoding.
-    static QByteArray serialize(const QStringList& entries);
-
-    // Reads the file layout back. Follows the loading rules: an empty first entry gives
-    // nothing; reading stops after kMaxEntries entries.
-    static QStringList parse(const QByteArray& bytes);
-
-    // Writes the whole list to `path`, replacing the file atomically. Returns false when
-    // the file could not be written; an existing file is then left as it was.
+    // Writes the whole list to `path` in the layout of browse/history_file.h, replacing
+    // the file atomically. Returns false when the file could not be written; an existing
+    // file is then left as it was.
     bool save(const QString& path) const;
 
-    // Reads `path`; a missing or unreadable file gives an empty list.
+    // Reads `path` in pieces (browse/history_file.h); a missing or unreadable file gives
+    // an empty list.
     static QStringList load(const QString& path);
 
 private:

@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "platform/profile.h"
+#include "browse/history_file.h"
 #include "browse/url_history.h"
 
 namespace {
@@ -32,6 +33,12 @@ QByteArray readAll(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) return {};
     return f.readAll();
+}
+
+QByteArray layoutOf(const QStringList& entries) {
+    QByteArray bytes;
+    HistoryFile::write(entries, [&bytes](const char* p, qint64 n) { bytes.append(p, n); return true; });
+    return bytes;
 }
 
 bool writeAll(const QString& path, const QByteArray& bytes) {
@@ -219,7 +226,7 @@ TEST_F(UrlHistoryTest, ListHoldsAtMost32767Entries) {
     EXPECT_FALSE(h.entries().contains("http://new/"));
 
     // A file with more entries: loading stops after the limit.
-    const QStringList parsed = UrlHistory::parse(UrlHistory::serialize(many));
+    const QStringList parsed = HistoryFile::read(layoutOf(many));
     ASSERT_EQ(parsed.size(), UrlHistory::kMaxEntries);
     EXPECT_EQ(parsed.last(), many.at(UrlHistory::kMaxEntries - 1));
 }
@@ -227,10 +234,10 @@ TEST_F(UrlHistoryTest, ListHoldsAtMost32767Entries) {
 // --- File layout and round trips -------------------------------------------------------
 
 TEST_F(UrlHistoryTest, FileLayoutByteForByte) {
-    EXPECT_EQ(UrlHistory::serialize({}), QByteArray());
-    EXPECT_EQ(UrlHistory::serialize({"http://a.org/", "", "say \"hi\"", " a, b "}),
+    EXPECT_EQ(layoutOf({}), QByteArray());
+    EXPECT_EQ(layoutOf({"http://a.org/", "", "say \"hi\"", " a, b "}),
               QByteArray("\"http://a.org/\"\r\n\"\"\r\n\"say \"hi\"\"\r\n\" a, b \"\r\n"));
-    EXPECT_EQ(UrlHistory::serialize({QStringLiteral("http://é.fr/")}),
+    EXPECT_EQ(layoutOf({QStringLiteral("http://é.fr/")}),
               "\"" + QStringLiteral("http://é.fr/").toLocal8Bit() + "\"\r\n");
 
     QTemporaryDir dir;
@@ -258,46 +265,46 @@ TEST_F(UrlHistoryTest, RoundTripsKeepEveryEntryWhole) {
     ASSERT_TRUE(h.entries().first().isEmpty());
     ASSERT_TRUE(h.save(dir.filePath("URL.slx")));
     EXPECT_EQ(UrlHistory::load(dir.filePath("URL.slx")), QStringList());
-    EXPECT_EQ(UrlHistory::parse("\"x\"\r\n\"\"\r\n\"y\"\r\n"), QStringList({"x", "", "y"}));
+    EXPECT_EQ(HistoryFile::read("\"x\"\r\n\"\"\r\n\"y\"\r\n"), QStringList({"x", "", "y"}));
 }
 
 // --- Reading rules and bad files -------------------------------------------------------
 
 TEST_F(UrlHistoryTest, FirstEntryDecides) {
-    EXPECT_EQ(UrlHistory::parse("\"\"\r\n\"http://a/\"\r\n"), QStringList());
-    EXPECT_EQ(UrlHistory::parse(""), QStringList());
-    EXPECT_EQ(UrlHistory::parse("\"http://a/\"\r\n"), QStringList({"http://a/"}));
-    EXPECT_EQ(UrlHistory::parse("\"http://a/\""), QStringList({"http://a/"}));
+    EXPECT_EQ(HistoryFile::read("\"\"\r\n\"http://a/\"\r\n"), QStringList());
+    EXPECT_EQ(HistoryFile::read(""), QStringList());
+    EXPECT_EQ(HistoryFile::read("\"http://a/\"\r\n"), QStringList({"http://a/"}));
+    EXPECT_EQ(HistoryFile::read("\"http://a/\""), QStringList({"http://a/"}));
     // Blank lines hold no entry, so they do not count as the first entry.
-    EXPECT_EQ(UrlHistory::parse("\r\n  \r\n\"http://a/\"\r\n"), QStringList({"http://a/"}));
+    EXPECT_EQ(HistoryFile::read("\r\n  \r\n\"http://a/\"\r\n"), QStringList({"http://a/"}));
 }
 
 TEST_F(UrlHistoryTest, LineBreaksCrLfLfAndCr) {
     const QStringList three = {"a", "b", "c"};
-    EXPECT_EQ(UrlHistory::parse("\"a\"\r\n\"b\"\r\n\"c\"\r\n"), three);
-    EXPECT_EQ(UrlHistory::parse("\"a\"\n\"b\"\n\"c\"\n"), three);
-    EXPECT_EQ(UrlHistory::parse("\"a\"\r\"b\"\r\"c\"\r"), three);
-    EXPECT_EQ(UrlHistory::parse("\"a\"\r\"b\"\n\"c\"\r\n"), three);
-    EXPECT_EQ(UrlHistory::parse("\"a\"\r\n\"b\"\r\n\"c\""), three);  // no break at the end
+    EXPECT_EQ(HistoryFile::read("\"a\"\r\n\"b\"\r\n\"c\"\r\n"), three);
+    EXPECT_EQ(HistoryFile::read("\"a\"\n\"b\"\n\"c\"\n"), three);
+    EXPECT_EQ(HistoryFile::read("\"a\"\r\"b\"\r\"c\"\r"), three);
+    EXPECT_EQ(HistoryFile::read("\"a\"\r\"b\"\n\"c\"\r\n"), three);
+    EXPECT_EQ(HistoryFile::read("\"a\"\r\n\"b\"\r\n\"c\""), three);  // no break at the end
     // A trailing break adds nothing; extra blank lines are skipped.
-    EXPECT_EQ(UrlHistory::parse("\"a\"\r\n\r\n\"b\"\n\n\"c\"\r\n\r\n"), three);
+    EXPECT_EQ(HistoryFile::read("\"a\"\r\n\r\n\"b\"\n\n\"c\"\r\n\r\n"), three);
 }
 
 TEST_F(UrlHistoryTest, HandEditedLines) {
     // Without quotes: the line without surrounding blanks.
-    EXPECT_EQ(UrlHistory::parse("http://a.org/\r\n  http://b.org/, x \t\r\n"),
+    EXPECT_EQ(HistoryFile::read("http://a.org/\r\n  http://b.org/, x \t\r\n"),
               QStringList({"http://a.org/", "http://b.org/, x"}));
     // A lone quote at either end is dropped; one in the middle stays.
-    EXPECT_EQ(UrlHistory::parse("\"http://a/\r\nhttp://b/\"\r\nhttp://c/?q=\"x\r\n"),
+    EXPECT_EQ(HistoryFile::read("\"http://a/\r\nhttp://b/\"\r\nhttp://c/?q=\"x\r\n"),
               QStringList({"http://a/", "http://b/", "http://c/?q=\"x"}));
     // Quotes inside: between the first and the last quote; text outside is ignored.
-    EXPECT_EQ(UrlHistory::parse("\"a\"b\"\r\n  \"c, d\"  \r\nx\"e\"y\r\n\"f\",\"g\"\r\n"),
+    EXPECT_EQ(HistoryFile::read("\"a\"b\"\r\n  \"c, d\"  \r\nx\"e\"y\r\n\"f\",\"g\"\r\n"),
               QStringList({"a\"b", "c, d", "e", "f\",\"g"}));
     // NUL bytes are text.
-    EXPECT_EQ(UrlHistory::parse(QByteArray("\"a\0b\"\r\n\0\r\n", 10)),
+    EXPECT_EQ(HistoryFile::read(QByteArray("\"a\0b\"\r\n\0\r\n", 10)),
               QStringList({QStringLiteral("a") + QChar(u'\0') + "b", QString(QChar(u'\0'))}));
     // Bytes that are not text in the local encoding do not stop the reading.
-    const QStringList bad = UrlHistory::parse("\"a\xff\xfe\"\r\n\"b\"\r\n");
+    const QStringList bad = HistoryFile::read("\"a\xff\xfe\"\r\n\"b\"\r\n");
     ASSERT_EQ(bad.size(), 2);
     EXPECT_EQ(bad.at(1), "b");
 }
@@ -306,13 +313,13 @@ TEST_F(UrlHistoryTest, OverlongLinesAreSkipped) {
     const qsizetype limit = 2 * 1024 * 1024;
     const QByteArray longest = "\"" + QByteArray(limit, 'x') + "\"";
     const QByteArray tooLong = "\"" + QByteArray(limit + 1, 'x') + "\"";
-    const QStringList got = UrlHistory::parse("\"a\"\r\n" + longest + "\r\n" + tooLong + "\r\n\"b\"\r\n" + tooLong);
+    const QStringList got = HistoryFile::read("\"a\"\r\n" + longest + "\r\n" + tooLong + "\r\n\"b\"\r\n" + tooLong);
     ASSERT_EQ(got.size(), 3);
     EXPECT_EQ(got.at(0), "a");
     EXPECT_EQ(got.at(1).size(), limit);
     EXPECT_EQ(got.at(2), "b");
     // An overlong first line is no entry: the next line is the first entry.
-    EXPECT_EQ(UrlHistory::parse(tooLong + "\n\"c\"\n"), QStringList({"c"}));
+    EXPECT_EQ(HistoryFile::read(tooLong + "\n\"c\"\n"), QStringList({"c"}));
 }
 
 TEST_F(UrlHistoryTest, LoadStreamsHugeFiles) {
@@ -452,7 +459,7 @@ TEST_F(UrlHistoryTest, FailedSaveLeavesTheOldFile) {
         EXPECT_EQ(readAll(path), old);
     } else {
         EXPECT_TRUE(ok);
-        EXPECT_EQ(readAll(path), UrlHistory::serialize(h.entries()));
+        EXPECT_EQ(readAll(path), layoutOf(h.entries()));
     }
     EXPECT_EQ(dirEntries(dir.path()), QStringList({"URL.slx"}));
 
@@ -649,8 +656,8 @@ TEST_F(UrlHistoryTest, WhatIsRestoredSurvivesASaveAndAStart) {
 TEST_F(UrlHistoryTest, ALeadingFeffIsKeptInNamesValuesAndHistoryLines) {
     const QString bom(QChar(0xFEFF));
     const QByteArray bomBytes = "\xEF\xBB\xBF";
-    EXPECT_EQ(UrlHistory::parse("\"" + bomBytes + "\"\r\n\"a\"\r\n"), QStringList({bom, "a"}));
-    EXPECT_EQ(UrlHistory::parse("\"" + bomBytes + "http://a/\"\r\n"),
+    EXPECT_EQ(HistoryFile::read("\"" + bomBytes + "\"\r\n\"a\"\r\n"), QStringList({bom, "a"}));
+    EXPECT_EQ(HistoryFile::read("\"" + bomBytes + "http://a/\"\r\n"),
               QStringList({bom + "http://a/"}));
 
     const QByteArray ini = "[" + bomBytes + "Tarnwick]\r\nk=1\r\n[Tarnwick]\r\nk=2\r\n" +
