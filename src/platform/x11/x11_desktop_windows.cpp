@@ -4,6 +4,9 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QWindow>
 #include <QMetaObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -934,6 +937,21 @@ WindowId X11DesktopWindows::FindByTitle(const QString& title) {
     return 0;
 }
 
+// A window of this very process (the engine's new windows) gets its close request
+// straight from here, as a close event from the event loop, the same event the X server's
+// WM_DELETE_WINDOW message would have become, without the trip through the server and
+// back that waits behind everything else this thread has to do.
+bool X11DesktopWindows::closeOwn(WindowId window) {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return false;
+    for (QWindow* own : QGuiApplication::topLevelWindows()) {
+        if (!own->handle() || WindowId(own->winId()) != window) continue;
+        QMetaObject::invokeMethod(
+            own, [own = QPointer<QWindow>(own)] { if (own) own->close(); }, Qt::QueuedConnection);
+        return true;
+    }
+    return false;
+}
+
 bool X11DesktopWindows::RequestClose(WindowId window) {
     if (!mirror_->checkAlive() || window == 0) return false;
     bool listsDelete = false;
@@ -947,6 +965,7 @@ bool X11DesktopWindows::RequestClose(WindowId window) {
         qCDebug(lcX11) << "window" << window << "takes no close request";
         return false;
     }
+    if (closeOwn(window)) return true;
 
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;

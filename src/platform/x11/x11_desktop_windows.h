@@ -57,6 +57,7 @@ private:
     void refreshSoon();
     void report();
     void pollNow();
+    bool closeOwn(WindowId window);
 
     std::unique_ptr<Connection> x_;
     std::unique_ptr<WindowMirror> mirror_;
