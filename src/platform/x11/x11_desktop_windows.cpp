@@ -360,8 +360,16 @@ public:
         for (int round = 0; x_.alive && round < 4; ++round) {
             if (!wmDirty_ && !listDirty_ && dirtyWindows_.empty()) break;
             if (wmDirty_) readWindowManager();
+            // The changed windows' requests go out before the list is asked for: one wait
+            // brings both.
+            std::vector<Pending> pending;
+            if (!dirtyWindows_.empty()) pending = sendRequests();
+            const bool listRead = listDirty_;
             if (listDirty_) readList();
-            if (!dirtyWindows_.empty()) applyReplies(sendRequests());
+            if (!pending.empty()) {
+                if (!listRead) ++x_.roundTrips;
+                applyReplies(pending);
+            }
             if (!checkAlive()) break;
             drainQueued();
         }
@@ -733,7 +741,6 @@ private:
             if (p.what & DirtyProtocols) p.protocols = x_.askProperty(window, x_[WM_PROTOCOLS]);
             pending.push_back(p);
         }
-        if (!pending.empty()) ++x_.roundTrips;
         return pending;
     }
 
