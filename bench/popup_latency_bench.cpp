@@ -236,14 +236,16 @@ private:
     void handle(const xcb_generic_event_t* e) {
         switch (e->response_type & 0x7F) {
         case XCB_REPARENT_NOTIFY: {
+            // The title is read now, while the client surely exists: a popup closed within
+            // moments of its frame's map may be gone by the time the map is handled here.
             auto r = reinterpret_cast<const xcb_reparent_notify_event_t*>(e);
-            if (r->parent != root_) clientOf_[r->parent] = r->window;
+            if (r->parent != root_) popupFrame_[r->parent] = isPopup(r->window);
             break;
         }
         case XCB_MAP_NOTIFY: {
             auto m = reinterpret_cast<const xcb_map_notify_event_t*>(e);
-            auto it = clientOf_.find(m->window);
-            if (it == clientOf_.end() || since_.count(m->window) || !isPopup(it->second)) break;
+            auto it = popupFrame_.find(m->window);
+            if (it == popupFrame_.end() || since_.count(m->window) || !it->second) break;
             since_[m->window] = clock_.nsecsElapsed();
             ++shown;
             if (firstMapMs < 0) firstMapMs = clock_.elapsed();
@@ -254,7 +256,7 @@ private:
         case XCB_DESTROY_NOTIFY: {
             auto d = reinterpret_cast<const xcb_destroy_notify_event_t*>(e);
             gone(d->window);
-            clientOf_.erase(d->window);
+            popupFrame_.erase(d->window);
             break;
         }
         default: break;
@@ -265,7 +267,7 @@ private:
     xcb_window_t root_ = 0;
     xcb_atom_t netName_ = 0;
     QElapsedTimer clock_;
-    std::map<xcb_window_t, xcb_window_t> clientOf_;  // frame -> client
+    std::map<xcb_window_t, bool> popupFrame_;  // frame -> whether its client is a popup
     std::map<xcb_window_t, qint64> since_;           // frame -> map time (ns)
 };
 

@@ -9,10 +9,13 @@ Q_LOGGING_CATEGORY(lcSweep, "tarnwick.sweep", QtWarningMsg)
 namespace {
 
 // Text up to the first NUL, as a window text or a label keeps it.
-QString uptoNul(const QString& text) {
+QStringView uptoNul(QStringView text) {
     const qsizetype nul = text.indexOf(QChar(0));
     return nul < 0 ? text : text.left(nul);
 }
+
+// How many characters of the title buffer the label shows: its last ones.
+constexpr qsizetype kLabelTail = 28;
 
 }  // namespace
 
@@ -103,15 +106,24 @@ void PopupSweep::FindApps() {
             const int count = desktop_.Title(window, read, size);
             if (count > 0) {
                 // The buffer: the text read, its terminating NUL, then the blanks the
-                // buffer was made of (when the title shrank in between).
-                QString buffer = read.left(std::min(count, size - 1));
-                buffer.append(QChar(0));
-                if (buffer.size() < size) buffer.append(QString(size - buffer.size(), QLatin1Char(' ')));
-                const QString title = uptoNul(buffer);
+                // buffer was made of (when the title shrank in between). It is not built:
+                // both texts taken from it are cut from what was read.
+                const QStringView text = QStringView(read).left(std::min(count, size - 1));
+                const qsizetype blanks = size - text.size() - 1;
+                const QStringView titleText = uptoNul(text);
+                const QString title = titleText.size() == read.size() ? read : titleText.toString();
 
                 lstApp_.push_back(AppEntry{title, 0});
 
-                id_ = uptoNul(buffer.right(28));
+                // The label: the buffer's last 28 characters, up to a NUL.
+                if (size <= kLabelTail) {
+                    id_ = title;
+                } else if (blanks >= kLabelTail) {
+                    id_.fill(QLatin1Char(' '), kLabelTail);
+                } else {
+                    const QStringView tail = uptoNul(text.right(kLabelTail - 1 - blanks));
+                    id_.setUnicode(tail.data(), tail.size());
+                }
                 if (id_ == kDeniedTitleSuffix) {
                     const WindowId target = desktop_.FindByTitle(title);
                     if (target == 0)

@@ -59,7 +59,11 @@ QWebEnginePage* BrowserWindow::open() {
         return discarded;
     }
     auto* window = new BrowserWindow();
-    window->show();
+    // Shown once the engine has given the new page its view, from the event loop: a window
+    // shown before that gets its view's rendering surface afterwards, and Qt then destroys
+    // and remakes the native window (it is mapped twice, and the remaking holds up this
+    // thread just as the window appears).
+    QTimer::singleShot(0, window, &QWidget::show);
     return window->page();
 }
 

@@ -18,9 +18,9 @@ public:
     // calling window.open in a loop would otherwise exhaust the machine.
     static constexpr int kMaxOpen = 64;
 
-    // Opens and shows a new window and returns its page, for the engine to load the
-    // requested document into; while kMaxOpen windows are open, a page that is dropped
-    // at once and shows nothing.
+    // Opens a new window, shown from the event loop right after, and returns its page,
+    // for the engine to load the requested document into; while kMaxOpen windows are
+    // open, a page that is dropped at once and shows nothing.
     static QWebEnginePage* open();
 
     // How many of these windows exist now.

@@ -4,8 +4,12 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QWindow>
 #include <QMetaObject>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -29,6 +33,15 @@ constexpr std::uint32_t kWholeProperty = 0x3FFFFFFFu;
 constexpr std::uint32_t kWmStateNormal = 1;
 constexpr std::uint32_t kWmStateIconic = 3;
 constexpr std::uint32_t kMotifHintsDecorations = 2;
+
+// A window whose title keeps changing (a clock, a ticker) is not followed event by event:
+// after more than kBurstEvents title events, each within kBurstGapMs of the one before,
+// the mirror stops listening to its properties and reads them again at each walk, at
+// least every kPollMs, until they have stayed the same kQuietPolls reads in a row.
+constexpr int kBurstEvents = 8;
+constexpr std::uint32_t kBurstGapMs = 100;
+constexpr int kPollMs = 150;
+constexpr int kQuietPolls = 3;
 
 // Every atom the adapter uses, interned once at connection. The window types from
 // DESKTOP to DND are the undecorated ones, in one run.
@@ -82,6 +95,7 @@ enum Dirty : std::uint8_t {
     DirtyMotif = 32,
     DirtyProtocols = 64,
     DirtyAll = 127,
+    DirtyProperties = DirtyAll & ~DirtyAttributes,
 };
 
 struct Client {
@@ -94,6 +108,10 @@ struct Client {
     bool deleteProtocol = false;
     bool hasNetName = false;
     bool eligible = false;       // last judged one the sweep closes
+    bool polled = false;         // its properties are read at each walk, not on events
+    std::uint8_t burst = 0;      // title events in quick succession
+    std::uint8_t quietPolls = 0; // polled reads in a row that found the same title
+    xcb_timestamp_t lastTitleEvent = 0;
     QString netName;
     QString wmName;
     std::uint8_t dirty = 0;
@@ -268,6 +286,23 @@ public:
     // Events were handled whose changes are not read yet.
     bool needsRead() const { return x_.alive && (wmDirty_ || listDirty_ || !dirtyWindows_.empty()); }
 
+    // Windows whose properties are read at each walk rather than on events.
+    bool polling() const { return !polled_.empty(); }
+    // Marks the properties of those windows to be read by the next refresh; false when
+    // there are none.
+    bool poll() {
+        for (auto it = polled_.begin(); it != polled_.end();) {
+            auto client = clients_.find(*it);
+            if (client == clients_.end() || !client->second.polled) {
+                it = polled_.erase(it);
+                continue;
+            }
+            markDirty(*it, DirtyProperties);
+            ++it;
+        }
+        return !polled_.empty();
+    }
+
     const Client* client(WindowId window) const {
         auto it = clients_.find(window);
         return it == clients_.end() ? nullptr : &it->second;
@@ -295,6 +330,7 @@ public:
         frameOf_.clear();
         unresolved_.clear();
         dirtyWindows_.clear();
+        polled_.clear();
         eligibleNow.clear();
         orderStale_ = false;
     }
@@ -310,14 +346,30 @@ public:
         rebuildOrder();
     }
 
+    // Handles the events xcb has read already, without a system call: what is still in
+    // the socket wakes the event loop and is handled there.
+    void drainRead() {
+        if (!checkAlive()) return;
+        drainQueued();
+        rebuildOrder();
+    }
+
     // Brings the mirror up to date: events first, then one batch for what changed.
     void refresh() {
         drain();
         for (int round = 0; x_.alive && round < 4; ++round) {
             if (!wmDirty_ && !listDirty_ && dirtyWindows_.empty()) break;
             if (wmDirty_) readWindowManager();
+            // The changed windows' requests go out before the list is asked for: one wait
+            // brings both.
+            std::vector<Pending> pending;
+            if (!dirtyWindows_.empty()) pending = sendRequests();
+            const bool listRead = listDirty_;
             if (listDirty_) readList();
-            if (!dirtyWindows_.empty()) applyReplies(sendRequests());
+            if (!pending.empty()) {
+                if (!listRead) ++x_.roundTrips;
+                applyReplies(pending);
+            }
             if (!checkAlive()) break;
             drainQueued();
         }
@@ -380,6 +432,8 @@ private:
             else if (e->atom == x_[_NET_CLIENT_LIST_STACKING] && ewmh_) listDirty_ = true;
             return;
         }
+        auto it = clients_.find(e->window);
+        if (it == clients_.end() || it->second.polled) return;  // a polled window: the next read sees it
         std::uint8_t what = 0;
         if (e->atom == x_[_NET_WM_NAME]) what = DirtyNetName;
         else if (e->atom == XCB_ATOM_WM_NAME) what = DirtyWmName;
@@ -387,7 +441,46 @@ private:
         else if (e->atom == x_[_NET_WM_WINDOW_TYPE]) what = DirtyType;
         else if (e->atom == x_[_MOTIF_WM_HINTS]) what = DirtyMotif;
         else if (e->atom == x_[WM_PROTOCOLS]) what = DirtyProtocols;
+        if (what & (DirtyNetName | DirtyWmName)) {
+            Client& c = it->second;
+            const bool quick = c.burst > 0 && xcb_timestamp_t(e->time - c.lastTitleEvent) <= kBurstGapMs;
+            c.burst = quick ? std::uint8_t(std::min(c.burst + 1, 255)) : 1;
+            c.lastTitleEvent = e->time;
+            if (c.burst > kBurstEvents) {
+                startPolling(e->window, c);
+                return;
+            }
+        }
         if (what) markDirty(e->window, what);
+    }
+
+    // What the mirror listens to on a listed window.
+    std::uint32_t clientMask(WindowId window, bool properties) const {
+        return (properties ? XCB_EVENT_MASK_PROPERTY_CHANGE : 0) | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
+               (unresolved_.count(window) ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0);
+    }
+
+    // A title storm: stop listening to the window's properties; they are read at each
+    // walk instead (poll). Mapping and destruction still come as events.
+    void startPolling(WindowId window, Client& c) {
+        qCDebug(lcX11) << "window" << window << "retitles itself quickly: its properties are polled";
+        c.polled = true;
+        c.quietPolls = 0;
+        polled_.insert(window);
+        x_.listen(window, clientMask(window, false));
+    }
+
+    // Called after each read of a polled window: once its title has held still for a few
+    // reads, it is followed by events again, read once more after listening.
+    void pollRead(WindowId window, Client& c, bool titleChanged) {
+        c.quietPolls = titleChanged ? 0 : std::uint8_t(c.quietPolls + 1);
+        if (c.quietPolls < kQuietPolls) return;
+        qCDebug(lcX11) << "window" << window << "quiet again: its properties are followed by events";
+        c.polled = false;
+        c.burst = 0;
+        polled_.erase(window);
+        x_.listen(window, clientMask(window, true));
+        markDirty(window, DirtyProperties);
     }
 
     void onDestroy(const xcb_destroy_notify_event_t* e) {
@@ -534,8 +627,7 @@ private:
         for (WindowId window : order_) {
             if (clients_.count(window)) continue;
             // Listen first, then read: a change after the read always brings an event.
-            x_.listen(window, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
-                                  (unresolved_.count(window) ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0));
+            x_.listen(window, clientMask(window, true));
             clients_.emplace(window, Client{});
             markDirty(window, DirtyAll);
         }
@@ -649,7 +741,6 @@ private:
             if (p.what & DirtyProtocols) p.protocols = x_.askProperty(window, x_[WM_PROTOCOLS]);
             pending.push_back(p);
         }
-        if (!pending.empty()) ++x_.roundTrips;
         return pending;
     }
 
@@ -694,6 +785,7 @@ private:
                 continue;
             }
             Client& client = it->second;
+            const QString titleBefore = client.title();
             if (p.what & DirtyAttributes) {
                 client.overrideRedirect = fresh.overrideRedirect;
                 client.mapped = fresh.mapped;
@@ -715,6 +807,7 @@ private:
             }
             if (p.what & DirtyProtocols) client.deleteProtocol = protocols.contains32(x_[WM_DELETE_WINDOW]);
             judge(p.window, client);
+            if (client.polled) pollRead(p.window, client, client.title() != titleBefore);
         }
     }
 
@@ -734,6 +827,7 @@ private:
     std::unordered_map<WindowId, WindowId> clientOf_;
     std::unordered_map<WindowId, WindowId> frameOf_;
     std::unordered_set<WindowId> unresolved_;
+    std::unordered_set<WindowId> polled_;  // windows with Client::polled (and maybe gone ones)
     bool resolveAgain_ = false;
     bool orderStale_ = false;  // windows were removed from clients_ but not yet from order_
     std::vector<WindowId> dirtyWindows_;
@@ -748,6 +842,14 @@ X11DesktopWindows::X11DesktopWindows(const QString& display)
         x_->notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(x_->c), QSocketNotifier::Read);
         QObject::connect(x_->notifier.get(), &QSocketNotifier::activated, x_->notifier.get(),
                          [this] { refreshFromEvents(); });
+        // Polled windows are read at each walk; this reads them when no walk comes.
+        pollTimer_ = std::make_unique<QTimer>();
+        pollTimer_->setSingleShot(true);
+        pollTimer_->setInterval(kPollMs);
+        QObject::connect(pollTimer_.get(), &QTimer::timeout, pollTimer_.get(), [this] {
+            pollNow();
+            refreshFromEvents();
+        });
     }
     mirror_->refresh();
 }
@@ -761,6 +863,11 @@ void X11DesktopWindows::refreshFromEvents() {
     mirror_->refresh();
     report();
     refreshSoon();  // what the last batch's wait brought in beyond its rounds
+    if (pollTimer_ && mirror_->polling() && !pollTimer_->isActive()) pollTimer_->start();
+}
+
+void X11DesktopWindows::pollNow() {
+    if (mirror_->poll() && pollTimer_) pollTimer_->start();
 }
 
 void X11DesktopWindows::report() {
@@ -795,13 +902,14 @@ std::uint64_t X11DesktopWindows::roundTrips() const { return x_->roundTrips; }
 
 WindowId X11DesktopWindows::FirstWindow() {
     mirror_->suffix = watchesEligible() ? &eligibleSuffix() : nullptr;
+    pollNow();
     mirror_->refresh();
     refreshSoon();
     return mirror_->order().empty() ? 0 : mirror_->order().front();
 }
 
 WindowId X11DesktopWindows::NextWindow(WindowId window) {
-    mirror_->drain();
+    mirror_->drainRead();
     refreshSoon();
     return mirror_->next(window);
 }
@@ -827,13 +935,28 @@ int X11DesktopWindows::Title(WindowId window, QString& title, int maxCount) {
 }
 
 WindowId X11DesktopWindows::FindByTitle(const QString& title) {
-    mirror_->drain();
+    mirror_->drainRead();
     refreshSoon();
     for (WindowId window : mirror_->order()) {
         const Client* c = mirror_->client(window);
         if (c && c->title() == title) return window;
     }
     return 0;
+}
+
+// A window of this very process (the engine's new windows) gets its close request
+// straight from here, as a close event from the event loop, the same event the X server's
+// WM_DELETE_WINDOW message would have become, without the trip through the server and
+// back that waits behind everything else this thread has to do.
+bool X11DesktopWindows::closeOwn(WindowId window) {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return false;
+    for (QWindow* own : QGuiApplication::topLevelWindows()) {
+        if (!own->handle() || WindowId(own->winId()) != window) continue;
+        QMetaObject::invokeMethod(
+            own, [own = QPointer<QWindow>(own)] { if (own) own->close(); }, Qt::QueuedConnection);
+        return true;
+    }
+    return false;
 }
 
 bool X11DesktopWindows::RequestClose(WindowId window) {
@@ -849,6 +972,7 @@ bool X11DesktopWindows::RequestClose(WindowId window) {
         qCDebug(lcX11) << "window" << window << "takes no close request";
         return false;
     }
+    if (closeOwn(window)) return true;
 
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;

@@ -8,6 +8,9 @@
 // changed; only that is read again, in one batch of requests. A sweep over an unchanged
 // desktop therefore costs no round trip to the X server. The same events tell it when a
 // window becomes one the sweep closes (onWindowEligible), judged in the mirror alone.
+// A window that retitles itself in a rapid storm (a clock) is not followed event by event:
+// its properties are read in the batch of each walk (at least every 150 ms) until its title
+// holds still again, so that it wakes nobody in between.
 
 #include <QLoggingCategory>
 #include <QString>
@@ -15,6 +18,8 @@
 #include <memory>
 
 #include "platform/desktop_windows.h"
+
+class QTimer;
 
 Q_DECLARE_LOGGING_CATEGORY(lcX11)
 
@@ -51,8 +56,11 @@ private:
     void refreshFromEvents();
     void refreshSoon();
     void report();
+    void pollNow();
+    bool closeOwn(WindowId window);
 
     std::unique_ptr<Connection> x_;
     std::unique_ptr<WindowMirror> mirror_;
+    std::unique_ptr<QTimer> pollTimer_;
     bool refreshQueued_ = false;
 };
