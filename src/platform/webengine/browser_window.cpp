@@ -1,10 +1,12 @@
 #include "platform/webengine/browser_window.h"
 
 #include <QCoreApplication>
+#include <QExposeEvent>
 #include <QGuiApplication>
 #include <QTimer>
 #include <QScreen>
 #include <QWebEnginePage>
+#include <QWindow>
 
 #include "platform/webengine/engine_profile.h"
 #include "platform/window_title.h"
@@ -16,6 +18,11 @@
 namespace {
 
 int g_openCount = 0;  // windows alive now; touched only on the UI thread
+
+// How long a new window keeps its first frame back: after its first expose, and at most
+// after it was shown (for a window that is never exposed).
+constexpr int kHoldAfterExposeMs = 40;
+constexpr int kHoldAtMostMs = 250;
 bool g_trimPending = false;
 
 // A closed window frees tens of MB on the heap, which the C library keeps for reuse
@@ -63,8 +70,49 @@ QWebEnginePage* BrowserWindow::open() {
     // shown before that gets its view's rendering surface afterwards, and Qt then destroys
     // and remakes the native window (it is mapped twice, and the remaking holds up this
     // thread just as the window appears).
-    QTimer::singleShot(0, window, &QWidget::show);
+    QTimer::singleShot(0, window, &BrowserWindow::showHoldingFirstFrame);
     return window->page();
+}
+
+// The window is mapped, titled and framed at once, but its first frame (the GL context of
+// its backing store, the page's first scene graph render and their shader compiles, tens
+// of ms in software rendering) waits a moment: the window sweep, woken by the map, gets
+// this thread first and closes the window before that work is ever done. A window that
+// is not closed shows its page right after.
+void BrowserWindow::showHoldingFirstFrame() {
+    create();
+    holding_ = true;
+    windowHandle()->installEventFilter(this);
+    heldContent_ = focusProxy();  // the page's rendering widget
+    if (heldContent_) heldContent_->hide();
+    holdTimer_.setSingleShot(true);
+    connect(&holdTimer_, &QTimer::timeout, this, &BrowserWindow::endHold);
+    holdTimer_.start(kHoldAtMostMs);
+    show();
+}
+
+bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (holding_ && event->type() == QEvent::Expose && watched == windowHandle()) {
+        if (!heldExpose_) holdTimer_.start(kHoldAfterExposeMs);
+        heldExpose_ = true;
+        return true;
+    }
+    return QWebEngineView::eventFilter(watched, event);
+}
+
+void BrowserWindow::endHold() {
+    holding_ = false;
+    QWindow* native = windowHandle();
+    if (native) native->removeEventFilter(this);
+    if (heldContent_) {
+        heldContent_->show();
+        if (isActiveWindow() && !focusWidget()) heldContent_->setFocus();
+    }
+    // The exposes held back: the window is painted as the first of them would have had it.
+    if (heldExpose_ && native && native->isExposed()) {
+        QExposeEvent expose(QRegion(QRect(QPoint(), native->size())));
+        QCoreApplication::sendEvent(native, &expose);
+    }
 }
 
 int BrowserWindow::openCount() { return g_openCount; }

@@ -6,7 +6,9 @@
 // title followed by " - Microsoft Internet Explorer". They are the browser's windows,
 // not the program's, and the window sweep finds them like any foreign window.
 
+#include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QWebEngineView>
 
 class BrowserWindow : public QWebEngineView {
@@ -32,7 +34,18 @@ public:
 
     ~BrowserWindow() override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     BrowserWindow();
     void applyRequestedGeometry(const QRect& geometry);
+    // Shows the window with its first frame held back a moment (see the definition).
+    void showHoldingFirstFrame();
+    void endHold();
+
+    QTimer holdTimer_;
+    QPointer<QWidget> heldContent_;
+    bool holding_ = false;
+    bool heldExpose_ = false;
 };
