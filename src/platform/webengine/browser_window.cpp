@@ -126,6 +126,10 @@ QString BrowserWindow::titleFor(const QString& pageTitle) {
 BrowserWindow::BrowserWindow() : QWebEngineView(static_cast<QWidget*>(nullptr)) {
     ++g_openCount;
     setAttribute(Qt::WA_DeleteOnClose);  // closing destroys the view, its page and its renderer share
+    // A new window does not take the keyboard from the window the person is typing in (it
+    // is usually gone a moment later), and the main window is not repainted for a change
+    // of focus just as the new window appears.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     auto* page = new BrowserWindowPage(webengine::sharedProfile(), this);
     setPage(page);
     // No login prompts (a request for one is refused), no permissions, no full screen.
