@@ -208,6 +208,13 @@ std::vector<std::uint32_t> XDesktop::clientsTitledEndingWith(const QString& suff
     return result;
 }
 
+std::uint32_t XDesktop::activeWindow() {
+    const QByteArray bytes = property(root_, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
+    std::uint32_t window = 0;
+    if (bytes.size() >= 4) memcpy(&window, bytes.constData(), 4);
+    return window;
+}
+
 std::vector<std::uint32_t> XDesktop::clientsTitled(const QString& wanted) {
     std::vector<std::uint32_t> result;
     for (std::uint32_t window : clients())

@@ -57,6 +57,8 @@ public:
 
     // Managed windows whose title ends in `suffix` (any process).
     std::vector<std::uint32_t> clientsTitledEndingWith(const QString& suffix);
+    // The window the window manager has given the keyboard (_NET_ACTIVE_WINDOW), or 0.
+    std::uint32_t activeWindow();
     // Managed windows whose title is exactly `title`.
     std::vector<std::uint32_t> clientsTitled(const QString& title);
 
