@@ -108,7 +108,6 @@ struct Client {
     bool deleteProtocol = false;
     bool hasNetName = false;
     bool eligible = false;       // last judged one the sweep closes
-    bool polled = false;         // its properties are read at each walk, not on events
     std::uint8_t burst = 0;      // title events in quick succession
     std::uint8_t quietPolls = 0; // polled reads in a row that found the same title
     xcb_timestamp_t lastTitleEvent = 0;
@@ -291,15 +290,7 @@ public:
     // Marks the properties of those windows to be read by the next refresh; false when
     // there are none.
     bool poll() {
-        for (auto it = polled_.begin(); it != polled_.end();) {
-            auto client = clients_.find(*it);
-            if (client == clients_.end() || !client->second.polled) {
-                it = polled_.erase(it);
-                continue;
-            }
-            markDirty(*it, DirtyProperties);
-            ++it;
-        }
+        for (WindowId window : polled_) markDirty(window, DirtyProperties);
         return !polled_.empty();
     }
 
@@ -433,7 +424,7 @@ private:
             return;
         }
         auto it = clients_.find(e->window);
-        if (it == clients_.end() || it->second.polled) return;  // a polled window: the next read sees it
+        if (it == clients_.end() || polled_.count(e->window)) return;  // a polled window: the next read sees it
         std::uint8_t what = 0;
         if (e->atom == x_[_NET_WM_NAME]) what = DirtyNetName;
         else if (e->atom == XCB_ATOM_WM_NAME) what = DirtyWmName;
@@ -464,7 +455,6 @@ private:
     // walk instead (poll). Mapping and destruction still come as events.
     void startPolling(WindowId window, Client& c) {
         qCDebug(lcX11) << "window" << window << "retitles itself quickly: its properties are polled";
-        c.polled = true;
         c.quietPolls = 0;
         polled_.insert(window);
         x_.listen(window, clientMask(window, false));
@@ -476,7 +466,6 @@ private:
         c.quietPolls = titleChanged ? 0 : std::uint8_t(c.quietPolls + 1);
         if (c.quietPolls < kQuietPolls) return;
         qCDebug(lcX11) << "window" << window << "quiet again: its properties are followed by events";
-        c.polled = false;
         c.burst = 0;
         polled_.erase(window);
         x_.listen(window, clientMask(window, true));
@@ -536,6 +525,7 @@ private:
 
     void forget(WindowId window) {
         if (clients_.erase(window)) orderStale_ = true;
+        polled_.erase(window);
     }
 
     // Notes a window that has just become one the sweep closes.
@@ -621,8 +611,12 @@ private:
         orderStale_ = false;
 
         for (auto it = clients_.begin(); it != clients_.end();) {
-            if (!index_.count(it->first)) it = clients_.erase(it);
-            else ++it;
+            if (index_.count(it->first)) {
+                ++it;
+                continue;
+            }
+            polled_.erase(it->first);
+            it = clients_.erase(it);
         }
         for (WindowId window : order_) {
             if (clients_.count(window)) continue;
@@ -807,7 +801,7 @@ private:
             }
             if (p.what & DirtyProtocols) client.deleteProtocol = protocols.contains32(x_[WM_DELETE_WINDOW]);
             judge(p.window, client);
-            if (client.polled) pollRead(p.window, client, client.title() != titleBefore);
+            if (polled_.count(p.window)) pollRead(p.window, client, client.title() != titleBefore);
         }
     }
 
@@ -827,7 +821,7 @@ private:
     std::unordered_map<WindowId, WindowId> clientOf_;
     std::unordered_map<WindowId, WindowId> frameOf_;
     std::unordered_set<WindowId> unresolved_;
-    std::unordered_set<WindowId> polled_;  // windows with Client::polled (and maybe gone ones)
+    std::unordered_set<WindowId> polled_;  // listed windows whose properties are read at each walk, not on events
     bool resolveAgain_ = false;
     bool orderStale_ = false;  // windows were removed from clients_ but not yet from order_
     std::vector<WindowId> dirtyWindows_;
