@@ -104,8 +104,8 @@ public:
                             std::uint32_t(bytes.size()), bytes.constData());
         xcb_flush(connection_);
     }
-    void removeDecorations(WindowId w) {
-        const std::uint32_t hints[5] = {2, 0, 0, 0, 0};
+    void setDecorations(WindowId w, bool on) {
+        const std::uint32_t hints[5] = {2, 0, on ? 1u : 0u, 0, 0};
         const xcb_atom_t motif = atom("_MOTIF_WM_HINTS");
         xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, w, motif, motif, 32, 5, hints);
         xcb_flush(connection_);
@@ -127,6 +127,10 @@ public:
             const std::uint32_t above = XCB_STACK_MODE_ABOVE;
             xcb_configure_window(connection_, w, XCB_CONFIG_WINDOW_STACK_MODE, &above);
         }
+        xcb_flush(connection_);
+    }
+    void map(WindowId w) {
+        xcb_map_window(connection_, w);
         xcb_flush(connection_);
     }
     void destroy(WindowId w) {
@@ -331,7 +335,7 @@ TYPED_TEST(X11DesktopTest, StyleFollowsMappingTypeAndDecorations) {
     // Changes made later are followed: decorations removed, title replaced.
     XClient x(this->session_->display());
     const WindowId changing = windows[0];
-    x.removeDecorations(changing);
+    x.setDecorations(changing, false);
     x.setText(changing, "_NET_WM_NAME", "UTF8_STRING", "Renamed - Microsoft Internet Explorer");
     EXPECT_TRUE(waitUntil([&] {
         return this->desktop_->Style(changing) == WindowStyle::Visible &&
@@ -469,34 +473,44 @@ TYPED_TEST(X11DesktopTest, WalkRunsFromTheTopOfTheStackingOrder) {
     EXPECT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow() == b; }));
 }
 
-TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTrip) {
-    Xwin& p = this->xwin({"--title", "Steady %d - Microsoft Internet Explorer", "--count", "20"}, 20);
+// What a sweep lists: (title, window) in walk order.
+std::vector<std::pair<std::string, WindowId>> listOf(const PopupSweep& sweep) {
+    std::vector<std::pair<std::string, WindowId>> list;
+    for (const auto& entry : sweep.lstApp()) list.emplace_back(entry.text.toStdString(), entry.itemData);
+    return list;
+}
+
+// The sweep over the live mirror, tick after tick with no timer: on an unchanged desktop
+// it asks the X server nothing, and every change between two ticks (a title, the
+// decorations, a map) is judged at the next one as a sweep over a fresh mirror judges it.
+TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTripAndSeesEveryChange) {
+    Xwin& p = this->xwin({"--title", "Steady %d - Another Browser", "--count", "20"}, 20);
     ASSERT_EQ(p.ids.size(), 20u);
+    Xwin& bare = this->xwin({"--title", kIE, "--no-decorations"});
+    Xwin& unmapped = this->xwin({"--title", QStringLiteral("Unmapped - ") + kIE, "--unmapped"});
     ASSERT_TRUE(waitUntil([&] {
         return std::all_of(p.ids.begin(), p.ids.end(),
                            [&](WindowId w) { return this->desktop_->Style(w) == kVisibleBorder; });
     }));
     // Barrier: the window manager handles windows in order, so once a later window is
-    // managed and seen, the twenty are settled; one sweep reads what is new.
+    // managed and seen, the others are settled; one sweep reads what is new.
     ASSERT_NE(this->window({"--title", "Later"}), 0u);
-    for (WindowId w = this->desktop_->FirstWindow(); w != 0; w = this->desktop_->NextWindow(w)) {
-        QCoreApplication::processEvents();
-        QString title;
-        this->desktop_->Title(w, title, this->desktop_->TitleLength(w) + 1);
-    }
+    PopupSweep sweep(*this->desktop_, PopupSweep::Hooks{});
+    sweep.setTaskStyleMask(kTaskStyleMask);
+    const auto sweepAndCompare = [&] {
+        sweep.FindApps();
+        X11DesktopWindows fresh(this->session_->display());
+        PopupSweep whole(fresh, PopupSweep::Hooks{});
+        whole.setTaskStyleMask(kTaskStyleMask);
+        whole.FindApps();
+        EXPECT_EQ(listOf(sweep), listOf(whole));
+        EXPECT_EQ(sweep.id(), whole.id());
+    };
+    sweepAndCompare();
+    EXPECT_GE(sweep.lstApp().size(), 21u);
 
     const std::uint64_t before = this->desktop_->roundTrips();
-    for (int sweep = 0; sweep < 3; ++sweep) {
-        for (WindowId w = this->desktop_->FirstWindow(); w != 0; w = this->desktop_->NextWindow(w)) {
-            QCoreApplication::processEvents();
-            this->desktop_->Style(w);
-            QString title;
-            this->desktop_->Title(w, title, this->desktop_->TitleLength(w) + 1);
-            if (title.endsWith(kIE)) {
-                EXPECT_EQ(this->desktop_->FindByTitle(title), w);
-            }
-        }
-    }
+    for (int i = 0; i < 3; ++i) sweep.FindApps();
     EXPECT_EQ(this->desktop_->roundTrips(), before);
 
     // One title changes: one batch reads it.
@@ -504,6 +518,39 @@ TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTrip) {
     x.setText(p.ids[5], "_NET_WM_NAME", "UTF8_STRING", "Changed");
     ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, p.ids[5]) == QStringLiteral("Changed"); }));
     EXPECT_EQ(this->desktop_->roundTrips(), before + 1);
+    // Decorations removed from one window, and the last one retitled.
+    x.setDecorations(p.ids[3], false);
+    x.setText(p.ids[19], "_NET_WM_NAME", "UTF8_STRING", "Last but one");
+    ASSERT_TRUE(waitUntil([&] {
+        return this->desktop_->Style(p.ids[3]) == WindowStyle::Visible &&
+               titleOf(*this->desktop_, p.ids[19]) == QStringLiteral("Last but one");
+    }));
+    sweepAndCompare();
+    EXPECT_EQ(sweep.DeniedCount(), 0);
+
+    // A window raised: the list follows the new order.
+    x.raise(p.ids[10], this->withWindowManager());
+    ASSERT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow() == p.ids[10]; }));
+    sweepAndCompare();
+
+    // Windows that come to match between two ticks are closed at the next one: mapped,
+    // retitled, given their decorations (each after a tick that closed nothing).
+    const auto closedAtNextTick = [&](Xwin& owner, WindowId w) {
+        sweep.FindApps();
+        EXPECT_TRUE(owner.waitForLine(QStringLiteral("closed %1").arg(w)));
+        EXPECT_TRUE(waitUntil([&] { return !listed(*this->desktop_, w); }));
+        sweep.FindApps();
+    };
+    x.map(unmapped.ids[0]);
+    ASSERT_TRUE(waitUntil([&] { return this->desktop_->Style(unmapped.ids[0]) == kVisibleBorder; }));
+    closedAtNextTick(unmapped, unmapped.ids[0]);
+    x.setText(p.ids[7], "_NET_WM_NAME", "UTF8_STRING", (QStringLiteral("Now - ") + kIE).toUtf8());
+    ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, p.ids[7]).endsWith(kIE); }));
+    closedAtNextTick(p, p.ids[7]);
+    x.setDecorations(bare.ids[0], true);
+    ASSERT_TRUE(waitUntil([&] { return this->desktop_->Style(bare.ids[0]) == kVisibleBorder; }));
+    closedAtNextTick(bare, bare.ids[0]);
+    EXPECT_EQ(sweep.DeniedCount(), 3);
 }
 
 TYPED_TEST(X11DesktopTest, EarlySweepClosesWindowsAsTheyBecomeClosableAndIgnoresTheRest) {

@@ -1,5 +1,6 @@
 #include "platform/x11/window_mirror.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/desktop_windows.h"
@@ -17,6 +18,7 @@ bool WindowMirror::poll() {
 }
 
 void WindowMirror::clear() {
+    orderChanged();
     order_.clear();
     clients_.clear();
     dirtyWindows_.clear();
@@ -54,12 +56,12 @@ void WindowMirror::drainQueued() {
     }
 }
 
-void WindowMirror::refresh() {
+void WindowMirror::refresh(std::size_t mostWindows) {
     drain();
     for (int round = 0; x_.alive() && round < 4; ++round) {
         if (!wmDirty_ && !listDirty_ && dirtyWindows_.empty()) break;
         if (wmDirty_) readWindowManager();
-        readDirtyWindows(listDirty_);
+        if (readDirtyWindows(listDirty_, mostWindows)) break;  // the batch was full
         if (!checkAlive()) break;
         drainQueued();
     }
@@ -141,7 +143,9 @@ void WindowMirror::onDestroy(const xcb_destroy_notify_event_t* e) {
 void WindowMirror::onMapped(WindowId window, bool mapped) {
     auto it = clients_.find(window);
     if (it == clients_.end()) return;
+    const std::uint32_t before = style(it->second);
     it->second.mapped = mapped;
+    if (style(it->second) != before) windowChanged(window);
     judge(window, it->second);
 }
 
@@ -180,6 +184,29 @@ void WindowMirror::pollRead(WindowId window, Client& c, bool titleChanged) {
 
 // ---- the mirror's state ----
 
+void WindowMirror::orderChanged() {
+    orderRevision_ = ++revision_;
+    changes_.clear();
+}
+
+void WindowMirror::windowChanged(WindowId window) {
+    changes_.emplace_back(++revision_, window);
+    // A desktop that keeps changing is walked whole: the log stays small.
+    if (changes_.size() > std::max<std::size_t>(256, order_.windows().size())) orderChanged();
+}
+
+bool WindowMirror::changedSince(std::uint64_t since, std::vector<WindowId>& changed) const {
+    if (since < orderRevision_ || since > revision_) return false;
+    const auto first = std::upper_bound(changes_.begin(), changes_.end(), since,
+                                        [](std::uint64_t r, const auto& change) { return r < change.first; });
+    const std::size_t from = changed.size();
+    for (auto it = first; it != changes_.end(); ++it) changed.push_back(it->second);
+    std::sort(changed.begin() + std::ptrdiff_t(from), changed.end(),
+              [this](WindowId a, WindowId b) { return order_.position(a) < order_.position(b); });
+    changed.erase(std::unique(changed.begin() + std::ptrdiff_t(from), changed.end()), changed.end());
+    return true;
+}
+
 void WindowMirror::markDirty(WindowId window, std::uint8_t what) {
     auto it = clients_.find(window);
     if (it == clients_.end()) return;
@@ -188,7 +215,10 @@ void WindowMirror::markDirty(WindowId window, std::uint8_t what) {
 }
 
 void WindowMirror::forget(WindowId window) {
-    if (clients_.erase(window)) orderStale_ = true;
+    if (clients_.erase(window)) {
+        orderStale_ = true;
+        orderChanged();
+    }
     polled_.erase(window);
 }
 
@@ -242,7 +272,9 @@ void WindowMirror::readWindowManager() {
 
 void WindowMirror::readList() {
     listDirty_ = false;
+    const std::vector<WindowId> before = order_.windows();
     order_.read(ewmh_);
+    if (order_.windows() != before) orderChanged();
     orderStale_ = false;
     for (auto it = clients_.begin(); it != clients_.end();) {
         if (order_.contains(it->first)) {
@@ -261,12 +293,18 @@ void WindowMirror::readList() {
     }
 }
 
-// One batch: the requests for every window marked dirty go out, then (when `list`) the
-// list is read, so that one wait brings both, then every reply is taken (also for a
-// window found gone on the way) and applied.
-void WindowMirror::readDirtyWindows(bool list) {
+// One batch: the requests for the windows marked dirty (at most `mostWindows`) go out,
+// then (when `list`) the list is read, so that one wait brings both, then every reply is
+// taken (also for a window found gone on the way) and applied. True when windows were
+// left for a later batch.
+bool WindowMirror::readDirtyWindows(bool list, std::size_t mostWindows) {
     std::vector<WindowId> windows;
     windows.swap(dirtyWindows_);
+    const bool full = windows.size() > mostWindows;
+    if (full) {
+        dirtyWindows_.assign(windows.begin() + std::ptrdiff_t(mostWindows), windows.end());
+        windows.resize(mostWindows);
+    }
     std::vector<StateRead> pending;
     pending.reserve(windows.size());
     for (WindowId window : windows) {
@@ -276,21 +314,24 @@ void WindowMirror::readDirtyWindows(bool list) {
         it->second.dirty = 0;
     }
     if (list) readList();
-    if (pending.empty()) return;
+    if (pending.empty()) return full;
     if (!list) x_.countRoundTrip();
     for (const StateRead& read : pending) {
         auto it = clients_.find(read.window);
         Client* client = it == clients_.end() ? nullptr : &it->second;
         const QString titleBefore = client ? client->title() : QString();
+        const std::uint32_t styleBefore = client ? style(*client) : 0;
         if (!takeRead(x_, read, client)) {
             qCDebug(lcX11) << "window" << read.window << "gone while read";
             forget(read.window);
             continue;
         }
         if (!client) continue;
+        if (style(*client) != styleBefore || client->title() != titleBefore) windowChanged(read.window);
         judge(read.window, *client);
         if (polled_.count(read.window)) pollRead(read.window, *client, client->title() != titleBefore);
     }
+    return full;
 }
 
 }  // namespace x11

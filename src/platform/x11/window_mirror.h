@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <utility>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -49,8 +50,17 @@ public:
     // Handles the events xcb has read already, without a system call: what is still in
     // the socket wakes the event loop and is handled there.
     void drainRead();
-    // Brings the mirror up to date: events first, then one batch for what changed.
-    void refresh();
+    // Brings the mirror up to date: events first, then one batch for what changed. With
+    // `mostWindows`, a batch reads at most that many windows; the rest stay to be read
+    // (needsRead).
+    void refresh(std::size_t mostWindows = SIZE_MAX);
+
+    // A number that grows with every change of what the mirror answers (the order, or a
+    // window's style or title).
+    std::uint64_t revision() const { return revision_; }
+    // Since `since`: true when the order stayed, with the windows whose style or title
+    // changed in walk order; false when the order changed or that is no longer known.
+    bool changedSince(std::uint64_t since, std::vector<WindowId>& changed) const;
 
     // False once the connection broke; the mirror is empty from then on.
     bool checkAlive();
@@ -71,6 +81,9 @@ private:
     void startPolling(WindowId window);
     void pollRead(WindowId window, Client& c, bool titleChanged);
 
+    void orderChanged();
+    void windowChanged(WindowId window);
+
     void markDirty(WindowId window, std::uint8_t what);
     void forget(WindowId window);
     void judge(WindowId window, Client& c);
@@ -79,7 +92,7 @@ private:
     // ---- reading ----
     void readWindowManager();
     void readList();
-    void readDirtyWindows(bool listRead);
+    bool readDirtyWindows(bool list, std::size_t mostWindows);
 
     Connection& x_;
     StackingOrder order_;
@@ -92,6 +105,12 @@ private:
     bool wmDirty_ = true;
     bool listDirty_ = true;
     bool orderStale_ = false;  // windows were removed from clients_ but not yet from the order
+
+    // Changes: the revision of the last change of the order, and each window's change
+    // since then (revision, window), oldest first.
+    std::uint64_t revision_ = 1;
+    std::uint64_t orderRevision_ = 1;
+    std::vector<std::pair<std::uint64_t, WindowId>> changes_;
 };
 
 }  // namespace x11

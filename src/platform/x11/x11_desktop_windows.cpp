@@ -18,6 +18,14 @@
 
 using x11::Client;
 
+namespace {
+
+// Windows read in one turn of the event loop, when the reads come from events: a batch
+// the X server answers in about a millisecond. The rest follow in the next turns.
+constexpr std::size_t kSliceWindows = 128;
+
+}  // namespace
+
 X11DesktopWindows::X11DesktopWindows(const QString& display)
     : x_(std::make_unique<x11::Connection>()), mirror_(std::make_unique<x11::WindowMirror>(*x_)) {
     if (!x_->open(display)) return;
@@ -34,7 +42,11 @@ X11DesktopWindows::X11DesktopWindows(const QString& display)
             refreshFromEvents();
         });
     }
-    mirror_->refresh();
+    // The window manager and the order now; the windows themselves are read from the
+    // event loop, a slice at a time, so that the program's start does not wait for a
+    // crowded desktop. The first walk reads whatever is left.
+    mirror_->refresh(0);
+    refreshSoon();
 }
 
 X11DesktopWindows::~X11DesktopWindows() = default;
@@ -43,7 +55,7 @@ X11DesktopWindows::~X11DesktopWindows() = default;
 // became closable.
 void X11DesktopWindows::refreshFromEvents() {
     mirror_->suffix = watchesEligible() ? &eligibleSuffix() : nullptr;
-    mirror_->refresh();
+    mirror_->refresh(kSliceWindows);
     checkAlive();
     report();
     refreshSoon();  // what the last batch's wait brought in beyond its rounds
@@ -83,6 +95,12 @@ bool X11DesktopWindows::checkAlive() {
     const bool alive = mirror_->checkAlive();
     if (!alive && notifier_) notifier_->setEnabled(false);
     return alive;
+}
+
+std::uint64_t X11DesktopWindows::Revision() { return mirror_->revision(); }
+
+bool X11DesktopWindows::ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) {
+    return mirror_->changedSince(since, changed);
 }
 
 bool X11DesktopWindows::ok() const { return x_->alive() && !xcb_connection_has_error(x_->c()); }

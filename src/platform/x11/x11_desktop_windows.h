@@ -55,6 +55,8 @@ public:
     int Title(WindowId window, QString& title, int maxCount) override;
     WindowId FindByTitle(const QString& title) override;
     bool RequestClose(WindowId window) override;
+    std::uint64_t Revision() override;
+    bool ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) override;
 
 private:
     void refreshFromEvents();
