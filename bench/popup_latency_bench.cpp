@@ -15,7 +15,8 @@
 // that the program leaves it alone): through the window manager with `wmctrl -ic`, and
 // as a WM_DELETE_WINDOW client message sent by this process itself.
 //
-// Usage: popup_latency_bench [--popups N] [--floor N] [--windows N] [--seed N]
+// Usage: popup_latency_bench [--popups N] [--floor N] [--windows N] [--seed N] [--engine no]
+// (--engine no: the foreign popups and the references only)
 
 #include <xcb/xcb.h>
 
@@ -315,14 +316,16 @@ int main(int argc, char** argv) {
     int floorRuns = 20;
     int windows = 200;
     unsigned seed = 20240607;
+    bool withEngine = true;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--popups")) popups = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--floor")) floorRuns = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--windows")) windows = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--seed")) seed = unsigned(std::strtoul(argv[i + 1], nullptr, 10));
+        else if (!std::strcmp(argv[i], "--engine")) withEngine = std::strcmp(argv[i + 1], "no") != 0;
     }
     if (popups < 1 || floorRuns < 0 || windows < 0) {
-        std::fprintf(stderr, "usage: popup_latency_bench [--popups N] [--floor N] [--windows N] [--seed N]\n");
+        std::fprintf(stderr, "usage: popup_latency_bench [--popups N] [--floor N] [--windows N] [--seed N] [--engine no]\n");
         return 2;
     }
     XSession session(XSession::WindowManager::Openbox);
@@ -390,6 +393,7 @@ int main(int argc, char** argv) {
     server.route(QStringLiteral("/done"), "", "text/plain");
     std::vector<std::string> floods;
     for (const bool early : {true, false}) {
+        if (!withEngine) break;
         const char* mode = early ? "early sweep" : "tick only";
         {
             FrameWatcher watcher;

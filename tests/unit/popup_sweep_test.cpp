@@ -9,25 +9,10 @@
 
 #include "denial/popup_sweep.h"
 #include "fakes.h"
+#include "untracked_desktop.h"
 #include "wait.h"
 
 namespace {
-
-// The same desktop, as one that cannot tell what changed.
-class Untracked : public DesktopWindows {
-public:
-    explicit Untracked(DesktopWindows& d) : d_(d) {}
-    WindowId FirstWindow() override { return d_.FirstWindow(); }
-    WindowId NextWindow(WindowId w) override { return d_.NextWindow(w); }
-    std::uint32_t Style(WindowId w) override { return d_.Style(w); }
-    int TitleLength(WindowId w) override { return d_.TitleLength(w); }
-    int Title(WindowId w, QString& title, int maxCount) override { return d_.Title(w, title, maxCount); }
-    WindowId FindByTitle(const QString& title) override { return d_.FindByTitle(title); }
-    bool RequestClose(WindowId w) override { return d_.RequestClose(w); }
-
-private:
-    DesktopWindows& d_;
-};
 
 struct Observed {
     std::vector<std::pair<QString, WindowId>> list;
@@ -50,7 +35,7 @@ TEST(PopupSweep, LookingOnlyAtChangedWindowsFindsWhatTheWholeWalkFinds) {
     std::mt19937 random(testSeed());
     FakeDesktop desktop;
     desktop.tracksChanges = true;
-    Untracked untracked(desktop);
+    UntrackedDesktop untracked(desktop);
     const QString kIE = QStringLiteral("Microsoft Internet Explorer");
     // Titles that match are rarer than the others, as on a desktop.
     // (The last: a match whose title up to its NUL no window has, so it is never closed.)
