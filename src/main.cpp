@@ -11,10 +11,12 @@
 #include <xcb/xcb.h>
 
 #include "app/frm_main.h"
+#include "platform/accessibility.h"
 #include "platform/looks.h"
 #include "dialogs/frm_downloads.h"
 #include "dialogs/frm_login.h"
 #include "platform/shell.h"
+#include "platform/webengine/engine_environment.h"
 #include "platform/webengine/engine_profile.h"
 #include "platform/webengine/webengine_browser.h"
 #include "platform/x11/x11_desktop_windows.h"
@@ -124,12 +126,14 @@ int main(int argc, char* argv[]) {
     // The engine's sandbox cannot run as root.
     if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    webengine::prepareEngine();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     std::vector<char*> arguments = platformArguments(argc, argv);
     int argumentCount = int(arguments.size()) - 1;
     QApplication app(argumentCount, arguments.data());
     QApplication::setApplicationName(kProgramName);
     QApplication::setWindowIcon(applicationIcon());
+    accessibility::installWindowRoles();
 
     X11DesktopWindows desktop;
     warnWhenUnwatched(desktop);

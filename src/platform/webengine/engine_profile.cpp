@@ -87,6 +87,12 @@ QWebEngineProfile* sharedProfile() {
     const QString dataPath = data.isEmpty() ? QString() : data + QStringLiteral("/tarnwick");
     const QString cachePath = cache.isEmpty() ? QString() : cache + QStringLiteral("/tarnwick");
     g_persistent = lockProfileFolders(dataPath, cachePath);
+    // The engine sets a profile up in QStandardPaths::AppDataLocation/QtWebEngine/ before
+    // it can be given its folders, and writes a preferences file there. That place follows
+    // the application's name ("Tarnwick": ~/.local/share/Tarnwick, a second data folder);
+    // while the profile is made it follows the data folder's name and lies inside it.
+    const QString applicationName = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(QStringLiteral("tarnwick"));
     if (g_persistent) {
         g_profile = new QWebEngineProfile(QStringLiteral("tarnwick"), QCoreApplication::instance());
         g_profile->setPersistentStoragePath(dataPath);
@@ -96,6 +102,7 @@ QWebEngineProfile* sharedProfile() {
     } else {
         g_profile = new QWebEngineProfile(QCoreApplication::instance());  // no name: off the record
     }
+    QCoreApplication::setApplicationName(applicationName);
     QWebEngineScript bound;
     bound.setName(QStringLiteral("tarnwick-window-open-bound"));
     bound.setSourceCode(windowOpenBound());
