@@ -76,8 +76,7 @@ EngineSession::Folders EngineSession::userFolders() {
 
 EngineSession::EngineSession(const Folders& folders, QObject* parent) : QObject(parent) {
     lock_ = lockFolders(folders);
-    persistent_ = lock_ != nullptr;
-    if (persistent_) {
+    if (lock_) {
         profile_ = new QWebEngineProfile(QStringLiteral("tarnwick"), this);
         profile_->setPersistentStoragePath(folders.data);
         profile_->setCachePath(folders.cache);

@@ -50,8 +50,6 @@ public:
 
     // The profile; null once closed.
     QWebEngineProfile* profile() const { return profile_; }
-    // Whether the profile keeps its data on disk.
-    bool isPersistent() const { return persistent_; }
     // Where the profile's downloads are offered.
     webengine::DownloadHub* downloads() const { return downloads_; }
 
@@ -76,7 +74,6 @@ private:
 
     std::unique_ptr<QLockFile> lock_;
     QPointer<QWebEngineProfile> profile_;
-    bool persistent_ = false;
     webengine::DownloadHub* downloads_ = nullptr;
     int openWindows_ = 0;    // BrowserWindows alive now; touched only on the UI thread
     bool trimPending_ = false;
