@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "platform/webengine/engine_environment.h"
 #include "platform/x11/x11_desktop_windows.h"
 
 namespace {
@@ -47,6 +48,7 @@ int main(int argc, char* argv[]) {
     // The engine's sandbox cannot run as root.
     if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    webengine::prepareEngine();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     std::vector<char*> arguments = platformArguments(argc, argv);
     int argumentCount = int(arguments.size()) - 1;

@@ -10,6 +10,7 @@
 #include "app/frm_main.h"
 #include "dialogs/frm_downloads.h"
 #include "dialogs/frm_login.h"
+#include "platform/accessibility.h"
 #include "platform/looks.h"
 #include "platform/shell.h"
 #include "platform/webengine/engine_session.h"
@@ -51,6 +52,7 @@ public:
 Application::Application(DesktopWindows& desktop) {
     QApplication::setApplicationName(kProgramName);
     QApplication::setWindowIcon(applicationIcon());
+    accessibility::installWindowRoles();
     session_ = new EngineSession(EngineSession::userFolders(), qApp);
 
     platform_.desktop = &desktop;

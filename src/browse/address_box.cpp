@@ -69,6 +69,11 @@ AddressBox::AddressBox(QWidget* parent, const QString& text, const QString& hist
                                " leaving the address box may open its page again";
     // No completion: Enter opens exactly the text the user typed.
     box_->setCompleter(nullptr);
+    // Its name for a screen reader. On Linux Qt names an editable combo box by its text,
+    // so the name goes to the line edit too: it is what has the focus when the person is
+    // in the box, and what a screen reader announces there.
+    box_->setAccessibleName(QStringLiteral("Address"));
+    box_->lineEdit()->setAccessibleName(QStringLiteral("Address"));
     connect(box_, qOverload<int>(&QComboBox::activated), this, [this](int) { emit entryChosen(); });
 }
 

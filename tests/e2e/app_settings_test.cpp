@@ -127,21 +127,44 @@ TEST_F(AppSettings, AboutWindowShowsOnceWithItsCaption) {
     expectEndsCleanly();
 }
 
-// The .deb as a user gets it: unpacked into a throw-away root, its desktop entry and
-// metainfo valid, and the installed program, in a folder it may not write, keeping its
+// The .deb as a user gets it, built here: lintian finds nothing in it, not even at its
+// info and pedantic levels (copyright file, changelog, manual page, stripped notes, ...),
+// its program is hardened; unpacked into a throw-away root, its desktop entry and
+// metainfo are valid, and the installed program, in a folder it may not write, keeps its
 // start page in the user's own Tarnwick.ini.
 TEST_F(AppSettings, InstalledProgramKeepsItsSettingsPerUser) {
+    QByteArray output;
+    ASSERT_TRUE(runTool(QStringLiteral(TARNWICK_CMAKE_COMMAND),
+                        {QStringLiteral("--build"), QStringLiteral(TARNWICK_BINARY_DIR), QStringLiteral("--target"),
+                         QStringLiteral("tarnwick_deb")},
+                        300000, &output))
+        << output.constData();
     const QFileInfoList debs = QDir(QStringLiteral(TARNWICK_BINARY_DIR))
                                    .entryInfoList({QStringLiteral("tarnwick_*.deb")}, QDir::Files, QDir::Time);
     ASSERT_FALSE(debs.isEmpty()) << "no package built";
+    EXPECT_TRUE(runTool(QStringLiteral("lintian"),
+                        {QStringLiteral("--display-info"), QStringLiteral("--pedantic"), QStringLiteral("--fail-on"),
+                         QStringLiteral("error,warning,info,pedantic"), debs.first().filePath()},
+                        300000, &output))
+        << output.constData();
     QTemporaryDir root;
     ASSERT_TRUE(runTool(QStringLiteral("dpkg"), {QStringLiteral("-x"), debs.first().filePath(), root.path()}));
     const QString share = root.filePath(QStringLiteral("usr/share/"));
     EXPECT_TRUE(runTool(QStringLiteral("desktop-file-validate"),
                         {share + QStringLiteral("applications/org.tarnwick.Tarnwick.desktop")}));
-    EXPECT_TRUE(runTool(QStringLiteral("appstreamcli"), {QStringLiteral("validate"), QStringLiteral("--no-net"),
-                                                         share + QStringLiteral("metainfo/org.tarnwick.Tarnwick.metainfo.xml")}));
+    const QString metainfo = share + QStringLiteral("metainfo/org.tarnwick.Tarnwick.metainfo.xml");
+    EXPECT_TRUE(runTool(QStringLiteral("appstreamcli"), {QStringLiteral("validate"), QStringLiteral("--no-net"), metainfo}));
     EXPECT_TRUE(QFile::exists(share + QStringLiteral("icons/hicolor/256x256/apps/org.tarnwick.Tarnwick.png")));
+    // The metainfo names the licence the copyright file gives.
+    const QByteArray copyright = readFile(share + QStringLiteral("doc/tarnwick/copyright"));
+    EXPECT_TRUE(copyright.contains("\nFiles: *\nCopyright: ") && copyright.contains("\nLicense: MIT\n")) << copyright.constData();
+    EXPECT_TRUE(readFile(metainfo).contains("<project_license>MIT</project_license>"));
+    // Hardened: full RELRO with immediate binding, position-independent, fortified calls.
+    const QString bin = root.filePath(QStringLiteral("usr/bin"));
+    ASSERT_TRUE(runTool(QStringLiteral("readelf"), {QStringLiteral("-lWd"), QStringLiteral("--dyn-syms"), bin + QStringLiteral("/tarnwick")},
+                        10000, &output));
+    for (const char* mark : {"GNU_RELRO", "BIND_NOW", "Flags: NOW PIE", "__stack_chk_fail", "_chk@"})
+        EXPECT_TRUE(output.contains(mark)) << "the packaged program lacks " << mark;
 
     // An administrator's default beside the binary, in a folder without write access
     // (not even for root), served by the demo pages.
@@ -149,7 +172,6 @@ TEST_F(AppSettings, InstalledProgramKeepsItsSettingsPerUser) {
     ASSERT_TRUE(demo.open(QIODevice::ReadOnly));
     server.route(QStringLiteral("/offer.html"), demo.readAll());
     server.route(QStringLiteral("/other"), page(QStringLiteral("Other")));
-    const QString bin = root.filePath(QStringLiteral("usr/bin"));
     const QByteArray shared = iniWith(server.url(QStringLiteral("/offer.html"))) + "Admin=kept\r\n";
     {
         QFile ini(bin + QStringLiteral("/Tarnwick.ini"));

@@ -66,10 +66,14 @@ protected:
 };
 
 // A person types an address and presses Enter, then switches to another program and
-// back and clicks into the page. Going wrong: the page flickers and reloads each time
-// the address box loses the focus.
+// back, opens the settings, about and source windows (Escape closes the first two) and
+// clicks into the page; a screen reader reads along. Going wrong: the page flickers and
+// reloads each time the address box loses the focus; the screen reader hears nameless
+// "fillers", a stray window, the address instead of the box's name, or nothing of the
+// page; Escape leaves a tool window open.
 TEST_F(Journey, TypedAddressLoadsOnceAndFocusChangesNeverReloadIt) {
-    server.route(QStringLiteral("/one"), page(QStringLiteral("One"), QStringLiteral("<p>one</p>")));
+    server.route(QStringLiteral("/one"),
+                 page(QStringLiteral("One"), QStringLiteral("<h1>First heading</h1><p>one <a href=\"/two\">to two</a></p>")));
     server.route(QStringLiteral("/two"), page(QStringLiteral("Two")));
     startAt(QStringLiteral("/start"), QStringLiteral("Start"));
     ASSERT_TRUE(waitUntil([&] { return view().found; }, 20000)) << "the program is not on the accessibility bus";
@@ -79,6 +83,35 @@ TEST_F(Journey, TypedAddressLoadsOnceAndFocusChangesNeverReloadIt) {
     go(QStringLiteral("/one"), QStringLiteral("One"));
     EXPECT_TRUE(waitForPanel(1, QStringLiteral("Idle"))) << qPrintable(panels());
     EXPECT_EQ(view().address, server.url(QStringLiteral("/one")));
+    EXPECT_EQ(view().addressName.toStdString(), "Address");
+    EXPECT_EQ(view().windows, QList<a11y::Window>({{QStringLiteral("frame"), QStringLiteral("One - Tarnwick")}}));
+    EXPECT_TRUE(waitUntil([&] {
+        const QStringList names = view().page;
+        return names.contains(QStringLiteral("First heading")) && names.contains(QStringLiteral("to two"));
+    })) << "the page's content is not on the bus: " << qPrintable(view().page.join(QStringLiteral(" | ")));
+
+    // The tool windows are dialogs named by their captions, and Escape closes them; the
+    // source viewer is a frame (its close box closes it).
+    auto showsWindow = [&](const a11y::Window& window) {
+        return waitUntil([&] { return view().windows.contains(window); }, 10000);
+    };
+    for (const auto& [chord, caption] : {std::pair{QStringLiteral("s"), QStringLiteral("Tarnwick Settings")},
+                                         std::pair{QStringLiteral("a"), QStringLiteral("About Tarnwick")}}) {
+        ASSERT_TRUE(app.key({QStringLiteral("alt+f"), chord}));
+        EXPECT_TRUE(showsWindow({QStringLiteral("dialog"), caption}))
+            << qPrintable(caption) << " is not a named dialog; windows: " << ::testing::PrintToString(view().windows);
+        const std::uint32_t dialog = waitForDialog();
+        ASSERT_NE(dialog, 0u) << qPrintable(caption) << " did not show";
+        ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                                        QString::number(dialog), QStringLiteral("key"), QStringLiteral("Escape")}));
+        EXPECT_TRUE(waitUntil([&] { return app.ownWindows().size() == 1; }, 10000)) << "Escape left " << qPrintable(caption);
+    }
+    ASSERT_TRUE(app.key({QStringLiteral("alt+e"), QStringLiteral("v")}));
+    EXPECT_TRUE(showsWindow({QStringLiteral("frame"), server.url(QStringLiteral("/one")) + QStringLiteral(" - Tarnwick")}));
+    const std::uint32_t source = waitForDialog();
+    ASSERT_NE(source, 0u) << "the source viewer did not show";
+    ASSERT_TRUE(app.closeWindow(source));
+    EXPECT_TRUE(waitUntil([&] { return view().windows.size() == 1; }, 10000));
 
     // Another program's window takes the focus, three times; then a click into the page.
     QProcess other;

@@ -757,7 +757,8 @@ TEST_F(WebEngineBrowserTest, FullScreenShowsThePageAloneAndEscRestoresTheWindowW
 // The built program: what a page stored seconds before Ctrl+E is there at the next start;
 // a second instance started meanwhile runs beside it on a profile of its own; the login
 // dialog lets the person into a protected site; a download goes through the save dialog
-// into the downloads window, which the sweep leaves alone.
+// into the downloads window, which the sweep leaves alone and Escape closes. All of it
+// keeps one data folder.
 TEST(BrowserProfileJourney, StoredDataOutlivesCtrlEAndASecondInstanceRunsLoginsAndDownloadsAsk) {
     HttpServer server;
     ASSERT_TRUE(server.ok());
@@ -851,8 +852,16 @@ TEST(BrowserProfileJourney, StoredDataOutlivesCtrlEAndASecondInstanceRunsLoginsA
     EXPECT_TRUE(third.desktop().exists(downloads));
     ASSERT_TRUE(waitUntil([&] { return fileContent(saved) == body; }, 60000));
     EXPECT_TRUE(third.desktop().exists(downloads));
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                                    QString::number(downloads), QStringLiteral("key"), QStringLiteral("Escape")}));
+    EXPECT_TRUE(waitUntil([&] { return !third.desktop().exists(downloads); })) << "Escape left the downloads window";
+    EXPECT_TRUE(third.running());
     ASSERT_TRUE(third.closeWindow(third.mainWindow()));
     ASSERT_TRUE(third.waitForExit(10000)) << third.log().right(3000).toStdString();
+    // The engine kept nothing beside the profile's own folder (not even the preferences it
+    // writes while a profile is set up, nor the second instance's).
+    const QStringList kept = QDir(profile.filePath(QStringLiteral("data"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    EXPECT_EQ(kept, QStringList{QStringLiteral("tarnwick")}) << qPrintable(kept.join(QStringLiteral(", ")));
 }
 
 }  // namespace

@@ -35,9 +35,24 @@ QString textOf(AtspiAccessible* node) {
     return result;
 }
 
-// Walks the widget tree below `node` (not into the page's own tree, which is large),
-// filling `view` from the status bar, the editable combo box and the menu bar.
-void walk(AtspiAccessible* node, int depth, MainWindowView& view) {
+QString roleNameOf(AtspiAccessible* node) { return takeString(atspi_accessible_get_role_name(node, nullptr)); }
+
+// The names in a page's tree below `node`, depth first, at most `left` more of them.
+void readPage(AtspiAccessible* node, int depth, int& left, QStringList& names) {
+    const int count = atspi_accessible_get_child_count(node, nullptr);
+    for (int i = 0; i < count && left > 0 && depth < 12; ++i) {
+        Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
+        if (!child) continue;
+        --left;
+        const QString name = nameOf(child.get());
+        if (!name.isEmpty()) names << name;
+        readPage(child.get(), depth + 1, left, names);
+    }
+}
+
+// Walks the widget tree below `node`, filling `view` from the status bar, the editable
+// combo box, the menu bar and (in the main window, `main`) the page.
+void walk(AtspiAccessible* node, int depth, bool main, MainWindowView& view) {
     const AtspiRole role = roleOf(node);
     const int count = atspi_accessible_get_child_count(node, nullptr);
     if (role == ATSPI_ROLE_STATUS_BAR || role == ATSPI_ROLE_MENU_BAR) {
@@ -58,16 +73,22 @@ void walk(AtspiAccessible* node, int depth, MainWindowView& view) {
             if (!child || (roleOf(child.get()) != ATSPI_ROLE_TEXT && roleOf(child.get()) != ATSPI_ROLE_ENTRY))
                 continue;
             view.address = textOf(child.get());
+            view.addressName = nameOf(child.get());
             AtspiStateSet* states = atspi_accessible_get_state_set(child.get());
             view.addressFocused = states && atspi_state_set_contains(states, ATSPI_STATE_FOCUSED);
             if (states) g_object_unref(states);
         }
         return;
     }
-    if (depth >= 5 || role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_FRAME) return;
+    if (role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_FRAME) {
+        int left = 300;  // a test page's worth; the walk is one D-Bus call per node
+        if (main) readPage(node, 0, left, view.page);
+        return;
+    }
+    if (depth >= 5) return;
     for (int i = 0; i < count; ++i) {
         Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
-        if (child) walk(child.get(), depth + 1, view);
+        if (child) walk(child.get(), depth + 1, main, view);
     }
 }
 
@@ -130,7 +151,17 @@ MainWindowView read(pid_t pid) {
         Object app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
         if (!app || static_cast<pid_t>(atspi_accessible_get_process_id(app.get(), nullptr)) != pid) continue;
         view.found = true;
-        walk(app.get(), 0, view);
+        const int windows = atspi_accessible_get_child_count(app.get(), nullptr);
+        for (int w = 0; w < windows; ++w) {
+            Object window(atspi_accessible_get_child_at_index(app.get(), w, nullptr));
+            if (!window) continue;
+            const Window seen{roleNameOf(window.get()), nameOf(window.get())};
+            view.windows << seen;
+            // The main window is the frame whose caption names the program last.
+            const bool main = seen.role == QLatin1String("frame") &&
+                              (seen.name == QLatin1String("Tarnwick") || seen.name.endsWith(QLatin1String(" - Tarnwick")));
+            walk(window.get(), 1, main, view);
+        }
     }
     return view;
 }

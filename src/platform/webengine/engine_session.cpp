@@ -76,6 +76,12 @@ EngineSession::Folders EngineSession::userFolders() {
 
 EngineSession::EngineSession(const Folders& folders, QObject* parent) : QObject(parent) {
     lock_ = lockFolders(folders);
+    // The engine sets a profile up in QStandardPaths::AppDataLocation/QtWebEngine/ before
+    // it can be given its folders, and writes a preferences file there. That place follows
+    // the application's name ("Tarnwick": ~/.local/share/Tarnwick, a second data folder);
+    // while the profile is made it follows the data folder's name and lies inside it.
+    const QString applicationName = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(QStringLiteral("tarnwick"));
     if (lock_) {
         profile_ = new QWebEngineProfile(QStringLiteral("tarnwick"), this);
         profile_->setPersistentStoragePath(folders.data);
@@ -85,6 +91,7 @@ EngineSession::EngineSession(const Folders& folders, QObject* parent) : QObject(
     } else {
         profile_ = new QWebEngineProfile(this);  // no name: off the record
     }
+    QCoreApplication::setApplicationName(applicationName);
     QWebEngineScript bound;
     bound.setName(QStringLiteral("tarnwick-window-open-bound"));
     bound.setSourceCode(windowOpenBound());
