@@ -19,6 +19,7 @@
 #include "platform/webengine/full_screen_window.h"
 #include "platform/webengine/hover_status.h"
 #include "platform/webengine/page_output.h"
+#include "platform/webengine/person_activity.h"
 
 namespace {
 
@@ -64,15 +65,20 @@ bool isHtmlType(const QString& contentType) {
 WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent) : WebBrowser(parent) {
     auto* view = new BrowserView(parent);
     view_ = view;
-    // The main browser's page: its script dialogs keep the engine's default (modal,
-    // dismissible) behaviour, logins are asked through loginPrompt, and the console
-    // messages of pages are not logged.
-    EnginePage::Policy policy{.dialogs = true, .consoleMessages = false, .login = [this](LoginRequest& request) {
-                                  const std::function<bool(LoginRequest&)> prompt = loginPrompt;
-                                  return prompt && prompt(request);
-                              }};
+    // The main browser's page: its script dialogs show in answer to the person's click
+    // or key in the page, refusals are reported, logins are asked through loginPrompt,
+    // and the console messages of pages are not logged.
+    EnginePage::Policy policy{.dialogs = true,
+                              .consoleMessages = false,
+                              .login =
+                                  [this](LoginRequest& request) {
+                                      const std::function<bool(LoginRequest&)> prompt = loginPrompt;
+                                      return prompt && prompt(request);
+                                  },
+                              .refused = [this](Refusal what) { emit Refused(what); }};
     page_ = new EnginePage(session, std::move(policy), view);
     view->setPage(page_);
+    session.activity().watch(view);
     view->customMenu = [this](const QPoint& globalPos) { return onContextMenu(globalPos); };
     view->hasCustomMenu = [this] { return document_ && document_->oncontextmenu; };
     hover_ = new HoverStatus(view, this);
