@@ -35,11 +35,20 @@ QString textOf(AtspiAccessible* node) {
     return result;
 }
 
+bool showing(AtspiAccessible* node) {
+    AtspiStateSet* states = atspi_accessible_get_state_set(node);
+    const bool shown = states && atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+    if (states) g_object_unref(states);
+    return shown;
+}
+
 // Walks the widget tree below `node` (not into the page's own tree, which is large),
-// filling `view` from the status bar, the editable combo box and the menu bar.
+// filling `view` from the status bar, the editable combo box, the menu bar and the
+// labels showing elsewhere.
 void walk(AtspiAccessible* node, int depth, MainWindowView& view) {
     const AtspiRole role = roleOf(node);
     const int count = atspi_accessible_get_child_count(node, nullptr);
+    if (role == ATSPI_ROLE_LABEL && showing(node)) view.labels << textOf(node);
     if (role == ATSPI_ROLE_STATUS_BAR || role == ATSPI_ROLE_MENU_BAR) {
         for (int i = 0; i < count; ++i) {
             Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
@@ -64,7 +73,7 @@ void walk(AtspiAccessible* node, int depth, MainWindowView& view) {
         }
         return;
     }
-    if (depth >= 5 || role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_FRAME) return;
+    if (depth >= 6 || role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_FRAME) return;
     for (int i = 0; i < count; ++i) {
         Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
         if (child) walk(child.get(), depth + 1, view);

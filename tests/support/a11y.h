@@ -22,6 +22,7 @@ struct MainWindowView {
     QString address;           // the address box's text
     bool addressFocused = false;  // whether the address box has the keyboard focus
     QStringList menus;         // the menu bar's menu titles
+    QStringList labels;        // every other label showing in the program's windows
 };
 MainWindowView read(pid_t pid);
 

@@ -6,29 +6,26 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
-#include <QWebEngineView>
 
 #include "platform/webengine/person_activity.h"
 
 const QString FullScreenWindow::kLeaveNotice = QStringLiteral("Press Esc to leave full screen");
 
-FullScreenWindow::FullScreenWindow(QWebEngineView* home, QWebEnginePage* page, PersonActivity& activity)
-    : QWidget(nullptr), home_(home), page_(page), activity_(&activity) {
-    setWindowTitle(home->window()->windowTitle());  // never a popup's title
-    setWindowIcon(home->window()->windowIcon());
+FullScreenWindow::FullScreenWindow(QWidget* area, QWebEnginePage* page, PersonActivity& activity)
+    : QWidget(nullptr), area_(area), home_(area->parentWidget()), homeGeometry_(area->geometry()), page_(page),
+      activity_(&activity) {
+    setWindowTitle(area->window()->windowTitle());  // never a popup's title
+    setWindowIcon(area->window()->windowIcon());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    view_ = new QWebEngineView(this);
-    layout->addWidget(view_);
+    layout->addWidget(area);
     auto* leave = new QAction(this);
     leave->setShortcut(Qt::Key_Escape);
     leave->setShortcutContext(Qt::WindowShortcut);
     connect(leave, &QAction::triggered, this, [this] { askToLeave(); });
     addAction(leave);
-    view_->setPage(page);
-    activity.watch(view_);
 
-    // Over the page, not part of it: the page cannot cover or restyle it.
+    // Over the page, not part of it: the page can neither cover nor restyle it.
     notice_ = new QLabel(kLeaveNotice, this);
     notice_->setObjectName(QStringLiteral("FullScreenNotice"));
     notice_->setTextFormat(Qt::PlainText);
@@ -40,17 +37,18 @@ FullScreenWindow::FullScreenWindow(QWebEngineView* home, QWebEnginePage* page, P
 
     showFullScreen();
     activateWindow();
-    view_->setFocus();
+    area->setFocus();
     placeNotice();
     notice_->raise();
 }
 
 FullScreenWindow::~FullScreenWindow() {
-    if (home_ && page_) home_->setPage(page_);
-    if (home_) {
-        home_->window()->activateWindow();
-        home_->setFocus();
-    }
+    if (!area_) return;
+    area_->setParent(home_);
+    area_->setGeometry(homeGeometry_);
+    area_->show();
+    if (home_) home_->window()->activateWindow();
+    area_->setFocus();
 }
 
 void FullScreenWindow::closeEvent(QCloseEvent* event) {

@@ -168,7 +168,10 @@ bool WebEngineBrowser::runDialog(PageDialog& dialog) {
     const std::function<void(PageDialog*)> show = showDialog;
     if (!show || dialog_) return false;
     // The page shows its dialogs in the main window, not alone on the screen.
-    if (fullScreen_ && page_) page_->triggerAction(QWebEnginePage::ExitFullScreen);
+    if (fullScreen_ && page_) {
+        page_->triggerAction(QWebEnginePage::ExitFullScreen);
+        fullScreen_.reset();
+    }
     QPointer<WebEngineBrowser> self(this);
     dialog_ = &dialog;
     // Everything else goes on meanwhile: the person's commands, the sweep, the page's
@@ -250,13 +253,16 @@ void WebEngineBrowser::onFullScreenRequested(QWebEngineFullScreenRequest request
     // Full screen only in direct answer to the person's click or key in the page.
     if (request.toggleOn() && (!activity_ || !activity_->take(page_, PersonActivity::Answer::FullScreen))) {
         qCDebug(lcEngine) << "full screen refused: no fresh action of the person in" << page_->url();
-        request.reject();
+        // A rejected request leaves the engine waiting for it to be settled, deaf to the
+        // page's later ones; one that is granted and left again at once is over.
+        request.accept();
+        page_->triggerAction(QWebEnginePage::ExitFullScreen);
         emit Refused(Refusal::FullScreen);
         return;
     }
     request.accept();
     if (request.toggleOn())
-        fullScreen_ = std::make_unique<FullScreenWindow>(view_, page_, *activity_);
+        fullScreen_ = std::make_unique<FullScreenWindow>(widget(), page_, *activity_);
     else
         fullScreen_.reset();
 }
