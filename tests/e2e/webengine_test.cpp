@@ -748,7 +748,8 @@ TEST_F(WebEngineBrowserTest, FullScreenShowsThePageAloneAndEscRestoresTheWindowW
     // The page's own exit request ends it as well.
     clickAt(globalOf(QPoint(150, 75)), 1);
     ASSERT_TRUE(waitUntil([&] { return browser->isFullScreen(); }));
-    // (While full screen the page is shown by another view; the browser's view has none.)
+    // (While full screen the browser's view, with its page, is in the full-screen window.)
+    EXPECT_EQ(browser->widget()->window()->windowState() & Qt::WindowFullScreen, Qt::WindowFullScreen);
     pageOf->runJavaScript(QStringLiteral("document.exitFullscreen()"));
     ASSERT_TRUE(waitUntil([&] { return !browser->isFullScreen(); }));
     EXPECT_EQ(host->frameGeometry(), frame);

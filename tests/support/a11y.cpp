@@ -35,6 +35,13 @@ QString textOf(AtspiAccessible* node) {
     return result;
 }
 
+bool showing(AtspiAccessible* node) {
+    AtspiStateSet* states = atspi_accessible_get_state_set(node);
+    const bool shown = states && atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+    if (states) g_object_unref(states);
+    return shown;
+}
+
 QString roleNameOf(AtspiAccessible* node) { return takeString(atspi_accessible_get_role_name(node, nullptr)); }
 
 // The names in a page's tree below `node`, depth first, at most `left` more of them.
@@ -51,10 +58,11 @@ void readPage(AtspiAccessible* node, int depth, int& left, QStringList& names) {
 }
 
 // Walks the widget tree below `node`, filling `view` from the status bar, the editable
-// combo box, the menu bar and (in the main window, `main`) the page.
+// combo box, the menu bar, the labels showing and (in the main window, `main`) the page.
 void walk(AtspiAccessible* node, int depth, bool main, MainWindowView& view) {
     const AtspiRole role = roleOf(node);
     const int count = atspi_accessible_get_child_count(node, nullptr);
+    if (role == ATSPI_ROLE_LABEL && showing(node)) view.labels << textOf(node);
     if (role == ATSPI_ROLE_STATUS_BAR || role == ATSPI_ROLE_MENU_BAR) {
         for (int i = 0; i < count; ++i) {
             Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
@@ -85,7 +93,7 @@ void walk(AtspiAccessible* node, int depth, bool main, MainWindowView& view) {
         if (main) readPage(node, 0, left, view.page);
         return;
     }
-    if (depth >= 5) return;
+    if (depth >= 6) return;
     for (int i = 0; i < count; ++i) {
         Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
         if (child) walk(child.get(), depth + 1, main, view);

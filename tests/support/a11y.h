@@ -39,6 +39,7 @@ struct MainWindowView {
     bool addressFocused = false;  // whether the address box has the keyboard focus
     QStringList menus;         // the menu bar's menu titles
     QStringList page;          // the names in the main window's page, in tree order
+    QStringList labels;        // every other label showing in the program's windows
 };
 MainWindowView read(pid_t pid);
 

@@ -13,6 +13,7 @@
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_log.h"
+#include "platform/webengine/person_activity.h"
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -74,7 +75,8 @@ EngineSession::Folders EngineSession::userFolders() {
             cache.isEmpty() ? QString() : cache + QStringLiteral("/tarnwick")};
 }
 
-EngineSession::EngineSession(const Folders& folders, QObject* parent) : QObject(parent) {
+EngineSession::EngineSession(const Folders& folders, QObject* parent)
+    : QObject(parent), activity_(new PersonActivity(this)) {
     lock_ = lockFolders(folders);
     // The engine sets a profile up in QStandardPaths::AppDataLocation/QtWebEngine/ before
     // it can be given its folders, and writes a preferences file there. That place follows

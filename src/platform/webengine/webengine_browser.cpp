@@ -1,6 +1,7 @@
 #include "platform/webengine/webengine_browser.h"
 
 #include <QContextMenuEvent>
+#include <QEventLoop>
 #include <QMenu>
 #include <QPrinter>
 #include <QTimer>
@@ -19,6 +20,7 @@
 #include "platform/webengine/full_screen_window.h"
 #include "platform/webengine/hover_status.h"
 #include "platform/webengine/page_output.h"
+#include "platform/webengine/person_activity.h"
 
 namespace {
 
@@ -61,18 +63,25 @@ bool isHtmlType(const QString& contentType) {
 
 }  // namespace
 
-WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent) : WebBrowser(parent) {
+WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
+    : WebBrowser(parent), activity_(&session.activity()) {
     auto* view = new BrowserView(parent);
     view_ = view;
-    // The main browser's page: its script dialogs keep the engine's default (modal,
-    // dismissible) behaviour, logins are asked through loginPrompt, and the console
-    // messages of pages are not logged.
-    EnginePage::Policy policy{.dialogs = true, .consoleMessages = false, .login = [this](LoginRequest& request) {
-                                  const std::function<bool(LoginRequest&)> prompt = loginPrompt;
-                                  return prompt && prompt(request);
-                              }};
+    // The main browser's page: its script dialogs show (through showDialog) in answer to
+    // the person's click or key in the page, refusals are reported, logins are asked
+    // through loginPrompt, and the console messages of pages are not logged.
+    EnginePage::Policy policy{.dialogs = true,
+                              .showDialog = [this](PageDialog& dialog) { return runDialog(dialog); },
+                              .consoleMessages = false,
+                              .login =
+                                  [this](LoginRequest& request) {
+                                      const std::function<bool(LoginRequest&)> prompt = loginPrompt;
+                                      return prompt && prompt(request);
+                                  },
+                              .refused = [this](Refusal what) { emit Refused(what); }};
     page_ = new EnginePage(session, std::move(policy), view);
     view->setPage(page_);
+    session.activity().watch(view);
     view->customMenu = [this](const QPoint& globalPos) { return onContextMenu(globalPos); };
     view->hasCustomMenu = [this] { return document_ && document_->oncontextmenu; };
     hover_ = new HoverStatus(view, this);
@@ -98,6 +107,7 @@ WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent) : We
 }
 
 WebEngineBrowser::~WebEngineBrowser() {
+    withdrawDialog();
     fullScreen_.reset();
     bind(nullptr);
     if (view_) {
@@ -112,32 +122,67 @@ bool WebEngineBrowser::Navigate(const QString& address) {
     if (!page_) return false;
     const QUrl url = addressToUrl(address);
     if (!url.isValid()) return false;
+    leave();
     page_->load(url);
     return true;
 }
 
 bool WebEngineBrowser::GoBack() {
     if (!page_ || !page_->history()->canGoBack()) return false;
+    leave();
     page_->triggerAction(QWebEnginePage::Back);
     return true;
 }
 
 bool WebEngineBrowser::GoForward() {
     if (!page_ || !page_->history()->canGoForward()) return false;
+    leave();
     page_->triggerAction(QWebEnginePage::Forward);
     return true;
 }
 
 bool WebEngineBrowser::Stop() {
     if (!page_) return false;
+    withdrawDialog();
     page_->triggerAction(QWebEnginePage::Stop);
     return true;
 }
 
 bool WebEngineBrowser::Refresh() {
     if (!page_ || page_->url().isEmpty()) return false;
+    leave();
     page_->triggerAction(QWebEnginePage::Reload);
     return true;
+}
+
+void WebEngineBrowser::leave() {
+    withdrawDialog();
+    page_->personLeaves();
+}
+
+void WebEngineBrowser::withdrawDialog() {
+    if (dialog_) dialog_->answer(false);
+}
+
+bool WebEngineBrowser::runDialog(PageDialog& dialog) {
+    const std::function<void(PageDialog*)> show = showDialog;
+    if (!show || dialog_) return false;
+    // The page shows its dialogs in the main window, not alone on the screen.
+    if (fullScreen_ && page_) {
+        page_->triggerAction(QWebEnginePage::ExitFullScreen);
+        fullScreen_.reset();
+    }
+    QPointer<WebEngineBrowser> self(this);
+    dialog_ = &dialog;
+    // Everything else goes on meanwhile: the person's commands, the sweep, the page's
+    // other signals, the program's end (which ends this loop too).
+    QEventLoop wait;
+    connect(&dialog, &PageDialog::Closed, &wait, &QEventLoop::quit);
+    show(&dialog);
+    if (!dialog.closed()) wait.exec();
+    if (self) dialog_ = nullptr;
+    dialog.answer(false);  // the program ended meanwhile: the dialog goes all the same
+    return dialog.accepted();
 }
 
 int WebEngineBrowser::ReadyState() const { return readyState_; }
@@ -205,9 +250,19 @@ void WebEngineBrowser::onFullScreenRequested(QWebEngineFullScreenRequest request
         request.accept();
         return;
     }
+    // Full screen only in direct answer to the person's click or key in the page.
+    if (request.toggleOn() && (!activity_ || !activity_->take(page_, PersonActivity::Answer::FullScreen))) {
+        qCDebug(lcEngine) << "full screen refused: no fresh action of the person in" << page_->url();
+        // A rejected request leaves the engine waiting for it to be settled, deaf to the
+        // page's later ones; one that is granted and left again at once is over.
+        request.accept();
+        page_->triggerAction(QWebEnginePage::ExitFullScreen);
+        emit Refused(Refusal::FullScreen);
+        return;
+    }
     request.accept();
     if (request.toggleOn())
-        fullScreen_ = std::make_unique<FullScreenWindow>(view_, page_);
+        fullScreen_ = std::make_unique<FullScreenWindow>(widget(), page_, *activity_);
     else
         fullScreen_.reset();
 }
@@ -216,6 +271,7 @@ bool WebEngineBrowser::isFullScreen() const { return fullScreen_ != nullptr; }
 
 void WebEngineBrowser::onRenderProcessTerminated() {
     qCDebug(lcEngine) << "the page's renderer ended; the next navigation starts a new one";
+    withdrawDialog();
     fullScreen_.reset();
     // The page is gone with its renderer: the load is over and no document is bound.
     // The next navigation starts a new renderer.

@@ -19,6 +19,7 @@ class EngineSession;
 class EnginePage;
 class FullScreenWindow;
 class HoverStatus;
+class PersonActivity;
 class PageOutput;
 class QPrinter;
 class QWebEngineFullScreenRequest;
@@ -55,6 +56,14 @@ public:
     bool isFullScreen() const;
 
 private:
+    // Shows a dialog of the page (showDialog) and waits for its answer, or for the person
+    // to act elsewhere.
+    bool runDialog(PageDialog& dialog);
+    // The person acts on the page from outside it: an open dialog is withdrawn.
+    void withdrawDialog();
+    // The person leaves the page: no dialog of the page stays, nor a question whether to
+    // leave.
+    void leave();
     void onLoadStarted();
     void onLoadProgress(int progress);
     void onLoadFinished(bool ok);
@@ -66,6 +75,8 @@ private:
 
     QPointer<QWebEngineView> view_;
     QPointer<EnginePage> page_;
+    QPointer<PersonActivity> activity_;
+    PageDialog* dialog_ = nullptr;         // the page's dialog while it is open
     HoverStatus* hover_ = nullptr;
     PageOutput* output_ = nullptr;
     int readyState_ = 0;
