@@ -158,7 +158,7 @@ protected:
 
     QPoint globalOf(const QPoint& inView) { return browser->widget()->mapToGlobal(inView); }
     // The page shown by the browser's widget (its engine view).
-    QWebEnginePage* shownPage() { return qobject_cast<QWebEngineView*>(browser->widget())->page(); }
+    QWebEnginePage* shownPage() { return browser->widget()->findChild<QWebEngineView*>()->page(); }
 
     static HttpServer* server;
     static EngineSession* session;
@@ -387,14 +387,23 @@ TEST_F(WebEngineBrowserTest, StopEndsAPendingLoad) {
     ASSERT_TRUE(waitUntil([&] { return browser->ReadyState() == 4; }, 15000));
 }
 
+// A killed renderer: the page is reported dead under its address (uninitialized, no
+// document) until it loads again; Refresh reloads it.
 TEST_F(WebEngineBrowserTest, ARendererCrashEndsTheLoadAndTheBrowserGoesOn) {
     ASSERT_TRUE(load(server->url("/a.html")));
     const qint64 pid = shownPage()->renderProcessPid();
     ASSERT_GT(pid, 0);
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return browser->Document() == nullptr; }));
-    EXPECT_EQ(browser->ReadyState(), 4);
+    EXPECT_EQ(browser->ReadyState(), 0);
+    EXPECT_EQ(titles.last(), QStringLiteral("Page killed: Page A"));
+    EXPECT_EQ(browser->LocationName(), titles.last());
+    EXPECT_EQ(browser->LocationURL(), server->url("/a.html"));
 
+    const int requests = server->requestCount("/a.html"), completed = completes;
+    ASSERT_TRUE(browser->Refresh());
+    ASSERT_TRUE(waitUntil([&] { return completes > completed && browser->LocationName() == QStringLiteral("Page A"); }));
+    EXPECT_EQ(server->requestCount("/a.html"), requests + 1);
     ASSERT_TRUE(load(server->url("/b.html")));
     EXPECT_EQ(browser->LocationName(), QStringLiteral("Page B"));
     EXPECT_NE(browser->Document(), nullptr);

@@ -12,6 +12,7 @@
 
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/engine_download.h"
+#include "platform/webengine/engine_flags.h"
 #include "platform/webengine/engine_log.h"
 
 #ifdef __GLIBC__
@@ -76,6 +77,8 @@ EngineSession::Folders EngineSession::userFolders() {
 
 EngineSession::EngineSession(const Folders& folders, QObject* parent) : QObject(parent) {
     lock_ = lockFolders(folders);
+    // The engine starts with the first profile, with the program's bounds on its pages.
+    const webengine::EngineStartFlags bounds;
     if (lock_) {
         profile_ = new QWebEngineProfile(QStringLiteral("tarnwick"), this);
         profile_->setPersistentStoragePath(folders.data);
