@@ -4,11 +4,16 @@
 // address box through the accessibility bus. Each journey says what the person would see
 // going wrong.
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
+#include <csignal>
 
 #include "a11y.h"
 #include "app_fixture.h"
+#include "proc_tree.h"
 
 namespace {
 
@@ -314,6 +319,133 @@ TEST_F(Journey, ContextMenuRefreshesAndHandsTheAddressToTheDefaultBrowser) {
     EXPECT_EQ(opened, address.toUtf8() + QByteArray(1, '\0') + '\n') << "the address arrived changed or split";
     for (int i = 1; i <= 3; ++i)
         EXPECT_FALSE(QFileInfo::exists(marker + QStringLiteral("-%1").arg(i))) << "a shell ran part of the address";
+}
+
+// ---------------------------------------------------------------------------------
+// Pages whose renderer hangs or dies
+
+class JourneyRenderer : public Journey {
+protected:
+    // The program's renderer processes (the engine's helpers that show pages).
+    std::vector<pid_t> renderers() {
+        std::vector<pid_t> found;
+        for (const ProcStat& process : processTree(app.pid())) {
+            QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(process.pid));
+            if (process.state != 'Z' && commandLine.open(QIODevice::ReadOnly) &&
+                commandLine.readAll().contains("--type=renderer"))
+                found.push_back(process.pid);
+        }
+        return found;
+    }
+    // The renderer that keeps the processor busy (a tenth of a core or more over a second:
+    // other work may share the cores), or 0. An idle renderer takes next to nothing.
+    pid_t spinningRenderer() {
+        std::vector<std::pair<pid_t, unsigned long long>> before;
+        for (pid_t pid : renderers())
+            if (auto stat = readProcStat(pid)) before.emplace_back(pid, stat->cpuTicks);
+        QThread::msleep(1000);
+        for (const auto& [pid, ticks] : before)
+            if (auto stat = readProcStat(pid); stat && stat->state != 'Z' && stat->cpuTicks - ticks >= 10) return pid;
+        return 0;
+    }
+    static bool gone(pid_t pid) {
+        const auto stat = readProcStat(pid);
+        return !stat || stat->state == 'Z';
+    }
+    // Presses `chord` at the start of a clock and waits for the caption `title`: the
+    // milliseconds it took, or -1 when the caption never came.
+    qint64 timedUntilTitle(const QString& chord, const QString& title) {
+        QElapsedTimer clock;
+        clock.start();
+        if (!runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--clearmodifiers"), chord}))
+            return -1;
+        return app.waitForMainTitle(title + QStringLiteral(" - Tarnwick")) ? clock.elapsed() : -1;
+    }
+};
+
+// A person visits a page whose script starts spinning forever, leaves it for another page
+// of the same site with a typed address, comes back with Back and leaves with Back again;
+// then a page's renderer is killed, and another page grows its memory without end.
+// Going wrong: the typed address never loads and Back does nothing while the page spins;
+// the spinning renderer keeps a core busy after the person left; a killed page leaves a
+// grey view with the old caption and "Idle", no way to reload it, or an internal address
+// in the box and the history; a page takes gigabytes of memory.
+TEST_F(JourneyRenderer, HungPagesAreLeftAtOnceAndDeadPagesSaySoAndReload) {
+    server.route(QStringLiteral("/spinning"), "", "text/plain");
+    server.route(QStringLiteral("/spin"),
+                 page(QStringLiteral("Spin"), QStringLiteral("<p>a page that never returns</p>"),
+                      QStringLiteral("<script>setTimeout(function () { fetch('/spinning');"
+                                     " setTimeout(function () { for (;;) {} }, 200); }, 300);</script>")));
+    server.route(QStringLiteral("/after"), page(QStringLiteral("After")));
+    server.route(QStringLiteral("/victim"), page(QStringLiteral("Victim")));
+    server.route(QStringLiteral("/growing"), "", "text/plain");
+    server.route(QStringLiteral("/grow"),
+                 page(QStringLiteral("Grow"), QStringLiteral("<p>a page that grows</p>"),
+                      QStringLiteral("<script>var kept = []; fetch('/growing'); setInterval(function () {"
+                                     " for (var i = 0; i < 40; ++i) kept.push(new Array(100000).fill(Math.random()));"
+                                     " }, 10);</script>")));
+    startAt(QStringLiteral("/start"), QStringLiteral("Start"));
+
+    // A typed address on the same site, while the page spins.
+    go(QStringLiteral("/spin"), QStringLiteral("Spin"));
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/spinning"), 1));
+    pid_t spinning = 0;
+    ASSERT_TRUE(waitUntil([&] { return (spinning = spinningRenderer()) != 0; }, 10000)) << "no renderer spins";
+    ASSERT_TRUE(app.typeAddress(server.url(QStringLiteral("/after"))));
+    const qint64 typedOut = timedUntilTitle(QStringLiteral("Return"), QStringLiteral("After"));
+    EXPECT_GE(typedOut, 0) << "the typed address did not load while the page spun: " << qPrintable(app.mainTitle());
+    std::printf("left a hung page for a same-site address in %lld ms\n", static_cast<long long>(typedOut));
+    EXPECT_TRUE(waitUntil([&] { return gone(spinning); }, 10000)) << "the spinning renderer still runs";
+
+    // Back to the spinning page, and Back again while it spins.
+    ASSERT_TRUE(app.key(QStringLiteral("ctrl+b")));
+    ASSERT_TRUE(app.waitForMainTitle(QStringLiteral("Spin - Tarnwick"))) << qPrintable(app.mainTitle());
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/spinning"), 2));
+    ASSERT_TRUE(waitUntil([&] { return (spinning = spinningRenderer()) != 0; }, 10000)) << "no renderer spins";
+    ASSERT_TRUE(app.activateMain());
+    const qint64 backOut = timedUntilTitle(QStringLiteral("ctrl+b"), QStringLiteral("Start"));
+    EXPECT_GE(backOut, 0) << "Back did nothing while the page spun: " << qPrintable(app.mainTitle());
+    std::printf("left a hung page with Back in %lld ms\n", static_cast<long long>(backOut));
+    EXPECT_TRUE(waitUntil([&] { return gone(spinning); }, 10000)) << "the spinning renderer still runs";
+
+    // A page whose renderer is killed: shown as such, under its address, and reloaded.
+    go(QStringLiteral("/victim"), QStringLiteral("Victim"));
+    for (pid_t pid : renderers()) ::kill(pid, SIGKILL);
+    EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Page killed: Victim - Tarnwick"))) << qPrintable(app.mainTitle());
+    EXPECT_TRUE(waitForPanel(1, QStringLiteral("Uninitialized"))) << qPrintable(panels());
+    a11y::MainWindowView shown;
+    ASSERT_TRUE(waitUntil([&] { return (shown = view()).find(QStringLiteral("Reload")); }, 10000))
+        << "no reload link shown";
+    EXPECT_EQ(shown.address, server.url(QStringLiteral("/victim")));
+    EXPECT_TRUE(shown.find(QStringLiteral("was killed"))) << "the page does not say what happened";
+    ASSERT_TRUE(app.pointerToScreen(shown.find(QStringLiteral("Reload"))->x, shown.find(QStringLiteral("Reload"))->y));
+    ASSERT_TRUE(app.click(1));
+    EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Victim - Tarnwick"))) << qPrintable(app.mainTitle());
+    EXPECT_TRUE(waitForPanel(1, QStringLiteral("Idle"))) << qPrintable(panels());
+    EXPECT_EQ(server.requestCount(QStringLiteral("/victim")), 2);
+
+    // A page that grows its memory dies at the bound and says so.
+    ASSERT_TRUE(app.enterAddress(server.url(QStringLiteral("/grow"))));
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/growing"), 1));
+    long peakKb = 0;
+    const bool outOfMemory = waitUntil(
+        [&] {
+            for (pid_t pid : renderers()) peakKb = std::max(peakKb, procStatusKb(pid, "VmHWM"));
+            return app.mainTitle() == QStringLiteral("Page out of memory: Grow - Tarnwick");
+        },
+        90000, 50);
+    EXPECT_TRUE(outOfMemory) << qPrintable(app.mainTitle());
+    std::printf("a growing page's renderer peaked at %ld MB before it was stopped\n", peakKb / 1024);
+    EXPECT_LT(peakKb, 1536L * 1024) << "the page took more memory than its bound";
+    EXPECT_EQ(view().address, server.url(QStringLiteral("/grow")));
+
+    // Only the pages' own addresses went into the history.
+    const QList<QByteArray> entries = app.readHistory().split('\n');
+    for (const QByteArray& entry : entries)
+        EXPECT_TRUE(entry.isEmpty() || entry.startsWith("\"" + server.url(QString()).toUtf8())) << entry.constData();
+    EXPECT_EQ(entries.size(), 6) << app.readHistory().constData();  // start, spin, after, victim, grow, and the last line break
+    ASSERT_TRUE(app.key(QStringLiteral("ctrl+e")));
+    expectEndsCleanly();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <sys/types.h>
+#include <vector>
 
 namespace a11y {
 
@@ -22,6 +23,15 @@ struct MainWindowView {
     QString address;           // the address box's text
     bool addressFocused = false;  // whether the address box has the keyboard focus
     QStringList menus;         // the menu bar's menu titles
+    // The labels and buttons shown elsewhere in the window (the browser area), each with
+    // its text and the centre of its place on the screen, where a click reaches it.
+    struct Shown {
+        QString text;
+        int x = 0, y = 0;
+    };
+    std::vector<Shown> shown;
+    // The first of `shown` whose text contains `part`, or nullptr.
+    const Shown* find(const QString& part) const;
 };
 MainWindowView read(pid_t pid);
 
