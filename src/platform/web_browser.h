@@ -78,6 +78,10 @@ struct LoginRequest {
 class WebBrowser : public QObject {
     Q_OBJECT
 public:
+    // What a page may ask for only in answer to the person's own click or key in it.
+    enum class Refusal { Dialog, FullScreen, Download };
+    Q_ENUM(Refusal)
+
     using QObject::QObject;
     ~WebBrowser() override = default;
 
@@ -114,4 +118,9 @@ signals:
     // A download started; the receiver asks where to keep it (Download::accept) or drops
     // it (Download::cancel). The download belongs to the browser.
     void DownloadRequested(Download* download);
+    // The browser refused a page one thing it asked for without a fresh action of the
+    // person in that page (on load, from a timer, the next round of a loop): a script
+    // dialog answered at once as cancelled, full screen, a download. One signal per
+    // refusal; the program counts each as a denied event.
+    void Refused(WebBrowser::Refusal what);
 };

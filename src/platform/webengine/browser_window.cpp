@@ -76,7 +76,8 @@ BrowserWindow::BrowserWindow(EngineSession& session)
     // is usually gone a moment later), and the main window is not repainted for a change
     // of focus just as the new window appears.
     setAttribute(Qt::WA_ShowWithoutActivating);
-    auto* page = new EnginePage(session, EnginePage::Policy{.dialogs = false, .consoleMessages = true, .login = nullptr}, this);
+    auto* page = new EnginePage(
+        session, EnginePage::Policy{.dialogs = false, .consoleMessages = true, .login = nullptr, .refused = nullptr}, this);
     setPage(page);
     setWindowTitle(titleFor(QString()));
     resize(800, 600);

@@ -6,6 +6,7 @@
 
 #include "platform/webengine/engine_log.h"
 #include "platform/webengine/engine_session.h"
+#include "platform/webengine/person_activity.h"
 
 EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
     : QWebEnginePage(session.profile(), parent), session_(&session), policy_(std::move(policy)) {
@@ -25,20 +26,27 @@ void EnginePage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, c
     if (policy_.consoleMessages) QWebEnginePage::javaScriptConsoleMessage(level, message, line, source);
 }
 
+bool EnginePage::mayShowDialog() {
+    if (policy_.dialogs && session_ && session_->activity().take(this, PersonActivity::Answer::Dialog)) return true;
+    qCDebug(lcEngine) << "dialog answered at once: no fresh action of the person in" << url();
+    if (policy_.refused) policy_.refused(WebBrowser::Refusal::Dialog);
+    return false;
+}
+
 void EnginePage::javaScriptAlert(const QUrl& origin, const QString& message) {
-    if (policy_.dialogs) QWebEnginePage::javaScriptAlert(origin, message);
+    if (mayShowDialog()) QWebEnginePage::javaScriptAlert(origin, message);
 }
 
 bool EnginePage::javaScriptConfirm(const QUrl& origin, const QString& message) {
-    return policy_.dialogs && QWebEnginePage::javaScriptConfirm(origin, message);
+    return mayShowDialog() && QWebEnginePage::javaScriptConfirm(origin, message);
 }
 
 bool EnginePage::javaScriptPrompt(const QUrl& origin, const QString& message, const QString& value, QString* result) {
-    return policy_.dialogs && QWebEnginePage::javaScriptPrompt(origin, message, value, result);
+    return mayShowDialog() && QWebEnginePage::javaScriptPrompt(origin, message, value, result);
 }
 
 QStringList EnginePage::chooseFiles(FileSelectionMode mode, const QStringList& oldFiles, const QStringList& types) {
-    return policy_.dialogs ? QWebEnginePage::chooseFiles(mode, oldFiles, types) : QStringList();
+    return mayShowDialog() ? QWebEnginePage::chooseFiles(mode, oldFiles, types) : QStringList();
 }
 
 void EnginePage::denyPermissions() {

@@ -20,10 +20,10 @@ class EnginePage : public QWebEnginePage {
     Q_OBJECT
 public:
     struct Policy {
-        // Script dialogs (alert, confirm, prompt) and file choosers show, as the engine
-        // shows them (modal, dismissible); otherwise each is answered at once as
-        // cancelled, so that a window the program did not ask for never holds it in a
-        // modal dialog.
+        // Script dialogs (alert, confirm, prompt) and file choosers show, each only in
+        // answer to a fresh action of the person in the page (PersonActivity); otherwise
+        // each is answered at once as cancelled, so that a window the program did not ask
+        // for, or a page looping dialogs, never holds it in a modal dialog.
         bool dialogs = true;
         // The page's console messages go to the engine's log.
         bool consoleMessages = true;
@@ -31,6 +31,9 @@ public:
         // and returns true, or returns false to refuse. Without it every login is
         // refused. Either way a refusal shows the site's own refusal page.
         std::function<bool(LoginRequest& request)> login;
+        // Told of every dialog (and whatever else) refused to the page for want of a
+        // fresh action of the person.
+        std::function<void(WebBrowser::Refusal what)> refused;
     };
 
     EnginePage(EngineSession& session, Policy policy, QObject* parent);
@@ -45,6 +48,8 @@ protected:
     QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles, const QStringList& types) override;
 
 private:
+    // Whether the page may show a dialog now; a refusal is reported.
+    bool mayShowDialog();
     void denyPermissions();
     void answerLogin(const QUrl& site, bool proxy, QAuthenticator* authenticator);
 

@@ -14,6 +14,7 @@
 #include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_flags.h"
 #include "platform/webengine/engine_log.h"
+#include "platform/webengine/person_activity.h"
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -75,7 +76,8 @@ EngineSession::Folders EngineSession::userFolders() {
             cache.isEmpty() ? QString() : cache + QStringLiteral("/tarnwick")};
 }
 
-EngineSession::EngineSession(const Folders& folders, QObject* parent) : QObject(parent) {
+EngineSession::EngineSession(const Folders& folders, QObject* parent)
+    : QObject(parent), activity_(new PersonActivity(this)) {
     lock_ = lockFolders(folders);
     // The engine starts with the first profile, with the program's bounds on its pages.
     const webengine::EngineStartFlags bounds;

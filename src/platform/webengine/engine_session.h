@@ -11,6 +11,7 @@
 #include <QWebEngineProfile>
 #include <memory>
 
+class PersonActivity;
 class QLockFile;
 class QWebEnginePage;
 class BrowserWindow;
@@ -52,6 +53,9 @@ public:
     QWebEngineProfile* profile() const { return profile_; }
     // Where the profile's downloads are offered.
     webengine::DownloadHub* downloads() const { return downloads_; }
+    // The person's fresh actions in the session's pages, as the views that show them
+    // report them.
+    PersonActivity& activity() const { return *activity_; }
 
     // A page's request for a new window: opens a BrowserWindow, shown from the event loop
     // right after, and returns its page for the engine to load the requested document
@@ -75,6 +79,7 @@ private:
     std::unique_ptr<QLockFile> lock_;
     QPointer<QWebEngineProfile> profile_;
     webengine::DownloadHub* downloads_ = nullptr;
+    PersonActivity* activity_ = nullptr;
     int openWindows_ = 0;    // BrowserWindows alive now; touched only on the UI thread
     bool trimPending_ = false;
 };

@@ -25,6 +25,7 @@
 #include "platform/webengine/hover_status.h"
 #include "platform/webengine/page_output.h"
 #include "platform/webengine/page_watchdog.h"
+#include "platform/webengine/person_activity.h"
 
 namespace {
 
@@ -91,13 +92,18 @@ WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
     stack_->addWidget(deadPage_);
     area_->setFocusProxy(view);
     connect(deadPage_, &DeadPage::reloadRequested, this, [this] { Refresh(); });
-    // The main browser's page: its script dialogs keep the engine's default (modal,
-    // dismissible) behaviour, logins are asked through loginPrompt, and the console
-    // messages of pages are not logged.
-    policy_ = EnginePage::Policy{.dialogs = true, .consoleMessages = false, .login = [this](LoginRequest& request) {
-                                     const std::function<bool(LoginRequest&)> prompt = loginPrompt;
-                                     return prompt && prompt(request);
-                                 }};
+    // The main browser's page: its script dialogs show in answer to the person's click
+    // or key in the page, refusals are reported, logins are asked through loginPrompt,
+    // and the console messages of pages are not logged.
+    policy_ = EnginePage::Policy{.dialogs = true,
+                                 .consoleMessages = false,
+                                 .login =
+                                     [this](LoginRequest& request) {
+                                         const std::function<bool(LoginRequest&)> prompt = loginPrompt;
+                                         return prompt && prompt(request);
+                                     },
+                                 .refused = [this](Refusal what) { emit Refused(what); }};
+    session.activity().watch(view);
     view->customMenu = [this](const QPoint& globalPos) { return onContextMenu(globalPos); };
     view->hasCustomMenu = [this] { return document_ && document_->oncontextmenu; };
     hover_ = new HoverStatus(view, this);
