@@ -19,7 +19,7 @@ EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
             });
 }
 
-QWebEnginePage* EnginePage::createWindow(WebWindowType) { return session_ ? session_->openWindow() : nullptr; }
+QWebEnginePage* EnginePage::createWindow(WebWindowType) { return session_ ? session_->openWindow(this) : nullptr; }
 
 void EnginePage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
                                           const QString& source) {

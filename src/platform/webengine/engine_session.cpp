@@ -97,7 +97,8 @@ EngineSession::EngineSession(const Folders& folders, QObject* parent)
     bound.setWorldId(QWebEngineScript::MainWorld);
     bound.setRunsOnSubFrames(true);
     profile_->scripts()->insert(bound);
-    downloads_ = new webengine::DownloadHub(profile_, this);
+    // Downloads are received where only the program looks until the person accepts them.
+    downloads_ = new webengine::DownloadHub(profile_, *activity_, lock_ ? folders.cache : QString(), this);
 }
 
 EngineSession::~EngineSession() { close(); }
@@ -108,7 +109,7 @@ void EngineSession::close() {
     delete profile_.data();
 }
 
-QWebEnginePage* EngineSession::openWindow() {
+QWebEnginePage* EngineSession::openWindow(QWebEnginePage* opener) {
     if (!profile_) return nullptr;
     if (openWindows_ >= kMaxOpenWindows) {
         // Refused. Answering with no page leaves the engine holding the new window's
@@ -119,7 +120,7 @@ QWebEnginePage* EngineSession::openWindow() {
         QTimer::singleShot(0, discarded, &QObject::deleteLater);
         return discarded;
     }
-    return (new BrowserWindow(*this))->page();
+    return (new BrowserWindow(*this, opener))->page();
 }
 
 void EngineSession::windowOpened() { ++openWindows_; }

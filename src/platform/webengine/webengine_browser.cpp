@@ -114,8 +114,10 @@ WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
     connect(watchdog_, &PageWatchdog::answered, this, [this] { leaving_ = nullptr; });
     connect(hover_, &HoverStatus::changed, this, &WebBrowser::StatusTextChange);
     adopt(new EnginePage(session, policy_, view));
-    if (webengine::DownloadHub* hub = session.downloads())
+    if (webengine::DownloadHub* hub = session.downloads()) {
         connect(hub, &webengine::DownloadHub::started, this, &WebBrowser::DownloadRequested);
+        connect(hub, &webengine::DownloadHub::refused, this, [this] { emit Refused(Refusal::Download); });
+    }
 }
 
 void WebEngineBrowser::adopt(EnginePage* page) {
@@ -156,7 +158,7 @@ bool WebEngineBrowser::leave(Leave go) {
     if (!page_) return false;
     // Known not to answer (the person's input asked it meanwhile): replaced at once.
     if (watchdog_->unanswered()) replacePage();
-    go(page_);
+    carryOut(go);
     leaving_ = std::move(go);
     watchdog_->ask();
     return true;
@@ -167,6 +169,12 @@ void WebEngineBrowser::onHung() {
     const Leave go = std::move(leaving_);
     leaving_ = nullptr;
     replacePage();
+    carryOut(go);
+}
+
+void WebEngineBrowser::carryOut(const Leave& go) {
+    // What the person has the page load may be a download: theirs.
+    if (webengine::DownloadHub* hub = session_ ? session_->downloads() : nullptr) hub->allowFromNavigation(page_);
     go(page_);
 }
 

@@ -71,6 +71,7 @@ private:
     bool leave(Leave go);
     // The person left a page that does not answer: a fresh page takes its place.
     void onHung();
+    void carryOut(const Leave& go);
     void replacePage();
     // `page` becomes the browser's page: its events reach the browser, the view shows it.
     void adopt(EnginePage* page);
