@@ -4,6 +4,7 @@
 // address box through the accessibility bus. Each journey says what the person would see
 // going wrong.
 
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -444,6 +445,107 @@ TEST_F(JourneyRenderer, HungPagesAreLeftAtOnceAndDeadPagesSaySoAndReload) {
     for (const QByteArray& entry : entries)
         EXPECT_TRUE(entry.isEmpty() || entry.startsWith("\"" + server.url(QString()).toUtf8())) << entry.constData();
     EXPECT_EQ(entries.size(), 6) << app.readHistory().constData();  // start, spin, after, victim, grow, and the last line break
+    ASSERT_TRUE(app.key(QStringLiteral("ctrl+e")));
+    expectEndsCleanly();
+}
+
+// ---------------------------------------------------------------------------------
+// A page that starts downloads by the dozen
+
+class JourneyDownloads : public Journey {
+protected:
+    // The program's save dialogs on the screen.
+    std::vector<std::uint32_t> saveDialogs() {
+        std::vector<std::uint32_t> found;
+        for (std::uint32_t window : app.ownWindows())
+            if (app.desktop().title(window) == QLatin1String("Save File")) found.push_back(window);
+        return found;
+    }
+    // Every file below `folder`, as paths relative to it.
+    static QStringList filesIn(const QString& folder) {
+        QStringList found;
+        QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) found << QDir(folder).relativeFilePath(it.next());
+        return found;
+    }
+};
+
+// A person opens a page that starts ten downloads as it loads and ten more at the click
+// of its button, then clicks a link to one file while the save dialog is open, cancels
+// the first dialog and saves the second. Going wrong: twenty save dialogs at once, files
+// written into the download folder before anyone said where to keep them, a second
+// dialog over the first, the refused downloads not counted.
+TEST_F(JourneyDownloads, ADownloadBombGetsOneDialogAtATimeAndNothingLandsBeforeThePersonSaysSo) {
+    const QByteArray attachment = "Content-Disposition: attachment\r\n";
+    for (const char* when : {"load", "click"})
+        for (int i = 0; i < 10; ++i) {
+            const QString path = QStringLiteral("/f%1%2.bin").arg(QLatin1String(when)).arg(i);
+            server.route(path, QByteArray(64 * 1024, 'x'), "application/octet-stream");
+            server.setHeaders(path, attachment);
+        }
+    const QByteArray single(256 * 1024, 's');
+    server.route(QStringLiteral("/single.bin"), single, "application/octet-stream");
+    server.setHeaders(QStringLiteral("/single.bin"), "Content-Disposition: attachment; filename=\"single.bin\"\r\n");
+    // Half of each ten by a link's download attribute, half by frames with attachments.
+    server.route(QStringLiteral("/bomb"),
+                 page(QStringLiteral("Bomb"),
+                      QStringLiteral("<button onclick=\"bomb('click')\" style=\"display:block;width:400px;height:200px\">"
+                                     "get</button><a href=\"/single.bin\" style=\"display:block;height:150px\">single</a>"),
+                      QStringLiteral("<script>function bomb(when) { for (var i = 0; i < 10; ++i) {"
+                                     " var url = '/f' + when + i + '.bin';"
+                                     " if (i % 2) { var f = document.createElement('iframe'); f.style.display = 'none';"
+                                     "   f.src = url; document.body.appendChild(f); }"
+                                     " else { var a = document.createElement('a'); a.href = url; a.download = '';"
+                                     "   document.body.appendChild(a); a.click(); } } }"
+                                     "addEventListener('load', function () { bomb('load'); });</script>")));
+    startAt(QStringLiteral("/start"), QStringLiteral("Start"));
+    const QString folder = app.home() + QStringLiteral("/Downloads");
+    const QString receiving = app.home() + QStringLiteral("/.cache/tarnwick");
+
+    go(QStringLiteral("/bomb"), QStringLiteral("Bomb"));
+    EXPECT_TRUE(waitForPanel(0, QStringLiteral("10 events denied"))) << qPrintable(panels());
+    ASSERT_TRUE(app.pointerTo(200, app.pageTop() + 80));
+    ASSERT_TRUE(app.click(1));
+    ASSERT_TRUE(waitUntil([&] { return !saveDialogs().empty(); }, 10000)) << "no save dialog for the clicked button";
+    EXPECT_TRUE(waitForPanel(0, QStringLiteral("19 events denied"))) << qPrintable(panels());
+    const std::uint32_t first = saveDialogs().front();
+
+    // A link the person clicks meanwhile, with the dialog moved aside: received, not asked
+    // about while the first asks.
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowmove"), QString::number(first),
+                                                    QStringLiteral("700"), QStringLiteral("560")}));
+    ASSERT_TRUE(waitUntil([&] { return app.desktop().geometry(first) && app.desktop().geometry(first)->x >= 650; }, 5000));
+    ASSERT_TRUE(app.pointerTo(150, app.pageTop() + 275));
+    ASSERT_TRUE(app.click(1));
+    ASSERT_TRUE(waitUntil([&] { return !(filesIn(receiving) + filesIn(folder)).filter(QStringLiteral("single.bin")).empty(); },
+                          10000))
+        << "the clicked link's download was not taken: " << qPrintable(filesIn(receiving).join(QLatin1Char(' ')));
+    // The pointer leaves the link (the sweep opens a link pointed at), then a whole sweep.
+    ASSERT_TRUE(app.pointerTo(520, app.pageTop() + 80));
+    EXPECT_TRUE(waitForPanel(1, QStringLiteral("Idle"))) << qPrintable(panels());
+    sweepBarrier();
+    EXPECT_EQ(saveDialogs().size(), 1u) << "more than one save dialog at once";
+    EXPECT_TRUE(filesIn(folder).isEmpty()) << "in the download folder before any answer: "
+                                           << qPrintable(filesIn(folder).join(QLatin1Char(' ')));
+    EXPECT_EQ(view().statusPanels.value(0), QStringLiteral("20 events denied"))  // with the sentinel
+        << "the person's own link was refused";
+
+    // Esc drops the first; the second asks now, and Return keeps it where it proposes.
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(first)}));
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
+    std::uint32_t second = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        const auto dialogs = saveDialogs();
+        second = dialogs.size() == 1 && dialogs.front() != first ? dialogs.front() : 0;
+        return second != 0;
+    }, 10000)) << "the waiting download was never asked about";
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(second)}));
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}));
+    EXPECT_TRUE(waitUntil([&] { return readFile(folder + QStringLiteral("/single.bin")) == single; }, 20000))
+        << qPrintable(filesIn(folder).join(QLatin1Char(' ')));
+    EXPECT_EQ(filesIn(folder), QStringList{QStringLiteral("single.bin")});
+    EXPECT_TRUE(waitUntil([&] { return filesIn(receiving).filter(QStringLiteral(".bin")).isEmpty(); }, 10000))
+        << "left in the program's folder: " << qPrintable(filesIn(receiving).join(QLatin1Char(' ')));
     ASSERT_TRUE(app.key(QStringLiteral("ctrl+e")));
     expectEndsCleanly();
 }
