@@ -10,6 +10,7 @@
 #include "app/frm_main.h"
 #include "dialogs/frm_downloads.h"
 #include "dialogs/frm_login.h"
+#include "dialogs/page_dialog_panel.h"
 #include "platform/looks.h"
 #include "platform/shell.h"
 #include "platform/webengine/engine_session.h"
@@ -82,6 +83,7 @@ int Application::run() {
 
 void Application::connectBrowser(WebEngineBrowser* browser, QWidget* window) {
     browser->loginPrompt = [window](LoginRequest& request) { return frmLogin::ask(window, request); };
+    browser->showDialog = [browser](PageDialog* dialog) { PageDialogPanel::show(browser->widget(), dialog); };
     QObject::connect(browser, &WebBrowser::DownloadRequested, window, [this, window](Download* download) {
         askWhereToSave(window, download, [this](Download* accepted) { keepDownload(accepted); });
     });

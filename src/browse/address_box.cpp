@@ -72,7 +72,21 @@ AddressBox::AddressBox(QWidget* parent, const QString& text, const QString& hist
     connect(box_, qOverload<int>(&QComboBox::activated), this, [this](int) { emit entryChosen(); });
 }
 
+void AddressBox::setText(const QString& text) {
+    box_->setEditText(text);
+    if (box_->hasFocus() && box_->lineEdit()) box_->lineEdit()->selectAll();
+}
+
 bool AddressBox::eventFilter(QObject* watched, QEvent* event) {
+    // The click that brings the keyboard in selects the whole text once the button is up
+    // (the press itself places the cursor), unless it dragged a selection of its own.
+    QLineEdit* edit = box_->lineEdit();
+    if ((watched == box_ || watched == edit) && event->type() == QEvent::FocusIn)
+        selectAtRelease_ = static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason;
+    if (watched == edit && event->type() == QEvent::MouseButtonRelease && selectAtRelease_) {
+        selectAtRelease_ = false;
+        if (!edit->hasSelectedText()) edit->selectAll();
+    }
     if (event->type() == QEvent::ShortcutOverride) {
         // The line edit claims Ctrl+B, Ctrl+E, Ctrl+F (and more) for its own editing keys
         // on X11; the window's commands come first.

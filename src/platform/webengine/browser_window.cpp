@@ -76,8 +76,10 @@ BrowserWindow::BrowserWindow(EngineSession& session, QWebEnginePage* opener)
     // is usually gone a moment later), and the main window is not repainted for a change
     // of focus just as the new window appears.
     setAttribute(Qt::WA_ShowWithoutActivating);
-    auto* page = new EnginePage(
-        session, EnginePage::Policy{.dialogs = false, .consoleMessages = true, .login = nullptr, .refused = nullptr}, this);
+    EnginePage::Policy policy;  // no dialogs, logins or refusals to report
+    policy.dialogs = false;
+    policy.consoleMessages = true;
+    auto* page = new EnginePage(session, std::move(policy), this);
     setPage(page);
     setWindowTitle(titleFor(QString()));
     resize(800, 600);

@@ -1,6 +1,7 @@
 #include "platform/webengine/engine_page.h"
 
 #include <QAuthenticator>
+#include <QCoreApplication>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
 
@@ -11,6 +12,7 @@
 EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
     : QWebEnginePage(session.profile(), parent), session_(&session), policy_(std::move(policy)) {
     denyPermissions();
+    connect(this, &QWebEnginePage::loadStarted, this, [this] { leaving_ = false; });
     connect(this, &QWebEnginePage::authenticationRequired, this,
             [this](const QUrl& url, QAuthenticator* authenticator) { answerLogin(url, false, authenticator); });
     connect(this, &QWebEnginePage::proxyAuthenticationRequired, this,
@@ -26,27 +28,59 @@ void EnginePage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, c
     if (policy_.consoleMessages) QWebEnginePage::javaScriptConsoleMessage(level, message, line, source);
 }
 
+void EnginePage::refuse(WebBrowser::Refusal what) {
+    if (policy_.refused) policy_.refused(what);
+}
+
 bool EnginePage::mayShowDialog() {
     if (policy_.dialogs && session_ && session_->activity().take(this, PersonActivity::Answer::Dialog)) return true;
     qCDebug(lcEngine) << "dialog answered at once: no fresh action of the person in" << url();
-    if (policy_.refused) policy_.refused(WebBrowser::Refusal::Dialog);
+    refuse(WebBrowser::Refusal::Dialog);
     return false;
 }
 
+bool EnginePage::ask(PageDialog::Kind kind, const QUrl& origin, const QString& message, const QString& value,
+                     QString* result) {
+    if (!mayShowDialog()) return false;
+    PageDialog dialog(kind, origin, message, value);
+    const Waiting waiting(*this);
+    QPointer<EnginePage> self(this);
+    const std::function<bool(PageDialog&)> show = policy_.showDialog;
+    const bool accepted = show && show(dialog);
+    if (!self) return false;
+    // The page could not take in clicks or keys while it waited for the answer: they
+    // grant it no further dialog.
+    if (session_) session_->activity().take(this, PersonActivity::Answer::Dialog);
+    if (accepted && result) *result = dialog.value();
+    return accepted;
+}
+
 void EnginePage::javaScriptAlert(const QUrl& origin, const QString& message) {
-    if (mayShowDialog()) QWebEnginePage::javaScriptAlert(origin, message);
+    ask(PageDialog::Kind::Alert, origin, message);
 }
 
 bool EnginePage::javaScriptConfirm(const QUrl& origin, const QString& message) {
-    return mayShowDialog() && QWebEnginePage::javaScriptConfirm(origin, message);
+    // The engine asks its leave-page question (a beforeunload handler's) as a confirm
+    // with its own text. Only while the person leaves is such a confirm taken for it: a
+    // page's own confirm with the same words gets no "yes" from this.
+    static const QString leavePage = QCoreApplication::translate(
+        "QWebEnginePage", "Are you sure you want to leave this page? Changes that you made may not be saved.");
+    if (leaving_ && message == leavePage) {
+        qCDebug(lcEngine) << "leave-page question answered \"leave\" for" << url();
+        refuse(WebBrowser::Refusal::Dialog);
+        return true;
+    }
+    return ask(PageDialog::Kind::Confirm, origin, message);
 }
 
 bool EnginePage::javaScriptPrompt(const QUrl& origin, const QString& message, const QString& value, QString* result) {
-    return mayShowDialog() && QWebEnginePage::javaScriptPrompt(origin, message, value, result);
+    return ask(PageDialog::Kind::Prompt, origin, message, value, result);
 }
 
 QStringList EnginePage::chooseFiles(FileSelectionMode mode, const QStringList& oldFiles, const QStringList& types) {
-    return mayShowDialog() ? QWebEnginePage::chooseFiles(mode, oldFiles, types) : QStringList();
+    if (!mayShowDialog()) return {};
+    const Waiting waiting(*this);
+    return QWebEnginePage::chooseFiles(mode, oldFiles, types);
 }
 
 void EnginePage::denyPermissions() {
@@ -68,6 +102,7 @@ void EnginePage::answerLogin(const QUrl& site, bool proxy, QAuthenticator* authe
     // The prompt may run an event loop of its own; the answer is given only to a page
     // that is still there.
     const std::function<bool(LoginRequest&)> login = policy_.login;
+    const Waiting waiting(*this);
     QPointer<EnginePage> self(this);
     const bool answered = login && login(request) && self;
     if (answered) {

@@ -20,11 +20,15 @@ class EnginePage : public QWebEnginePage {
     Q_OBJECT
 public:
     struct Policy {
-        // Script dialogs (alert, confirm, prompt) and file choosers show, each only in
-        // answer to a fresh action of the person in the page (PersonActivity); otherwise
-        // each is answered at once as cancelled, so that a window the program did not ask
-        // for, or a page looping dialogs, never holds it in a modal dialog.
+        // Script dialogs (alert, confirm, prompt) and file choosers may show, each only
+        // in answer to a fresh action of the person in the page (PersonActivity);
+        // otherwise each is answered at once as cancelled, so that a window the program
+        // did not ask for, or a page looping dialogs, never holds the person.
         bool dialogs = true;
+        // Shows a script dialog and returns once it is answered or withdrawn, with
+        // whether it was accepted; the page waits meanwhile. Without it every script
+        // dialog is answered as cancelled.
+        std::function<bool(PageDialog& dialog)> showDialog;
         // The page's console messages go to the engine's log.
         bool consoleMessages = true;
         // Answers a login request (HTTP or proxy): fills in the user name and password
@@ -38,6 +42,15 @@ public:
 
     EnginePage(EngineSession& session, Policy policy, QObject* parent);
 
+    // The person leaves the page (another address, Back, Forward, Refresh): the page's
+    // question whether to leave (its beforeunload handler) is answered "leave" at once,
+    // never shown, until the next load starts. Leaving is the person's answer.
+    void personLeaves() { leaving_ = true; }
+
+    // The engine's call into the page that waits for the person (a dialog, a file chooser,
+    // a login) is running: the page must not be deleted now.
+    bool waitingForPerson() const { return waits_ > 0; }
+
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
@@ -50,9 +63,22 @@ protected:
 private:
     // Whether the page may show a dialog now; a refusal is reported.
     bool mayShowDialog();
+    // A script dialog: shown when it may be, else answered at once as cancelled.
+    bool ask(PageDialog::Kind kind, const QUrl& origin, const QString& message, const QString& value = QString(),
+             QString* result = nullptr);
+    void refuse(WebBrowser::Refusal what);
     void denyPermissions();
     void answerLogin(const QUrl& site, bool proxy, QAuthenticator* authenticator);
 
     QPointer<EngineSession> session_;
     Policy policy_;
+    bool leaving_ = false;
+    int waits_ = 0;  // calls of the engine waiting for the person, nested
+
+    // Counts one such call while it runs.
+    struct Waiting {
+        explicit Waiting(EnginePage& page) : page(page) { ++page.waits_; }
+        ~Waiting() { --page.waits_; }
+        EnginePage& page;
+    };
 };

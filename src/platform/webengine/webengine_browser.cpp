@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDataStream>
+#include <QEventLoop>
 #include <QMenu>
 #include <QPrinter>
 #include <QStackedLayout>
-#include <QThread>
 #include <QTimer>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineHistory>
@@ -61,15 +61,15 @@ protected:
     }
 };
 
-// Deletes `page`, which ends its renderer, once the event loop runs at `level` or above:
-// never inside a call the engine makes into the page (a page dialog's own event loop may
-// be running when the page is let go).
-void deleteOnceBackAt(QPointer<QWebEnginePage> page, int level, int delayMs) {
-    QTimer::singleShot(delayMs, page, [page, level] {
-        if (QThread::currentThread()->loopLevel() <= level)
-            delete page.data();
+// Deletes `page`, which ends its renderer, from the event loop and never while a call of
+// the engine into it waits for the person (a page dialog's own event loop may be running
+// when the page is let go).
+void deleteWhenFree(QPointer<EnginePage> page, int delayMs) {
+    QTimer::singleShot(delayMs, page, [page] {
+        if (page && page->waitingForPerson())
+            deleteWhenFree(page, 50);
         else
-            deleteOnceBackAt(page, level, 50);
+            delete page.data();
     });
 }
 
@@ -81,7 +81,7 @@ bool isHtmlType(const QString& contentType) {
 }  // namespace
 
 WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
-    : WebBrowser(parent), session_(&session) {
+    : WebBrowser(parent), session_(&session), activity_(&session.activity()) {
     area_ = new QWidget(parent);
     stack_ = new QStackedLayout(area_);
     stack_->setContentsMargins(0, 0, 0, 0);
@@ -92,10 +92,11 @@ WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
     stack_->addWidget(deadPage_);
     area_->setFocusProxy(view);
     connect(deadPage_, &DeadPage::reloadRequested, this, [this] { Refresh(); });
-    // The main browser's page: its script dialogs show in answer to the person's click
-    // or key in the page, refusals are reported, logins are asked through loginPrompt,
+    // The main browser's page: its script dialogs show (through showDialog) in answer to
+    // the person's click or key in the page, refusals are reported, logins are asked through loginPrompt,
     // and the console messages of pages are not logged.
     policy_ = EnginePage::Policy{.dialogs = true,
+                                 .showDialog = [this](PageDialog& dialog) { return runDialog(dialog); },
                                  .consoleMessages = false,
                                  .login =
                                      [this](LoginRequest& request) {
@@ -143,6 +144,7 @@ void WebEngineBrowser::adopt(EnginePage* page) {
 }
 
 WebEngineBrowser::~WebEngineBrowser() {
+    withdrawDialog();
     fullScreen_.reset();
     bind(nullptr);
     if (view_) static_cast<BrowserView*>(view_.data())->customMenu = nullptr;
@@ -156,6 +158,9 @@ QWidget* WebEngineBrowser::widget() { return area_; }
 
 bool WebEngineBrowser::leave(Leave go) {
     if (!page_) return false;
+    // No dialog of the page stays, nor a question whether to leave.
+    withdrawDialog();
+    page_->personLeaves();
     // Known not to answer (the person's input asked it meanwhile): replaced at once.
     if (watchdog_->unanswered()) replacePage();
     carryOut(go);
@@ -199,7 +204,7 @@ void WebEngineBrowser::replacePage() {
 void WebEngineBrowser::retire(EnginePage* page) {
     disconnect(page, nullptr, this, nullptr);
     disconnect(page, nullptr, hover_, nullptr);
-    deleteOnceBackAt(page, QThread::currentThread()->loopLevel(), 0);
+    deleteWhenFree(page, 0);
 }
 
 bool WebEngineBrowser::Navigate(const QString& address) {
@@ -234,6 +239,7 @@ bool WebEngineBrowser::GoForward() {
 
 bool WebEngineBrowser::Stop() {
     if (!page_) return false;
+    withdrawDialog();
     page_->triggerAction(QWebEnginePage::Stop);
     return true;
 }
@@ -246,6 +252,28 @@ bool WebEngineBrowser::Refresh() {
 // Over a dead page: 0, uninitialized, as before the first navigation; there is no
 // document until the page loads again.
 int WebEngineBrowser::ReadyState() const { return dead_ ? 0 : readyState_; }
+
+void WebEngineBrowser::withdrawDialog() {
+    if (dialog_) dialog_->answer(false);
+}
+
+bool WebEngineBrowser::runDialog(PageDialog& dialog) {
+    const std::function<void(PageDialog*)> show = showDialog;
+    if (!show || dialog_) return false;
+    // The page shows its dialogs in the main window, not alone on the screen.
+    if (fullScreen_ && page_) page_->triggerAction(QWebEnginePage::ExitFullScreen);
+    QPointer<WebEngineBrowser> self(this);
+    dialog_ = &dialog;
+    // Everything else goes on meanwhile: the person's commands, the sweep, the page's
+    // other signals, the program's end (which ends this loop too).
+    QEventLoop wait;
+    connect(&dialog, &PageDialog::Closed, &wait, &QEventLoop::quit);
+    show(&dialog);
+    if (!dialog.closed()) wait.exec();
+    if (self) dialog_ = nullptr;
+    dialog.answer(false);  // the program ended meanwhile: the dialog goes all the same
+    return dialog.accepted();
+}
 
 // The title the view shows; the engine gives the address for a page without one.
 QString WebEngineBrowser::LocationName() const {
@@ -320,9 +348,16 @@ void WebEngineBrowser::onFullScreenRequested(QWebEngineFullScreenRequest request
         request.accept();
         return;
     }
+    // Full screen only in direct answer to the person's click or key in the page.
+    if (request.toggleOn() && (!activity_ || !activity_->take(page_, PersonActivity::Answer::FullScreen))) {
+        qCDebug(lcEngine) << "full screen refused: no fresh action of the person in" << page_->url();
+        request.reject();
+        emit Refused(Refusal::FullScreen);
+        return;
+    }
     request.accept();
     if (request.toggleOn())
-        fullScreen_ = std::make_unique<FullScreenWindow>(view_, page_);
+        fullScreen_ = std::make_unique<FullScreenWindow>(view_, page_, *activity_);
     else
         fullScreen_.reset();
 }
@@ -332,6 +367,7 @@ bool WebEngineBrowser::isFullScreen() const { return fullScreen_ != nullptr; }
 void WebEngineBrowser::onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status,
                                                  int exitCode) {
     qCDebug(lcEngine) << "the page's renderer ended:" << status << exitCode << page_->url();
+    withdrawDialog();
     fullScreen_.reset();
     // The page is gone with its renderer: the load is over and no document is bound. The
     // browser reports the page as dead, under its address, until the next load starts a

@@ -29,6 +29,7 @@ class FullScreenWindow;
 class PageWatchdog;
 class QStackedLayout;
 class HoverStatus;
+class PersonActivity;
 class PageOutput;
 class QPrinter;
 class QWebEngineFullScreenRequest;
@@ -78,6 +79,11 @@ private:
     // `page` is no longer the browser's; it goes as soon as nothing of it runs any more.
     void retire(EnginePage* page);
 
+    // Shows a dialog of the page (showDialog) and waits for its answer, or for the person
+    // to act elsewhere.
+    bool runDialog(PageDialog& dialog);
+    // The person acts on the page from outside it: an open dialog is withdrawn.
+    void withdrawDialog();
     void onLoadStarted();
     void onLoadProgress(int progress);
     void onLoadFinished(bool ok);
@@ -102,6 +108,8 @@ private:
         QString name, url;
     };
     std::optional<Dead> dead_;
+    QPointer<PersonActivity> activity_;
+    PageDialog* dialog_ = nullptr;         // the page's dialog while it is open
     HoverStatus* hover_ = nullptr;
     PageOutput* output_ = nullptr;
     int readyState_ = 0;
