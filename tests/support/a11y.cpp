@@ -93,6 +93,19 @@ void walk(AtspiAccessible* node, int depth, bool main, MainWindowView& view) {
         if (main) readPage(node, 0, left, view.page);
         return;
     }
+    if (role == ATSPI_ROLE_LABEL || role == ATSPI_ROLE_PUSH_BUTTON) {
+        AtspiStateSet* states = atspi_accessible_get_state_set(node);
+        const bool showing = states && atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+        if (states) g_object_unref(states);
+        AtspiComponent* component = showing ? atspi_accessible_get_component_iface(node) : nullptr;
+        if (AtspiRect* rect = component ? atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr)
+                                        : nullptr) {
+            view.shown.push_back({textOf(node), rect->x + rect->width / 2, rect->y + rect->height / 2});
+            g_free(rect);
+        }
+        if (component) g_object_unref(component);
+        return;
+    }
     if (depth >= 6) return;
     for (int i = 0; i < count; ++i) {
         Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
@@ -147,6 +160,12 @@ bool start() {
         return init <= 1;
     }();
     return started;
+}
+
+const MainWindowView::Shown* MainWindowView::find(const QString& part) const {
+    for (const Shown& one : shown)
+        if (one.text.contains(part)) return &one;
+    return nullptr;
 }
 
 MainWindowView read(pid_t pid) {

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <ostream>
 #include <sys/types.h>
+#include <vector>
 
 namespace a11y {
 
@@ -40,6 +41,15 @@ struct MainWindowView {
     QStringList menus;         // the menu bar's menu titles
     QStringList page;          // the names in the main window's page, in tree order
     QStringList labels;        // every other label showing in the program's windows
+    // The labels and buttons shown elsewhere in the window (the browser area), each with
+    // its text and the centre of its place on the screen, where a click reaches it.
+    struct Shown {
+        QString text;
+        int x = 0, y = 0;
+    };
+    std::vector<Shown> shown;
+    // The first of `shown` whose text contains `part`, or nullptr.
+    const Shown* find(const QString& part) const;
 };
 MainWindowView read(pid_t pid);
 

@@ -68,8 +68,8 @@ QString BrowserWindow::titleFor(const QString& pageTitle) {
     return literalWindowTitle(pageTitle + QStringLiteral(" - ") + suffix);
 }
 
-BrowserWindow::BrowserWindow(EngineSession& session)
-    : QWebEngineView(static_cast<QWidget*>(nullptr)), session_(&session) {
+BrowserWindow::BrowserWindow(EngineSession& session, QWebEnginePage* opener)
+    : QWebEngineView(static_cast<QWidget*>(nullptr)), session_(&session), opener_(opener) {
     session.windowOpened();
     setAttribute(Qt::WA_DeleteOnClose);  // closing destroys the view, its page and its renderer share
     // A new window does not take the keyboard from the window the person is typing in (it
@@ -95,6 +95,11 @@ BrowserWindow::BrowserWindow(EngineSession& session)
     // and remakes the native window (it is mapped twice, and the remaking holds up this
     // thread just as the window appears).
     QTimer::singleShot(0, this, &BrowserWindow::showHoldingFirstFrame);
+}
+
+QWebEnginePage* BrowserWindow::openerOf(const QWebEnginePage* page) {
+    const auto* window = page ? qobject_cast<const BrowserWindow*>(page->parent()) : nullptr;
+    return window ? window->opener() : nullptr;
 }
 
 BrowserWindow::~BrowserWindow() {

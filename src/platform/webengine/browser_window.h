@@ -12,6 +12,7 @@
 #include <QWebEngineView>
 
 class EngineSession;
+class QWebEnginePage;
 
 class BrowserWindow : public QWebEngineView {
     Q_OBJECT
@@ -21,8 +22,14 @@ public:
     // page its view. Its page keeps the policy of new windows: no script dialogs, file
     // choosers or logins, no permissions, no full screen; its own requests for new
     // windows open further windows under the same bound.
-    explicit BrowserWindow(EngineSession& session);
+    // `opener` is the page whose request opened it.
+    BrowserWindow(EngineSession& session, QWebEnginePage* opener);
     ~BrowserWindow() override;
+
+    // The page that opened the window; null once gone.
+    QWebEnginePage* opener() const { return opener_; }
+    // The opener of `page` when it is a window's page, else null.
+    static QWebEnginePage* openerOf(const QWebEnginePage* page);
 
     // The window title for a page title: "T - Microsoft Internet Explorer", or
     // "Microsoft Internet Explorer" for an empty title.
@@ -38,6 +45,7 @@ private:
     void endHold();
 
     QPointer<EngineSession> session_;
+    QPointer<QWebEnginePage> opener_;
     QTimer holdTimer_;
     QPointer<QWidget> heldContent_;
     bool holding_ = false;

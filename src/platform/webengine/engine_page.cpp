@@ -21,7 +21,7 @@ EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
             });
 }
 
-QWebEnginePage* EnginePage::createWindow(WebWindowType) { return session_ ? session_->openWindow() : nullptr; }
+QWebEnginePage* EnginePage::createWindow(WebWindowType) { return session_ ? session_->openWindow(this) : nullptr; }
 
 void EnginePage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
                                           const QString& source) {
@@ -43,6 +43,7 @@ bool EnginePage::ask(PageDialog::Kind kind, const QUrl& origin, const QString& m
                      QString* result) {
     if (!mayShowDialog()) return false;
     PageDialog dialog(kind, origin, message, value);
+    const Waiting waiting(*this);
     QPointer<EnginePage> self(this);
     const std::function<bool(PageDialog&)> show = policy_.showDialog;
     const bool accepted = show && show(dialog);
@@ -77,7 +78,9 @@ bool EnginePage::javaScriptPrompt(const QUrl& origin, const QString& message, co
 }
 
 QStringList EnginePage::chooseFiles(FileSelectionMode mode, const QStringList& oldFiles, const QStringList& types) {
-    return mayShowDialog() ? QWebEnginePage::chooseFiles(mode, oldFiles, types) : QStringList();
+    if (!mayShowDialog()) return {};
+    const Waiting waiting(*this);
+    return QWebEnginePage::chooseFiles(mode, oldFiles, types);
 }
 
 void EnginePage::denyPermissions() {
@@ -99,6 +102,7 @@ void EnginePage::answerLogin(const QUrl& site, bool proxy, QAuthenticator* authe
     // The prompt may run an event loop of its own; the answer is given only to a page
     // that is still there.
     const std::function<bool(LoginRequest&)> login = policy_.login;
+    const Waiting waiting(*this);
     QPointer<EnginePage> self(this);
     const bool answered = login && login(request) && self;
     if (answered) {

@@ -47,6 +47,10 @@ public:
     // never shown, until the next load starts. Leaving is the person's answer.
     void personLeaves() { leaving_ = true; }
 
+    // The engine's call into the page that waits for the person (a dialog, a file chooser,
+    // a login) is running: the page must not be deleted now.
+    bool waitingForPerson() const { return waits_ > 0; }
+
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
@@ -69,4 +73,12 @@ private:
     QPointer<EngineSession> session_;
     Policy policy_;
     bool leaving_ = false;
+    int waits_ = 0;  // calls of the engine waiting for the person, nested
+
+    // Counts one such call while it runs.
+    struct Waiting {
+        explicit Waiting(EnginePage& page) : page(page) { ++page.waits_; }
+        ~Waiting() { --page.waits_; }
+        EnginePage& page;
+    };
 };

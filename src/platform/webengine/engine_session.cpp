@@ -12,6 +12,7 @@
 
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/engine_download.h"
+#include "platform/webengine/engine_flags.h"
 #include "platform/webengine/engine_log.h"
 #include "platform/webengine/person_activity.h"
 
@@ -84,6 +85,8 @@ EngineSession::EngineSession(const Folders& folders, QObject* parent)
     // while the profile is made it follows the data folder's name and lies inside it.
     const QString applicationName = QCoreApplication::applicationName();
     QCoreApplication::setApplicationName(QStringLiteral("tarnwick"));
+    // The engine starts with the first profile, with the program's bounds on its pages.
+    const webengine::EngineStartFlags bounds;
     if (lock_) {
         profile_ = new QWebEngineProfile(QStringLiteral("tarnwick"), this);
         profile_->setPersistentStoragePath(folders.data);
@@ -101,7 +104,8 @@ EngineSession::EngineSession(const Folders& folders, QObject* parent)
     bound.setWorldId(QWebEngineScript::MainWorld);
     bound.setRunsOnSubFrames(true);
     profile_->scripts()->insert(bound);
-    downloads_ = new webengine::DownloadHub(profile_, this);
+    // Downloads are received where only the program looks until the person accepts them.
+    downloads_ = new webengine::DownloadHub(profile_, *activity_, lock_ ? folders.cache : QString(), this);
 }
 
 EngineSession::~EngineSession() { close(); }
@@ -112,7 +116,7 @@ void EngineSession::close() {
     delete profile_.data();
 }
 
-QWebEnginePage* EngineSession::openWindow() {
+QWebEnginePage* EngineSession::openWindow(QWebEnginePage* opener) {
     if (!profile_) return nullptr;
     if (openWindows_ >= kMaxOpenWindows) {
         // Refused. Answering with no page leaves the engine holding the new window's
@@ -123,7 +127,7 @@ QWebEnginePage* EngineSession::openWindow() {
         QTimer::singleShot(0, discarded, &QObject::deleteLater);
         return discarded;
     }
-    return (new BrowserWindow(*this))->page();
+    return (new BrowserWindow(*this, opener))->page();
 }
 
 void EngineSession::windowOpened() { ++openWindows_; }

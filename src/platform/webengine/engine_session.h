@@ -60,8 +60,8 @@ public:
     // A page's request for a new window: opens a BrowserWindow, shown from the event loop
     // right after, and returns its page for the engine to load the requested document
     // into; while kMaxOpenWindows windows are open, a page that is dropped at once and
-    // shows nothing. Null once closed.
-    QWebEnginePage* openWindow();
+    // shows nothing. `opener` is the page that asked. Null once closed.
+    QWebEnginePage* openWindow(QWebEnginePage* opener = nullptr);
     // How many of the windows opened for pages exist now.
     int openWindowCount() const { return openWindows_; }
 

@@ -16,6 +16,8 @@ class PageOutput : public QObject {
 public:
     // Saves and prints `page`, which `view` shows (and prints).
     PageOutput(QWebEngineView* view, QWebEnginePage* page, QObject* parent);
+    // The view shows `page` instead from now on.
+    void setPage(QWebEnginePage* page) { page_ = page; }
 
     // Stores the current page at `path`: a name ending in ".mht" or ".mhtml" gets one
     // MIME HTML file, any other name the complete page (HTML with its resources in a

@@ -1,9 +1,12 @@
 #include "platform/webengine/webengine_browser.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
+#include <QDataStream>
 #include <QEventLoop>
 #include <QMenu>
 #include <QPrinter>
+#include <QStackedLayout>
 #include <QTimer>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineHistory>
@@ -12,6 +15,7 @@
 #include <QWebEngineView>
 
 #include "platform/typed_address.h"
+#include "platform/webengine/dead_page.h"
 #include "platform/webengine/engine_document.h"
 #include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_log.h"
@@ -20,6 +24,7 @@
 #include "platform/webengine/full_screen_window.h"
 #include "platform/webengine/hover_status.h"
 #include "platform/webengine/page_output.h"
+#include "platform/webengine/page_watchdog.h"
 #include "platform/webengine/person_activity.h"
 
 namespace {
@@ -56,6 +61,18 @@ protected:
     }
 };
 
+// Deletes `page`, which ends its renderer, from the event loop and never while a call of
+// the engine into it waits for the person (a page dialog's own event loop may be running
+// when the page is let go).
+void deleteWhenFree(QPointer<EnginePage> page, int delayMs) {
+    QTimer::singleShot(delayMs, page, [page] {
+        if (page && page->waitingForPerson())
+            deleteWhenFree(page, 50);
+        else
+            delete page.data();
+    });
+}
+
 bool isHtmlType(const QString& contentType) {
     const QString type = contentType.trimmed().toLower();
     return type == QLatin1String("text/html") || type == QLatin1String("application/xhtml+xml");
@@ -64,81 +81,160 @@ bool isHtmlType(const QString& contentType) {
 }  // namespace
 
 WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
-    : WebBrowser(parent), activity_(&session.activity()) {
-    auto* view = new BrowserView(parent);
+    : WebBrowser(parent), session_(&session), activity_(&session.activity()) {
+    area_ = new QWidget(parent);
+    stack_ = new QStackedLayout(area_);
+    stack_->setContentsMargins(0, 0, 0, 0);
+    auto* view = new BrowserView(area_);
     view_ = view;
+    stack_->addWidget(view);
+    deadPage_ = new DeadPage(area_);
+    stack_->addWidget(deadPage_);
+    area_->setFocusProxy(view);
+    connect(deadPage_, &DeadPage::reloadRequested, this, [this] { Refresh(); });
     // The main browser's page: its script dialogs show (through showDialog) in answer to
-    // the person's click or key in the page, refusals are reported, logins are asked
-    // through loginPrompt, and the console messages of pages are not logged.
-    EnginePage::Policy policy{.dialogs = true,
-                              .showDialog = [this](PageDialog& dialog) { return runDialog(dialog); },
-                              .consoleMessages = false,
-                              .login =
-                                  [this](LoginRequest& request) {
-                                      const std::function<bool(LoginRequest&)> prompt = loginPrompt;
-                                      return prompt && prompt(request);
-                                  },
-                              .refused = [this](Refusal what) { emit Refused(what); }};
-    page_ = new EnginePage(session, std::move(policy), view);
-    view->setPage(page_);
+    // the person's click or key in the page, refusals are reported, logins are asked through loginPrompt,
+    // and the console messages of pages are not logged.
+    policy_ = EnginePage::Policy{.dialogs = true,
+                                 .showDialog = [this](PageDialog& dialog) { return runDialog(dialog); },
+                                 .consoleMessages = false,
+                                 .login =
+                                     [this](LoginRequest& request) {
+                                         const std::function<bool(LoginRequest&)> prompt = loginPrompt;
+                                         return prompt && prompt(request);
+                                     },
+                                 .refused = [this](Refusal what) { emit Refused(what); }};
     session.activity().watch(view);
     view->customMenu = [this](const QPoint& globalPos) { return onContextMenu(globalPos); };
     view->hasCustomMenu = [this] { return document_ && document_->oncontextmenu; };
     hover_ = new HoverStatus(view, this);
-    output_ = new PageOutput(view, page_, this);
-
-    connect(page_, &QWebEnginePage::loadStarted, this, &WebEngineBrowser::onLoadStarted);
-    connect(page_, &QWebEnginePage::loadProgress, this, &WebEngineBrowser::onLoadProgress);
-    connect(page_, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::onLoadFinished);
-    connect(page_, &QWebEnginePage::renderProcessTerminated, this, &WebEngineBrowser::onRenderProcessTerminated);
-    connect(page_, &QWebEnginePage::linkHovered, hover_, &HoverStatus::linkHovered);
+    output_ = new PageOutput(view, nullptr, this);
+    watchdog_ = new PageWatchdog(this);
+    watchdog_->askOnInputIn(parent ? parent->window() : area_.data());
+    connect(watchdog_, &PageWatchdog::hung, this, &WebEngineBrowser::onHung);
+    connect(watchdog_, &PageWatchdog::answered, this, [this] { leaving_ = nullptr; });
     connect(hover_, &HoverStatus::changed, this, &WebBrowser::StatusTextChange);
-    connect(page_, &QWebEnginePage::titleChanged, this, [this](const QString& title) {
+    adopt(new EnginePage(session, policy_, view));
+    if (webengine::DownloadHub* hub = session.downloads()) {
+        connect(hub, &webengine::DownloadHub::started, this, &WebBrowser::DownloadRequested);
+        connect(hub, &webengine::DownloadHub::refused, this, [this] { emit Refused(Refusal::Download); });
+    }
+}
+
+void WebEngineBrowser::adopt(EnginePage* page) {
+    page_ = page;
+    connect(page, &QWebEnginePage::loadStarted, this, &WebEngineBrowser::onLoadStarted);
+    connect(page, &QWebEnginePage::loadProgress, this, &WebEngineBrowser::onLoadProgress);
+    connect(page, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::onLoadFinished);
+    connect(page, &QWebEnginePage::renderProcessTerminated, this, &WebEngineBrowser::onRenderProcessTerminated);
+    connect(page, &QWebEnginePage::linkHovered, hover_, &HoverStatus::linkHovered);
+    connect(page, &QWebEnginePage::titleChanged, this, [this](const QString& title) {
+        if (dead_) return;
         if (readyState_ != 4) titleThisLoad_ = true;  // not a script's change after the load
         emit TitleChange(title);
     });
     // Certificate errors keep the engine's default: the certificate is rejected and the
     // engine shows its error page; the load ends like any failed load.
 
-    page_->settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
-    connect(page_, &QWebEnginePage::fullScreenRequested, this, &WebEngineBrowser::onFullScreenRequested);
-    if (webengine::DownloadHub* hub = session.downloads())
-        connect(hub, &webengine::DownloadHub::started, this, &WebBrowser::DownloadRequested);
+    page->settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
+    connect(page, &QWebEnginePage::fullScreenRequested, this, &WebEngineBrowser::onFullScreenRequested);
+    view_->setPage(page);
+    output_->setPage(page);
+    watchdog_->watch(page);
 }
 
 WebEngineBrowser::~WebEngineBrowser() {
     withdrawDialog();
     fullScreen_.reset();
     bind(nullptr);
-    if (view_) {
-        static_cast<BrowserView*>(view_.data())->customMenu = nullptr;
-        delete view_.data();
-    }
+    if (view_) static_cast<BrowserView*>(view_.data())->customMenu = nullptr;
+    delete area_.data();  // the view, its pages and the dead page
 }
 
-QWidget* WebEngineBrowser::widget() { return view_; }
+QWidget* WebEngineBrowser::widget() { return area_; }
 
-bool WebEngineBrowser::Navigate(const QString& address) {
+// ---------------------------------------------------------------------------------
+// Leaving the page
+
+bool WebEngineBrowser::leave(Leave go) {
     if (!page_) return false;
-    const QUrl url = addressToUrl(address);
-    if (!url.isValid()) return false;
-    leave();
-    page_->load(url);
+    // No dialog of the page stays, nor a question whether to leave.
+    withdrawDialog();
+    page_->personLeaves();
+    // Known not to answer (the person's input asked it meanwhile): replaced at once.
+    if (watchdog_->unanswered()) replacePage();
+    carryOut(go);
+    leaving_ = std::move(go);
+    watchdog_->ask();
     return true;
 }
+
+void WebEngineBrowser::onHung() {
+    if (!leaving_) return;  // while the person stays, a page that does not return holds only itself
+    const Leave go = std::move(leaving_);
+    leaving_ = nullptr;
+    replacePage();
+    carryOut(go);
+}
+
+void WebEngineBrowser::carryOut(const Leave& go) {
+    // What the person has the page load may be a download: theirs.
+    if (webengine::DownloadHub* hub = session_ ? session_->downloads() : nullptr) hub->allowFromNavigation(page_);
+    go(page_);
+}
+
+void WebEngineBrowser::replacePage() {
+    if (!page_ || !session_ || !session_->profile()) return;
+    qCDebug(lcEngine) << "the page's renderer does not answer; a fresh page replaces" << page_->url();
+    fullScreen_.reset();
+    // The history is the engine's, outside the renderer, and goes over whole; restoring it
+    // loads its current entry, which what the person asked for then replaces.
+    QByteArray history;
+    {
+        QDataStream out(&history, QIODevice::WriteOnly);
+        out << *page_->history();
+    }
+    retire(page_);
+    bind(nullptr);
+    adopt(new EnginePage(*session_, policy_, view_));
+    QDataStream in(history);
+    in >> *page_->history();
+}
+
+void WebEngineBrowser::retire(EnginePage* page) {
+    disconnect(page, nullptr, this, nullptr);
+    disconnect(page, nullptr, hover_, nullptr);
+    deleteWhenFree(page, 0);
+}
+
+bool WebEngineBrowser::Navigate(const QString& address) {
+    const QUrl url = addressToUrl(address);
+    if (!page_ || !url.isValid()) return false;
+    return leave([url](QWebEnginePage* page) { page->load(url); });
+}
+
+namespace {
+
+// Goes to the history entry `index`, unless the page is there (a page that replaced one
+// is there already when the one it replaced was on its way).
+void goToEntry(QWebEnginePage* page, int index) {
+    QWebEngineHistory* history = page->history();
+    if (history->currentItemIndex() != index && index >= 0 && index < history->count())
+        history->goToItem(history->itemAt(index));
+}
+
+}  // namespace
 
 bool WebEngineBrowser::GoBack() {
     if (!page_ || !page_->history()->canGoBack()) return false;
-    leave();
-    page_->triggerAction(QWebEnginePage::Back);
-    return true;
+    const int index = page_->history()->currentItemIndex() - 1;
+    return leave([index](QWebEnginePage* page) { goToEntry(page, index); });
 }
 
 bool WebEngineBrowser::GoForward() {
     if (!page_ || !page_->history()->canGoForward()) return false;
-    leave();
-    page_->triggerAction(QWebEnginePage::Forward);
-    return true;
+    const int index = page_->history()->currentItemIndex() + 1;
+    return leave([index](QWebEnginePage* page) { goToEntry(page, index); });
 }
 
 bool WebEngineBrowser::Stop() {
@@ -150,15 +246,12 @@ bool WebEngineBrowser::Stop() {
 
 bool WebEngineBrowser::Refresh() {
     if (!page_ || page_->url().isEmpty()) return false;
-    leave();
-    page_->triggerAction(QWebEnginePage::Reload);
-    return true;
+    return leave([](QWebEnginePage* page) { page->triggerAction(QWebEnginePage::Reload); });
 }
 
-void WebEngineBrowser::leave() {
-    withdrawDialog();
-    page_->personLeaves();
-}
+// Over a dead page: 0, uninitialized, as before the first navigation; there is no
+// document until the page loads again.
+int WebEngineBrowser::ReadyState() const { return dead_ ? 0 : readyState_; }
 
 void WebEngineBrowser::withdrawDialog() {
     if (dialog_) dialog_->answer(false);
@@ -185,15 +278,17 @@ bool WebEngineBrowser::runDialog(PageDialog& dialog) {
     return dialog.accepted();
 }
 
-int WebEngineBrowser::ReadyState() const { return readyState_; }
-
 // The title the view shows; the engine gives the address for a page without one.
-QString WebEngineBrowser::LocationName() const { return page_ ? page_->title() : QString(); }
+QString WebEngineBrowser::LocationName() const {
+    if (dead_) return dead_->name;
+    return page_ ? page_->title() : QString();
+}
 
 // The address in its encoded form, the way the browser requests it: what goes into
 // the history file and to the desktop's URL opener is then one unambiguous address
 // (spaces and non-ASCII characters percent-encoded), as the original control reported.
 QString WebEngineBrowser::LocationURL() const {
+    if (dead_) return dead_->url;
     return page_ ? page_->url().toString(QUrl::FullyEncoded) : QString();
 }
 
@@ -205,6 +300,10 @@ void WebEngineBrowser::bind(std::shared_ptr<WebEngineDocument> document) {
 }
 
 void WebEngineBrowser::onLoadStarted() {
+    if (dead_) {
+        dead_.reset();
+        showDeadPage(false);
+    }
     hover_->loadStarted();
     ++loadGeneration_;
     titleThisLoad_ = false;
@@ -213,11 +312,13 @@ void WebEngineBrowser::onLoadStarted() {
 }
 
 void WebEngineBrowser::onLoadProgress(int progress) {
+    if (dead_) return;
     if (readyState_ == 1 && progress > 0) readyState_ = 3;
     emit ProgressChange(progress, 100);
 }
 
 void WebEngineBrowser::onLoadFinished(bool) {
+    if (dead_) return;  // a load its renderer's end cut short
     // The engine reports a title only when it differs from the one before; every page
     // that loads has its title event all the same (a page with the same title as the
     // last one, the same page loaded again).
@@ -269,16 +370,36 @@ void WebEngineBrowser::onFullScreenRequested(QWebEngineFullScreenRequest request
 
 bool WebEngineBrowser::isFullScreen() const { return fullScreen_ != nullptr; }
 
-void WebEngineBrowser::onRenderProcessTerminated() {
-    qCDebug(lcEngine) << "the page's renderer ended; the next navigation starts a new one";
+void WebEngineBrowser::onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status,
+                                                 int exitCode) {
+    qCDebug(lcEngine) << "the page's renderer ended:" << status << exitCode << page_->url();
     withdrawDialog();
     fullScreen_.reset();
-    // The page is gone with its renderer: the load is over and no document is bound.
-    // The next navigation starts a new renderer.
+    // The page is gone with its renderer: the load is over and no document is bound. The
+    // browser reports the page as dead, under its address, until the next load starts a
+    // new renderer.
     ++loadGeneration_;
     readyState_ = 4;
     bind(nullptr);
+    const DeadPage::Ending ending = DeadPage::endingOf(status, exitCode);
+    const QString title = page_->title();
+    const QString url = page_->url().toString(QUrl::FullyEncoded);
+    dead_ = Dead{title.isEmpty() || title == url ? DeadPage::shortText(ending)
+                                                 : DeadPage::shortText(ending) + QStringLiteral(": ") + title,
+                 url};
+    deadPage_->tell(ending, page_->url().toDisplayString());
+    showDeadPage(true);
+    emit TitleChange(dead_->name);
     emit ProgressChange(-1, 100);
+}
+
+void WebEngineBrowser::showDeadPage(bool shown) {
+    QWidget* focused = QApplication::focusWidget();
+    const bool hadFocus = focused && area_->isAncestorOf(focused);
+    QWidget* front = shown ? static_cast<QWidget*>(deadPage_) : view_.data();
+    stack_->setCurrentWidget(front);
+    area_->setFocusProxy(front);
+    if (hadFocus) front->setFocus();
 }
 
 bool WebEngineBrowser::onContextMenu(const QPoint& globalPos) {

@@ -5,19 +5,29 @@
 // in a unit of its own: the page policy (EnginePage), the engine's session with the
 // profile, the new windows and the downloads (EngineSession), the status text
 // (HoverStatus), the document and its commands (WebEngineDocument), saving and printing
-// (PageOutput) and full screen (FullScreenWindow).
+// (PageOutput), full screen (FullScreenWindow), whether the page's renderer answers
+// (PageWatchdog) and what shows over a page whose renderer ended (DeadPage).
+//
+// Leaving a page always works: a page whose renderer does not answer when the person
+// leaves it (a navigation, Back, Forward, Refresh) is replaced by a fresh page in the same
+// profile, on the same view and with the same history, which does what the person asked;
+// the old page goes, and its renderer with it.
 
 #include <QPoint>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "platform/web_browser.h"
+#include "platform/webengine/engine_page.h"
 
+class DeadPage;
 class EngineSession;
-class EnginePage;
 class FullScreenWindow;
+class PageWatchdog;
+class QStackedLayout;
 class HoverStatus;
 class PersonActivity;
 class PageOutput;
@@ -56,25 +66,48 @@ public:
     bool isFullScreen() const;
 
 private:
+    // What leaving does to a page: the one shown when the person leaves, and again the
+    // one that replaces it when that one does not answer.
+    using Leave = std::function<void(QWebEnginePage* page)>;
+    bool leave(Leave go);
+    // The person left a page that does not answer: a fresh page takes its place.
+    void onHung();
+    void carryOut(const Leave& go);
+    void replacePage();
+    // `page` becomes the browser's page: its events reach the browser, the view shows it.
+    void adopt(EnginePage* page);
+    // `page` is no longer the browser's; it goes as soon as nothing of it runs any more.
+    void retire(EnginePage* page);
+
     // Shows a dialog of the page (showDialog) and waits for its answer, or for the person
     // to act elsewhere.
     bool runDialog(PageDialog& dialog);
     // The person acts on the page from outside it: an open dialog is withdrawn.
     void withdrawDialog();
-    // The person leaves the page: no dialog of the page stays, nor a question whether to
-    // leave.
-    void leave();
     void onLoadStarted();
     void onLoadProgress(int progress);
     void onLoadFinished(bool ok);
-    void onRenderProcessTerminated();
+    void onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status, int exitCode);
+    void showDeadPage(bool shown);
     void onFullScreenRequested(QWebEngineFullScreenRequest request);
     bool onContextMenu(const QPoint& globalPos);
     // Binds `document` (or none), letting go of the one bound before.
     void bind(std::shared_ptr<WebEngineDocument> document);
 
+    QPointer<EngineSession> session_;
+    EnginePage::Policy policy_;  // the main page's, for every page that replaces it
+    QPointer<QWidget> area_;      // the widget the main window places: the view, or the dead page
+    QStackedLayout* stack_ = nullptr;
     QPointer<QWebEngineView> view_;
+    DeadPage* deadPage_ = nullptr;
     QPointer<EnginePage> page_;
+    PageWatchdog* watchdog_ = nullptr;
+    Leave leaving_;  // the last leave, until the page's renderer answers
+    // The page whose renderer ended: what the browser reports for it until the next load.
+    struct Dead {
+        QString name, url;
+    };
+    std::optional<Dead> dead_;
     QPointer<PersonActivity> activity_;
     PageDialog* dialog_ = nullptr;         // the page's dialog while it is open
     HoverStatus* hover_ = nullptr;
