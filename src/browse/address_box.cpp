@@ -1,13 +1,9 @@
 #include "browse/address_box.h"
 
 #include <QAction>
-#include <QFile>
 #include <QKeyEvent>
-#include <QLoggingCategory>
 #include <QLineEdit>
 #include <QSignalBlocker>
-
-Q_LOGGING_CATEGORY(lcBrowse, "tarnwick.browse", QtInfoMsg)
 
 namespace {
 
@@ -110,13 +106,14 @@ void AddressBox::RemoveDuplicateUrls() {
     history_.removeDuplicates();
 }
 
-void AddressBox::SaveUrlHistory() { history_.save(historyFile_); }
+void AddressBox::SaveUrlHistory() {
+    KeepBoxText keep(box_);  // the list may take entries another copy of the program saved
+    history_.save(historyFile_);
+}
 
 void AddressBox::LoadUrlHistory() {
-    const QStringList entries = UrlHistory::load(historyFile_);
-    if (entries.isEmpty()) return;
     KeepBoxText keep(box_);
-    history_.addAll(entries);
+    history_.restore(historyFile_);
 }
 
 void AddressBox::ClearUrlHistory(const QString& location) {
@@ -129,7 +126,5 @@ void AddressBox::ClearUrlHistory(const QString& location) {
         KeepBoxText keep(box_);
         history_.add(location);
     }
-    QFile file(historyFile_);
-    if (file.exists() && !file.remove())
-        qCDebug(lcBrowse) << "history file not removed:" << historyFile_ << file.errorString();
+    history_.removeFile(historyFile_);
 }

@@ -4,6 +4,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include "browse/url_history.h"
 #include "dialogs/frm_settings.h"
 #include "main_window_fixture.h"
@@ -286,11 +288,17 @@ TEST_F(BrowserEvents, TitleChangeSetsCaptionAddressAndHistory) {
     EXPECT_EQ(w.windowTitle(), QStringLiteral(" - Tarnwick"));
     EXPECT_EQ(history(), QByteArray("\"http://a.example/\"\r\n\"http://b.example/\"\r\n"));
 
-    // The same page again: the list keeps one entry; the file is written all the same.
-    QFile::remove(workDir.filePath(QStringLiteral("URL.slx")));
+    // The same page again: the list keeps one entry; the file is written all the same
+    // (a new file takes its place).
+    const auto inode = [&] {
+        struct stat st {};
+        return ::stat(QFile::encodeName(workDir.filePath(QStringLiteral("URL.slx"))).constData(), &st) == 0 ? st.st_ino : 0;
+    };
+    const ino_t before = inode();
     browser().raiseTitle();
     EXPECT_EQ(listOf(w), QStringList({"http://a.example/", "http://b.example/"}));
     EXPECT_EQ(history(), QByteArray("\"http://a.example/\"\r\n\"http://b.example/\"\r\n"));
+    EXPECT_NE(inode(), before);
 }
 
 TEST_F(BrowserEvents, CaptionShowsPageTitlesQtWouldOtherwiseInterpret) {
