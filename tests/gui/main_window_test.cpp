@@ -410,22 +410,6 @@ TEST_F(AddressBoxTest, ChoosingAnEntryNavigatesAndTextAndListStayIndependent) {
     EXPECT_EQ(parts(w).URL->currentText(), QStringLiteral("http://0.example/"));
 }
 
-TEST_F(AddressBoxTest, ClearLeavesOnlyTheCurrentAddressAndRemovesTheFile) {
-    writeFile(workDir.filePath(QStringLiteral("URL.slx")), "\"http://a.example/\"\r\n\"http://b.example/\"\r\n");
-    frmMain& w = make();
-    browser().locationURL = QStringLiteral("http://current.example/");
-    parts(w).URL->setEditText(QStringLiteral("something typed"));
-    w.ClearUrlHistory();
-    EXPECT_EQ(listOf(w), QStringList({"http://current.example/"}));
-    EXPECT_EQ(parts(w).URL->currentText(), QStringLiteral("http://current.example/"));
-    EXPECT_EQ(parts(w).URL->currentIndex(), -1);
-    EXPECT_FALSE(QFile::exists(workDir.filePath(QStringLiteral("URL.slx"))));
-
-    // Without a file to delete the list is still cleared and refilled.
-    w.ClearUrlHistory();
-    EXPECT_EQ(listOf(w), QStringList({"http://current.example/"}));
-}
-
 TEST_F(AddressBoxTest, HistoryFollowsTheCurrentDirectoryAtEachAccess) {
     frmMain& w = make();
     QTemporaryDir elsewhere;
