@@ -2,7 +2,8 @@
 // (add the address, remove duplicates, rewrite "URL.slx") and the load at start-up,
 // each with an editable combo box showing the list, against the literal way in the same
 // run: insertion one by one at the sorted place of a plain list, the nested-loop
-// duplicate removal and a plain rewrite of the file.
+// duplicate removal and a plain rewrite of the file. A title event after another copy
+// of the program saved (a read and a merge before the write) against one without.
 //
 // Targets: a title event at most 5 ms (median), the load at most 50 ms.
 
@@ -197,6 +198,36 @@ void BM_TitleEvent_NewAddress(benchmark::State& state) {
     state.counters["entries"] = history.count();
 }
 BENCHMARK(BM_TitleEvent_NewAddress)->Unit(benchmark::kMillisecond)->Iterations(300);
+
+// A new page each time, after another copy of the program saved a page of its own (not
+// timed): each save first reads the file and merges what the other copy added.
+void BM_TitleEvent_AfterAnotherCopy(benchmark::State& state) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL.slx"));
+    const QStringList addresses = makeAddresses(kFull, 2);
+    const int start = kFull - 2 * static_cast<int>(state.max_iterations);
+    UrlHistory history, other;
+    history.addAll(addresses.mid(0, start));
+    history.removeDuplicates();
+    history.save(path);
+    other.restore(path);
+    auto box = makeBox(&history);
+    int n = start;
+    for (auto _ : state) {
+        state.PauseTiming();
+        other.add(addresses.at(n++));
+        other.save(path);
+        state.ResumeTiming();
+        const QString& address = addresses.at(n++);
+        keepText(box.get(), [&] { history.add(address); });
+        keepText(box.get(), [&] { history.removeDuplicates(); });
+        keepText(box.get(), [&] { benchmark::DoNotOptimize(history.save(path)); });
+    }
+    if (history.count() != n || box->currentText() != QStringLiteral("https://www.tarnwick.org/"))
+        state.SkipWithError("an entry of the other copy is missing, or the text changed");
+    state.counters["entries"] = history.count();
+}
+BENCHMARK(BM_TitleEvent_AfterAnotherCopy)->Unit(benchmark::kMillisecond)->Iterations(300);
 
 void BM_TitleEvent_Literal(benchmark::State& state) {
     QTemporaryDir dir;
