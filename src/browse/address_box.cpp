@@ -2,8 +2,11 @@
 
 #include <QAction>
 #include <QKeyEvent>
+#include <QLoggingCategory>
 #include <QLineEdit>
 #include <QSignalBlocker>
+
+Q_LOGGING_CATEGORY(lcBrowse, "tarnwick.browse", QtInfoMsg)
 
 namespace {
 
