@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QLocale>
 #include <QRandomGenerator>
 #include <QSaveFile>
@@ -25,6 +26,7 @@
 
 #include "browse/history_file.h"
 #include "browse/url_history.h"
+#include "platform/file_save.h"
 
 namespace {
 
@@ -282,6 +284,31 @@ void BM_Save_Serialize(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(layoutBytes(history.entries()));
 }
 BENCHMARK(BM_Save_Serialize)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+// What a save of a shared file that nobody else wrote does more than a save of the list
+// alone: the lock on "URL.slx.lock" (open, flock, check, close), the file's target and
+// identity before and after the write, and the extra regular-file check. Against
+// BM_Save_Atomic, the save it is part of.
+void BM_Save_SharedFileChecks(benchmark::State& state) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL.slx"));
+    UrlHistory history;
+    history.addAll(makeAddresses(kFull, 3));
+    history.save(path);
+    static const QLoggingCategory quiet("tarnwick.bench.history", QtWarningMsg);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(FileSave::replaceable(path));
+        const FileSave::Lock lock(path, quiet);
+        benchmark::DoNotOptimize(FileSave::target(path));
+        benchmark::DoNotOptimize(FileSave::identify(path));
+        benchmark::DoNotOptimize(FileSave::identify(path));
+        if (!lock.held()) {
+            state.SkipWithError("no lock");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_Save_SharedFileChecks)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
 // --- the load at start-up ----------------------------------------------------------
 

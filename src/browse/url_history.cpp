@@ -62,6 +62,26 @@ int UrlHistory::upperBound(const QStringList& list, const QString& entry) const 
     return static_cast<int>(it - list.cbegin());
 }
 
+namespace {
+
+// The first of each text, in order: what comparing every entry with every later one and
+// removing the later equal ones leaves.
+QStringList firstOfEach(const QStringList& list) {
+    QSet<QString> seen;
+    seen.reserve(list.size());
+    QStringList kept;
+    kept.reserve(list.size());
+    for (const QString& s : list) {
+        if (!seen.contains(s)) {
+            seen.insert(s);
+            kept.append(s);
+        }
+    }
+    return kept;
+}
+
+}  // namespace
+
 int UrlHistory::add(const QString& entry) {
     if (count() >= kMaxEntries) return -1;
     const int pos = upperBound(entries_, entry);
@@ -69,6 +89,9 @@ int UrlHistory::add(const QString& entry) {
     entries_.insert(pos, entry);
     endInsertRows();
     if (added_.isEmpty() || added_.constLast() != entry) added_.append(entry);
+    // Saves that never succeed (history switched off with a link to /dev/null) must not
+    // let the visits pile up: each text once is all a merge needs.
+    if (added_.size() > 2 * kMaxEntries) added_ = firstOfEach(added_);
 
     // An entry equal to the new one compares equal to it, so it sits in the run of
     // equal entries just before the new one (which was placed last in that run).
@@ -236,26 +259,6 @@ QStringList UrlHistory::sortedAppend(QStringList list, const QStringList& more) 
         list = stableCollatorSort(collator_, list);
     return list;
 }
-
-namespace {
-
-// The first of each text, in order: what comparing every entry with every later one and
-// removing the later equal ones leaves.
-QStringList firstOfEach(const QStringList& list) {
-    QSet<QString> seen;
-    seen.reserve(list.size());
-    QStringList kept;
-    kept.reserve(list.size());
-    for (const QString& s : list) {
-        if (!seen.contains(s)) {
-            seen.insert(s);
-            kept.append(s);
-        }
-    }
-    return kept;
-}
-
-}  // namespace
 
 void UrlHistory::addAll(const QStringList& entries) {
     const qsizetype room = std::max<qsizetype>(0, kMaxEntries - entries_.size());
