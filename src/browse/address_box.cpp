@@ -1,7 +1,6 @@
 #include "browse/address_box.h"
 
 #include <QAction>
-#include <QFile>
 #include <QKeyEvent>
 #include <QLoggingCategory>
 #include <QLineEdit>
@@ -132,13 +131,14 @@ void AddressBox::RemoveDuplicateUrls() {
     history_.removeDuplicates();
 }
 
-void AddressBox::SaveUrlHistory() { history_.save(historyFile_); }
+void AddressBox::SaveUrlHistory() {
+    KeepBoxText keep(box_);  // the list may take entries another copy of the program saved
+    history_.save(historyFile_);
+}
 
 void AddressBox::LoadUrlHistory() {
-    const QStringList entries = UrlHistory::load(historyFile_);
-    if (entries.isEmpty()) return;
     KeepBoxText keep(box_);
-    history_.addAll(entries);
+    history_.restore(historyFile_);
 }
 
 void AddressBox::ClearUrlHistory(const QString& location) {
@@ -151,7 +151,5 @@ void AddressBox::ClearUrlHistory(const QString& location) {
         KeepBoxText keep(box_);
         history_.add(location);
     }
-    QFile file(historyFile_);
-    if (file.exists() && !file.remove())
-        qCDebug(lcBrowse) << "history file not removed:" << historyFile_ << file.errorString();
+    history_.removeFile(historyFile_);
 }

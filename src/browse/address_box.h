@@ -35,6 +35,8 @@ public:
     // Adds `address` to the list, removes duplicates and saves the list.
     void AddUrlToHistory(const QString& address);
     void RemoveDuplicateUrls();
+    // Saves the list; when another copy of the program wrote the file meanwhile, the list
+    // first takes in what that copy saved (UrlHistory::save), text and selection unchanged.
     void SaveUrlHistory();
     // Restores the list from the file; an empty or missing file changes nothing.
     void LoadUrlHistory();

@@ -1,5 +1,6 @@
 // The settings and about windows of the built program, driven from outside: their
-// buttons pressed with the real pointer change Tarnwick.ini and URL.slx.
+// buttons pressed with the real pointer change Tarnwick.ini (the history's clear is a
+// journey).
 
 #include <QDir>
 #include <QFileInfo>
@@ -48,8 +49,6 @@ protected:
     static constexpr int kSelectX = 8 + 8 + 36;
     static constexpr int kUseCurrentX = 8 + 88 + 36;
     static constexpr int kUseDefaultX = 8 + 168 + 36;
-    static constexpr int kBottomY = 88 + 12;
-    static constexpr int kClearX = 8 + 92;
 };
 
 }  // namespace
@@ -83,29 +82,6 @@ TEST_F(AppSettings, StoreButtonsWriteTheStartPageAndLeaveTheBrowserAlone) {
     ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("alt+c")}));
     EXPECT_TRUE(waitUntil([&] { return !app.desktop().exists(dialog); }, 5000)) << "the dialog stayed";
     EXPECT_TRUE(app.running());
-}
-
-TEST_F(AppSettings, ClearRemovesTheHistoryFileAndKeepsTheCurrentAddress) {
-    app.setHistory("\"http://127.0.0.1:9/a\"\r\n\"http://127.0.0.1:9/b\"\r\n");
-    startAt(QStringLiteral("/start"), QStringLiteral("Clear"));
-    ASSERT_TRUE(waitUntil([&] { return app.readHistory().contains("/start"); }, 5000));
-    const std::uint32_t dialog = openSettings();
-    ASSERT_NE(dialog, 0u) << "no settings dialog";
-
-    ASSERT_TRUE(clickIn(dialog, kClearX, kBottomY));
-    EXPECT_TRUE(waitUntil([&] { return !QFile::exists(app.historyPath()); }, 5000)) << "URL.slx is still there";
-
-    // The list holds only the current address: the first entry chosen with the Down key
-    // opens the current page again, not one of the old entries.
-    ASSERT_TRUE(app.closeWindow(dialog));
-    const int before = server.requestCount(QStringLiteral("/start"));
-    ASSERT_TRUE(app.activateMain());
-    ASSERT_TRUE(app.pointerTo(200, app.addressBoxY()) && app.click(1));
-    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Down")}));
-    EXPECT_TRUE(waitForRequests(QStringLiteral("/start"), before + 1)) << "the only entry is not the current page";
-    // The next title event writes the file again, holding that one address.
-    EXPECT_TRUE(waitUntil([&] { return QFile::exists(app.historyPath()); }, 10000));
-    EXPECT_EQ(app.readHistory(), "\"" + server.url(QStringLiteral("/start")).toUtf8() + "\"\r\n");
 }
 
 TEST_F(AppSettings, AboutWindowShowsOnceWithItsCaption) {

@@ -194,9 +194,12 @@ TEST_F(Journey, ClickedPopupLinkOpensInTheMainWindowAndThePopupIsDenied) {
 }
 
 // A person picks earlier addresses from the drop-down list, with the mouse and with the
-// keyboard, and types a new one. Going wrong: the wrong page opens, a page opens twice,
-// or the history file loses, repeats or misorders an entry.
-TEST_F(Journey, HistoryEntriesChosenWithMouseAndKeysOpenOnceAndTheFileStaysSorted) {
+// keyboard, and types a new one; then starts a second copy of the program from the same
+// folder, visits pages in both by turns, and clears the history in the first. Going
+// wrong: the wrong page opens, a page opens twice, the history file loses, repeats or
+// misorders an entry, one copy's save erases the other's addresses, or cleared
+// addresses come back.
+TEST_F(Journey, HistoryEntriesOpenOnceAndTwoCopiesShareTheFileAndItsClear) {
     auto entries = [&](const QStringList& paths) {
         QByteArray bytes;
         for (const QString& path : paths) bytes += "\"" + server.url(path).toUtf8() + "\"\r\n";
@@ -238,13 +241,73 @@ TEST_F(Journey, HistoryEntriesChosenWithMouseAndKeysOpenOnceAndTheFileStaysSorte
     go(QStringLiteral("/banana"), QStringLiteral("BANANA"));
     for (const char* name : {"/alpha", "/mid", "/zeta", "/banana"})
         EXPECT_EQ(server.requestCount(QString::fromLatin1(name)), 1) << name << " was not opened exactly once";
-    const QByteArray sorted = entries({QStringLiteral("/alpha"), QStringLiteral("/banana"), QStringLiteral("/mid"),
-                                       QStringLiteral("/start"), QStringLiteral("/zeta")});
-    EXPECT_TRUE(waitUntil([&] { return app.readHistory() == sorted; }, 5000)) << app.readHistory().toStdString();
+    const auto fileHolds = [&](const QStringList& paths) {
+        const QByteArray expected = entries(paths);
+        const bool held = waitUntil([&] { return app.readHistory() == expected; }, 10000);
+        EXPECT_TRUE(held) << "URL.slx holds\n" << app.readHistory().toStdString() << "instead of\n" << expected.toStdString();
+        return held;
+    };
+    QStringList sorted = {QStringLiteral("/alpha"), QStringLiteral("/banana"), QStringLiteral("/mid"),
+                          QStringLiteral("/start"), QStringLiteral("/zeta")};
+    fileHolds(sorted);
     EXPECT_FALSE(QFileInfo::exists(app.programFolder() + QStringLiteral("/URL.slx")));
+
+    // The second copy, in the same current directory, and visits by turns: each save keeps
+    // what the other copy saved.
+    for (const char* name : {"second", "third", "fourth", "fifth"})
+        server.route(QLatin1Char('/') + QString::fromLatin1(name), page(QString::fromLatin1(name).toUpper()));
+    TarnwickProcess second;
+    keepOffline(second);
+    second.setWorkDir(app.workDir());
+    second.setIni(iniWith(server.url(QStringLiteral("/second"))));
+    ASSERT_TRUE(second.start()) << qPrintable(second.error());
+    ASSERT_NE(second.waitForMainWindow(), 0u) << "no main window of the second copy";
+    ASSERT_TRUE(second.waitForMainTitle(QStringLiteral("SECOND - Tarnwick"))) << qPrintable(second.mainTitle());
+    sorted.insert(3, QStringLiteral("/second"));
+    ASSERT_TRUE(fileHolds(sorted));
+    go(QStringLiteral("/third"), QStringLiteral("THIRD"));
+    sorted.insert(5, QStringLiteral("/third"));
+    ASSERT_TRUE(fileHolds(sorted)) << "the first copy's save lost the second copy's address";
+    ASSERT_TRUE(second.enterAddress(server.url(QStringLiteral("/fourth"))));
+    ASSERT_TRUE(second.waitForMainTitle(QStringLiteral("FOURTH - Tarnwick"))) << qPrintable(second.mainTitle());
+    sorted.insert(2, QStringLiteral("/fourth"));
+    ASSERT_TRUE(fileHolds(sorted)) << "the second copy's save lost the first copy's address";
+
+    // "Clear URL Listbox" in the first copy's settings: the file goes, and the second
+    // copy's next visit brings back none of the cleared addresses.
+    ASSERT_TRUE(app.key({QStringLiteral("alt+f"), QStringLiteral("s")}));
+    const std::uint32_t settings = waitForDialog();
+    ASSERT_NE(settings, 0u) << "no settings dialog";
+    const auto where = app.desktop().geometry(settings);
+    ASSERT_TRUE(where);
+    ASSERT_TRUE(app.pointerToScreen(where->x + 8 + 92, where->y + 88 + 12) && app.click(1));
+    EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(app.historyPath()); }, 5000)) << "URL.slx is still there";
+    ASSERT_TRUE(app.closeWindow(settings));
+    ASSERT_TRUE(waitUntil([&] { return app.ownWindows().size() == 1; }, 10000)) << "the dialog stayed";
+    ASSERT_TRUE(second.enterAddress(server.url(QStringLiteral("/fifth"))));
+    ASSERT_TRUE(second.waitForMainTitle(QStringLiteral("FIFTH - Tarnwick"))) << qPrintable(second.mainTitle());
+    ASSERT_TRUE(fileHolds({QStringLiteral("/fifth")})) << "cleared addresses came back";
+
+    // The first copy's list holds only the page of the clear: Down opens it again, and that
+    // save takes in the second copy's address, in the file and in the list (without
+    // changing the box's text): Down then goes to it, the list's first row.
+    ASSERT_TRUE(app.activateMain());
+    ASSERT_TRUE(app.pointerTo(120, app.addressBoxY()) && app.click(1));
+    ASSERT_TRUE(app.key(QStringLiteral("Down")));
+    EXPECT_TRUE(waitForRequests(QStringLiteral("/third"), 2)) << "the only entry is not the page of the clear";
+    ASSERT_TRUE(fileHolds({QStringLiteral("/fifth"), QStringLiteral("/third")}));
+    EXPECT_EQ(view().address, server.url(QStringLiteral("/third")));
+    ASSERT_TRUE(app.key(QStringLiteral("Down")));
+    EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("FIFTH - Tarnwick"))) << qPrintable(app.mainTitle());
+    EXPECT_EQ(server.requestCount(QStringLiteral("/fifth")), 2);
+
+    EXPECT_TRUE(second.closeWindow(second.mainWindow()));
+    EXPECT_TRUE(second.waitForExit(10000)) << "the second copy is still running";
+    EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(app.closeWindow(app.mainWindow()));
     expectEndsCleanly();
-    EXPECT_EQ(app.readHistory().toStdString(), sorted.toStdString()) << "the history changed at the end";
+    EXPECT_EQ(app.readHistory().toStdString(), entries({QStringLiteral("/fifth"), QStringLiteral("/third")}).toStdString())
+        << "the history changed at the end";
 }
 
 // The window's commands from the keyboard, once with the focus in the address box and

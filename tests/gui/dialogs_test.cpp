@@ -192,8 +192,11 @@ TEST_F(SettingsDialog, ClearUrlListboxLeavesTheCurrentAddressAndRemovesTheFile) 
     frmSettings* d = open(w);
     ASSERT_TRUE(d);
     browser().locationURL = QStringLiteral("http://current.example/");
+    parts(w).URL->setEditText(QStringLiteral("something typed"));
     parts(d).ClearURL->click();
     EXPECT_EQ(w.addressBox().history().entries(), QStringList({"http://current.example/"}));
+    EXPECT_EQ(parts(w).URL->currentText(), QStringLiteral("http://current.example/"));
+    EXPECT_EQ(parts(w).URL->currentIndex(), -1);
     EXPECT_FALSE(QFile::exists(workDir.filePath(QStringLiteral("URL.slx"))));
     // Again without a file to remove: still cleared, no failure.
     parts(d).ClearURL->click();
