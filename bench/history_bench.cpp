@@ -2,7 +2,8 @@
 // (add the address, remove duplicates, rewrite "URL.slx") and the load at start-up,
 // each with an editable combo box showing the list, against the literal way in the same
 // run: insertion one by one at the sorted place of a plain list, the nested-loop
-// duplicate removal and a plain rewrite of the file.
+// duplicate removal and a plain rewrite of the file. A title event after another copy
+// of the program saved (a read and a merge before the write) against one without.
 //
 // Targets: a title event at most 5 ms (median), the load at most 50 ms.
 
@@ -13,6 +14,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QLocale>
 #include <QRandomGenerator>
 #include <QSaveFile>
@@ -24,6 +26,7 @@
 
 #include "browse/history_file.h"
 #include "browse/url_history.h"
+#include "platform/file_save.h"
 
 namespace {
 
@@ -198,6 +201,36 @@ void BM_TitleEvent_NewAddress(benchmark::State& state) {
 }
 BENCHMARK(BM_TitleEvent_NewAddress)->Unit(benchmark::kMillisecond)->Iterations(300);
 
+// A new page each time, after another copy of the program saved a page of its own (not
+// timed): each save first reads the file and merges what the other copy added.
+void BM_TitleEvent_AfterAnotherCopy(benchmark::State& state) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL.slx"));
+    const QStringList addresses = makeAddresses(kFull, 2);
+    const int start = kFull - 2 * static_cast<int>(state.max_iterations);
+    UrlHistory history, other;
+    history.addAll(addresses.mid(0, start));
+    history.removeDuplicates();
+    history.save(path);
+    other.restore(path);
+    auto box = makeBox(&history);
+    int n = start;
+    for (auto _ : state) {
+        state.PauseTiming();
+        other.add(addresses.at(n++));
+        other.save(path);
+        state.ResumeTiming();
+        const QString& address = addresses.at(n++);
+        keepText(box.get(), [&] { history.add(address); });
+        keepText(box.get(), [&] { history.removeDuplicates(); });
+        keepText(box.get(), [&] { benchmark::DoNotOptimize(history.save(path)); });
+    }
+    if (history.count() != n || box->currentText() != QStringLiteral("https://www.tarnwick.org/"))
+        state.SkipWithError("an entry of the other copy is missing, or the text changed");
+    state.counters["entries"] = history.count();
+}
+BENCHMARK(BM_TitleEvent_AfterAnotherCopy)->Unit(benchmark::kMillisecond)->Iterations(300);
+
 void BM_TitleEvent_Literal(benchmark::State& state) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("URL.slx"));
@@ -251,6 +284,31 @@ void BM_Save_Serialize(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(layoutBytes(history.entries()));
 }
 BENCHMARK(BM_Save_Serialize)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+// What a save of a shared file that nobody else wrote does more than a save of the list
+// alone: the lock on "URL.slx.lock" (open, flock, check, close), the file's target and
+// identity before and after the write, and the extra regular-file check. Against
+// BM_Save_Atomic, the save it is part of.
+void BM_Save_SharedFileChecks(benchmark::State& state) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL.slx"));
+    UrlHistory history;
+    history.addAll(makeAddresses(kFull, 3));
+    history.save(path);
+    static const QLoggingCategory quiet("tarnwick.bench.history", QtWarningMsg);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(FileSave::replaceable(path));
+        const FileSave::Lock lock(path, quiet);
+        benchmark::DoNotOptimize(FileSave::target(path));
+        benchmark::DoNotOptimize(FileSave::identify(path));
+        benchmark::DoNotOptimize(FileSave::identify(path));
+        if (!lock.held()) {
+            state.SkipWithError("no lock");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_Save_SharedFileChecks)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
 // --- the load at start-up ----------------------------------------------------------
 

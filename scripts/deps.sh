@@ -1,21 +1,37 @@
-# Sourced by scripts/run and scripts/test: installs the Debian 12 packages Tarnwick needs
-# to build, run and test, when any is missing.
+# Sourced by scripts/run and scripts/test: installs the Debian 12 packages Tarnwick needs,
+# when any is missing. `tarnwick_install_deps` installs what building and running the
+# program takes (scripts/run: the program, and its first run under a private Xvfb);
+# `tarnwick_install_deps test` adds what only the tests, benchmarks, sanitizer builds and
+# the package check take (scripts/test).
 
+# Building the program and running it (its fonts, the hand-off's opener), and the first
+# run without a display: Xvfb, openbox, xdotool, xdpyinfo, the demo's web server, import.
 TARNWICK_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin qt6-qpa-plugins
   libgl-dev libxkbcommon-dev libxcb1-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb openbox weston qt6-wayland xdotool wmctrl x11-utils xdg-utils python3 desktop-file-utils appstream
-  imagemagick fonts-liberation fonts-dejavu-core
-  dbus-daemon dbus-bin at-spi2-core libatspi2.0-dev
-  clang-14 libclang-rt-14-dev llvm-14
+  xdg-utils fonts-liberation fonts-dejavu-core
+  xvfb openbox xdotool x11-utils python3 imagemagick
 )
 
+# Only for the tests: GoogleTest and Google Benchmark, the Wayland desktop, window tools,
+# the menu entry and metainfo validators, the accessibility bus, clang's sanitizers and
+# libFuzzer, and the package build and its lintian check.
+TARNWICK_TEST_PACKAGES=(
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  weston qt6-wayland wmctrl desktop-file-utils appstream
+  dbus-daemon dbus-bin at-spi2-core libatspi2.0-dev
+  clang-14 libclang-rt-14-dev llvm-14
+  dpkg-dev lintian
+)
+
+# tarnwick_install_deps [test]
 tarnwick_install_deps() {
+  local wanted=("${TARNWICK_PACKAGES[@]}")
+  [ "${1:-}" = test ] && wanted+=("${TARNWICK_TEST_PACKAGES[@]}")
   local missing=()
   local pkg
-  for pkg in "${TARNWICK_PACKAGES[@]}"; do
+  for pkg in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return 0

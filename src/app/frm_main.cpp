@@ -19,6 +19,7 @@
 #include "dialogs/frm_about.h"
 #include "dialogs/frm_settings.h"
 #include "platform/looks.h"
+#include "platform/module1.h"
 #include "platform/settings_location.h"
 #include "platform/twips.h"
 #include "platform/web_browser.h"
@@ -183,6 +184,9 @@ void frmMain::connectHandlers() {
     connect(Browser, &WebBrowser::ProgressChange, this, &frmMain::Browser_ProgressChange);
     connect(Browser, &WebBrowser::TitleChange, this, &frmMain::Browser_TitleChange);
     connect(Browser, &WebBrowser::DocumentComplete, this, &frmMain::Browser_DocumentComplete);
+    // What the browser refuses a page (a dialog, full screen, a download the person did
+    // not ask for) is a denied event like a closed popup.
+    connect(Browser, &WebBrowser::Refused, this, [this] { sweep_->countDenial(); });
 
     // The address box: every key reaches URL_KeyPress (Enter is 13) and still the
     // control; choosing a list entry (mouse or arrow keys) is URL_Click. A loss of focus

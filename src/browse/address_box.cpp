@@ -1,7 +1,6 @@
 #include "browse/address_box.h"
 
 #include <QAction>
-#include <QFile>
 #include <QKeyEvent>
 #include <QLoggingCategory>
 #include <QLineEdit>
@@ -63,13 +62,35 @@ AddressBox::AddressBox(QWidget* parent, const QString& text, const QString& hist
     // page: the page would be requested again at each focus change. Only a choice from the
     // list (mouse, arrow keys) may reach entryChosen, so that path is cut; Enter is
     // keyPressed alone.
-    QObject::disconnect(box_->lineEdit(), SIGNAL(editingFinished()), box_, SLOT(_q_editingFinished()));
+    // The slot is Qt's private one: should a Qt version rename it, the cut is gone.
+    if (!QObject::disconnect(box_->lineEdit(), SIGNAL(editingFinished()), box_, SLOT(_q_editingFinished())))
+        qCWarning(lcBrowse) << "the combo box's own editingFinished handler was not cut off:"
+                               " leaving the address box may open its page again";
     // No completion: Enter opens exactly the text the user typed.
     box_->setCompleter(nullptr);
+    // Its name for a screen reader. On Linux Qt names an editable combo box by its text,
+    // so the name goes to the line edit too: it is what has the focus when the person is
+    // in the box, and what a screen reader announces there.
+    box_->setAccessibleName(QStringLiteral("Address"));
+    box_->lineEdit()->setAccessibleName(QStringLiteral("Address"));
     connect(box_, qOverload<int>(&QComboBox::activated), this, [this](int) { emit entryChosen(); });
 }
 
+void AddressBox::setText(const QString& text) {
+    box_->setEditText(text);
+    if (box_->hasFocus() && box_->lineEdit()) box_->lineEdit()->selectAll();
+}
+
 bool AddressBox::eventFilter(QObject* watched, QEvent* event) {
+    // The click that brings the keyboard in selects the whole text once the button is up
+    // (the press itself places the cursor), unless it dragged a selection of its own.
+    QLineEdit* edit = box_->lineEdit();
+    if ((watched == box_ || watched == edit) && event->type() == QEvent::FocusIn)
+        selectAtRelease_ = static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason;
+    if (watched == edit && event->type() == QEvent::MouseButtonRelease && selectAtRelease_) {
+        selectAtRelease_ = false;
+        if (!edit->hasSelectedText()) edit->selectAll();
+    }
     if (event->type() == QEvent::ShortcutOverride) {
         // The line edit claims Ctrl+B, Ctrl+E, Ctrl+F (and more) for its own editing keys
         // on X11; the window's commands come first.
@@ -110,13 +131,14 @@ void AddressBox::RemoveDuplicateUrls() {
     history_.removeDuplicates();
 }
 
-void AddressBox::SaveUrlHistory() { history_.save(historyFile_); }
+void AddressBox::SaveUrlHistory() {
+    KeepBoxText keep(box_);  // the list may take entries another copy of the program saved
+    history_.save(historyFile_);
+}
 
 void AddressBox::LoadUrlHistory() {
-    const QStringList entries = UrlHistory::load(historyFile_);
-    if (entries.isEmpty()) return;
     KeepBoxText keep(box_);
-    history_.addAll(entries);
+    history_.restore(historyFile_);
 }
 
 void AddressBox::ClearUrlHistory(const QString& location) {
@@ -129,7 +151,5 @@ void AddressBox::ClearUrlHistory(const QString& location) {
         KeepBoxText keep(box_);
         history_.add(location);
     }
-    QFile file(historyFile_);
-    if (file.exists() && !file.remove())
-        qCDebug(lcBrowse) << "history file not removed:" << historyFile_ << file.errorString();
+    history_.removeFile(historyFile_);
 }

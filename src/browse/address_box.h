@@ -3,7 +3,8 @@
 // The address box: an editable combo box (object name "URL") whose list is the URL
 // history, kept in the file "URL.slx". Its text and its list are independent: a change
 // of the list never changes the text, never leaves an entry selected, and runs no
-// handler.
+// handler. A click that brings the keyboard into the box selects its whole text, as in
+// every browser.
 
 #include <QComboBox>
 #include <QList>
@@ -23,7 +24,9 @@ public:
 
     QComboBox* widget() const { return box_; }
     QString text() const { return box_->currentText(); }
-    void setText(const QString& text) { box_->setEditText(text); }
+    // While the box has the keyboard, the new text is selected whole: what the person
+    // types next replaces it instead of joining it.
+    void setText(const QString& text);
     const UrlHistory& history() const { return history_; }
 
     // Window commands whose shortcuts come before the box's own editing keys.
@@ -32,6 +35,8 @@ public:
     // Adds `address` to the list, removes duplicates and saves the list.
     void AddUrlToHistory(const QString& address);
     void RemoveDuplicateUrls();
+    // Saves the list; when another copy of the program wrote the file meanwhile, the list
+    // first takes in what that copy saved (UrlHistory::save), text and selection unchanged.
     void SaveUrlHistory();
     // Restores the list from the file; an empty or missing file changes nothing.
     void LoadUrlHistory();
@@ -53,4 +58,5 @@ private:
     UrlHistory history_;
     QString historyFile_;
     QList<QAction*> commands_;
+    bool selectAtRelease_ = false;  // a click brought the keyboard into the box
 };

@@ -136,7 +136,7 @@ void Reader::take(QByteArrayView line) {
         idle(line.size());
         return;
     }
-    if (!sawEntry_ && entry.isEmpty()) {
+    if (restoring_ && !sawEntry_ && entry.isEmpty()) {
         done_ = true;  // an empty first entry restores nothing
         return;
     }

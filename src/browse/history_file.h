@@ -41,6 +41,11 @@ inline constexpr int kMaxEntries = 32767;
 // line, even a CR LF pair, anywhere; the result is the same as for the bytes in one piece.
 class Reader {
 public:
+    // `restoring`: the first entry decides, as at a start (an empty one gives nothing).
+    // Otherwise every entry is read, an empty first one included, as for a merge with a
+    // file another program wrote, which must keep whatever the file holds.
+    explicit Reader(bool restoring = true) : restoring_(restoring) {}
+
     // Returns false once no more entries are wanted: the rest of the input can be left
     // unread.
     bool feed(QByteArrayView data);
@@ -59,6 +64,7 @@ private:
     QByteArray pending_;    // the start of a line that continues in the next piece
     bool overlong_ = false; // the current line is too long and is being skipped
     bool afterCr_ = false;  // the previous piece ended with CR: a leading LF belongs to it
+    bool restoring_;
     bool sawEntry_ = false;
     bool done_ = false;
     qsizetype idleBytes_ = 0;  // bytes read that held no entry

@@ -102,6 +102,11 @@ void PopupSweep::tmrEngine_Timer() {
     }
 }
 
+void PopupSweep::countDenial() {
+    ++deniedCount_;
+    if (hooks_.countChanged) hooks_.countChanged(deniedCount_);
+}
+
 bool PopupSweep::TaskWindow(const WindowId& hwnd) const {
     const std::uint32_t style = desktop_.Style(hwnd);
     return (style & taskStyleMask_) == taskStyleMask_;

@@ -22,7 +22,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcSweep)
 inline const QString& kDeniedTitleSuffix = kForeignBrowserName;
 
 // Visible + border: the style bits of a window the sweep looks at.
-inline constexpr std::uint32_t kTaskStyleMask = 0x10800000u;
+inline constexpr std::uint32_t kTaskStyleMask = WindowStyle::Visible | WindowStyle::Border;
 
 class PopupSweep {
 public:
@@ -75,6 +75,9 @@ public:
     const QString& id() const { return id_; }
     std::int64_t DeniedCount() const { return deniedCount_; }
     void setDeniedCount(std::int64_t count) { deniedCount_ = count; }
+    // One denial that is no window: something the browser refused a page. Counted and
+    // shown like a closed window, without navigating.
+    void countDenial();
     std::uint32_t TaskStyleMask() const { return taskStyleMask_; }
     void setTaskStyleMask(std::uint32_t mask) { taskStyleMask_ = mask; }
 

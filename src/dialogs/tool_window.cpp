@@ -3,6 +3,7 @@
 #include <xcb/xcb.h>
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QWidget>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,13 @@ ToolWindow::ToolWindow(const QString& title, int widthTwips, int heightTwips, Si
 void ToolWindow::showEvent(QShowEvent* event) {
     keepOutOfTaskbar(this);
     QWidget::showEvent(event);
+}
+
+void ToolWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Cancel))
+        close();
+    else
+        QWidget::keyPressEvent(event);
 }
 
 void keepOutOfTaskbar(QWidget* window) {

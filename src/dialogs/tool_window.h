@@ -2,6 +2,7 @@
 
 // The settings, about and downloads windows are small tool windows without a taskbar
 // entry; settings and about have a fixed size, the downloads window can be resized.
+// Escape closes them, as their close box does (it presses no button).
 
 #include <QWidget>
 
@@ -18,6 +19,8 @@ public:
 protected:
     // The show event comes before the window is mapped: the taskbar hint goes with it.
     void showEvent(QShowEvent* event) override;
+    // Escape that no control of the window took closes it.
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 // Asks the window manager to leave `window` out of the taskbar. Call it while the window

@@ -10,6 +10,10 @@
 //  - A temporary file of ours left behind by a save that was killed before its rename
 //    (our name pattern, a regular file, older than a few minutes) is removed by the next
 //    save of the same file.
+//  - Programs that share a file take turns with an advisory lock (flock) on a lock file
+//    beside it, "<name>.lock" (which the leftover rule never matches). The lock file stays:
+//    removing it would let a later save lock a new file while an earlier one still holds
+//    the old. Where no lock can be had, saving goes on without one.
 
 #include <QLoggingCategory>
 #include <QString>
@@ -17,7 +21,51 @@
 
 #include <functional>
 
+#include <sys/types.h>
+
 namespace FileSave {
+
+// How long a lock is waited for before going on without it. A save holds it for a few
+// milliseconds; only a program stopped while saving holds it longer.
+inline constexpr int kLockWaitMs = 1000;
+
+// The file a save of `path` replaces, as an absolute path: `path` itself, or the end of
+// the chain of symbolic links it starts (a relative `path` against the current directory
+// of now).
+QString target(const QString& path);
+
+// What tells one state of a file from another without reading it: a replaced file is a
+// new inode, a file written in place has a new size or modification time.
+struct Identity {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+    bool operator==(const Identity&) const = default;
+};
+// The file `path` names (links followed); `exists` is false when there is none.
+Identity identify(const QString& path);
+// The file open as `fd`.
+Identity identify(int fd);
+
+// An exclusive advisory lock on the lock file of `path`'s target, held while the object
+// lives. Waits at most kLockWaitMs for another holder. When no lock can be had (a folder
+// that cannot take the lock file, a file system without locks, a holder that does not let
+// go), held() is false and the reason goes to `log` as a debug line; the caller goes on
+// as without a lock. What replaceable() refuses is not locked at all.
+class Lock {
+public:
+    Lock(const QString& path, const QLoggingCategory& log);
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
 
 // How old a temporary file must be before a later save takes it for a leftover.
 inline constexpr qint64 kLeftoverAgeSeconds = 5 * 60;

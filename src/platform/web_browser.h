@@ -75,9 +75,58 @@ struct LoginRequest {
     QString password;
 };
 
+// A page's script dialog (alert, confirm, prompt) for the person to answer, asked in
+// answer to their own click or key in the page. It belongs to the page, not to the
+// program: whoever shows it keeps the rest of the program usable, and shows the page's
+// origin with it. The browser withdraws it, answered as cancelled, as soon as the person
+// acts elsewhere (another address, Back, Forward, Stop, Refresh, the program's end) or
+// the page's renderer ends.
+class PageDialog : public QObject {
+    Q_OBJECT
+public:
+    enum class Kind { Alert, Confirm, Prompt };
+    PageDialog(Kind kind, const QUrl& origin, const QString& message, const QString& value = QString())
+        : kind_(kind), origin_(origin), message_(message), value_(value) {}
+
+    Kind kind() const { return kind_; }
+    // The security origin of the page that asks ("http://host:port").
+    QUrl origin() const { return origin_; }
+    QString message() const { return message_; }
+    // A prompt's text: what the page proposes, then what the person answered.
+    QString value() const { return value_; }
+    bool closed() const { return closed_; }
+    bool accepted() const { return accepted_; }
+
+    // The answer: OK (with a prompt's text) or cancelled. Only the first one counts.
+    void answer(bool accepted, const QString& value = QString()) {
+        if (closed_) return;
+        closed_ = true;
+        accepted_ = accepted;
+        if (accepted && kind_ == Kind::Prompt) value_ = value;
+        emit Closed();
+    }
+
+signals:
+    // Answered, or withdrawn: whatever shows the dialog takes it away. The dialog object
+    // itself goes right after.
+    void Closed();
+
+private:
+    Kind kind_;
+    QUrl origin_;
+    QString message_;
+    QString value_;
+    bool closed_ = false;
+    bool accepted_ = false;
+};
+
 class WebBrowser : public QObject {
     Q_OBJECT
 public:
+    // What a page may ask for only in answer to the person's own click or key in it.
+    enum class Refusal { Dialog, FullScreen, Download };
+    Q_ENUM(Refusal)
+
     using QObject::QObject;
     ~WebBrowser() override = default;
 
@@ -106,6 +155,12 @@ public:
     // refused. Windows the browser opened never ask.
     std::function<bool(LoginRequest& request)> loginPrompt;
 
+    // Shows a page's dialog to the person inside the browser's area, without holding the
+    // rest of the program, and answers it (PageDialog::answer) when the person does; the
+    // dialog is to go at PageDialog::Closed. Runs while the page waits. Without it every
+    // dialog is answered as cancelled.
+    std::function<void(PageDialog* dialog)> showDialog;
+
 signals:
     void StatusTextChange(const QString& text);
     void ProgressChange(int progress, int progressMax);
@@ -114,4 +169,9 @@ signals:
     // A download started; the receiver asks where to keep it (Download::accept) or drops
     // it (Download::cancel). The download belongs to the browser.
     void DownloadRequested(Download* download);
+    // The browser refused a page one thing it asked for without a fresh action of the
+    // person in that page (on load, from a timer, the next round of a loop): a script
+    // dialog answered at once as cancelled, full screen, a download. One signal per
+    // refusal; the program counts each as a denied event.
+    void Refused(WebBrowser::Refusal what);
 };

@@ -22,11 +22,15 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(server.ok());
         server.route(QStringLiteral("/loaded"), "", "text/plain");
-        // Nothing the program opens may leave this machine: every address but the
-        // loopback ones goes to a proxy that is not there.
-        app.setEnv(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
-                   QStringLiteral("--disable-gpu --no-first-run --disable-background-networking "
-                                  "--proxy-server=127.0.0.1:9"));
+        keepOffline(app);
+    }
+
+    // Nothing the program opens may leave this machine: every address but the loopback
+    // ones goes to a proxy that is not there.
+    static void keepOffline(TarnwickProcess& process) {
+        process.setEnv(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
+                       QStringLiteral("--disable-gpu --no-first-run --disable-background-networking "
+                                      "--proxy-server=127.0.0.1:9"));
     }
 
     void TearDown() override {

@@ -24,6 +24,9 @@ TEST_F(AppStartup, FirstStartStoresTheDefaultStartPageAndOpensIt) {
     EXPECT_FALSE(QFileInfo::exists(app.programFolder() + QStringLiteral("/URL.slx")));
     EXPECT_TRUE(exitFromMenu());
     expectEndsCleanly();
+    // A quiet start: none of the engine's report of its GL set-up and command line.
+    EXPECT_FALSE(app.log().contains("qt.webenginecontext")) << app.log().constData();
+    EXPECT_FALSE(app.log().contains("GL Type")) << app.log().constData();
 }
 
 TEST_F(AppStartup, StoredStartPageIsRequestedAndNamesTheCaption) {
@@ -75,10 +78,13 @@ TEST_F(AppStartup, ClosingTheMainWindowEndsTheProgramWithTheSettingsDialogOpen) 
     expectEndsCleanly(5000);
 }
 
+// Silent to the person; what was passed over is told only by the logging categories the
+// user switches on, the engine's and the program's alike.
 TEST_F(AppStartup, UnwritableSettingsFileIsSilentAndTheDefaultIsOpenedAnyway) {
     // A folder where the settings file should be: it can be neither read nor replaced,
     // whoever runs the test (file permissions do not bind root).
     ASSERT_TRUE(QDir().mkpath(app.iniPath() + QStringLiteral("/in-the-way")));
+    app.setEnv(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tarnwick.*.debug=true;qt.webenginecontext.info=true"));
     ASSERT_TRUE(app.start()) << qPrintable(app.error());
     ASSERT_NE(app.waitForMainWindow(), 0u);
     // The start-up goes on: the main window shows and the program stays usable; no
@@ -88,6 +94,8 @@ TEST_F(AppStartup, UnwritableSettingsFileIsSilentAndTheDefaultIsOpenedAnyway) {
     EXPECT_TRUE(QFileInfo(app.iniPath()).isDir());
     EXPECT_TRUE(exitFromMenu());
     expectEndsCleanly();
+    EXPECT_TRUE(app.log().contains("tarnwick.app: default start page not stored")) << app.log().constData();
+    EXPECT_TRUE(app.log().contains("qt.webenginecontext")) << app.log().constData();
 }
 
 }  // namespace

@@ -4,11 +4,18 @@
 // address box through the accessibility bus. Each journey says what the person would see
 // going wrong.
 
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
+#include <csignal>
+#include <cstdio>
 
 #include "a11y.h"
 #include "app_fixture.h"
+#include "proc_tree.h"
 
 namespace {
 
@@ -66,10 +73,14 @@ protected:
 };
 
 // A person types an address and presses Enter, then switches to another program and
-// back and clicks into the page. Going wrong: the page flickers and reloads each time
-// the address box loses the focus.
+// back, opens the settings, about and source windows (Escape closes the first two) and
+// clicks into the page; a screen reader reads along. Going wrong: the page flickers and
+// reloads each time the address box loses the focus; the screen reader hears nameless
+// "fillers", a stray window, the address instead of the box's name, or nothing of the
+// page; Escape leaves a tool window open.
 TEST_F(Journey, TypedAddressLoadsOnceAndFocusChangesNeverReloadIt) {
-    server.route(QStringLiteral("/one"), page(QStringLiteral("One"), QStringLiteral("<p>one</p>")));
+    server.route(QStringLiteral("/one"),
+                 page(QStringLiteral("One"), QStringLiteral("<h1>First heading</h1><p>one <a href=\"/two\">to two</a></p>")));
     server.route(QStringLiteral("/two"), page(QStringLiteral("Two")));
     startAt(QStringLiteral("/start"), QStringLiteral("Start"));
     ASSERT_TRUE(waitUntil([&] { return view().found; }, 20000)) << "the program is not on the accessibility bus";
@@ -79,6 +90,35 @@ TEST_F(Journey, TypedAddressLoadsOnceAndFocusChangesNeverReloadIt) {
     go(QStringLiteral("/one"), QStringLiteral("One"));
     EXPECT_TRUE(waitForPanel(1, QStringLiteral("Idle"))) << qPrintable(panels());
     EXPECT_EQ(view().address, server.url(QStringLiteral("/one")));
+    EXPECT_EQ(view().addressName.toStdString(), "Address");
+    EXPECT_EQ(view().windows, QList<a11y::Window>({{QStringLiteral("frame"), QStringLiteral("One - Tarnwick")}}));
+    EXPECT_TRUE(waitUntil([&] {
+        const QStringList names = view().page;
+        return names.contains(QStringLiteral("First heading")) && names.contains(QStringLiteral("to two"));
+    })) << "the page's content is not on the bus: " << qPrintable(view().page.join(QStringLiteral(" | ")));
+
+    // The tool windows are dialogs named by their captions, and Escape closes them; the
+    // source viewer is a frame (its close box closes it).
+    auto showsWindow = [&](const a11y::Window& window) {
+        return waitUntil([&] { return view().windows.contains(window); }, 10000);
+    };
+    for (const auto& [chord, caption] : {std::pair{QStringLiteral("s"), QStringLiteral("Tarnwick Settings")},
+                                         std::pair{QStringLiteral("a"), QStringLiteral("About Tarnwick")}}) {
+        ASSERT_TRUE(app.key({QStringLiteral("alt+f"), chord}));
+        EXPECT_TRUE(showsWindow({QStringLiteral("dialog"), caption}))
+            << qPrintable(caption) << " is not a named dialog; windows: " << ::testing::PrintToString(view().windows);
+        const std::uint32_t dialog = waitForDialog();
+        ASSERT_NE(dialog, 0u) << qPrintable(caption) << " did not show";
+        ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                                        QString::number(dialog), QStringLiteral("key"), QStringLiteral("Escape")}));
+        EXPECT_TRUE(waitUntil([&] { return app.ownWindows().size() == 1; }, 10000)) << "Escape left " << qPrintable(caption);
+    }
+    ASSERT_TRUE(app.key({QStringLiteral("alt+e"), QStringLiteral("v")}));
+    EXPECT_TRUE(showsWindow({QStringLiteral("frame"), server.url(QStringLiteral("/one")) + QStringLiteral(" - Tarnwick")}));
+    const std::uint32_t source = waitForDialog();
+    ASSERT_NE(source, 0u) << "the source viewer did not show";
+    ASSERT_TRUE(app.closeWindow(source));
+    EXPECT_TRUE(waitUntil([&] { return view().windows.size() == 1; }, 10000));
 
     // Another program's window takes the focus, three times; then a click into the page.
     QProcess other;
@@ -154,9 +194,12 @@ TEST_F(Journey, ClickedPopupLinkOpensInTheMainWindowAndThePopupIsDenied) {
 }
 
 // A person picks earlier addresses from the drop-down list, with the mouse and with the
-// keyboard, and types a new one. Going wrong: the wrong page opens, a page opens twice,
-// or the history file loses, repeats or misorders an entry.
-TEST_F(Journey, HistoryEntriesChosenWithMouseAndKeysOpenOnceAndTheFileStaysSorted) {
+// keyboard, and types a new one; then starts a second copy of the program from the same
+// folder, visits pages in both by turns, and clears the history in the first. Going
+// wrong: the wrong page opens, a page opens twice, the history file loses, repeats or
+// misorders an entry, one copy's save erases the other's addresses, or cleared
+// addresses come back.
+TEST_F(Journey, HistoryEntriesOpenOnceAndTwoCopiesShareTheFileAndItsClear) {
     auto entries = [&](const QStringList& paths) {
         QByteArray bytes;
         for (const QString& path : paths) bytes += "\"" + server.url(path).toUtf8() + "\"\r\n";
@@ -198,13 +241,73 @@ TEST_F(Journey, HistoryEntriesChosenWithMouseAndKeysOpenOnceAndTheFileStaysSorte
     go(QStringLiteral("/banana"), QStringLiteral("BANANA"));
     for (const char* name : {"/alpha", "/mid", "/zeta", "/banana"})
         EXPECT_EQ(server.requestCount(QString::fromLatin1(name)), 1) << name << " was not opened exactly once";
-    const QByteArray sorted = entries({QStringLiteral("/alpha"), QStringLiteral("/banana"), QStringLiteral("/mid"),
-                                       QStringLiteral("/start"), QStringLiteral("/zeta")});
-    EXPECT_TRUE(waitUntil([&] { return app.readHistory() == sorted; }, 5000)) << app.readHistory().toStdString();
+    const auto fileHolds = [&](const QStringList& paths) {
+        const QByteArray expected = entries(paths);
+        const bool held = waitUntil([&] { return app.readHistory() == expected; }, 10000);
+        EXPECT_TRUE(held) << "URL.slx holds\n" << app.readHistory().toStdString() << "instead of\n" << expected.toStdString();
+        return held;
+    };
+    QStringList sorted = {QStringLiteral("/alpha"), QStringLiteral("/banana"), QStringLiteral("/mid"),
+                          QStringLiteral("/start"), QStringLiteral("/zeta")};
+    fileHolds(sorted);
     EXPECT_FALSE(QFileInfo::exists(app.programFolder() + QStringLiteral("/URL.slx")));
+
+    // The second copy, in the same current directory, and visits by turns: each save keeps
+    // what the other copy saved.
+    for (const char* name : {"second", "third", "fourth", "fifth"})
+        server.route(QLatin1Char('/') + QString::fromLatin1(name), page(QString::fromLatin1(name).toUpper()));
+    TarnwickProcess second;
+    keepOffline(second);
+    second.setWorkDir(app.workDir());
+    second.setIni(iniWith(server.url(QStringLiteral("/second"))));
+    ASSERT_TRUE(second.start()) << qPrintable(second.error());
+    ASSERT_NE(second.waitForMainWindow(), 0u) << "no main window of the second copy";
+    ASSERT_TRUE(second.waitForMainTitle(QStringLiteral("SECOND - Tarnwick"))) << qPrintable(second.mainTitle());
+    sorted.insert(3, QStringLiteral("/second"));
+    ASSERT_TRUE(fileHolds(sorted));
+    go(QStringLiteral("/third"), QStringLiteral("THIRD"));
+    sorted.insert(5, QStringLiteral("/third"));
+    ASSERT_TRUE(fileHolds(sorted)) << "the first copy's save lost the second copy's address";
+    ASSERT_TRUE(second.enterAddress(server.url(QStringLiteral("/fourth"))));
+    ASSERT_TRUE(second.waitForMainTitle(QStringLiteral("FOURTH - Tarnwick"))) << qPrintable(second.mainTitle());
+    sorted.insert(2, QStringLiteral("/fourth"));
+    ASSERT_TRUE(fileHolds(sorted)) << "the second copy's save lost the first copy's address";
+
+    // "Clear URL Listbox" in the first copy's settings: the file goes, and the second
+    // copy's next visit brings back none of the cleared addresses.
+    ASSERT_TRUE(app.key({QStringLiteral("alt+f"), QStringLiteral("s")}));
+    const std::uint32_t settings = waitForDialog();
+    ASSERT_NE(settings, 0u) << "no settings dialog";
+    const auto where = app.desktop().geometry(settings);
+    ASSERT_TRUE(where);
+    ASSERT_TRUE(app.pointerToScreen(where->x + 8 + 92, where->y + 88 + 12) && app.click(1));
+    EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(app.historyPath()); }, 5000)) << "URL.slx is still there";
+    ASSERT_TRUE(app.closeWindow(settings));
+    ASSERT_TRUE(waitUntil([&] { return app.ownWindows().size() == 1; }, 10000)) << "the dialog stayed";
+    ASSERT_TRUE(second.enterAddress(server.url(QStringLiteral("/fifth"))));
+    ASSERT_TRUE(second.waitForMainTitle(QStringLiteral("FIFTH - Tarnwick"))) << qPrintable(second.mainTitle());
+    ASSERT_TRUE(fileHolds({QStringLiteral("/fifth")})) << "cleared addresses came back";
+
+    // The first copy's list holds only the page of the clear: Down opens it again, and that
+    // save takes in the second copy's address, in the file and in the list (without
+    // changing the box's text): Down then goes to it, the list's first row.
+    ASSERT_TRUE(app.activateMain());
+    ASSERT_TRUE(app.pointerTo(120, app.addressBoxY()) && app.click(1));
+    ASSERT_TRUE(app.key(QStringLiteral("Down")));
+    EXPECT_TRUE(waitForRequests(QStringLiteral("/third"), 2)) << "the only entry is not the page of the clear";
+    ASSERT_TRUE(fileHolds({QStringLiteral("/fifth"), QStringLiteral("/third")}));
+    EXPECT_EQ(view().address, server.url(QStringLiteral("/third")));
+    ASSERT_TRUE(app.key(QStringLiteral("Down")));
+    EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("FIFTH - Tarnwick"))) << qPrintable(app.mainTitle());
+    EXPECT_EQ(server.requestCount(QStringLiteral("/fifth")), 2);
+
+    EXPECT_TRUE(second.closeWindow(second.mainWindow()));
+    EXPECT_TRUE(second.waitForExit(10000)) << "the second copy is still running";
+    EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(app.closeWindow(app.mainWindow()));
     expectEndsCleanly();
-    EXPECT_EQ(app.readHistory().toStdString(), sorted.toStdString()) << "the history changed at the end";
+    EXPECT_EQ(app.readHistory().toStdString(), entries({QStringLiteral("/fifth"), QStringLiteral("/third")}).toStdString())
+        << "the history changed at the end";
 }
 
 // The window's commands from the keyboard, once with the focus in the address box and
@@ -314,6 +417,463 @@ TEST_F(Journey, ContextMenuRefreshesAndHandsTheAddressToTheDefaultBrowser) {
     EXPECT_EQ(opened, address.toUtf8() + QByteArray(1, '\0') + '\n') << "the address arrived changed or split";
     for (int i = 1; i <= 3; ++i)
         EXPECT_FALSE(QFileInfo::exists(marker + QStringLiteral("-%1").arg(i))) << "a shell ran part of the address";
+}
+
+// ---------------------------------------------------------------------------------
+// Pages that fight back with dialogs and full screen: what a page asks for without the
+// person's own click or key in it is refused and counted; leaving works at once.
+
+class JourneyTraps : public Journey {
+protected:
+    // Panel 1's count.
+    int deniedCount() { return view().statusPanels.value(0).section(QLatin1Char(' '), 0, 0).toInt(); }
+    bool waitForDenied(int atLeast, int timeoutMs = 15000) {
+        return waitUntil([&] { return deniedCount() >= atLeast; }, timeoutMs, 50);
+    }
+    // A page's dialog showing in the program, with these words.
+    bool waitForPageDialog(const QString& message, int timeoutMs = 10000) {
+        const QString asker = server.url(QString()).section(QLatin1Char('/'), 2, 2) + QStringLiteral(" says");
+        return waitUntil(
+            [&] {
+                const QStringList labels = view().labels;
+                return labels.contains(asker) && labels.contains(message);
+            },
+            timeoutMs, 50);
+    }
+    bool clickPage() { return app.activateMain() && app.pointerTo(250, app.pageTop() + 200) && app.click(1); }
+    // The person types the address of `path` into the address box and presses Enter,
+    // without selecting anything: a click brings the keyboard into the box when it is
+    // elsewhere, and the box's whole text is to be selected then, as it is after a title
+    // event while the box has the keyboard. Returns the ms from Enter to the caption of
+    // `title`, or -1.
+    qint64 typeAddress(const QString& path, const QString& title) {
+        if (!app.activateMain()) return -1;
+        if (!view().addressFocused && (!app.pointerTo(120, app.addressBoxY()) || !app.click(1))) return -1;
+        if (!app.type(server.url(path))) return -1;
+        return timed(QStringLiteral("Return"), [&] { return app.waitForMainTitle(title + QStringLiteral(" - Tarnwick")); });
+    }
+    // Presses `chord` and returns the ms until `done` holds, or -1.
+    qint64 timed(const QString& chord, const std::function<bool()>& done) {
+        QElapsedTimer clock;
+        clock.start();
+        if (!runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--clearmodifiers"), chord}) ||
+            !done())
+            return -1;
+        return clock.elapsed();
+    }
+    static void report(const char* what, qint64 ms) { std::printf("time to get out, %s: %lld ms\n", what, ms); }
+};
+
+// A page asks with dialogs: alerts from a timer, a prompt and 500 confirms in a row in
+// answer to clicks, a question whether to leave. Going wrong: a box pops up that the
+// person did not ask for, a box holds the whole program, the next box comes at every
+// Esc, the typed address goes into the page's prompt or gets the old address glued in
+// front of it, the count misses a refused box, or the page refuses to be left.
+TEST_F(JourneyTraps, PageDialogsShowOnlyForThePersonsClickAndNeverHoldTheProgram) {
+    server.route(QStringLiteral("/answer"), "", "text/plain");
+    server.route(QStringLiteral("/timer-done"), "", "text/plain");
+    server.route(QStringLiteral("/after"), page(QStringLiteral("After")));
+    server.route(QStringLiteral("/dialogs"), page(QStringLiteral("Dialogs"), QStringLiteral("<div style=\"height:600px\">a page that asks</div>"),
+        QStringLiteral("<script>var left = 20, clicks = 0;"
+                       "var timer = setInterval(function () {"
+                       "  alert('every 50 ms');"
+                       "  if (--left == 0) { clearInterval(timer); fetch('/timer-done'); }"
+                       "}, 50);"
+                       "document.addEventListener('click', function () {"
+                       "  if (++clicks == 2) {"
+                       "    var no = 0;"
+                       "    for (var i = 0; i < 500; ++i) if (!confirm('Stay?')) ++no;"
+                       "    document.title = 'No ' + no;"
+                       "  } else {"
+                       "    fetch('/answer?' + prompt('Your name?', 'nobody'));"
+                       "  }"
+                       "});"
+                       "addEventListener('beforeunload', function (e) { e.preventDefault(); e.returnValue = 'stay'; });"
+                       "</script>")));
+    startAt(QStringLiteral("/start"), QStringLiteral("Start"));
+    go(QStringLiteral("/dialogs"), QStringLiteral("Dialogs"));
+    // Twenty alerts nobody asked for: each answered at once (the timer ran out) and counted.
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/timer-done"), 1)) << "the timer's alerts held the page";
+    EXPECT_TRUE(waitForPanel(0, QStringLiteral("20 events denied"))) << qPrintable(panels());
+
+    // A click: its prompt shows, named after the page's origin, and takes the typed name.
+    ASSERT_TRUE(clickPage());
+    ASSERT_TRUE(waitForPageDialog(QStringLiteral("Your name?"))) << qPrintable(view().labels.join(QLatin1Char('|')));
+    ASSERT_TRUE(app.type(QStringLiteral("Alice")));
+    ASSERT_TRUE(app.key(QStringLiteral("Return")));
+    ASSERT_TRUE(waitUntil([&] { return server.lastRequest(QStringLiteral("/answer")).contains("answer?Alice"); }))
+        << server.lastRequest(QStringLiteral("/answer")).constData();
+
+    // The next click asks 500 times: the first box shows and Esc cancels it, the other
+    // 499 are answered at once and each is counted.
+    ASSERT_TRUE(clickPage());
+    ASSERT_TRUE(waitForPageDialog(QStringLiteral("Stay?")));
+    ASSERT_TRUE(app.key(QStringLiteral("Escape")));
+    ASSERT_TRUE(app.waitForMainTitle(QStringLiteral("No 500 - Tarnwick"))) << qPrintable(app.mainTitle());
+    EXPECT_TRUE(waitForPanel(0, QStringLiteral("519 events denied"))) << qPrintable(panels());
+
+    // Leaving: the page's question whether to leave is answered "leave" (and counted).
+    qint64 out = typeAddress(QStringLiteral("/after"), QStringLiteral("After"));
+    ASSERT_GE(out, 0) << "the page's question held the person: " << qPrintable(app.mainTitle());
+    report("a typed address from a page asking whether to leave", out);
+    EXPECT_TRUE(waitForPanel(0, QStringLiteral("520 events denied"))) << qPrintable(panels());
+
+    // Back to the page (loaded anew, its timer's 20 alerts refused again). A prompt the
+    // person leaves open: the typed address goes to the address box (its whole text
+    // selected by the click), and the prompt is answered as cancelled.
+    ASSERT_TRUE(app.key(QStringLiteral("ctrl+b")));
+    ASSERT_TRUE(app.waitForMainTitle(QStringLiteral("Dialogs - Tarnwick")));
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/timer-done"), 2));
+    EXPECT_TRUE(waitForPanel(0, QStringLiteral("540 events denied"))) << qPrintable(panels());
+    ASSERT_TRUE(clickPage());
+    ASSERT_TRUE(waitForPageDialog(QStringLiteral("Your name?")));
+    out = typeAddress(QStringLiteral("/after"), QStringLiteral("After"));
+    ASSERT_GE(out, 0) << "the typed address did not load: " << qPrintable(app.mainTitle());
+    report("a typed address from an open prompt", out);
+    EXPECT_TRUE(waitUntil([&] { return server.lastRequest(QStringLiteral("/answer")).contains("answer?null"); }))
+        << server.lastRequest(QStringLiteral("/answer")).constData();
+    EXPECT_EQ(view().address, server.url(QStringLiteral("/after")));
+    EXPECT_EQ(server.requestCount(QStringLiteral("/after")), 2);
+    EXPECT_EQ(server.requestCount(QStringLiteral("/dialogs")), 2);
+    EXPECT_TRUE(app.closeWindow(app.mainWindow()));
+    expectEndsCleanly();
+}
+
+// A page alerts every 50 ms, and in an endless loop once clicked. Going wrong: the
+// typed address, Back or Ctrl+E do nothing while the boxes keep coming, a box the
+// person answered comes back at once, or the program has to be killed.
+TEST_F(JourneyTraps, AlertLoopsAreLeftByATypedAddressBackAndCtrlEAtTheFirstTry) {
+    server.route(QStringLiteral("/calm"), page(QStringLiteral("Calm")));
+    server.route(QStringLiteral("/alerts"), page(QStringLiteral("Alerts"), QStringLiteral("<div style=\"height:600px\">a page that alerts</div>"),
+        QStringLiteral("<script>setInterval(function () { alert('every 50 ms'); }, 50);"
+                       "document.addEventListener('click', function () { for (;;) alert('again'); });</script>")));
+    startAt(QStringLiteral("/start"), QStringLiteral("Start"));
+    go(QStringLiteral("/alerts"), QStringLiteral("Alerts"));
+    ASSERT_TRUE(waitForDenied(5)) << qPrintable(panels());
+
+    const qint64 typed = typeAddress(QStringLiteral("/calm"), QStringLiteral("Calm"));
+    ASSERT_GE(typed, 0) << "the typed address did not load: " << qPrintable(app.mainTitle());
+    report("a typed address from a 50 ms alert loop", typed);
+    const int before = deniedCount();
+    ASSERT_TRUE(app.activateMain());
+    const qint64 back = timed(QStringLiteral("ctrl+b"), [&] { return app.waitForMainTitle(QStringLiteral("Alerts - Tarnwick")); });
+    ASSERT_GE(back, 0) << "Ctrl+B did not go back: " << qPrintable(app.mainTitle());
+    report("Ctrl+B from a 50 ms alert loop", back);
+    EXPECT_TRUE(waitForDenied(before + 5)) << qPrintable(panels());
+
+    // The click's endless loop: its first box shows; once answered, the rest are
+    // answered at once and counted. The next click shows one box more, and Ctrl+E with
+    // that box open ends the program.
+    ASSERT_TRUE(clickPage());
+    ASSERT_TRUE(waitForPageDialog(QStringLiteral("again")) || waitForPageDialog(QStringLiteral("every 50 ms")));
+    const int looping = deniedCount();
+    ASSERT_TRUE(app.key(QStringLiteral("Return")));
+    EXPECT_TRUE(waitForDenied(looping + 100)) << qPrintable(panels());
+    ASSERT_TRUE(clickPage());
+    ASSERT_TRUE(waitForPageDialog(QStringLiteral("again")));
+    const qint64 ended = timed(QStringLiteral("ctrl+e"), [&] { return app.waitForExit(10000); });
+    ASSERT_GE(ended, 0) << "Ctrl+E did not end the program";
+    report("Ctrl+E from an endless alert loop, its box open", ended);
+    expectEndsCleanly();
+}
+
+// A page goes full screen at every click or key and again 100 ms after it is left.
+// Going wrong: no notice says how to leave, one Esc does not get the person out, the
+// page takes the screen back at once, or the address box cannot be reached.
+TEST_F(JourneyTraps, FullScreenTrapIsLeftWithOneEscAndStaysLeftUntilTheNextClick) {
+    server.route(QStringLiteral("/fs-in"), "", "text/plain");
+    server.route(QStringLiteral("/fs-refused"), "", "text/plain");
+    server.route(QStringLiteral("/after"), page(QStringLiteral("After")));
+    server.route(QStringLiteral("/trap"), page(QStringLiteral("Trap"), QStringLiteral("<div style=\"height:600px\">a page that wants the whole screen</div>") + loadedSignal(),
+        QStringLiteral("<script>function grab() {"
+                       "  document.documentElement.requestFullscreen().then(function () { fetch('/fs-in'); },"
+                       "                                                   function () { fetch('/fs-refused'); });"
+                       "}"
+                       "addEventListener('click', grab); addEventListener('keydown', grab);"
+                       "document.addEventListener('fullscreenchange', function () {"
+                       "  if (!document.fullscreenElement) setTimeout(grab, 100);"
+                       "});</script>")));
+    startAt(QStringLiteral("/start"), QStringLiteral("Start"));
+    go(QStringLiteral("/trap"), QStringLiteral("Trap"));
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/loaded"), 1)) << "the page did not finish loading";
+    QByteArray display;
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("getdisplaygeometry")}, 10000, &display));
+    const QList<QByteArray> size = display.trimmed().split(' ');
+    ASSERT_EQ(size.size(), 2);
+    auto fullScreenWindow = [&]() -> std::uint32_t {
+        for (std::uint32_t window : app.ownWindows()) {
+            const auto rect = app.desktop().geometry(window);
+            if (window != app.mainWindow() && rect && rect->width == size[0].toInt() && rect->height == size[1].toInt())
+                return window;
+        }
+        return 0;
+    };
+
+    for (int round = 1; round <= 2; ++round) {
+        // The click: the page alone on the whole screen, titled like the main window, with
+        // the notice.
+        ASSERT_TRUE(clickPage());
+        ASSERT_TRUE(waitForRequests(QStringLiteral("/fs-in"), round));
+        ASSERT_TRUE(waitUntil([&] { return fullScreenWindow() != 0; })) << "not full screen";
+        EXPECT_EQ(app.desktop().title(fullScreenWindow()), QStringLiteral("Trap - Tarnwick"));
+        EXPECT_TRUE(waitUntil([&] { return view().labels.contains(QStringLiteral("Press Esc to leave full screen")); }, 3000))
+            << qPrintable(view().labels.join(QLatin1Char('|')));
+        // One Esc. The page's try to come back 100 ms later is refused (by the engine
+        // itself once the click's activation is used up); so is its try at the person's
+        // next key in the page, which the program refuses and counts.
+        const int refused = server.requestCount(QStringLiteral("/fs-refused"));
+        const int denied = deniedCount();
+        const qint64 out = timed(QStringLiteral("Escape"), [&] { return waitUntil([&] { return fullScreenWindow() == 0; }); });
+        ASSERT_GE(out, 0) << "Esc did not leave full screen";
+        report("one Esc from a full-screen trap", out);
+        ASSERT_TRUE(waitForRequests(QStringLiteral("/fs-refused"), refused + 1)) << "the page did not try to come back";
+        ASSERT_TRUE(waitUntil([&] { return !view().addressFocused; })) << "the keyboard did not go back to the page";
+        ASSERT_TRUE(app.key(QStringLiteral("x")));
+        EXPECT_TRUE(waitForDenied(denied + 1)) << "the key's request was not refused: " << qPrintable(panels());
+        EXPECT_EQ(fullScreenWindow(), 0u) << "the page took the screen back";
+    }
+    EXPECT_GE(typeAddress(QStringLiteral("/after"), QStringLiteral("After")), 0) << qPrintable(app.mainTitle());
+    EXPECT_TRUE(app.closeWindow(app.mainWindow()));
+    expectEndsCleanly();
+}
+
+// ---------------------------------------------------------------------------------
+// Pages whose renderer hangs or dies
+
+class JourneyRenderer : public Journey {
+protected:
+    // The program's renderer processes (the engine's helpers that show pages).
+    std::vector<pid_t> renderers() {
+        std::vector<pid_t> found;
+        for (const ProcStat& process : processTree(app.pid())) {
+            QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(process.pid));
+            if (process.state != 'Z' && commandLine.open(QIODevice::ReadOnly) &&
+                commandLine.readAll().contains("--type=renderer"))
+                found.push_back(process.pid);
+        }
+        return found;
+    }
+    // The renderer that keeps the processor busy (a tenth of a core or more over a second:
+    // other work may share the cores), or 0. An idle renderer takes next to nothing.
+    pid_t spinningRenderer() {
+        std::vector<std::pair<pid_t, unsigned long long>> before;
+        for (pid_t pid : renderers())
+            if (auto stat = readProcStat(pid)) before.emplace_back(pid, stat->cpuTicks);
+        QThread::msleep(1000);
+        for (const auto& [pid, ticks] : before)
+            if (auto stat = readProcStat(pid); stat && stat->state != 'Z' && stat->cpuTicks - ticks >= 10) return pid;
+        return 0;
+    }
+    static bool gone(pid_t pid) {
+        const auto stat = readProcStat(pid);
+        return !stat || stat->state == 'Z';
+    }
+    // Presses `chord` at the start of a clock and waits for the caption `title`: the
+    // milliseconds it took, or -1 when the caption never came.
+    qint64 timedUntilTitle(const QString& chord, const QString& title) {
+        QElapsedTimer clock;
+        clock.start();
+        if (!runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--clearmodifiers"), chord}))
+            return -1;
+        return app.waitForMainTitle(title + QStringLiteral(" - Tarnwick")) ? clock.elapsed() : -1;
+    }
+};
+
+// A person visits a page whose script starts spinning forever, leaves it for another page
+// of the same site with a typed address, comes back with Back and leaves with Back again;
+// then a page's renderer is killed, and another page grows its memory without end.
+// Going wrong: the typed address never loads and Back does nothing while the page spins;
+// the spinning renderer keeps a core busy after the person left; a killed page leaves a
+// grey view with the old caption and "Idle", no way to reload it, or an internal address
+// in the box and the history; a page takes gigabytes of memory.
+TEST_F(JourneyRenderer, HungPagesAreLeftAtOnceAndDeadPagesSaySoAndReload) {
+    server.route(QStringLiteral("/spinning"), "", "text/plain");
+    server.route(QStringLiteral("/spin"),
+                 page(QStringLiteral("Spin"), QStringLiteral("<p>a page that never returns</p>"),
+                      QStringLiteral("<script>setTimeout(function () { fetch('/spinning');"
+                                     " setTimeout(function () { for (;;) {} }, 200); }, 300);</script>")));
+    server.route(QStringLiteral("/after"), page(QStringLiteral("After")));
+    server.route(QStringLiteral("/victim"), page(QStringLiteral("Victim")));
+    server.route(QStringLiteral("/growing"), "", "text/plain");
+    server.route(QStringLiteral("/grow"),
+                 page(QStringLiteral("Grow"), QStringLiteral("<p>a page that grows</p>"),
+                      QStringLiteral("<script>var kept = []; fetch('/growing'); setInterval(function () {"
+                                     " for (var i = 0; i < 40; ++i) kept.push(new Array(100000).fill(Math.random()));"
+                                     " }, 10);</script>")));
+    startAt(QStringLiteral("/start"), QStringLiteral("Start"));
+
+    // A typed address on the same site, while the page spins.
+    go(QStringLiteral("/spin"), QStringLiteral("Spin"));
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/spinning"), 1));
+    pid_t spinning = 0;
+    ASSERT_TRUE(waitUntil([&] { return (spinning = spinningRenderer()) != 0; }, 10000)) << "no renderer spins";
+    ASSERT_TRUE(app.typeAddress(server.url(QStringLiteral("/after"))));
+    const qint64 typedOut = timedUntilTitle(QStringLiteral("Return"), QStringLiteral("After"));
+    EXPECT_GE(typedOut, 0) << "the typed address did not load while the page spun: " << qPrintable(app.mainTitle());
+    std::printf("left a hung page for a same-site address in %lld ms\n", static_cast<long long>(typedOut));
+    EXPECT_TRUE(waitUntil([&] { return gone(spinning); }, 10000)) << "the spinning renderer still runs";
+
+    // Back to the spinning page, and Back again while it spins.
+    ASSERT_TRUE(app.key(QStringLiteral("ctrl+b")));
+    ASSERT_TRUE(app.waitForMainTitle(QStringLiteral("Spin - Tarnwick"))) << qPrintable(app.mainTitle());
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/spinning"), 2));
+    ASSERT_TRUE(waitUntil([&] { return (spinning = spinningRenderer()) != 0; }, 10000)) << "no renderer spins";
+    ASSERT_TRUE(app.activateMain());
+    const qint64 backOut = timedUntilTitle(QStringLiteral("ctrl+b"), QStringLiteral("Start"));
+    EXPECT_GE(backOut, 0) << "Back did nothing while the page spun: " << qPrintable(app.mainTitle());
+    std::printf("left a hung page with Back in %lld ms\n", static_cast<long long>(backOut));
+    EXPECT_TRUE(waitUntil([&] { return gone(spinning); }, 10000)) << "the spinning renderer still runs";
+
+    // Forward to it, and away to another site (the same server under another name).
+    ASSERT_TRUE(app.key(QStringLiteral("ctrl+f")));
+    ASSERT_TRUE(app.waitForMainTitle(QStringLiteral("Spin - Tarnwick"))) << qPrintable(app.mainTitle());
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/spinning"), 3));
+    ASSERT_TRUE(waitUntil([&] { return (spinning = spinningRenderer()) != 0; }, 10000)) << "no renderer spins";
+    ASSERT_TRUE(app.enterAddress(server.url(QStringLiteral("/after")).replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost"))));
+    EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("After - Tarnwick"))) << qPrintable(app.mainTitle());
+    EXPECT_TRUE(waitUntil([&] { return gone(spinning); }, 10000)) << "the spinning renderer still runs";
+
+    // A page whose renderer is killed: shown as such, under its address, and reloaded.
+    go(QStringLiteral("/victim"), QStringLiteral("Victim"));
+    for (pid_t pid : renderers()) ::kill(pid, SIGKILL);
+    EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Page killed: Victim - Tarnwick"))) << qPrintable(app.mainTitle());
+    EXPECT_TRUE(waitForPanel(1, QStringLiteral("Uninitialized"))) << qPrintable(panels());
+    a11y::MainWindowView shown;
+    ASSERT_TRUE(waitUntil([&] { return (shown = view()).find(QStringLiteral("Reload")); }, 10000))
+        << "no reload link shown";
+    EXPECT_EQ(shown.address, server.url(QStringLiteral("/victim")));
+    EXPECT_TRUE(shown.find(QStringLiteral("was killed"))) << "the page does not say what happened";
+    ASSERT_TRUE(app.pointerToScreen(shown.find(QStringLiteral("Reload"))->x, shown.find(QStringLiteral("Reload"))->y));
+    ASSERT_TRUE(app.click(1));
+    EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Victim - Tarnwick"))) << qPrintable(app.mainTitle());
+    EXPECT_TRUE(waitForPanel(1, QStringLiteral("Idle"))) << qPrintable(panels());
+    EXPECT_EQ(server.requestCount(QStringLiteral("/victim")), 2);
+
+    // A page that grows its memory dies at the bound and says so.
+    ASSERT_TRUE(app.enterAddress(server.url(QStringLiteral("/grow"))));
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/growing"), 1));
+    long peakKb = 0;
+    const bool outOfMemory = waitUntil(
+        [&] {
+            for (pid_t pid : renderers()) peakKb = std::max(peakKb, procStatusKb(pid, "VmHWM"));
+            return app.mainTitle() == QStringLiteral("Page out of memory: Grow - Tarnwick");
+        },
+        90000, 50);
+    EXPECT_TRUE(outOfMemory) << qPrintable(app.mainTitle());
+    std::printf("a growing page's renderer peaked at %ld MB before it was stopped\n", peakKb / 1024);
+    EXPECT_LT(peakKb, 1536L * 1024) << "the page took more memory than its bound";
+    EXPECT_EQ(view().address, server.url(QStringLiteral("/grow")));
+
+    // Only the pages' own addresses went into the history.
+    const QList<QByteArray> entries = app.readHistory().split('\n');
+    for (const QByteArray& entry : entries)
+        EXPECT_TRUE(entry.isEmpty() || entry.startsWith("\"http://127.0.0.1:") || entry.startsWith("\"http://localhost:"))
+            << entry.constData();
+    // start, spin, after (on both names), victim, grow, and the last line break
+    EXPECT_EQ(entries.size(), 7) << app.readHistory().constData();
+    ASSERT_TRUE(app.key(QStringLiteral("ctrl+e")));
+    expectEndsCleanly();
+}
+
+// ---------------------------------------------------------------------------------
+// A page that starts downloads by the dozen
+
+class JourneyDownloads : public Journey {
+protected:
+    // The program's save dialogs on the screen.
+    std::vector<std::uint32_t> saveDialogs() {
+        std::vector<std::uint32_t> found;
+        for (std::uint32_t window : app.ownWindows())
+            if (app.desktop().title(window) == QLatin1String("Save File")) found.push_back(window);
+        return found;
+    }
+    // Every file below `folder`, as paths relative to it.
+    static QStringList filesIn(const QString& folder) {
+        QStringList found;
+        QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) found << QDir(folder).relativeFilePath(it.next());
+        return found;
+    }
+};
+
+// A person opens a page that starts ten downloads as it loads and ten more at the click
+// of its button, then clicks a link to one file while the save dialog is open, cancels
+// the first dialog and saves the second. Going wrong: twenty save dialogs at once, files
+// written into the download folder before anyone said where to keep them, a second
+// dialog over the first, the refused downloads not counted.
+TEST_F(JourneyDownloads, ADownloadBombGetsOneDialogAtATimeAndNothingLandsBeforeThePersonSaysSo) {
+    const QByteArray attachment = "Content-Disposition: attachment\r\n";
+    for (const char* when : {"load", "click"})
+        for (int i = 0; i < 10; ++i) {
+            const QString path = QStringLiteral("/f%1%2.bin").arg(QLatin1String(when)).arg(i);
+            server.route(path, QByteArray(64 * 1024, 'x'), "application/octet-stream");
+            server.setHeaders(path, attachment);
+        }
+    const QByteArray single(256 * 1024, 's');
+    server.route(QStringLiteral("/single.bin"), single, "application/octet-stream");
+    server.setHeaders(QStringLiteral("/single.bin"), "Content-Disposition: attachment; filename=\"single.bin\"\r\n");
+    // Half of each ten by a link's download attribute, half by frames with attachments.
+    server.route(QStringLiteral("/bomb"),
+                 page(QStringLiteral("Bomb"),
+                      QStringLiteral("<button onclick=\"bomb('click')\" style=\"display:block;width:400px;height:200px\">"
+                                     "get</button><a href=\"/single.bin\" style=\"display:block;height:150px\">single</a>"),
+                      QStringLiteral("<script>function bomb(when) { for (var i = 0; i < 10; ++i) {"
+                                     " var url = '/f' + when + i + '.bin';"
+                                     " if (i % 2) { var f = document.createElement('iframe'); f.style.display = 'none';"
+                                     "   f.src = url; document.body.appendChild(f); }"
+                                     " else { var a = document.createElement('a'); a.href = url; a.download = '';"
+                                     "   document.body.appendChild(a); a.click(); } } }"
+                                     "addEventListener('load', function () { bomb('load'); });</script>")));
+    startAt(QStringLiteral("/start"), QStringLiteral("Start"));
+    const QString folder = app.home() + QStringLiteral("/Downloads");
+    const QString receiving = app.home() + QStringLiteral("/.cache/tarnwick");
+
+    go(QStringLiteral("/bomb"), QStringLiteral("Bomb"));
+    EXPECT_TRUE(waitForPanel(0, QStringLiteral("10 events denied"))) << qPrintable(panels());
+    ASSERT_TRUE(app.pointerTo(200, app.pageTop() + 80));
+    ASSERT_TRUE(app.click(1));
+    ASSERT_TRUE(waitUntil([&] { return !saveDialogs().empty(); }, 10000)) << "no save dialog for the clicked button";
+    EXPECT_TRUE(waitForPanel(0, QStringLiteral("19 events denied"))) << qPrintable(panels());
+    const std::uint32_t first = saveDialogs().front();
+
+    // A link the person clicks meanwhile, with the dialog moved aside: received, not asked
+    // about while the first asks.
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowmove"), QString::number(first),
+                                                    QStringLiteral("700"), QStringLiteral("560")}));
+    ASSERT_TRUE(waitUntil([&] { return app.desktop().geometry(first) && app.desktop().geometry(first)->x >= 650; }, 5000));
+    ASSERT_TRUE(app.pointerTo(150, app.pageTop() + 275));
+    ASSERT_TRUE(app.click(1));
+    ASSERT_TRUE(waitUntil([&] { return !(filesIn(receiving) + filesIn(folder)).filter(QStringLiteral("single.bin")).empty(); },
+                          10000))
+        << "the clicked link's download was not taken: " << qPrintable(filesIn(receiving).join(QLatin1Char(' ')));
+    // The pointer leaves the link (the sweep opens a link pointed at), then a whole sweep.
+    ASSERT_TRUE(app.pointerTo(520, app.pageTop() + 80));
+    EXPECT_TRUE(waitForPanel(1, QStringLiteral("Idle"))) << qPrintable(panels());
+    sweepBarrier();
+    EXPECT_EQ(saveDialogs().size(), 1u) << "more than one save dialog at once";
+    EXPECT_TRUE(filesIn(folder).isEmpty()) << "in the download folder before any answer: "
+                                           << qPrintable(filesIn(folder).join(QLatin1Char(' ')));
+    EXPECT_EQ(view().statusPanels.value(0), QStringLiteral("20 events denied"))  // with the sentinel
+        << "the person's own link was refused";
+
+    // Esc drops the first; the second asks now, and Return keeps it where it proposes.
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(first)}));
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
+    std::uint32_t second = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        const auto dialogs = saveDialogs();
+        second = dialogs.size() == 1 && dialogs.front() != first ? dialogs.front() : 0;
+        return second != 0;
+    }, 10000)) << "the waiting download was never asked about";
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(second)}));
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}));
+    EXPECT_TRUE(waitUntil([&] { return readFile(folder + QStringLiteral("/single.bin")) == single; }, 20000))
+        << qPrintable(filesIn(folder).join(QLatin1Char(' ')));
+    EXPECT_EQ(filesIn(folder), QStringList{QStringLiteral("single.bin")});
+    EXPECT_TRUE(waitUntil([&] { return filesIn(receiving).filter(QStringLiteral(".bin")).isEmpty(); }, 10000))
+        << "left in the program's folder: " << qPrintable(filesIn(receiving).join(QLatin1Char(' ')));
+    ASSERT_TRUE(app.key(QStringLiteral("ctrl+e")));
+    expectEndsCleanly();
 }
 
 }  // namespace

@@ -33,7 +33,7 @@
 #include "tarnwick_process.h"
 #include "wait.h"
 #include "platform/webengine/browser_window.h"
-#include "platform/webengine/engine_profile.h"
+#include "platform/webengine/engine_session.h"
 #include "platform/webengine/webengine_browser.h"
 
 namespace {
@@ -81,9 +81,9 @@ BrowserWindow* browserWindowTitled(const QString& title) {
     return nullptr;
 }
 
-void closeAllBrowserWindows() {
+void closeAllBrowserWindows(const EngineSession& session) {
     for (BrowserWindow* w : browserWindows()) w->close();
-    waitUntil([] { return BrowserWindow::openCount() == 0; });
+    waitUntil([&] { return session.openWindowCount() == 0; });
 }
 
 // Resident memory of this process and all its descendants (the engine's helpers), kB.
@@ -111,8 +111,12 @@ protected:
                       "application/xhtml+xml");
         server->route("/slow.html", page("Slow", "<p>late</p>"));
         server->setDelay("/slow.html", 60000);
+        // Off the record: what one test's pages store stays out of the next suite's.
+        session = new EngineSession(EngineSession::Folders{});
     }
     static void TearDownTestSuite() {
+        delete session;
+        session = nullptr;
         delete server;
         server = nullptr;
     }
@@ -122,7 +126,7 @@ protected:
         host = std::make_unique<QWidget>();
         host->setWindowTitle(QStringLiteral("adapter host"));
         host->resize(900, 700);
-        browser = new WebEngineBrowser(host.get());
+        browser = new WebEngineBrowser(*session, host.get());
         browser->widget()->setGeometry(0, 0, 900, 700);
         QObject::connect(browser, &WebBrowser::ProgressChange, [this](int, int) { states.append(browser->ReadyState()); });
         QObject::connect(browser, &WebBrowser::TitleChange, [this](const QString& t) { titles.append(t); });
@@ -133,7 +137,7 @@ protected:
     }
 
     void TearDown() override {
-        closeAllBrowserWindows();
+        closeAllBrowserWindows(*session);
         host.reset();  // takes the browser with it
     }
 
@@ -154,9 +158,10 @@ protected:
 
     QPoint globalOf(const QPoint& inView) { return browser->widget()->mapToGlobal(inView); }
     // The page shown by the browser's widget (its engine view).
-    QWebEnginePage* shownPage() { return qobject_cast<QWebEngineView*>(browser->widget())->page(); }
+    QWebEnginePage* shownPage() { return browser->widget()->findChild<QWebEngineView*>()->page(); }
 
     static HttpServer* server;
+    static EngineSession* session;
     std::unique_ptr<QWidget> host;
     WebEngineBrowser* browser = nullptr;
     QList<int> states;
@@ -166,6 +171,7 @@ protected:
 };
 
 HttpServer* WebEngineBrowserTest::server = nullptr;
+EngineSession* WebEngineBrowserTest::session = nullptr;
 
 TEST_F(WebEngineBrowserTest, NavigateRunsTheLoadThroughReadyStatesAndEvents) {
     EXPECT_EQ(browser->ReadyState(), 0);
@@ -204,24 +210,14 @@ TEST_F(WebEngineBrowserTest, NavigateRunsTheLoadThroughReadyStatesAndEvents) {
     ASSERT_TRUE(waitUntil([&] { return server->requestCount("/b.html") > requests; }));
 }
 
-TEST_F(WebEngineBrowserTest, AddressesBecomeUrlsTheWayTheControlTookThem) {
-    EXPECT_EQ(WebEngineBrowser::addressToUrl("/tmp/a b.html").toString(QUrl::FullyEncoded),
-              QStringLiteral("file:///tmp/a%20b.html"));
-    EXPECT_EQ(WebEngineBrowser::addressToUrl("example.com/x?q=1").toString(), QStringLiteral("http://example.com/x?q=1"));
-    EXPECT_EQ(WebEngineBrowser::addressToUrl("localhost:8080/x").toString(), QStringLiteral("http://localhost:8080/x"));
-    EXPECT_EQ(WebEngineBrowser::addressToUrl("https://example.com/").toString(), QStringLiteral("https://example.com/"));
-    EXPECT_EQ(WebEngineBrowser::addressToUrl("about:blank").toString(), QStringLiteral("about:blank"));
-    EXPECT_EQ(WebEngineBrowser::addressToUrl("  http://example.com/  ").toString(), QStringLiteral("http://example.com/"));
-
-    // Nothing loadable: refused, and the browser stays uninitialized.
+// Navigate loads what the typed-address rule gives: refused when nothing is loadable.
+TEST_F(WebEngineBrowserTest, NavigateOpensALocalFileByItsAbsolutePathAndRefusesNothingLoadable) {
     EXPECT_FALSE(browser->Navigate(QString()));
     EXPECT_FALSE(browser->Navigate(QStringLiteral("   ")));
     EXPECT_FALSE(browser->Navigate(QStringLiteral("http://exa mple.com:99999999/")));
-    EXPECT_EQ(browser->ReadyState(), 0);
+    EXPECT_EQ(browser->ReadyState(), 0);  // the browser stays uninitialized
     EXPECT_FALSE(browser->Refresh());
-}
 
-TEST_F(WebEngineBrowserTest, NavigateOpensALocalFileByItsAbsolutePath) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("local page.html"));
     QFile file(path);
@@ -391,14 +387,23 @@ TEST_F(WebEngineBrowserTest, StopEndsAPendingLoad) {
     ASSERT_TRUE(waitUntil([&] { return browser->ReadyState() == 4; }, 15000));
 }
 
+// A killed renderer: the page is reported dead under its address (uninitialized, no
+// document) until it loads again; Refresh reloads it.
 TEST_F(WebEngineBrowserTest, ARendererCrashEndsTheLoadAndTheBrowserGoesOn) {
     ASSERT_TRUE(load(server->url("/a.html")));
     const qint64 pid = shownPage()->renderProcessPid();
     ASSERT_GT(pid, 0);
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return browser->Document() == nullptr; }));
-    EXPECT_EQ(browser->ReadyState(), 4);
+    EXPECT_EQ(browser->ReadyState(), 0);
+    EXPECT_EQ(titles.last(), QStringLiteral("Page killed: Page A"));
+    EXPECT_EQ(browser->LocationName(), titles.last());
+    EXPECT_EQ(browser->LocationURL(), server->url("/a.html"));
 
+    const int requests = server->requestCount("/a.html"), completed = completes;
+    ASSERT_TRUE(browser->Refresh());
+    ASSERT_TRUE(waitUntil([&] { return completes > completed && browser->LocationName() == QStringLiteral("Page A"); }));
+    EXPECT_EQ(server->requestCount("/a.html"), requests + 1);
     ASSERT_TRUE(load(server->url("/b.html")));
     EXPECT_EQ(browser->LocationName(), QStringLiteral("Page B"));
     EXPECT_NE(browser->Document(), nullptr);
@@ -461,7 +466,7 @@ TEST_F(WebEngineBrowserTest, NewWindowsAreDecoratedTopLevelWindowsWithTheBrowser
     EXPECT_TRUE(window->isWindow());
     EXPECT_EQ(window->parentWidget(), nullptr);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(BrowserWindow::openCount(), 1);
+    EXPECT_EQ(session->openWindowCount(), 1);
     // As the X server and the window manager see it: the title, a frame, no owner.
     ASSERT_TRUE(waitUntil([&] { return netWmName(window->winId()).contains("\"Pop Title - Microsoft Internet Explorer\""); }))
         << netWmName(window->winId()).toStdString();
@@ -474,11 +479,11 @@ TEST_F(WebEngineBrowserTest, NewWindowsAreDecoratedTopLevelWindowsWithTheBrowser
     // The window manager's delete request closes and destroys it.
     run(QStringLiteral("wmctrl"), {QStringLiteral("-F"), QStringLiteral("-c"), QStringLiteral("Pop Title - Microsoft Internet Explorer")});
     ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
-    EXPECT_EQ(BrowserWindow::openCount(), 0);
+    EXPECT_EQ(session->openWindowCount(), 0);
 
     // window.open: shown at once, titled without a page title until the page has one.
     evaluate(QStringLiteral("window.open('late.html')"));
-    ASSERT_TRUE(waitUntil([] { return BrowserWindow::openCount() == 1; }));
+    ASSERT_TRUE(waitUntil([] { return session->openWindowCount() == 1; }));
     window = browserWindows().value(0);
     ASSERT_TRUE(window);
     ASSERT_TRUE(waitUntil([&] { return window->isVisible(); }));
@@ -488,7 +493,7 @@ TEST_F(WebEngineBrowserTest, NewWindowsAreDecoratedTopLevelWindowsWithTheBrowser
     bool closed = false;
     window->page()->runJavaScript(QStringLiteral("window.close()"), [&](const QVariant&) { closed = true; });
     ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
-    EXPECT_EQ(BrowserWindow::openCount(), 0);
+    EXPECT_EQ(session->openWindowCount(), 0);
 }
 
 TEST_F(WebEngineBrowserTest, NewWindowsCannotHoldTheProgramWithDialogsAndOpenTheirOwnWindows) {
@@ -500,7 +505,7 @@ TEST_F(WebEngineBrowserTest, NewWindowsCannotHoldTheProgramWithDialogsAndOpenThe
     evaluate(QStringLiteral("window.open('alerting.html')"));
     ASSERT_TRUE(waitUntil([] { return browserWindowTitled("after dialogs - Microsoft Internet Explorer"); }));
     ASSERT_TRUE(waitUntil([] { return browserWindowTitled("Pop Title - Microsoft Internet Explorer"); }));
-    EXPECT_EQ(BrowserWindow::openCount(), 2);
+    EXPECT_EQ(session->openWindowCount(), 2);
     for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<QMessageBox*>(w), nullptr);
     for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(qobject_cast<QDialog*>(w) && w->isVisible());
 }
@@ -512,15 +517,15 @@ TEST_F(WebEngineBrowserTest, AWindowOpenLoopIsBoundedAndClosedWindowsGiveTheirMe
 
     // 50 windows, measured open and after closing.
     evaluate(QStringLiteral("for (var i = 0; i < 50; ++i) window.open('b.html', 'w' + i);"));
-    ASSERT_TRUE(waitUntil([] { return BrowserWindow::openCount() == 50; }, 60000)) << BrowserWindow::openCount();
+    ASSERT_TRUE(waitUntil([] { return session->openWindowCount() == 50; }, 60000)) << session->openWindowCount();
     ASSERT_TRUE(waitUntil([] {
         int titled = 0;
         for (BrowserWindow* w : browserWindows()) titled += w->windowTitle() == QLatin1String("Page B - Microsoft Internet Explorer");
         return titled == 50;
     }, 120000));
     const qint64 withFifty = processTreeRssKb();
-    closeAllBrowserWindows();
-    ASSERT_EQ(BrowserWindow::openCount(), 0);
+    closeAllBrowserWindows(*session);
+    ASSERT_EQ(session->openWindowCount(), 0);
     settle(2000);
     const qint64 after = processTreeRssKb();
     RecordProperty("rss_kb_before", static_cast<int>(before));
@@ -538,12 +543,12 @@ TEST_F(WebEngineBrowserTest, AThousandWindowOpensStayWithinTheBoundAndLeaveTheBr
     evaluate(QStringLiteral("setTimeout(function() { for (var i = 0; i < 1000; ++i) window.open('about:blank', 'x' + i);"
                             " document.title = 'loop over'; }, 0)"));
     ASSERT_TRUE(waitUntil([&] { return titles.contains(QStringLiteral("loop over")); }, 180000));
-    EXPECT_EQ(BrowserWindow::openCount(), BrowserWindow::kMaxOpen);
+    EXPECT_EQ(session->openWindowCount(), EngineSession::kMaxOpenWindows);
     int shownViews = 0;
     for (QWidget* w : QApplication::topLevelWidgets()) shownViews += qobject_cast<QWebEngineView*>(w) && w->isVisible();
-    EXPECT_EQ(shownViews, BrowserWindow::kMaxOpen);
-    closeAllBrowserWindows();
-    EXPECT_EQ(BrowserWindow::openCount(), 0);
+    EXPECT_EQ(shownViews, EngineSession::kMaxOpenWindows);
+    closeAllBrowserWindows(*session);
+    EXPECT_EQ(session->openWindowCount(), 0);
 
     // The main browser still works.
     QElapsedTimer clock;
@@ -581,6 +586,11 @@ TEST_F(WebEngineBrowserTest, DownloadsArriveWholeAndOnlyThenCarryTheirNameAndLea
     }
     QList<QPointer<Download>> requested;
     QObject::connect(browser, &WebBrowser::DownloadRequested, [&](Download* d) { requested.append(d); });
+    int refused = 0;
+    QObject::connect(browser, &WebBrowser::Refused, [&](WebBrowser::Refusal what) {
+        EXPECT_EQ(what, WebBrowser::Refusal::Download);
+        ++refused;
+    });
     QTemporaryDir target;
     const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
 
@@ -595,8 +605,16 @@ TEST_F(WebEngineBrowserTest, DownloadsArriveWholeAndOnlyThenCarryTheirNameAndLea
     // A link with a response the browser cannot show: proposed under the server's name in
     // the download folder, received into "big.bin.part" meanwhile.
     server->route("/links.html", page("Links", "<a id=l href=big.bin style=\"display:block;width:300px;height:150px;"
-                                               "background:#ccc\">big</a>"));
+                                               "background:#ccc\">big</a><a href=popup.bin target=_blank "
+                                               "style=\"display:block;width:300px;height:150px\">popup</a>"));
     ASSERT_TRUE(load(server->url("/links.html")));
+    // A download the page starts by itself is refused, before anything is received.
+    const int before = server->requestCount("/popup.bin");
+    evaluate(QStringLiteral("var a = document.createElement('a'); a.href = 'popup.bin'; a.download = '';"
+                            " document.body.appendChild(a); a.click();"));
+    ASSERT_TRUE(waitUntil([&] { return refused == 1; }));
+    EXPECT_EQ(server->requestCount("/popup.bin"), before + 1);
+    EXPECT_TRUE(requested.isEmpty());
     clickAt(globalOf(QPoint(150, 75)), 1);
     ASSERT_TRUE(waitUntil([&] { return requested.size() == 1; }));
     QPointer<Download> big = requested[0];
@@ -611,12 +629,8 @@ TEST_F(WebEngineBrowserTest, DownloadsArriveWholeAndOnlyThenCarryTheirNameAndLea
     ASSERT_TRUE(waitUntil([&] { return big->receivedBytes() > 0 && big->receivedBytes() < kSize; }));
     EXPECT_EQ(big->totalBytes(), kSize);
     EXPECT_FALSE(QFileInfo::exists(chosen));
-    // Only partial names in the download folder ("big.bin.part", or the engine's own
-    // "big.bin.part.download" while the engine writes it).
-    const QStringList partial = QDir(downloads).entryList(QDir::Files | QDir::Hidden);
-    EXPECT_FALSE(partial.isEmpty());
-    for (const QString& name : partial)
-        EXPECT_TRUE(name.startsWith(QLatin1String("big.bin.part"))) << name.toStdString();
+    // Nothing in the download folder: it is received where only the program looks.
+    EXPECT_TRUE(QDir(downloads).entryList(QDir::Files | QDir::Hidden).isEmpty());
     {
         QFile other(chosen);
         ASSERT_TRUE(other.open(QIODevice::WriteOnly));
@@ -645,12 +659,13 @@ TEST_F(WebEngineBrowserTest, DownloadsArriveWholeAndOnlyThenCarryTheirNameAndLea
     EXPECT_EQ(cancelled->state(), Download::State::Cancelled);
 
 
-    // A download a popup window started goes on after the window is closed (as by the
-    // sweep), and the user is asked only once it is known to be a download.
-    evaluate(QStringLiteral("window.open('popup.bin')"));
+    // A download in a window the person's click opened goes on after the window is closed
+    // (as by the sweep), and the user is asked only once it is known to be a download.
+    ASSERT_TRUE(load(server->url("/links.html")));
+    clickAt(globalOf(QPoint(150, 225)), 1);
     ASSERT_TRUE(waitUntil([&] { return requested.size() == 3; }));
     QPointer<Download> fromPopup = requested[2];
-    closeAllBrowserWindows();
+    closeAllBrowserWindows(*session);
     fromPopup->accept(target.filePath(QStringLiteral("popup.bin")));
     ASSERT_TRUE(waitUntil([&] { return fromPopup->state() == Download::State::Completed; }, 120000));
     EXPECT_EQ(QFileInfo(target.filePath(QStringLiteral("popup.bin"))).size(), kSize);
@@ -658,6 +673,7 @@ TEST_F(WebEngineBrowserTest, DownloadsArriveWholeAndOnlyThenCarryTheirNameAndLea
     // Nothing of the cancelled and the cut-off download stays, under any name.
     EXPECT_FALSE(QFileInfo::exists(cancelledPath));
     EXPECT_FALSE(QFileInfo::exists(cutPath));
+    EXPECT_EQ(refused, 1);
     ASSERT_TRUE(waitUntil([&] { return QDir(downloads).entryList(QDir::Files | QDir::Hidden).isEmpty(); }))
         << QDir(downloads).entryList(QDir::Files | QDir::Hidden).join(QLatin1Char(' ')).toStdString();
 }
@@ -752,7 +768,8 @@ TEST_F(WebEngineBrowserTest, FullScreenShowsThePageAloneAndEscRestoresTheWindowW
     // The page's own exit request ends it as well.
     clickAt(globalOf(QPoint(150, 75)), 1);
     ASSERT_TRUE(waitUntil([&] { return browser->isFullScreen(); }));
-    // (While full screen the page is shown by another view; the browser's view has none.)
+    // (While full screen the browser's view, with its page, is in the full-screen window.)
+    EXPECT_EQ(browser->widget()->window()->windowState() & Qt::WindowFullScreen, Qt::WindowFullScreen);
     pageOf->runJavaScript(QStringLiteral("document.exitFullscreen()"));
     ASSERT_TRUE(waitUntil([&] { return !browser->isFullScreen(); }));
     EXPECT_EQ(host->frameGeometry(), frame);
@@ -761,7 +778,8 @@ TEST_F(WebEngineBrowserTest, FullScreenShowsThePageAloneAndEscRestoresTheWindowW
 // The built program: what a page stored seconds before Ctrl+E is there at the next start;
 // a second instance started meanwhile runs beside it on a profile of its own; the login
 // dialog lets the person into a protected site; a download goes through the save dialog
-// into the downloads window, which the sweep leaves alone.
+// into the downloads window, which the sweep leaves alone and Escape closes. All of it
+// keeps one data folder.
 TEST(BrowserProfileJourney, StoredDataOutlivesCtrlEAndASecondInstanceRunsLoginsAndDownloadsAsk) {
     HttpServer server;
     ASSERT_TRUE(server.ok());
@@ -855,8 +873,16 @@ TEST(BrowserProfileJourney, StoredDataOutlivesCtrlEAndASecondInstanceRunsLoginsA
     EXPECT_TRUE(third.desktop().exists(downloads));
     ASSERT_TRUE(waitUntil([&] { return fileContent(saved) == body; }, 60000));
     EXPECT_TRUE(third.desktop().exists(downloads));
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                                    QString::number(downloads), QStringLiteral("key"), QStringLiteral("Escape")}));
+    EXPECT_TRUE(waitUntil([&] { return !third.desktop().exists(downloads); })) << "Escape left the downloads window";
+    EXPECT_TRUE(third.running());
     ASSERT_TRUE(third.closeWindow(third.mainWindow()));
     ASSERT_TRUE(third.waitForExit(10000)) << third.log().right(3000).toStdString();
+    // The engine kept nothing beside the profile's own folder (not even the preferences it
+    // writes while a profile is set up, nor the second instance's).
+    const QStringList kept = QDir(profile.filePath(QStringLiteral("data"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    EXPECT_EQ(kept, QStringList{QStringLiteral("tarnwick")}) << qPrintable(kept.join(QStringLiteral(", ")));
 }
 
 }  // namespace

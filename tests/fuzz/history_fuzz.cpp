@@ -3,10 +3,12 @@
 // The input is the file's bytes. Checked for each input:
 //  - reading the bytes whole, feeding the reader in small pieces (cut in places taken
 //    from the input) and loading a real file on disk give the same entries;
-//  - the list filled from them as the program does at start (addAll), then visited again
-//    (add + removeDuplicates, as a completed navigation does), stays in collation order
-//    and free of duplicates; its save loads back unchanged (a list whose first entry is
-//    empty restores nothing, by the file's first-entry rule).
+//  - the list filled from the file as the program does at start (restore), then visited
+//    again (add + removeDuplicates, as a completed navigation does), stays in collation
+//    order and free of duplicates; so does it after its save merged in a visit another
+//    copy saved meanwhile (kept unless the list is full), and that save loads back
+//    unchanged (a list whose first entry is empty restores nothing, by the file's
+//    first-entry rule).
 // A difference aborts, so libFuzzer keeps the input.
 
 #include "browse/history_file.h"
@@ -84,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QCollator collator{QLocale()};
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     UrlHistory history;
-    history.addAll(whole);
+    history.restore(path);
     // Visits: entries already listed (a few, spread over the list), and one new text.
     const qsizetype step = qMax<qsizetype>(1, whole.size() / 6);
     for (qsizetype i = 0; i < whole.size(); i += step) {
@@ -96,7 +98,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     history.removeDuplicates();
     checkList(history, collator);
 
+    UrlHistory other;  // another copy of the program, saving a visit of its own first
+    other.restore(path);
+    const QString theirs = QStringLiteral("http://other.example/") + QString::number(size);
+    other.add(theirs);
+    other.removeDuplicates();
+    if (!other.save(path)) fail("the other copy's save failed");
     if (!history.save(path)) fail("save failed");
+    checkList(history, collator);
+    if (history.count() < UrlHistory::kMaxEntries && !history.entries().contains(theirs))
+        fail("the other copy's visit was lost");
     const QStringList again = UrlHistory::load(path);
     const QStringList& saved = history.entries();
     const bool restoresNothing = !saved.isEmpty() && saved.first().isEmpty();

@@ -110,7 +110,9 @@ TEST_F(SettingsDialog, WindowControlsAndTheirPlaces) {
     }
 }
 
-TEST_F(SettingsDialog, EnterInTheTextBoxPressesNoButton) {
+// Enter presses no button; Escape closes the dialog as its close box does, storing
+// nothing.
+TEST_F(SettingsDialog, EnterInTheTextBoxPressesNoButtonAndEscapeOnlyCloses) {
     frmMain& w = make();
     frmSettings* d = open(w);
     ASSERT_TRUE(d);
@@ -119,10 +121,13 @@ TEST_F(SettingsDialog, EnterInTheTextBoxPressesNoButton) {
     parts(d).DefaultURL->setFocus();
     QTest::keyClicks(parts(d).DefaultURL, QStringLiteral("http://typed.example/"));
     QTest::keyClick(parts(d).DefaultURL, Qt::Key_Return);
-    QTest::keyClick(parts(d).DefaultURL, Qt::Key_Escape);
     EXPECT_EQ(ini(), before);
     EXPECT_TRUE(d->isVisible());
     EXPECT_EQ(parts(d).DefaultURL->text(), QStringLiteral("http://typed.example/"));
+    QTest::keyClick(parts(d).DefaultURL, Qt::Key_Escape);
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_FALSE(w.settingsWindow());
+    EXPECT_EQ(ini(), before);
 }
 
 TEST_F(SettingsDialog, StoreButtonsWriteTheTextBoxAfterTheirOwnChange) {
@@ -187,8 +192,11 @@ TEST_F(SettingsDialog, ClearUrlListboxLeavesTheCurrentAddressAndRemovesTheFile) 
     frmSettings* d = open(w);
     ASSERT_TRUE(d);
     browser().locationURL = QStringLiteral("http://current.example/");
+    parts(w).URL->setEditText(QStringLiteral("something typed"));
     parts(d).ClearURL->click();
     EXPECT_EQ(w.addressBox().history().entries(), QStringList({"http://current.example/"}));
+    EXPECT_EQ(parts(w).URL->currentText(), QStringLiteral("http://current.example/"));
+    EXPECT_EQ(parts(w).URL->currentIndex(), -1);
     EXPECT_FALSE(QFile::exists(workDir.filePath(QStringLiteral("URL.slx"))));
     // Again without a file to remove: still cleared, no failure.
     parts(d).ClearURL->click();

@@ -35,11 +35,34 @@ QString textOf(AtspiAccessible* node) {
     return result;
 }
 
-// Walks the widget tree below `node` (not into the page's own tree, which is large),
-// filling `view` from the status bar, the editable combo box and the menu bar.
-void walk(AtspiAccessible* node, int depth, MainWindowView& view) {
+bool showing(AtspiAccessible* node) {
+    AtspiStateSet* states = atspi_accessible_get_state_set(node);
+    const bool shown = states && atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+    if (states) g_object_unref(states);
+    return shown;
+}
+
+QString roleNameOf(AtspiAccessible* node) { return takeString(atspi_accessible_get_role_name(node, nullptr)); }
+
+// The names in a page's tree below `node`, depth first, at most `left` more of them.
+void readPage(AtspiAccessible* node, int depth, int& left, QStringList& names) {
+    const int count = atspi_accessible_get_child_count(node, nullptr);
+    for (int i = 0; i < count && left > 0 && depth < 12; ++i) {
+        Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
+        if (!child) continue;
+        --left;
+        const QString name = nameOf(child.get());
+        if (!name.isEmpty()) names << name;
+        readPage(child.get(), depth + 1, left, names);
+    }
+}
+
+// Walks the widget tree below `node`, filling `view` from the status bar, the editable
+// combo box, the menu bar, the labels showing and (in the main window, `main`) the page.
+void walk(AtspiAccessible* node, int depth, bool main, MainWindowView& view) {
     const AtspiRole role = roleOf(node);
     const int count = atspi_accessible_get_child_count(node, nullptr);
+    if (role == ATSPI_ROLE_LABEL && showing(node)) view.labels << textOf(node);
     if (role == ATSPI_ROLE_STATUS_BAR || role == ATSPI_ROLE_MENU_BAR) {
         for (int i = 0; i < count; ++i) {
             Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
@@ -58,16 +81,35 @@ void walk(AtspiAccessible* node, int depth, MainWindowView& view) {
             if (!child || (roleOf(child.get()) != ATSPI_ROLE_TEXT && roleOf(child.get()) != ATSPI_ROLE_ENTRY))
                 continue;
             view.address = textOf(child.get());
+            view.addressName = nameOf(child.get());
             AtspiStateSet* states = atspi_accessible_get_state_set(child.get());
             view.addressFocused = states && atspi_state_set_contains(states, ATSPI_STATE_FOCUSED);
             if (states) g_object_unref(states);
         }
         return;
     }
-    if (depth >= 5 || role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_FRAME) return;
+    if (role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_FRAME) {
+        int left = 300;  // a test page's worth; the walk is one D-Bus call per node
+        if (main) readPage(node, 0, left, view.page);
+        return;
+    }
+    if (role == ATSPI_ROLE_LABEL || role == ATSPI_ROLE_PUSH_BUTTON) {
+        AtspiStateSet* states = atspi_accessible_get_state_set(node);
+        const bool showing = states && atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+        if (states) g_object_unref(states);
+        AtspiComponent* component = showing ? atspi_accessible_get_component_iface(node) : nullptr;
+        if (AtspiRect* rect = component ? atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr)
+                                        : nullptr) {
+            view.shown.push_back({textOf(node), rect->x + rect->width / 2, rect->y + rect->height / 2});
+            g_free(rect);
+        }
+        if (component) g_object_unref(component);
+        return;
+    }
+    if (depth >= 6) return;
     for (int i = 0; i < count; ++i) {
         Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
-        if (child) walk(child.get(), depth + 1, view);
+        if (child) walk(child.get(), depth + 1, main, view);
     }
 }
 
@@ -120,6 +162,12 @@ bool start() {
     return started;
 }
 
+const MainWindowView::Shown* MainWindowView::find(const QString& part) const {
+    for (const Shown& one : shown)
+        if (one.text.contains(part)) return &one;
+    return nullptr;
+}
+
 MainWindowView read(pid_t pid) {
     MainWindowView view;
     if (!start()) return view;
@@ -130,7 +178,17 @@ MainWindowView read(pid_t pid) {
         Object app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
         if (!app || static_cast<pid_t>(atspi_accessible_get_process_id(app.get(), nullptr)) != pid) continue;
         view.found = true;
-        walk(app.get(), 0, view);
+        const int windows = atspi_accessible_get_child_count(app.get(), nullptr);
+        for (int w = 0; w < windows; ++w) {
+            Object window(atspi_accessible_get_child_at_index(app.get(), w, nullptr));
+            if (!window) continue;
+            const Window seen{roleNameOf(window.get()), nameOf(window.get())};
+            view.windows << seen;
+            // The main window is the frame whose caption names the program last.
+            const bool main = seen.role == QLatin1String("frame") &&
+                              (seen.name == QLatin1String("Tarnwick") || seen.name.endsWith(QLatin1String(" - Tarnwick")));
+            walk(window.get(), 1, main, view);
+        }
     }
     return view;
 }

@@ -495,13 +495,16 @@ int TarnwickProcess::addressBoxY() const { return mainLayout().menuBar + mainLay
 int TarnwickProcess::pageTop() const { return mainLayout().menuBar + tw::px(350); }
 
 bool TarnwickProcess::enterAddress(const QString& address) {
+    return typeAddress(address) && runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+}
+
+bool TarnwickProcess::typeAddress(const QString& address) {
     if (!activateMain()) return false;
     if (!pointerTo(120, addressBoxY()) || !click(1)) return false;
     if (!runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--clearmodifiers"),
                                               QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")}))
         return false;
-    if (!type(address)) return false;
-    return runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+    return type(address);
 }
 
 QString TarnwickProcess::screenshot(const QString& name) {

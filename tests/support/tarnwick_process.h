@@ -174,6 +174,8 @@ public:
 
     // Focuses the address box with a click, replaces its text and presses Return.
     bool enterAddress(const QString& address);
+    // The same without the Return.
+    bool typeAddress(const QString& address);
 
     // Saves a picture of the whole screen beside the build's other outputs; returns its
     // path (empty when it failed).

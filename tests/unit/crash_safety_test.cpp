@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -23,6 +24,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "../tools/save_loop.h"
+#include "browse/history_file.h"
 #include "browse/url_history.h"
 #include "platform/profile.h"
 
@@ -37,11 +40,18 @@ QByteArray readAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+QByteArray layoutOf(const QStringList& entries) {
+    QByteArray bytes;
+    HistoryFile::write(entries, [&bytes](const char* p, qint64 n) { bytes.append(p, n); return true; });
+    return bytes;
+}
+
 // Starts tests/tools/save_loop on `folder`; its stdout goes to a pipe whose read end
 // lands in *out when `out` is given.
-pid_t startTool(const QString& folder, const char* mode, int* out = nullptr) {
-    QByteArray tool = TARNWICK_BINARY_DIR "/save_loop", dir = QFile::encodeName(folder), m = mode;
-    char* argv[] = {tool.data(), dir.data(), m.data(), nullptr};
+pid_t startTool(const QString& folder, const char* mode, int* out = nullptr, const QString& tag = QString()) {
+    QByteArray tool = TARNWICK_BINARY_DIR "/save_loop", dir = QFile::encodeName(folder), m = mode,
+               t = tag.toLatin1();
+    char* argv[] = {tool.data(), dir.data(), m.data(), tag.isEmpty() ? nullptr : t.data(), nullptr};
     int fds[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -81,12 +91,16 @@ QStringList leftovers(const QDir& dir, const QString& name) {
 
 }  // namespace
 
-// The writer tool saves both files in a loop with the program's own save functions and is
-// killed with SIGKILL at random moments; after every kill each file holds exactly one of
-// its two complete contents. Kills: TARNWICK_CRASH_KILLS (300 by default); the random
-// moments repeat with TARNWICK_TEST_SEED. Temporary files a kill leaves are aged past the
-// five minutes after each kill: the next finished save of that file must remove them.
-TEST(CrashSafety, KillDuringSavesLeavesTheOldOrTheNewFile) {
+// Two copies of the writer tool save both files in a loop with the program's own save
+// functions, each adding entries of its own to the history it shares with the other, and
+// are killed with SIGKILL at random moments. After every kill the history is the layout
+// of a sorted, duplicate-free list (never torn) that holds every entry it held before and
+// every entry whose save finished, and nothing else but entries whose save began; the
+// settings file holds exactly one of its two complete contents. Kills:
+// TARNWICK_CRASH_KILLS (300 by default); the random moments repeat with
+// TARNWICK_TEST_SEED. Temporary files a kill leaves are aged past the five minutes after
+// each kill: the next finished save of that file must remove them.
+TEST(CrashSafety, KillsDuringTwoWritersSavesLoseNothingAndTearNothing) {
     const int kills = qEnvironmentVariableIsSet("TARNWICK_CRASH_KILLS")
                           ? qEnvironmentVariableIntValue("TARNWICK_CRASH_KILLS") : 300;
     const quint32 seed = qEnvironmentVariableIsSet("TARNWICK_TEST_SEED")
@@ -102,59 +116,116 @@ TEST(CrashSafety, KillDuringSavesLeavesTheOldOrTheNewFile) {
     const QDir work(root.filePath("work")), b(root.filePath("b"));
     ASSERT_EQ(waitStatus(startTool(work.path(), "A")), 0);
     ASSERT_EQ(waitStatus(startTool(b.path(), "B")), 0);
-    QByteArray contents[2][2];  // [file][A or B]
-    for (int f = 0; f < 2; ++f) {
-        contents[f][0] = readAll(work.filePath(kFiles[f]));
-        contents[f][1] = readAll(b.filePath(kFiles[f]));
-        ASSERT_GT(contents[f][0].size(), 256 * 1024) << kFiles[f];
-        ASSERT_NE(contents[f][0], contents[f][1]) << kFiles[f];
-    }
+    const QByteArray settings[2] = {readAll(work.filePath(kFiles[1])), readAll(b.filePath(kFiles[1]))};
+    ASSERT_GT(settings[0].size(), 256 * 1024);
+    ASSERT_NE(settings[0], settings[1]);
+    const QString history = work.filePath(kFiles[0]);
+    const QStringList base = HistoryFile::read(readAll(history));
+    ASSERT_EQ(base.size(), 5000);
+    QSet<QString> kept(base.cbegin(), base.cend());  // what the history must go on holding
+
+    struct Writer {
+        pid_t pid = -1;
+        int out = -1;
+        QString tag;
+        QByteArray marks;
+    };
+    // Both writers running (their histories restored) at once.
+    const auto startBoth = [&](Writer (&w)[2], const QString& round) {
+        for (int i = 0; i < 2; ++i) {
+            w[i].tag = round + QLatin1Char("ab"[i]);
+            w[i].pid = startTool(work.path(), "loop", &w[i].out, w[i].tag);
+            ASSERT_GT(w[i].pid, 0);
+        }
+        for (Writer& one : w) {
+            char ready = 0;
+            ASSERT_EQ(read(one.out, &ready, 1), 1) << "a writer did not start";
+        }
+    };
+    const auto stop = [&](Writer& w) {
+        kill(w.pid, SIGKILL);
+        const int status = waitStatus(w.pid);
+        w.marks = drain(w.out);
+        return status;
+    };
 
     // One unkilled half second tells how long the saves take here; kills then land
-    // anywhere in the first two rounds of saves.
+    // anywhere in each writer's first two rounds of saves.
     int maxDelayUs = 0;
     {
-        int out = -1;
-        const pid_t pid = startTool(work.path(), "loop", &out);
-        ASSERT_GT(pid, 0);
-        char ready = 0;
-        ASSERT_EQ(read(out, &ready, 1), 1);
+        Writer w[2];
+        startBoth(w, QStringLiteral("t"));
+        if (HasFatalFailure()) return;
         usleep(500 * 1000);
-        kill(pid, SIGKILL);
-        waitStatus(pid);
-        const qsizetype rounds = drain(out).count('p');
-        std::cout << "save rounds (both files) in 0.5 s: " << rounds << std::endl;
+        qsizetype rounds = 0;
+        for (Writer& one : w) {
+            stop(one);
+            rounds = std::max(rounds, one.marks.count('p'));
+        }
+        std::cout << "save rounds (both files) of each writer in 0.5 s: " << rounds << std::endl;
         maxDelayUs = int(std::clamp<qint64>(2 * 500000 / std::max<qsizetype>(rounds, 1), 2000, 500000));
+        kept = {};
+        for (const QString& entry : HistoryFile::read(readAll(history))) kept.insert(entry);
     }
 
     QElapsedTimer clock;
     clock.start();
-    int done = 0, midSave[2] = {0, 0}, leftoversMade = 0, mostLeftovers = 0, failures = 0;
+    int done = 0, midSave[2] = {0, 0}, finished = 0, leftoversMade = 0, mostLeftovers = 0, failures = 0;
     for (int k = 0; k < kills && failures < 5; ++k, ++done) {
         QStringList before[2];
         for (int f = 0; f < 2; ++f) before[f] = leftovers(work, kFiles[f]);
-        int out = -1;
-        const pid_t pid = startTool(work.path(), "loop", &out);
-        ASSERT_GT(pid, 0);
-        char ready = 0;
-        ASSERT_EQ(read(out, &ready, 1), 1) << "the tool did not start";
+        Writer w[2];
+        startBoth(w, QStringLiteral("k%1").arg(k));
+        if (HasFatalFailure()) return;
+        const int first = int(random.bounded(2));
         usleep(random.bounded(maxDelayUs));
-        kill(pid, SIGKILL);
-        const int status = waitStatus(pid);
-        const QByteArray marks = drain(out);
-        if (!WIFSIGNALED(status)) {
-            ++failures;
-            ADD_FAILURE() << "kill " << k << ": the tool ended by itself (a save failed), status " << status;
-        }
-        const char last = marks.isEmpty() ? 'r' : marks.back();
-        for (int f = 0; f < 2; ++f) {
-            midSave[f] += last == "HP"[f];
-            const QByteArray now = readAll(work.filePath(kFiles[f]));
-            if (now != contents[f][0] && now != contents[f][1]) {
+        const int status = stop(w[first]);
+        usleep(random.bounded(maxDelayUs / 2));
+        const int statuses[2] = {first == 0 ? status : stop(w[0]), first == 1 ? status : stop(w[1])};
+        QSet<QString> begun = kept;
+        QByteArray marks;
+        for (int i = 0; i < 2; ++i) {
+            if (!WIFSIGNALED(statuses[i])) {
                 ++failures;
-                ADD_FAILURE() << "kill " << k << " (after '" << last << "'): " << kFiles[f] << " holds "
-                              << now.size() << " bytes, neither of its two contents";
+                ADD_FAILURE() << "kill " << k << ": a writer ended by itself (a save failed), status " << statuses[i];
             }
+            const char last = w[i].marks.isEmpty() ? 'r' : w[i].marks.back();
+            midSave[0] += last == 'H';
+            midSave[1] += last == 'P';
+            for (int n = 1; n <= w[i].marks.count('H'); ++n) begun.insert(saveLoopEntry(w[i].tag, n));
+            for (int n = 1; n <= w[i].marks.count('h'); ++n) kept.insert(saveLoopEntry(w[i].tag, n));
+            finished += int(w[i].marks.count('h'));
+            marks += w[i].marks;
+        }
+
+        const QByteArray bytes = readAll(history);
+        const QStringList entries = HistoryFile::read(bytes);
+        UrlHistory list;
+        list.addAll(entries);
+        list.removeDuplicates();
+        const QSet<QString> now(entries.cbegin(), entries.cend());
+        QStringList lost, foreign;
+        for (const QString& entry : std::as_const(kept))
+            if (!now.contains(entry)) lost << entry;
+        for (const QString& entry : entries)
+            if (!begun.contains(entry)) foreign << entry;
+        if (layoutOf(entries) != bytes || list.entries() != entries || !lost.isEmpty() || !foreign.isEmpty()) {
+            ++failures;
+            ADD_FAILURE() << "kill " << k << ": URL.slx (" << bytes.size() << " bytes, " << entries.size()
+                          << " entries) is torn or out of order, or lost " << lost.size() << " entries (first: "
+                          << qPrintable(lost.value(0)) << "), or holds " << foreign.size() << " it never got";
+        }
+        kept = now;
+        if (readAll(work.filePath(kFiles[1])) != settings[0] && readAll(work.filePath(kFiles[1])) != settings[1]) {
+            ++failures;
+            ADD_FAILURE() << "kill " << k << ": Tarnwick.ini holds neither of its two contents";
+        }
+        if (entries.size() > 20000) {  // back to the start, well below the list's limit
+            ASSERT_EQ(waitStatus(startTool(work.path(), "A")), 0);
+            kept = QSet<QString>(base.cbegin(), base.cend());
+        }
+
+        for (int f = 0; f < 2; ++f) {
             const QStringList left = leftovers(work, kFiles[f]);
             for (const QString& name : left) {
                 if (!before[f].contains(name)) {
@@ -169,11 +240,13 @@ TEST(CrashSafety, KillDuringSavesLeavesTheOldOrTheNewFile) {
             mostLeftovers = std::max(mostLeftovers, int(left.size()));
         }
     }
-    std::cout << "kills " << done << ", during a history save " << midSave[0] << ", during a settings save "
-              << midSave[1] << ", temporary files left by kills " << leftoversMade << " (at most "
-              << mostLeftovers << " of one file at once), failures " << failures << ", "
-              << clock.elapsed() / 1000.0 << " s" << std::endl;
-    EXPECT_GT(midSave[0] + midSave[1], 0) << "no kill landed during a save";
+    std::cout << "kills " << done << " (two writers each), during a history save " << midSave[0]
+              << ", during a settings save " << midSave[1] << ", finished history saves " << finished
+              << ", temporary files left by kills " << leftoversMade << " (at most " << mostLeftovers
+              << " of one file at once), failures " << failures << ", " << clock.elapsed() / 1000.0 << " s"
+              << std::endl;
+    EXPECT_GT(midSave[0], 0) << "no kill landed during a history save";
+    EXPECT_GT(finished, 0) << "no history save finished";
 }
 
 // On a full disk (a 64 KiB tmpfs; needs the right to mount) neither file's save harms
@@ -228,7 +301,7 @@ TEST(CrashSafety, FullDiskLeavesBothFilesAsTheyWere) {
         EXPECT_EQ(UrlHistory::load(history), small.entries());
         QStringList names = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         names.sort();
-        EXPECT_EQ(names, QStringList({"Tarnwick.ini", "URL.slx", "fill"}));
+        EXPECT_EQ(names, QStringList({"Tarnwick.ini", "URL.slx", "URL.slx.lock", "fill"}));
         EXPECT_EQ(freeBytes(), free) << "a failed save still holds space";
     }
     fill.close();

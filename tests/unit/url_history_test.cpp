@@ -18,6 +18,8 @@
 #include <functional>
 #include <iostream>
 #include <vector>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -407,20 +409,84 @@ QStringList dirEntries(const QString& path) {
 }
 }  // namespace
 
-TEST_F(UrlHistoryTest, SaveReplacesTheFileWhole) {
+// Two copies of the program on one file. A save writes the list whole while the file is
+// as this list last read or wrote it; once another copy wrote it, what that copy added is
+// kept and what it cleared stays gone. The merge keeps the list's rules, and a lock held
+// elsewhere does not stop a save.
+TEST_F(UrlHistoryTest, SaveWritesTheListAndKeepsWhatAnotherCopySaved) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("URL.slx");
+    const auto file = [&] { return UrlHistory::load(path); };
     ASSERT_TRUE(writeAll(path, "\"http://old/\"\r\n\"http://older/\"\r\n\"http://oldest/\"\r\n"));
-    UrlHistory h;
-    h.add("http://new/");
-    ASSERT_TRUE(h.save(path));
+    UrlHistory a, b;
+    a.restore(path);
+    a.clear();
+    a.add("http://new/");
+    ASSERT_TRUE(a.save(path));
     EXPECT_EQ(readAll(path), QByteArray("\"http://new/\"\r\n"));
-    h.clear();
-    ASSERT_TRUE(h.save(path));
-    EXPECT_TRUE(QFileInfo(path).isFile());
-    EXPECT_EQ(readAll(path), QByteArray());
-    EXPECT_EQ(dirEntries(dir.path()), QStringList({"URL.slx"}));
+    EXPECT_EQ(dirEntries(dir.path()), QStringList({"URL.slx", "URL.slx.lock"}));
+
+    // b never read the file: its save keeps what is there. a's next save keeps b's entry,
+    // and a's list takes it in; so does b's after a revisit.
+    b.add("http://b1/");
+    ASSERT_TRUE(b.save(path));
+    EXPECT_EQ(file(), QStringList({"http://b1/", "http://new/"}));
+    a.add("http://a2/");
+    ASSERT_TRUE(a.save(path));
+    const QStringList three = {"http://a2/", "http://b1/", "http://new/"};
+    EXPECT_EQ(file(), three);
+    EXPECT_EQ(a.entries(), three);
+    b.add("http://b1/");
+    b.removeDuplicates();
+    ASSERT_TRUE(b.save(path));
+    EXPECT_EQ(file(), three);
+    EXPECT_EQ(b.entries(), three);
+
+    // b clears: the file goes. Only what a visits afterwards (a page it knew included)
+    // joins b's page of the clear and b's later visits.
+    b.clear();
+    b.add("http://b-current/");
+    ASSERT_TRUE(b.removeFile(path));
+    EXPECT_FALSE(QFileInfo::exists(path));
+    a.add("http://new/");
+    a.removeDuplicates();
+    a.add("http://a3/");
+    ASSERT_TRUE(a.save(path));
+    EXPECT_EQ(file(), QStringList({"http://a3/", "http://new/"}));
+    EXPECT_EQ(a.entries(), file());
+    b.add("http://b4/");
+    ASSERT_TRUE(b.save(path));
+    EXPECT_EQ(file(), QStringList({"http://a3/", "http://b-current/", "http://b4/", "http://new/"}));
+
+    // An empty first entry (which a start does not restore) is still merged whole.
+    a.add("");
+    ASSERT_TRUE(a.save(path));
+    b.add("http://b5/");
+    ASSERT_TRUE(b.save(path));
+    EXPECT_EQ(b.entries(), QStringList({"", "http://a3/", "http://b-current/", "http://b4/", "http://b5/", "http://new/"}));
+
+    // A lock held elsewhere for longer than a save waits: the save goes on without it.
+    const int held = ::open(QFile::encodeName(path + ".lock").constData(), O_RDWR);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    a.add("http://while-locked/");
+    EXPECT_TRUE(a.save(path));
+    ::close(held);
+    EXPECT_TRUE(readAll(path).contains("\"http://while-locked/\"\r\n"));
+
+    // A full file: b's new entry is dropped, as an add to a full list is.
+    QStringList full;
+    for (int i = 0; i < UrlHistory::kMaxEntries; ++i) full << QStringLiteral("http://h%1/").arg(i, 5, 10, QLatin1Char('0'));
+    ASSERT_TRUE(writeAll(path, layoutOf(full)));
+    b.add("http://zz/");
+    ASSERT_TRUE(b.save(path));
+    EXPECT_EQ(b.entries(), full);
+    EXPECT_EQ(file(), full);
+    // A list that deletes the file and keeps its entries writes them all again.
+    ASSERT_TRUE(b.removeFile(path));
+    ASSERT_TRUE(b.save(path));
+    EXPECT_EQ(file(), full);
 }
 
 TEST_F(UrlHistoryTest, FailedSaveLeavesTheOldFile) {
@@ -448,7 +514,8 @@ TEST_F(UrlHistoryTest, FailedSaveLeavesTheOldFile) {
         EXPECT_FALSE(ok);
     }
     EXPECT_EQ(readAll(path), old);
-    EXPECT_EQ(dirEntries(dir.path()), QStringList({"URL.slx"}));
+    const QStringList withLock = {"URL.slx", "URL.slx.lock"};
+    EXPECT_EQ(dirEntries(dir.path()), withLock);
 
     // The folder cannot be written to (root writes anyway: then the save succeeds whole).
     ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
@@ -461,14 +528,14 @@ TEST_F(UrlHistoryTest, FailedSaveLeavesTheOldFile) {
         EXPECT_TRUE(ok);
         EXPECT_EQ(readAll(path), layoutOf(h.entries()));
     }
-    EXPECT_EQ(dirEntries(dir.path()), QStringList({"URL.slx"}));
+    EXPECT_EQ(dirEntries(dir.path()), withLock);
 
     // A folder named like the file, and a missing folder.
     ASSERT_TRUE(QFile::remove(path));
     ASSERT_TRUE(QDir(dir.path()).mkdir("URL.slx"));
     EXPECT_FALSE(h.save(path));
     EXPECT_TRUE(QFileInfo(path).isDir());
-    EXPECT_EQ(dirEntries(dir.path()), QStringList({"URL.slx"}));
+    EXPECT_EQ(dirEntries(dir.path()), withLock);
     EXPECT_FALSE(h.save(dir.filePath("missing/URL.slx")));
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));
 }
@@ -500,6 +567,7 @@ namespace {
 struct Writer {
     const char* name;
     std::function<bool(const QString&)> save;
+    bool locks;  // leaves "<target>.lock" beside the file it replaces
 };
 
 std::vector<Writer> bothWriters() {
@@ -508,10 +576,12 @@ std::vector<Writer> bothWriters() {
                  UrlHistory h;
                  h.add("http://new/");
                  return h.save(path);
-             }},
+             },
+             true},
             {"Tarnwick.ini", [](const QString& path) {
                  return Profile::writeFile(path, "Tarnwick", "DefaultURL", "http://new/");
-             }}};
+             },
+             false}};
 }
 
 ino_t inode(const QString& path) {
@@ -582,6 +652,7 @@ TEST_F(UrlHistoryTest, SavesReplaceOnlyRegularFilesAndNeverInPlace) {
         EXPECT_TRUE(readAll(path).contains("http://new/"));
         EXPECT_NE(inode(path), oldFile);
         QStringList after = before + QStringList({w.name, "real"});
+        if (w.locks) after << "real.lock" << QString(w.name) + ".lock";  // beside the target, not the link
         after.sort(Qt::CaseInsensitive);
         EXPECT_EQ(dirEntries(dir.path()), after);
     }
@@ -607,6 +678,7 @@ TEST_F(UrlHistoryTest, LeftoversOfKilledSavesAreRemovedByTheNextSave) {
         make(name + ".zz99ZZ", true);    // another
         make(name + ".Xy34Zw", false);   // perhaps another save under way: kept
         make(name + ".bak", true);    // not our pattern
+        make(name + ".lock", true);   // nor a lock file
         make(name + ".Ab12Cde", true);   // not our pattern
         make("other.slx.Ab12Cd", true);  // another file's
         make("target", true);
@@ -614,7 +686,7 @@ TEST_F(UrlHistoryTest, LeftoversOfKilledSavesAreRemovedByTheNextSave) {
         ASSERT_TRUE(QDir(dir.path()).mkdir(name + ".Dr12Ab"));
 
         ASSERT_TRUE(w.save(dir.filePath(name)));
-        QStringList expected = {name, name + ".Xy34Zw", name + ".bak", name + ".Ab12Cde",
+        QStringList expected = {name, name + ".Xy34Zw", name + ".bak", name + ".lock", name + ".Ab12Cde",
                                 "other.slx.Ab12Cd", "target", name + ".Lk12Mn",
                                 name + ".Dr12Ab"};
         expected.sort();
@@ -644,6 +716,7 @@ TEST_F(UrlHistoryTest, WhatIsRestoredSurvivesASaveAndAStart) {
     EXPECT_EQ(h.entries().size(), 3);
 
     // An entry too long to read back is left out when saving.
+    ASSERT_TRUE(QFile::remove(path));
     UrlHistory tooLong;
     tooLong.add(QString(800000, QChar(0xFFFD)));
     tooLong.add("c");

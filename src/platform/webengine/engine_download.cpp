@@ -4,12 +4,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaMethod>
+#include <QStandardPaths>
 #include <QWebEngineDownloadRequest>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/webengine/engine_profile.h"
+#include "platform/webengine/browser_window.h"
+#include "platform/webengine/engine_log.h"
+#include "platform/webengine/person_activity.h"
 
 namespace webengine {
 
@@ -127,41 +131,91 @@ void EngineDownload::end(State state) {
     emit Changed();
 }
 
-void watchDownloads(QWebEngineProfile* profile) {
-    if (downloadHub(profile)) return;
-    auto* hub = new DownloadHub(profile);
-    QObject::connect(profile, &QWebEngineProfile::downloadRequested, hub, [hub](QWebEngineDownloadRequest* request) {
-        // Saving the page (Save As) is the program's own download and goes on by itself.
-        if (request->isSavePageDownload() || request->state() != QWebEngineDownloadRequest::DownloadRequested) return;
-        if (!hub->hasListener()) {
-            qCDebug(lcEngine) << "download dropped: nobody to ask" << request->url();
-            return;  // unaccepted: the engine cancels it
-        }
-        QString folder = request->downloadDirectory();
-        if (folder.isEmpty()) folder = QDir::homePath();
-        QString name = QFileInfo(request->downloadFileName()).fileName();
-        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-            name = QStringLiteral("download");
-        const QString proposed = QDir(folder).filePath(name);
-        const QString part = freeName(proposed + QStringLiteral(".part"));
-        request->setDownloadDirectory(folder);
-        request->setDownloadFileName(QFileInfo(part).fileName());
-        auto* download = new EngineDownload(request, proposed, part);
-        request->accept();
-        hub->downloads_.removeAll(nullptr);
-        hub->downloads_.append(download);
-        emit hub->started(download);
-    });
+DownloadHub::DownloadHub(QWebEngineProfile* profile, PersonActivity& activity, const QString& receivingIn,
+                         QObject* parent)
+    : QObject(parent), activity_(activity) {
+    const QString base = receivingIn.isEmpty() ? QDir::tempPath() : receivingIn;
+    // Folders a run that was killed left behind hold nothing anyone accepted.
+    if (!receivingIn.isEmpty())
+        for (const QFileInfo& stale :
+             QDir(base).entryInfoList({QStringLiteral("downloads-*")}, QDir::Dirs | QDir::NoDotAndDotDot))
+            QDir(stale.absoluteFilePath()).removeRecursively();
+    QDir().mkpath(base);
+    receiving_ = std::make_unique<QTemporaryDir>(base + QStringLiteral("/downloads-XXXXXX"));
+    if (!receiving_->isValid()) qCDebug(lcEngine) << "no folder to receive downloads in:" << base;
+    connect(profile, &QWebEngineProfile::downloadRequested, this, &DownloadHub::take);
 }
 
-DownloadHub* downloadHub(QWebEngineProfile* profile) {
-    return profile ? profile->findChild<DownloadHub*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+DownloadHub::~DownloadHub() = default;
+
+void DownloadHub::allowFromNavigation(QWebEnginePage* page) {
+    if (!page || navigating_.contains(page)) return;
+    navigating_.insert(page);
+    // The first document shown ends it (the load was no download), as does the page's end.
+    auto forget = [this, page] { navigating_.remove(page); };
+    connect(page, &QWebEnginePage::urlChanged, this, forget, Qt::SingleShotConnection);
+    connect(page, &QObject::destroyed, this, forget, Qt::SingleShotConnection);
 }
 
-void endDownloads(QWebEngineProfile* profile) {
-    DownloadHub* hub = downloadHub(profile);
-    if (!hub) return;
-    for (const QPointer<EngineDownload>& download : hub->downloads_)
+bool DownloadHub::askedFor(QWebEngineDownloadRequest* request) {
+    QWebEnginePage* page = request->page();
+    if (!page) return false;
+    if (navigating_.remove(page)) return true;
+    if (activity_.take(page, PersonActivity::Answer::Download)) return true;
+    // A window the person's click opened, whose address turned out to be a download.
+    QWebEnginePage* opener = BrowserWindow::openerOf(page);
+    return opener && activity_.take(opener, PersonActivity::Answer::Download);
+}
+
+void DownloadHub::take(QWebEngineDownloadRequest* request) {
+    // Saving the page (Save As) is the program's own download and goes on by itself.
+    if (request->isSavePageDownload() || request->state() != QWebEngineDownloadRequest::DownloadRequested) return;
+    if (!hasListener() || !receiving_->isValid()) {
+        qCDebug(lcEngine) << "download dropped: nobody to ask" << request->url();
+        return;  // unaccepted: the engine cancels it
+    }
+    if (!askedFor(request)) {
+        qCDebug(lcEngine) << "download refused: nobody asked for it" << request->url();
+        request->cancel();
+        emit refused();
+        return;
+    }
+    QString folder = request->downloadDirectory();
+    if (folder.isEmpty()) folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (folder.isEmpty()) folder = QDir::homePath();
+    QString name = QFileInfo(request->downloadFileName()).fileName();
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        name = QStringLiteral("download");
+    const QString proposed = QDir(folder).filePath(name);
+    const QString part = freeName(QDir(receiving_->path()).filePath(name + QStringLiteral(".part")));
+    request->setDownloadDirectory(receiving_->path());
+    request->setDownloadFileName(QFileInfo(part).fileName());
+    auto* download = new EngineDownload(request, proposed, part);
+    request->accept();
+    downloads_.removeAll(nullptr);
+    downloads_.append(download);
+    waiting_.append(download);
+    connect(download, &Download::Changed, this, &DownloadHub::offerNext);
+    offerNext();
+}
+
+void DownloadHub::offerNext() {
+    if (asking_ && asking_->state() == Download::State::Asking) return;
+    asking_ = nullptr;
+    while (!waiting_.isEmpty()) {
+        QPointer<EngineDownload> next = waiting_.takeFirst();
+        if (!next || next->state() != Download::State::Asking) continue;  // ended while it waited
+        asking_ = next;
+        // The download folder is made when it is first proposed.
+        const QString folder = QFileInfo(next->proposedPath()).absolutePath();
+        if (!QDir().mkpath(folder)) qCDebug(lcEngine) << "cannot make the download folder" << folder;
+        emit started(next);
+        return;
+    }
+}
+
+void DownloadHub::endAll() {
+    for (const QPointer<EngineDownload>& download : downloads_)
         if (download) download->cancel();
 }
 

@@ -1,18 +1,28 @@
 #pragma once
 
-// Downloads on the engine's profile: every download the profile is asked for, from the
-// main page or from any window the browser opened, starts at once into "<name>.part" in
-// the download folder and is offered (as a Download) to whoever listens on the hub.
+// Downloads on the engine's profile. A download a page starts without the person asking
+// for it (on load, from a timer, the second of one click) is refused at once: the engine
+// fetches nothing more of it and nothing is written. One the person asked for (a click or
+// key in the page, or in the page that opened the window it comes from; an address the
+// person had the browser load) starts at once into "<name>.part" in a folder of the
+// program's own and is offered (as a Download) to whoever listens on the hub, one at a
+// time: the next is offered once the one before is answered. Nothing reaches the download
+// folder before the person accepts.
 
 #include <QList>
 #include <QMetaMethod>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
+#include <QTemporaryDir>
+#include <memory>
 
 #include "platform/web_browser.h"
 
+class PersonActivity;
 class QWebEngineDownloadRequest;
+class QWebEnginePage;
 class QWebEngineProfile;
 
 namespace webengine {
@@ -47,27 +57,41 @@ private:
     qint64 received_ = 0, total_ = -1;
 };
 
-// Where the profile's downloads are offered. One per profile.
+// Where a profile's downloads are offered: takes every download the profile is asked
+// for while someone listens on `started`.
 class DownloadHub : public QObject {
     Q_OBJECT
 public:
-    using QObject::QObject;
+    // Whether the person asked for a download is told by `activity`; downloads are
+    // received in a folder made inside `receivingIn` (the temporary folder when empty)
+    // and removed with the hub.
+    DownloadHub(QWebEngineProfile* profile, PersonActivity& activity, const QString& receivingIn, QObject* parent);
+    ~DownloadHub() override;
+    // Cancels the downloads still running, removing their partial files.
+    void endAll();
+    // The person had `page` load an address (typed, chosen, Back, Refresh): a download
+    // that this load turns into is theirs. Holds until the page shows a document.
+    void allowFromNavigation(QWebEnginePage* page);
+
 signals:
+    // A download to ask the person about; the next comes once this one is answered.
     void started(Download* download);
+    // A download refused: nobody asked for it.
+    void refused();
 
 private:
-    friend void watchDownloads(QWebEngineProfile*);
-    friend void endDownloads(QWebEngineProfile*);
+    void take(QWebEngineDownloadRequest* request);
+    bool askedFor(QWebEngineDownloadRequest* request);
+    void offerNext();
     bool hasListener() { return isSignalConnected(QMetaMethod::fromSignal(&DownloadHub::started)); }
-    QList<QPointer<EngineDownload>> downloads_;
-};
 
-// Starts taking the profile's downloads.
-void watchDownloads(QWebEngineProfile* profile);
-// The profile's hub (nullptr when it is not watched).
-DownloadHub* downloadHub(QWebEngineProfile* profile);
-// Cancels the downloads still running, removing their partial files.
-void endDownloads(QWebEngineProfile* profile);
+    PersonActivity& activity_;
+    std::unique_ptr<QTemporaryDir> receiving_;
+    QSet<const QWebEnginePage*> navigating_;  // pages loading an address for the person
+    QList<QPointer<EngineDownload>> downloads_;
+    QList<QPointer<EngineDownload>> waiting_;  // received meanwhile, not yet offered
+    QPointer<EngineDownload> asking_;           // offered, not yet answered
+};
 
 // A name in the folder of `path` that no file has: `path` itself, else "name (2).ext",
 // "name (3).ext", ...

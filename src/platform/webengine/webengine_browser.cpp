@@ -1,42 +1,33 @@
 #include "platform/webengine/webengine_browser.h"
 
-#include <QAction>
-#include <QAuthenticator>
+#include <QApplication>
 #include <QContextMenuEvent>
-#include <QVBoxLayout>
-#include <QWebEngineFullScreenRequest>
-#include <QWebEngineSettings>
-#include <QCursor>
-#include <QMouseEvent>
-#include <QFileDialog>
-#include <QFileInfo>
+#include <QDataStream>
+#include <QEventLoop>
 #include <QMenu>
-#include <QPrintDialog>
 #include <QPrinter>
-#include <QRegularExpression>
+#include <QStackedLayout>
 #include <QTimer>
+#include <QWebEngineFullScreenRequest>
 #include <QWebEngineHistory>
-#include <QWebEnginePage>
 #include <QWebEngineScript>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
-#include "platform/webengine/browser_window.h"
+#include "platform/typed_address.h"
+#include "platform/webengine/dead_page.h"
+#include "platform/webengine/engine_document.h"
 #include "platform/webengine/engine_download.h"
-#include "platform/webengine/engine_profile.h"
+#include "platform/webengine/engine_log.h"
+#include "platform/webengine/engine_page.h"
+#include "platform/webengine/engine_session.h"
+#include "platform/webengine/full_screen_window.h"
+#include "platform/webengine/hover_status.h"
+#include "platform/webengine/page_output.h"
+#include "platform/webengine/page_watchdog.h"
+#include "platform/webengine/person_activity.h"
 
 namespace {
-
-// The page of the main browser: new-window requests open the browser's own windows;
-// the console messages of pages are not logged. JavaScript dialogs of the page itself
-// keep the engine's default (modal, dismissible) behaviour.
-class BrowserPage : public QWebEnginePage {
-public:
-    using QWebEnginePage::QWebEnginePage;
-
-protected:
-    QWebEnginePage* createWindow(WebWindowType) override { return BrowserWindow::open(); }
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int, const QString&) override {}
-};
 
 // The view: a right-click asks `customMenu` first; when that takes the click, the
 // engine's own context menu is not shown. QWebEngineView swallows the window system's
@@ -70,56 +61,17 @@ protected:
     }
 };
 
-}  // namespace
-
-// The page alone on the whole screen, for a page that asked to go full screen: a window
-// of its own that takes the page from the browser's view and gives it back when it
-// closes. The main window stays as it was behind it. Esc asks the page to leave full
-// screen; so does closing the window.
-class FullScreenWindow : public QWidget {
-public:
-    FullScreenWindow(QWebEngineView* home, QWebEnginePage* page) : QWidget(nullptr), home_(home), page_(page) {
-        setWindowTitle(home->window()->windowTitle());  // never a popup's title
-        setWindowIcon(home->window()->windowIcon());
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        view_ = new QWebEngineView(this);
-        layout->addWidget(view_);
-        auto* leave = new QAction(this);
-        leave->setShortcut(Qt::Key_Escape);
-        leave->setShortcutContext(Qt::WindowShortcut);
-        connect(leave, &QAction::triggered, this, [this] { askToLeave(); });
-        addAction(leave);
-        view_->setPage(page);
-        showFullScreen();
-        activateWindow();
-        view_->setFocus();
-    }
-    ~FullScreenWindow() override {
-        if (home_ && page_) home_->setPage(page_);
-        if (home_) {
-            home_->window()->activateWindow();
-            home_->setFocus();
-        }
-    }
-
-protected:
-    void closeEvent(QCloseEvent* event) override {
-        event->ignore();
-        askToLeave();
-    }
-
-private:
-    void askToLeave() {
-        if (page_) page_->triggerAction(QWebEnginePage::ExitFullScreen);
-    }
-
-    QPointer<QWebEngineView> home_;
-    QPointer<QWebEnginePage> page_;
-    QWebEngineView* view_ = nullptr;
-};
-
-namespace {
+// Deletes `page`, which ends its renderer, from the event loop and never while a call of
+// the engine into it waits for the person (a page dialog's own event loop may be running
+// when the page is let go).
+void deleteWhenFree(QPointer<EnginePage> page, int delayMs) {
+    QTimer::singleShot(delayMs, page, [page] {
+        if (page && page->waitingForPerson())
+            deleteWhenFree(page, 50);
+        else
+            delete page.data();
+    });
+}
 
 bool isHtmlType(const QString& contentType) {
     const QString type = contentType.trimmed().toLower();
@@ -128,224 +80,231 @@ bool isHtmlType(const QString& contentType) {
 
 }  // namespace
 
-// One loaded HTML document of the browser's page. The browser replaces it at the next
-// completed load; commands on a replaced document still act on the page.
-class WebEngineDocument : public HtmlDocument, public std::enable_shared_from_this<WebEngineDocument> {
-public:
-    WebEngineDocument(WebEngineBrowser* browser, quint64 generation) : browser_(browser), generation_(generation) {}
-
-    quint64 generation() const { return generation_; }
-
-    bool execCommand(const QString& command) override {
-        if (!browser_ || !browser_->page_) return false;
-        QWebEnginePage* page = browser_->page_;
-        // MSHTML command identifiers are case-insensitive.
-        const QString name = command.toLower();
-        if (name == QLatin1String("copy")) {
-            page->triggerAction(QWebEnginePage::Copy);
-            return true;
-        }
-        if (name == QLatin1String("paste")) {
-            page->triggerAction(QWebEnginePage::Paste);
-            return true;
-        }
-        if (name == QLatin1String("refresh")) {
-            page->triggerAction(QWebEnginePage::Reload);
-            return true;
-        }
-        if (name == QLatin1String("print")) return browser_->printWithDialog();
-        if (name == QLatin1String("saveas")) return browser_->saveWithDialog();
-        return false;
-    }
-
-    void documentElementInnerHTML(std::function<void(std::optional<QString>)> done) override {
-        if (!done) return;
-        if (!browser_ || !browser_->page_) {
-            done(std::nullopt);
-            return;
-        }
-        std::weak_ptr<WebEngineDocument> self = weak_from_this();
-        QPointer<WebEngineBrowser> browser = browser_;
-        QPointer<QWebEnginePage> page = browser_->page_;
-        // The application's own script world: a page's scripts cannot redefine what
-        // this reads.
-        page->runJavaScript(
-            QStringLiteral("document.documentElement ? document.documentElement.innerHTML : null"),
-            QWebEngineScript::ApplicationWorld, [self, browser, page, done](const QVariant& result) {
-                // Never answer for a document that is gone: destroyed, or replaced by
-                // the next page, or whose page or browser went away.
-                std::shared_ptr<WebEngineDocument> document = self.lock();
-                if (!document || !browser || !page || browser->document_ != document) return;
-                if (result.typeId() == QMetaType::QString)
-                    done(result.toString());
-                else
-                    done(std::nullopt);
-            });
-    }
-
-private:
-    QPointer<WebEngineBrowser> browser_;
-    quint64 generation_;
-};
-
-WebEngineBrowser::WebEngineBrowser(QWidget* parent) : WebBrowser(parent) {
-    auto* view = new BrowserView(parent);
+WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
+    : WebBrowser(parent), session_(&session), activity_(&session.activity()) {
+    area_ = new QWidget(parent);
+    stack_ = new QStackedLayout(area_);
+    stack_->setContentsMargins(0, 0, 0, 0);
+    auto* view = new BrowserView(area_);
     view_ = view;
-    page_ = new BrowserPage(webengine::sharedProfile(), view);
-    view->setPage(page_);
+    stack_->addWidget(view);
+    deadPage_ = new DeadPage(area_);
+    stack_->addWidget(deadPage_);
+    area_->setFocusProxy(view);
+    connect(deadPage_, &DeadPage::reloadRequested, this, [this] { Refresh(); });
+    // The main browser's page: its script dialogs show (through showDialog) in answer to
+    // the person's click or key in the page, refusals are reported, logins are asked through loginPrompt,
+    // and the console messages of pages are not logged.
+    policy_ = EnginePage::Policy{.dialogs = true,
+                                 .showDialog = [this](PageDialog& dialog) { return runDialog(dialog); },
+                                 .consoleMessages = false,
+                                 .login =
+                                     [this](LoginRequest& request) {
+                                         const std::function<bool(LoginRequest&)> prompt = loginPrompt;
+                                         return prompt && prompt(request);
+                                     },
+                                 .refused = [this](Refusal what) { emit Refused(what); }};
+    session.activity().watch(view);
     view->customMenu = [this](const QPoint& globalPos) { return onContextMenu(globalPos); };
     view->hasCustomMenu = [this] { return document_ && document_->oncontextmenu; };
+    hover_ = new HoverStatus(view, this);
+    output_ = new PageOutput(view, nullptr, this);
+    watchdog_ = new PageWatchdog(this);
+    watchdog_->askOnInputIn(parent ? parent->window() : area_.data());
+    connect(watchdog_, &PageWatchdog::hung, this, &WebEngineBrowser::onHung);
+    connect(watchdog_, &PageWatchdog::answered, this, [this] { leaving_ = nullptr; });
+    connect(hover_, &HoverStatus::changed, this, &WebBrowser::StatusTextChange);
+    adopt(new EnginePage(session, policy_, view));
+    if (webengine::DownloadHub* hub = session.downloads()) {
+        connect(hub, &webengine::DownloadHub::started, this, &WebBrowser::DownloadRequested);
+        connect(hub, &webengine::DownloadHub::refused, this, [this] { emit Refused(Refusal::Download); });
+    }
+}
 
-    connect(page_, &QWebEnginePage::loadStarted, this, &WebEngineBrowser::onLoadStarted);
-    connect(page_, &QWebEnginePage::loadProgress, this, &WebEngineBrowser::onLoadProgress);
-    connect(page_, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::onLoadFinished);
-    connect(page_, &QWebEnginePage::renderProcessTerminated, this, &WebEngineBrowser::onRenderProcessTerminated);
-    connect(page_, &QWebEnginePage::linkHovered, this, &WebEngineBrowser::onLinkHovered);
-    connect(page_, &QWebEnginePage::titleChanged, this, [this](const QString& title) {
+void WebEngineBrowser::adopt(EnginePage* page) {
+    page_ = page;
+    connect(page, &QWebEnginePage::loadStarted, this, &WebEngineBrowser::onLoadStarted);
+    connect(page, &QWebEnginePage::loadProgress, this, &WebEngineBrowser::onLoadProgress);
+    connect(page, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::onLoadFinished);
+    connect(page, &QWebEnginePage::renderProcessTerminated, this, &WebEngineBrowser::onRenderProcessTerminated);
+    connect(page, &QWebEnginePage::linkHovered, hover_, &HoverStatus::linkHovered);
+    connect(page, &QWebEnginePage::titleChanged, this, [this](const QString& title) {
+        if (dead_) return;
         if (readyState_ != 4) titleThisLoad_ = true;  // not a script's change after the load
         emit TitleChange(title);
     });
     // Certificate errors keep the engine's default: the certificate is rejected and the
     // engine shows its error page; the load ends like any failed load.
 
-    webengine::denyPermissions(page_);
-    connect(page_, &QWebEnginePage::authenticationRequired, this,
-            [this](const QUrl& url, QAuthenticator* authenticator) { answerLogin(url, false, authenticator); });
-    connect(page_, &QWebEnginePage::proxyAuthenticationRequired, this,
-            [this](const QUrl&, QAuthenticator* authenticator, const QString& proxyHost) {
-                answerLogin(QUrl(QStringLiteral("http://") + proxyHost), true, authenticator);
-            });
-    page_->settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
-    connect(page_, &QWebEnginePage::fullScreenRequested, this, &WebEngineBrowser::onFullScreenRequested);
-    if (webengine::DownloadHub* hub = webengine::downloadHub(page_->profile()))
-        connect(hub, &webengine::DownloadHub::started, this, &WebBrowser::DownloadRequested);
+    page->settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
+    connect(page, &QWebEnginePage::fullScreenRequested, this, &WebEngineBrowser::onFullScreenRequested);
+    view_->setPage(page);
+    output_->setPage(page);
+    watchdog_->watch(page);
 }
 
 WebEngineBrowser::~WebEngineBrowser() {
+    withdrawDialog();
     fullScreen_.reset();
-    document_.reset();
-    if (view_) {
-        static_cast<BrowserView*>(view_.data())->customMenu = nullptr;
-        delete view_.data();
-    }
+    bind(nullptr);
+    if (view_) static_cast<BrowserView*>(view_.data())->customMenu = nullptr;
+    delete area_.data();  // the view, its pages and the dead page
 }
 
-QWidget* WebEngineBrowser::widget() { return view_; }
+QWidget* WebEngineBrowser::widget() { return area_; }
 
-QUrl WebEngineBrowser::addressToUrl(const QString& address) {
-    const QString text = address.trimmed();
-    if (text.isEmpty()) return {};
-    if (text.startsWith(QLatin1Char('/'))) return QUrl::fromLocalFile(text);
+// ---------------------------------------------------------------------------------
+// Leaving the page
 
-    // A scheme counts when "//" follows it, or when it is one that never has "//"
-    // (about:blank, mailto:...). "localhost:8080/x" is a host with a port.
-    static const QRegularExpression schemePattern(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
-    bool hasScheme = false;
-    const QRegularExpressionMatch match = schemePattern.match(text);
-    if (match.hasMatch()) {
-        static const QStringList bareSchemes = {
-            QStringLiteral("about"), QStringLiteral("blob"),  QStringLiteral("data"),
-            QStringLiteral("file"),  QStringLiteral("ftp"),   QStringLiteral("http"),
-            QStringLiteral("https"), QStringLiteral("javascript"), QStringLiteral("mailto"),
-            QStringLiteral("view-source")};
-        hasScheme = text.mid(match.capturedLength()).startsWith(QLatin1String("//")) ||
-                    bareSchemes.contains(match.captured(1).toLower());
+bool WebEngineBrowser::leave(Leave go) {
+    if (!page_) return false;
+    // No dialog of the page stays, nor a question whether to leave.
+    withdrawDialog();
+    page_->personLeaves();
+    // Known not to answer (the person's input asked it meanwhile): replaced at once.
+    if (watchdog_->unanswered()) replacePage();
+    carryOut(go);
+    leaving_ = std::move(go);
+    watchdog_->ask();
+    return true;
+}
+
+void WebEngineBrowser::onHung() {
+    if (!leaving_) return;  // while the person stays, a page that does not return holds only itself
+    const Leave go = std::move(leaving_);
+    leaving_ = nullptr;
+    replacePage();
+    carryOut(go);
+}
+
+void WebEngineBrowser::carryOut(const Leave& go) {
+    // What the person has the page load may be a download: theirs.
+    if (webengine::DownloadHub* hub = session_ ? session_->downloads() : nullptr) hub->allowFromNavigation(page_);
+    go(page_);
+}
+
+void WebEngineBrowser::replacePage() {
+    if (!page_ || !session_ || !session_->profile()) return;
+    qCDebug(lcEngine) << "the page's renderer does not answer; a fresh page replaces" << page_->url();
+    fullScreen_.reset();
+    // The history is the engine's, outside the renderer, and goes over whole; restoring it
+    // loads its current entry, which what the person asked for then replaces.
+    QByteArray history;
+    {
+        QDataStream out(&history, QIODevice::WriteOnly);
+        out << *page_->history();
     }
-    const QUrl url(hasScheme ? text : QStringLiteral("http://") + text, QUrl::TolerantMode);
-    if (!url.isValid() || url.scheme().isEmpty()) return {};
-    return url;
+    retire(page_);
+    bind(nullptr);
+    adopt(new EnginePage(*session_, policy_, view_));
+    QDataStream in(history);
+    in >> *page_->history();
+}
+
+void WebEngineBrowser::retire(EnginePage* page) {
+    disconnect(page, nullptr, this, nullptr);
+    disconnect(page, nullptr, hover_, nullptr);
+    deleteWhenFree(page, 0);
 }
 
 bool WebEngineBrowser::Navigate(const QString& address) {
-    if (!page_) return false;
     const QUrl url = addressToUrl(address);
-    if (!url.isValid()) return false;
-    page_->load(url);
-    return true;
+    if (!page_ || !url.isValid()) return false;
+    return leave([url](QWebEnginePage* page) { page->load(url); });
 }
+
+namespace {
+
+// Goes to the history entry `index`, unless the page is there (a page that replaced one
+// is there already when the one it replaced was on its way).
+void goToEntry(QWebEnginePage* page, int index) {
+    QWebEngineHistory* history = page->history();
+    if (history->currentItemIndex() != index && index >= 0 && index < history->count())
+        history->goToItem(history->itemAt(index));
+}
+
+}  // namespace
 
 bool WebEngineBrowser::GoBack() {
     if (!page_ || !page_->history()->canGoBack()) return false;
-    page_->triggerAction(QWebEnginePage::Back);
-    return true;
+    const int index = page_->history()->currentItemIndex() - 1;
+    return leave([index](QWebEnginePage* page) { goToEntry(page, index); });
 }
 
 bool WebEngineBrowser::GoForward() {
     if (!page_ || !page_->history()->canGoForward()) return false;
-    page_->triggerAction(QWebEnginePage::Forward);
-    return true;
+    const int index = page_->history()->currentItemIndex() + 1;
+    return leave([index](QWebEnginePage* page) { goToEntry(page, index); });
 }
 
 bool WebEngineBrowser::Stop() {
     if (!page_) return false;
+    withdrawDialog();
     page_->triggerAction(QWebEnginePage::Stop);
     return true;
 }
 
 bool WebEngineBrowser::Refresh() {
     if (!page_ || page_->url().isEmpty()) return false;
-    page_->triggerAction(QWebEnginePage::Reload);
-    return true;
+    return leave([](QWebEnginePage* page) { page->triggerAction(QWebEnginePage::Reload); });
 }
 
-int WebEngineBrowser::ReadyState() const { return readyState_; }
+// Over a dead page: 0, uninitialized, as before the first navigation; there is no
+// document until the page loads again.
+int WebEngineBrowser::ReadyState() const { return dead_ ? 0 : readyState_; }
+
+void WebEngineBrowser::withdrawDialog() {
+    if (dialog_) dialog_->answer(false);
+}
+
+bool WebEngineBrowser::runDialog(PageDialog& dialog) {
+    const std::function<void(PageDialog*)> show = showDialog;
+    if (!show || dialog_) return false;
+    // The page shows its dialogs in the main window, not alone on the screen.
+    if (fullScreen_ && page_) {
+        page_->triggerAction(QWebEnginePage::ExitFullScreen);
+        fullScreen_.reset();
+    }
+    QPointer<WebEngineBrowser> self(this);
+    dialog_ = &dialog;
+    // Everything else goes on meanwhile: the person's commands, the sweep, the page's
+    // other signals, the program's end (which ends this loop too).
+    QEventLoop wait;
+    connect(&dialog, &PageDialog::Closed, &wait, &QEventLoop::quit);
+    show(&dialog);
+    if (!dialog.closed()) wait.exec();
+    if (self) dialog_ = nullptr;
+    dialog.answer(false);  // the program ended meanwhile: the dialog goes all the same
+    return dialog.accepted();
+}
 
 // The title the view shows; the engine gives the address for a page without one.
-QString WebEngineBrowser::LocationName() const { return page_ ? page_->title() : QString(); }
+QString WebEngineBrowser::LocationName() const {
+    if (dead_) return dead_->name;
+    return page_ ? page_->title() : QString();
+}
 
 // The address in its encoded form, the way the browser requests it: what goes into
 // the history file and to the desktop's URL opener is then one unambiguous address
 // (spaces and non-ASCII characters percent-encoded), as the original control reported.
 QString WebEngineBrowser::LocationURL() const {
+    if (dead_) return dead_->url;
     return page_ ? page_->url().toString(QUrl::FullyEncoded) : QString();
 }
 
 std::shared_ptr<HtmlDocument> WebEngineBrowser::Document() { return document_; }
 
-// The status text is the link under the pointer. The engine also drops the link when the
-// window merely loses the focus (a popup the click opened takes it), with the pointer
-// still resting on the link; the link then stays the status text until the pointer
-// moves or leaves the page.
-void WebEngineBrowser::onLinkHovered(const QString& url) {
-    watchPointer();
-    const bool focusLost = view_ && !view_->window()->isActiveWindow();
-    if (url.isEmpty() && !statusText_.isEmpty() && focusLost && QCursor::pos() == hoverPointer_) {
-        clearPending_ = true;
-        return;
-    }
-    clearPending_ = false;
-    if (!url.isEmpty()) hoverPointer_ = QCursor::pos();
-    statusText_ = url;
-    emit StatusTextChange(url);
-}
-
-void WebEngineBrowser::releasePendingClear() {
-    if (!clearPending_) return;
-    clearPending_ = false;
-    statusText_.clear();
-    emit StatusTextChange(QString());
-}
-
-void WebEngineBrowser::watchPointer() {
-    QWidget* surface = view_ ? view_->focusProxy() : nullptr;
-    if (surface && surface != pointerSurface_) {
-        surface->installEventFilter(this);
-        pointerSurface_ = surface;
-    }
-}
-
-bool WebEngineBrowser::eventFilter(QObject* watched, QEvent* event) {
-    if (clearPending_ && watched == pointerSurface_) {
-        if (event->type() == QEvent::Leave ||
-            (event->type() == QEvent::MouseMove &&
-             static_cast<QMouseEvent*>(event)->globalPosition().toPoint() != hoverPointer_))
-            releasePendingClear();
-    }
-    return WebBrowser::eventFilter(watched, event);
+void WebEngineBrowser::bind(std::shared_ptr<WebEngineDocument> document) {
+    if (document_ && document_ != document) document_->retire();
+    document_ = std::move(document);
 }
 
 void WebEngineBrowser::onLoadStarted() {
-    releasePendingClear();
+    if (dead_) {
+        dead_.reset();
+        showDeadPage(false);
+    }
+    hover_->loadStarted();
     ++loadGeneration_;
     titleThisLoad_ = false;
     readyState_ = 1;
@@ -353,11 +312,13 @@ void WebEngineBrowser::onLoadStarted() {
 }
 
 void WebEngineBrowser::onLoadProgress(int progress) {
+    if (dead_) return;
     if (readyState_ == 1 && progress > 0) readyState_ = 3;
     emit ProgressChange(progress, 100);
 }
 
 void WebEngineBrowser::onLoadFinished(bool) {
+    if (dead_) return;  // a load its renderer's end cut short
     // The engine reports a title only when it differs from the one before; every page
     // that loads has its title event all the same (a page with the same title as the
     // last one, the same page loaded again).
@@ -377,30 +338,12 @@ void WebEngineBrowser::onLoadFinished(bool) {
                          [self, generation](const QVariant& result) {
                              if (!self || self->loadGeneration_ != generation) return;
                              if (!isHtmlType(result.toString())) {
-                                 self->document_.reset();
+                                 self->bind(nullptr);
                              } else if (!self->document_ || self->document_->generation() != generation) {
-                                 self->document_ = std::make_shared<WebEngineDocument>(self.data(), generation);
+                                 self->bind(std::make_shared<WebEngineDocument>(self->page_, self->output_, generation));
                              }
                              emit self->DocumentComplete(self->LocationURL());
                          });
-}
-
-void WebEngineBrowser::answerLogin(const QUrl& site, bool proxy, QAuthenticator* authenticator) {
-    LoginRequest request;
-    request.site = site;
-    request.realm = authenticator->realm();
-    request.proxy = proxy;
-    // The prompt may run an event loop of its own; the answer is given only to a page
-    // that is still there.
-    QPointer<QWebEnginePage> page = page_;
-    const bool answered = loginPrompt && loginPrompt(request) && page;
-    if (answered) {
-        authenticator->setUser(request.user);
-        authenticator->setPassword(request.password);
-    } else {
-        qCDebug(lcEngine) << "login refused:" << site << request.realm;
-        *authenticator = QAuthenticator();  // refused: the page shows the site's refusal
-    }
 }
 
 void WebEngineBrowser::onFullScreenRequested(QWebEngineFullScreenRequest request) {
@@ -408,24 +351,55 @@ void WebEngineBrowser::onFullScreenRequested(QWebEngineFullScreenRequest request
         request.accept();
         return;
     }
+    // Full screen only in direct answer to the person's click or key in the page.
+    if (request.toggleOn() && (!activity_ || !activity_->take(page_, PersonActivity::Answer::FullScreen))) {
+        qCDebug(lcEngine) << "full screen refused: no fresh action of the person in" << page_->url();
+        // A rejected request leaves the engine waiting for it to be settled, deaf to the
+        // page's later ones; one that is granted and left again at once is over.
+        request.accept();
+        page_->triggerAction(QWebEnginePage::ExitFullScreen);
+        emit Refused(Refusal::FullScreen);
+        return;
+    }
     request.accept();
     if (request.toggleOn())
-        fullScreen_ = std::make_unique<FullScreenWindow>(view_, page_);
+        fullScreen_ = std::make_unique<FullScreenWindow>(widget(), page_, *activity_);
     else
         fullScreen_.reset();
 }
 
 bool WebEngineBrowser::isFullScreen() const { return fullScreen_ != nullptr; }
 
-void WebEngineBrowser::onRenderProcessTerminated() {
-    qCDebug(lcEngine) << "the page's renderer ended; the next navigation starts a new one";
+void WebEngineBrowser::onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status,
+                                                 int exitCode) {
+    qCDebug(lcEngine) << "the page's renderer ended:" << status << exitCode << page_->url();
+    withdrawDialog();
     fullScreen_.reset();
-    // The page is gone with its renderer: the load is over and no document is bound.
-    // The next navigation starts a new renderer.
+    // The page is gone with its renderer: the load is over and no document is bound. The
+    // browser reports the page as dead, under its address, until the next load starts a
+    // new renderer.
     ++loadGeneration_;
     readyState_ = 4;
-    document_.reset();
+    bind(nullptr);
+    const DeadPage::Ending ending = DeadPage::endingOf(status, exitCode);
+    const QString title = page_->title();
+    const QString url = page_->url().toString(QUrl::FullyEncoded);
+    dead_ = Dead{title.isEmpty() || title == url ? DeadPage::shortText(ending)
+                                                 : DeadPage::shortText(ending) + QStringLiteral(": ") + title,
+                 url};
+    deadPage_->tell(ending, page_->url().toDisplayString());
+    showDeadPage(true);
+    emit TitleChange(dead_->name);
     emit ProgressChange(-1, 100);
+}
+
+void WebEngineBrowser::showDeadPage(bool shown) {
+    QWidget* focused = QApplication::focusWidget();
+    const bool hadFocus = focused && area_->isAncestorOf(focused);
+    QWidget* front = shown ? static_cast<QWidget*>(deadPage_) : view_.data();
+    stack_->setCurrentWidget(front);
+    area_->setFocusProxy(front);
+    if (hadFocus) front->setFocus();
 }
 
 bool WebEngineBrowser::onContextMenu(const QPoint& globalPos) {
@@ -448,59 +422,8 @@ bool WebEngineBrowser::onContextMenu(const QPoint& globalPos) {
     return true;
 }
 
-bool WebEngineBrowser::savePage(const QString& path) {
-    if (!page_ || path.isEmpty() || page_->url().isEmpty()) return false;
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    const auto format = (suffix == QLatin1String("mht") || suffix == QLatin1String("mhtml"))
-                            ? QWebEngineDownloadRequest::MimeHtmlSaveFormat
-                            : QWebEngineDownloadRequest::CompleteHtmlSaveFormat;
-    page_->save(path, format);
-    return true;
-}
-
-bool WebEngineBrowser::saveWithDialog() {
-    if (!view_ || !page_ || page_->url().isEmpty()) return false;
-    const QString completeFilter = QStringLiteral("Web Page, complete (*.htm *.html)");
-    const QString archiveFilter = QStringLiteral("Web Archive, single file (*.mht *.mhtml)");
-    QString suggested = page_->title();
-    suggested.replace(QRegularExpression(QStringLiteral("[/\\\\:*?\"<>|]")), QStringLiteral("_"));
-    if (suggested.isEmpty()) suggested = QStringLiteral("page");
-    QString selectedFilter = completeFilter;
-    QPointer<WebEngineBrowser> self(this);
-    QString path = QFileDialog::getSaveFileName(view_->window(), QString(), suggested + QStringLiteral(".htm"),
-                                                completeFilter + QStringLiteral(";;") + archiveFilter,
-                                                &selectedFilter);
-    if (!self || path.isEmpty()) return false;  // cancelled, or the browser went away meanwhile
-    if (QFileInfo(path).suffix().isEmpty())
-        path += selectedFilter == archiveFilter ? QStringLiteral(".mht") : QStringLiteral(".htm");
-    return savePage(path);
-}
+bool WebEngineBrowser::savePage(const QString& path) { return output_->savePage(path); }
 
 bool WebEngineBrowser::printPage(std::unique_ptr<QPrinter> printer, std::function<void(bool)> finished) {
-    if (printing_ || !view_ || !printer) return false;
-    printing_ = true;
-    // The engine prints asynchronously and uses the printer until printFinished. The
-    // printer lives in the connection: it goes when printing ends or with the view.
-    std::shared_ptr<QPrinter> kept(printer.release());
-    QPointer<WebEngineBrowser> self(this);
-    connect(
-        view_, &QWebEngineView::printFinished, this,
-        [self, kept, finished](bool ok) {
-            if (self) self->printing_ = false;
-            if (finished) finished(ok);
-        },
-        Qt::SingleShotConnection);
-    view_->print(kept.get());
-    return true;
-}
-
-bool WebEngineBrowser::printWithDialog() {
-    if (printing_ || !view_) return false;
-    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    QPointer<WebEngineBrowser> self(this);
-    QPointer<QPrintDialog> dialog = new QPrintDialog(printer.get(), view_->window());
-    const int result = dialog->exec();
-    if (dialog) delete dialog.data();
-    if (!self || result != QDialog::Accepted) return false;
-    return printPage(std::move(printer));
+    return output_->printPage(std::move(printer), std::move(finished));
 }
