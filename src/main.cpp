@@ -16,6 +16,7 @@
 #include "dialogs/frm_login.h"
 #include "platform/shell.h"
 #include "platform/webengine/engine_profile.h"
+#include "platform/webengine/start_page.h"
 #include "platform/webengine/webengine_browser.h"
 #include "platform/x11/x11_desktop_windows.h"
 
@@ -125,6 +126,7 @@ int main(int argc, char* argv[]) {
     if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    webengine::registerStartPageScheme();
     std::vector<char*> arguments = platformArguments(argc, argv);
     int argumentCount = int(arguments.size()) - 1;
     QApplication app(argumentCount, arguments.data());
@@ -136,7 +138,11 @@ int main(int argc, char* argv[]) {
 
     Platform platform;
     platform.desktop = &desktop;
-    platform.openUrl = shell::openUrl;
+    // The program's own pages go to the default browser as a file copy.
+    platform.openUrl = [](const QString& address) {
+        const QString page = webengine::handOffAddress(address);
+        return !page.isEmpty() && shell::openUrl(page);
+    };
     platform.programFolder = shell::programFolder();
     platform.showOpen = shell::showOpen;
     platform.endProgram = endProgram;

@@ -72,7 +72,9 @@ frmMain::frmMain(Platform platform, QWidget* parent)
             .navigate = [this](const QString& address) { Browser->Navigate(address); },
         });
     if (PopupSweep::earlySweepWanted()) sweep_->enableEarlySweep();
+    Browser->deniedCount = [this] { return sweep_->DeniedCount(); };
     createMenus();
+    createKeys();
     connectHandlers();
 
     // Client area 9750 x 6705 twips; the menu bar lies outside it.
@@ -188,7 +190,8 @@ void frmMain::connectHandlers() {
     // control; choosing a list entry (mouse or arrow keys) is URL_Click. A loss of focus
     // opens nothing. The window's commands come before the box's editing keys; copy
     // and paste stay the box's own.
-    address_->setWindowCommands({mnuExit, mnuOpen, mnuBack, mnuForward, mnuStop, mnuRefresh, mnuPrint});
+    address_->setWindowCommands(QList<QAction*>{mnuExit, mnuOpen, mnuBack, mnuForward, mnuStop, mnuRefresh, mnuPrint} +
+                                browserKeys());
     connect(address_, &AddressBox::keyPressed, this, &frmMain::URL_KeyPress);
     connect(address_, &AddressBox::entryChosen, this, &frmMain::URL_Click);
 

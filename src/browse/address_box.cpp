@@ -76,7 +76,7 @@ bool AddressBox::eventFilter(QObject* watched, QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         const QKeySequence pressed(key->keyCombination());
         for (QAction* command : commands_) {
-            if (command->shortcut() == pressed) {
+            if (command->shortcuts().contains(pressed)) {
                 event->ignore();
                 return true;
             }
@@ -94,6 +94,11 @@ bool AddressBox::eventFilter(QObject* watched, QEvent* event) {
         if (code != 0) emit keyPressed(code);
     }
     return QObject::eventFilter(watched, event);  // the key still reaches the control
+}
+
+void AddressBox::focusWithTextSelected() {
+    box_->setFocus(Qt::ShortcutFocusReason);
+    box_->lineEdit()->selectAll();
 }
 
 void AddressBox::AddUrlToHistory(const QString& address) {

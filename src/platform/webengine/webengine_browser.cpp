@@ -23,6 +23,8 @@
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_profile.h"
+#include "platform/webengine/page_view_tools.h"
+#include "platform/webengine/start_page.h"
 
 namespace {
 
@@ -219,6 +221,8 @@ WebEngineBrowser::WebEngineBrowser(QWidget* parent) : WebBrowser(parent) {
     connect(page_, &QWebEnginePage::fullScreenRequested, this, &WebEngineBrowser::onFullScreenRequested);
     if (webengine::DownloadHub* hub = webengine::downloadHub(page_->profile()))
         connect(hub, &webengine::DownloadHub::started, this, &WebBrowser::DownloadRequested);
+    webengine::serveStartPage(page_->profile(),
+                              [self = QPointer(this)] { return self && self->deniedCount ? self->deniedCount() : 0; });
 }
 
 WebEngineBrowser::~WebEngineBrowser() {
@@ -247,7 +251,7 @@ QUrl WebEngineBrowser::addressToUrl(const QString& address) {
             QStringLiteral("about"), QStringLiteral("blob"),  QStringLiteral("data"),
             QStringLiteral("file"),  QStringLiteral("ftp"),   QStringLiteral("http"),
             QStringLiteral("https"), QStringLiteral("javascript"), QStringLiteral("mailto"),
-            QStringLiteral("view-source")};
+            QStringLiteral("view-source"), QString::fromLatin1(webengine::kStartPageScheme)};
         hasScheme = text.mid(match.capturedLength()).startsWith(QLatin1String("//")) ||
                     bareSchemes.contains(match.captured(1).toLower());
     }
@@ -301,6 +305,12 @@ QString WebEngineBrowser::LocationURL() const {
 }
 
 std::shared_ptr<HtmlDocument> WebEngineBrowser::Document() { return document_; }
+
+bool WebEngineBrowser::Zoom(int step) { return webengine::zoomPage(page_, step); }
+
+void WebEngineBrowser::FindText(const QString& text, bool backward, std::function<void(int, int)> found) {
+    webengine::findInPage(page_, text, backward, std::move(found));
+}
 
 // The status text is the link under the pointer. The engine also drops the link when the
 // window merely loses the focus (a popup the click opened takes it), with the pointer

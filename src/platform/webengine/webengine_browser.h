@@ -40,6 +40,8 @@ public:
     QString LocationName() const override;
     QString LocationURL() const override;
     std::shared_ptr<HtmlDocument> Document() override;
+    bool Zoom(int step) override;
+    void FindText(const QString& text, bool backward, std::function<void(int active, int count)> found) override;
 
     // The address Navigate loads for `address`: an absolute path becomes a file URL, an
     // address without a scheme gets "http://", anything else is taken as it is. Invalid
