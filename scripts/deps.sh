@@ -6,7 +6,7 @@ TARNWICK_PACKAGES=(
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin qt6-qpa-plugins
   libgl-dev libxkbcommon-dev libxcb1-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb openbox weston qt6-wayland xdotool wmctrl x11-utils xdg-utils python3 desktop-file-utils appstream
+  xvfb openbox weston qt6-wayland xdotool wmctrl x11-utils xdg-utils file python3 desktop-file-utils appstream
   imagemagick fonts-liberation fonts-dejavu-core
   dbus-daemon dbus-bin at-spi2-core libatspi2.0-dev
   clang-14 libclang-rt-14-dev llvm-14

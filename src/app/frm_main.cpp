@@ -190,8 +190,7 @@ void frmMain::connectHandlers() {
     // control; choosing a list entry (mouse or arrow keys) is URL_Click. A loss of focus
     // opens nothing. The window's commands come before the box's editing keys; copy
     // and paste stay the box's own.
-    address_->setWindowCommands(QList<QAction*>{mnuExit, mnuOpen, mnuBack, mnuForward, mnuStop, mnuRefresh, mnuPrint} +
-                                browserKeys());
+    address_->setWindowCommands({mnuExit, mnuOpen, mnuBack, mnuForward, mnuStop, mnuRefresh, mnuPrint});
     connect(address_, &AddressBox::keyPressed, this, &frmMain::URL_KeyPress);
     connect(address_, &AddressBox::entryChosen, this, &frmMain::URL_Click);
 

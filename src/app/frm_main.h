@@ -117,7 +117,6 @@ private:
     void createMenus();
     // The keys every browser has (F5, Alt+Left, Ctrl+L, Esc, F11, zoom, find), in no menu.
     void createKeys();
-    QList<QAction*> browserKeys() const;
     void connectHandlers();
     // The settings dialog, created hidden when it does not exist.
     frmSettings* settingsDialog();

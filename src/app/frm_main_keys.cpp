@@ -1,7 +1,7 @@
 // The keys every browser has, besides the menus' shortcuts (which keep their meaning:
 // Ctrl+F is Forward, Ctrl+E is Exit). None of them is in a menu: they belong to the
-// window, so they work with the keyboard in the page or in the address box (which lets
-// the window's commands come before its own editing keys).
+// window, so they work with the keyboard in the page or in the address box (whose editing
+// keys claim none of them; the menus' commands need the box's priority, these do not).
 
 #include <QAction>
 
@@ -44,11 +44,4 @@ void frmMain::createKeys() {
     on(addKey(this, "keyFindNext", {Qt::Key_F3, Qt::CTRL | Qt::Key_G}), [this] { findBar_->findNext(); });
     on(addKey(this, "keyFindPrevious", {Qt::SHIFT | Qt::Key_F3, Qt::CTRL | Qt::SHIFT | Qt::Key_G}),
        [this] { findBar_->findPrevious(); });
-}
-
-QList<QAction*> frmMain::browserKeys() const {
-    QList<QAction*> keys;
-    for (QAction* action : actions())
-        if (action->objectName().startsWith(QLatin1String("key"))) keys << action;
-    return keys;
 }

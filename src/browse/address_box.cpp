@@ -76,7 +76,7 @@ bool AddressBox::eventFilter(QObject* watched, QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         const QKeySequence pressed(key->keyCombination());
         for (QAction* command : commands_) {
-            if (command->shortcuts().contains(pressed)) {
+            if (command->shortcut() == pressed) {
                 event->ignore();
                 return true;
             }

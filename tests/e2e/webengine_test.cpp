@@ -211,6 +211,9 @@ TEST_F(WebEngineBrowserTest, AddressesBecomeUrlsTheWayTheControlTookThem) {
     EXPECT_EQ(WebEngineBrowser::addressToUrl("localhost:8080/x").toString(), QStringLiteral("http://localhost:8080/x"));
     EXPECT_EQ(WebEngineBrowser::addressToUrl("https://example.com/").toString(), QStringLiteral("https://example.com/"));
     EXPECT_EQ(WebEngineBrowser::addressToUrl("about:blank").toString(), QStringLiteral("about:blank"));
+    // The program's own pages, written either way.
+    EXPECT_EQ(WebEngineBrowser::addressToUrl("tarnwick://start/").toString(), QStringLiteral("tarnwick://start/"));
+    EXPECT_EQ(WebEngineBrowser::addressToUrl("tarnwick:start").scheme(), QStringLiteral("tarnwick"));
     EXPECT_EQ(WebEngineBrowser::addressToUrl("  http://example.com/  ").toString(), QStringLiteral("http://example.com/"));
 
     // Nothing loadable: refused, and the browser stays uninitialized.

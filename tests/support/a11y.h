@@ -5,8 +5,10 @@
 // programs it starts, at-spi2-core's bus launcher and registry (activated on it), and
 // Qt's accessibility switched on in the program (QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1).
 
+#include <QRect>
 #include <QString>
 #include <QStringList>
+#include <vector>
 #include <sys/types.h>
 
 namespace a11y {
@@ -24,5 +26,18 @@ struct MainWindowView {
     QStringList menus;         // the menu bar's menu titles
 };
 MainWindowView read(pid_t pid);
+
+// Every accessible node of the program's windows, the web pages' own included, as a
+// screen reader walks them: its role, its text (or name), its parent's name, where it lies
+// on the screen and whether it is showing.
+struct Node {
+    QString role;  // as AT-SPI names it: "label", "link", "push button", ...
+    QString text;
+    QString parent;      // the parent's name
+    QString parentRole;  // and role
+    QRect screen;
+    bool showing = false;
+};
+std::vector<Node> nodes(pid_t pid);
 
 }  // namespace a11y
