@@ -2,7 +2,6 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QStandardPaths>
 #include <QUrl>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestJob>
@@ -10,7 +9,7 @@
 #include <QWebEngineUrlSchemeHandler>
 
 #include "platform/file_save.h"
-#include "platform/webengine/engine_profile.h"
+#include "platform/webengine/engine_log.h"
 
 namespace webengine {
 
@@ -144,19 +143,17 @@ void serveStartPage(QWebEngineProfile* profile, std::function<std::int64_t()> de
     handler->deniedCount = std::move(deniedCount);
 }
 
-QString handOffAddress(const QString& address) {
+QString handOffAddress(QWebEngineProfile* profile, const QString& address, const QString& folder) {
     const QUrl url(address);
     if (url.scheme() != QLatin1String(kStartPageScheme)) return address;
-    StartPageHandler* handler = handlerOf(sharedProfile());
+    StartPageHandler* handler = handlerOf(profile);
     const QByteArray bytes = pageAt(url.path(), handler ? handler->count() : 0, false);
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (bytes.isEmpty() || folder.isEmpty() || !QDir().mkpath(folder + QStringLiteral("/tarnwick"))) {
+    if (bytes.isEmpty() || folder.isEmpty() || !QDir().mkpath(folder)) {
         qCDebug(lcEngine) << "nothing to hand over for" << address;
         return {};
     }
-    const QString copy = folder + QStringLiteral("/tarnwick/") +
-                         (url.path() == QLatin1String("/popup") ? QStringLiteral("popup.html")
-                                                                : QStringLiteral("start-page.html"));
+    const QString copy = folder + (url.path() == QLatin1String("/popup") ? QStringLiteral("/popup.html")
+                                                                         : QStringLiteral("/start-page.html"));
     const bool saved = FileSave::replace(copy, [&bytes](const auto& put) { return put(bytes.constData(), bytes.size()); },
                                          lcEngine());
     if (!saved) return {};

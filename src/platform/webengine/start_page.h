@@ -27,9 +27,9 @@ void registerStartPageScheme();
 void serveStartPage(QWebEngineProfile* profile, std::function<std::int64_t()> deniedCount);
 
 // What the desktop's default browser can open for `address`: the address itself, or for
-// an address of the program's own scheme a file copy of the page it names (written now,
-// with the count of this moment, into the program's cache folder), as a file URL.
+// an address of the program's own scheme a file copy of the page it names (written now
+// into `folder`, with the count `profile`'s pages show at this moment), as a file URL.
 // Empty when that copy cannot be written: nothing can be handed over.
-QString handOffAddress(const QString& address);
+QString handOffAddress(QWebEngineProfile* profile, const QString& address, const QString& folder);
 
 }  // namespace webengine
