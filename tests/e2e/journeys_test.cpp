@@ -345,18 +345,19 @@ TEST_P(JourneyCommands, EveryCommandKeyWorksWhereverTheFocusIs) {
     EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("A - Tarnwick"))) << "Alt+Left did not go back";
     press(QStringLiteral("alt+Right"));
     EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("B - Tarnwick"))) << "Alt+Right did not go forward";
-    int loads = server.requestCount(QStringLiteral("/b"));
     for (const QString& chord : {QStringLiteral("ctrl+r"), QStringLiteral("F5"), QStringLiteral("ctrl+F5")}) {
+        const int loads = server.requestCount(QStringLiteral("/b"));
         press(chord);
-        EXPECT_TRUE(waitForRequests(QStringLiteral("/b"), ++loads)) << qPrintable(chord) << " did not reload";
+        EXPECT_TRUE(waitForRequests(QStringLiteral("/b"), loads + 1)) << qPrintable(chord) << " did not reload";
         EXPECT_TRUE(waitForPanel(1, QStringLiteral("Idle"))) << qPrintable(panels());
     }
     // The address box takes the keyboard with its text selected: what is typed replaces it.
     for (const QString& chord : {QStringLiteral("ctrl+l"), QStringLiteral("alt+d"), QStringLiteral("F6")}) {
+        const int loads = server.requestCount(QStringLiteral("/b"));
         press(chord);
         ASSERT_TRUE(app.type(server.url(QStringLiteral("/b"))));
         ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}));
-        EXPECT_TRUE(waitForRequests(QStringLiteral("/b"), ++loads)) << qPrintable(chord) << ": " << qPrintable(view().address);
+        EXPECT_TRUE(waitForRequests(QStringLiteral("/b"), loads + 1)) << qPrintable(chord) << ": " << qPrintable(view().address);
     }
 
     for (const QString& chord : {QStringLiteral("ctrl+s"), QStringLiteral("Escape")}) {
