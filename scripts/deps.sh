@@ -19,7 +19,7 @@ TARNWICK_PACKAGES=(
 # libFuzzer, and the package build and its lintian check.
 TARNWICK_TEST_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  weston qt6-wayland wmctrl desktop-file-utils appstream
+  weston qt6-wayland wmctrl file desktop-file-utils appstream
   dbus-daemon dbus-bin at-spi2-core libatspi2.0-dev
   clang-14 libclang-rt-14-dev llvm-14
   dpkg-dev lintian

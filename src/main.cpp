@@ -9,6 +9,7 @@
 
 #include "app/application.h"
 #include "platform/webengine/engine_environment.h"
+#include "platform/webengine/start_page.h"
 #include "platform/x11/x11_desktop_windows.h"
 
 namespace {
@@ -50,6 +51,8 @@ int main(int argc, char* argv[]) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     webengine::prepareEngine();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The program's own pages: their scheme is known to the engine before it starts.
+    webengine::registerStartPageScheme();
     std::vector<char*> arguments = platformArguments(argc, argv);
     int argumentCount = int(arguments.size()) - 1;
     QApplication app(argumentCount, arguments.data());
