@@ -4,9 +4,9 @@
 TARNWICK_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin qt6-qpa-plugins
-  libgl-dev libxkbcommon-dev libxcb1-dev
+  libgl-dev libxkbcommon-dev libxcb1-dev libwayland-dev libwayland-bin
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb openbox weston qt6-wayland xdotool wmctrl x11-utils xdg-utils python3 desktop-file-utils appstream
+  xvfb openbox weston sway foot xwayland qt6-wayland xdotool wmctrl x11-utils xdg-utils python3 desktop-file-utils appstream
   imagemagick fonts-liberation fonts-dejavu-core
   dbus-daemon dbus-bin at-spi2-core libatspi2.0-dev
   clang-14 libclang-rt-14-dev llvm-14

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "dialogs/frm_login.h"
 #include "platform/shell.h"
 #include "platform/webengine/engine_profile.h"
+#include "platform/wayland/wayland_desktop_windows.h"
 #include "platform/webengine/webengine_browser.h"
 #include "platform/x11/x11_desktop_windows.h"
 
@@ -118,6 +120,23 @@ void warnWhenUnwatched(const X11DesktopWindows& desktop) {
                      qPrintable(platform));
 }
 
+// The desktop the sweep walks. In a Wayland session whose compositor lists its windows
+// (wlroots: sway, labwc, Hyprland, wayfire), that list, which holds the XWayland windows
+// too, so each window is judged once; otherwise the X11 desktop, and in a Wayland
+// session one line says that native Wayland windows stay out of reach.
+std::unique_ptr<DesktopWindows> openDesktop() {
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        auto wayland = std::make_unique<WaylandDesktopWindows>();
+        if (wayland->ok()) return wayland;
+        std::fprintf(stderr,
+                     "tarnwick: the Wayland compositor lists no windows to other programs: only X11 windows "
+                     "can be denied\n");
+    }
+    auto x11 = std::make_unique<X11DesktopWindows>();
+    warnWhenUnwatched(*x11);
+    return x11;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -131,11 +150,10 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(kProgramName);
     QApplication::setWindowIcon(applicationIcon());
 
-    X11DesktopWindows desktop;
-    warnWhenUnwatched(desktop);
+    const std::unique_ptr<DesktopWindows> desktop = openDesktop();
 
     Platform platform;
-    platform.desktop = &desktop;
+    platform.desktop = desktop.get();
     platform.openUrl = shell::openUrl;
     platform.programFolder = shell::programFolder();
     platform.showOpen = shell::showOpen;
