@@ -1,95 +1,18 @@
-// Tarnwick: a single-window web-browser shell that denies popup windows.
+// Tarnwick: a single-window web-browser shell that denies popup windows. This file
+// chooses the platform (the engine's sandbox, Qt's window system, the desktop to watch)
+// and starts the program, which app/Application puts together.
 
 #include <QApplication>
-#include <QPointer>
-#include <QTimer>
-#include <chrono>
 #include <cstdio>
 #include <memory>
-#include <thread>
 #include <unistd.h>
 #include <vector>
-#include <xcb/xcb.h>
 
-#include "app/frm_main.h"
-#include "platform/looks.h"
-#include "dialogs/frm_downloads.h"
-#include "dialogs/frm_login.h"
-#include "platform/shell.h"
-#include "platform/webengine/engine_profile.h"
+#include "app/application.h"
 #include "platform/wayland/wayland_desktop_windows.h"
-#include "platform/webengine/webengine_browser.h"
 #include "platform/x11/x11_desktop_windows.h"
 
 namespace {
-
-// How long the engine may take, after every window is gone, to write out the stores it
-// keeps in memory (cookies, local storage) before the process ends regardless.
-constexpr auto kEngineShutdownBound = std::chrono::milliseconds(600);
-
-// Once the program ends, no user input or timer reaches it any more.
-class EndedFilter : public QObject {
-public:
-    using QObject::QObject;
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        switch (event->type()) {
-        case QEvent::Timer:
-            return qobject_cast<QTimer*>(watched) != nullptr;
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::Shortcut:
-        case QEvent::ShortcutOverride:
-        case QEvent::Wheel:
-        case QEvent::Close:
-        case QEvent::ContextMenu:
-            return true;
-        default:
-            return false;
-        }
-    }
-};
-
-// Ending: for the person it is over at once (every window goes), and the process exits
-// within kEngineShutdownBound. Meanwhile main() ends the engine's profile cleanly.
-void endProgram() {
-    static bool ended = false;
-    if (ended) return;
-    ended = true;
-    std::thread([] {
-        std::this_thread::sleep_for(kEngineShutdownBound);
-        ::_exit(0);
-    }).detach();
-    qApp->installEventFilter(new EndedFilter(qApp));
-    for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
-    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
-        if (x11->connection()) xcb_flush(x11->connection());
-    QCoreApplication::exit(0);
-}
-
-// What the browser's page needs from the person, in the program's windows: where to keep
-// a download (and the downloads window), and logins.
-void connectBrowser(WebEngineBrowser* browser, QWidget* window, const Platform& platform) {
-    browser->loginPrompt = [window](LoginRequest& request) { return frmLogin::ask(window, request); };
-    auto downloads = std::make_shared<QPointer<frmDownloads>>();
-    auto session = std::make_shared<std::vector<QPointer<Download>>>();
-    auto openUrl = platform.openUrl;
-    QObject::connect(browser, &WebBrowser::DownloadRequested, window, [=](Download* download) {
-        askWhereToSave(window, download, [=](Download* accepted) {
-            session->push_back(accepted);
-            if (!*downloads) {
-                *downloads = new frmDownloads(openUrl);
-                for (const QPointer<Download>& earlier : *session)
-                    if (earlier) (*downloads)->add(earlier);
-            }
-            (*downloads)->add(accepted);
-            (*downloads)->show();
-            (*downloads)->raise();
-        });
-    });
-}
 
 // The sweep watches the desktop over X11, and the program's own popups are among the
 // windows it closes only while they are X11 windows too. Qt would pick its Wayland platform
@@ -147,33 +70,8 @@ int main(int argc, char* argv[]) {
     std::vector<char*> arguments = platformArguments(argc, argv);
     int argumentCount = int(arguments.size()) - 1;
     QApplication app(argumentCount, arguments.data());
-    QApplication::setApplicationName(kProgramName);
-    QApplication::setWindowIcon(applicationIcon());
-
     const std::unique_ptr<DesktopWindows> desktop = openDesktop();
 
-    Platform platform;
-    platform.desktop = desktop.get();
-    platform.openUrl = shell::openUrl;
-    platform.programFolder = shell::programFolder();
-    platform.showOpen = shell::showOpen;
-    platform.endProgram = endProgram;
-    platform.createBrowser = [&platform](QWidget* parent) -> WebBrowser* {
-        auto* browser = new WebEngineBrowser(parent);
-        connectBrowser(browser, parent->window(), platform);
-        return browser;
-    };
-
-    int code = 0;
-    {
-        frmMain main(platform);
-        main.show();
-        code = app.exec();
-    }
-    // Every page goes before the profile, and the profile before the engine.
-    std::vector<QPointer<QWidget>> windows;
-    for (QWidget* window : QApplication::topLevelWidgets()) windows.emplace_back(window);
-    for (const QPointer<QWidget>& window : windows) delete window.data();
-    webengine::closeProfile();
-    return code;
+    Application tarnwick(*desktop);
+    return tarnwick.run();
 }

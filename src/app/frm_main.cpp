@@ -19,6 +19,7 @@
 #include "dialogs/frm_about.h"
 #include "dialogs/frm_settings.h"
 #include "platform/looks.h"
+#include "platform/module1.h"
 #include "platform/settings_location.h"
 #include "platform/twips.h"
 #include "platform/web_browser.h"

@@ -63,7 +63,10 @@ AddressBox::AddressBox(QWidget* parent, const QString& text, const QString& hist
     // page: the page would be requested again at each focus change. Only a choice from the
     // list (mouse, arrow keys) may reach entryChosen, so that path is cut; Enter is
     // keyPressed alone.
-    QObject::disconnect(box_->lineEdit(), SIGNAL(editingFinished()), box_, SLOT(_q_editingFinished()));
+    // The slot is Qt's private one: should a Qt version rename it, the cut is gone.
+    if (!QObject::disconnect(box_->lineEdit(), SIGNAL(editingFinished()), box_, SLOT(_q_editingFinished())))
+        qCWarning(lcBrowse) << "the combo box's own editingFinished handler was not cut off:"
+                               " leaving the address box may open its page again";
     // No completion: Enter opens exactly the text the user typed.
     box_->setCompleter(nullptr);
     connect(box_, qOverload<int>(&QComboBox::activated), this, [this](int) { emit entryChosen(); });

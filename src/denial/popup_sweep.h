@@ -22,7 +22,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcSweep)
 inline const QString& kDeniedTitleSuffix = kForeignBrowserName;
 
 // Visible + border: the style bits of a window the sweep looks at.
-inline constexpr std::uint32_t kTaskStyleMask = 0x10800000u;
+inline constexpr std::uint32_t kTaskStyleMask = WindowStyle::Visible | WindowStyle::Border;
 
 class PopupSweep {
 public:

@@ -7,6 +7,7 @@
 
 #include "dialogs/dialogs_log.h"
 #include "platform/looks.h"
+#include "platform/module1.h"
 #include "platform/twips.h"
 
 Q_LOGGING_CATEGORY(lcDialogs, "tarnwick.dialogs", QtInfoMsg)

@@ -1,16 +1,6 @@
 #include "platform/looks.h"
 
-#include "platform/module1.h"
-
 static void initTarnwickResources() { Q_INIT_RESOURCE(assets); }
-
-namespace {
-
-// The start page's place in the settings file.
-const QString kStartPageSection = kProgramName;
-const QString kStartPageKey = QStringLiteral("DefaultURL");
-
-}  // namespace
 
 QIcon applicationIcon() {
     initTarnwickResources();
@@ -25,11 +15,3 @@ QFont textWindowFont() {
 }
 
 QString captionWithProgramName(const QString& subject) { return subject + QStringLiteral(" - ") + kProgramName; }
-
-QString storedStartPage(const QString& settingsFile) {
-    return ReadIniString(kStartPageSection, kStartPageKey, settingsFile);
-}
-
-bool storeStartPage(const QString& settingsFile, const QString& address) {
-    return WriteIniString(kStartPageSection, kStartPageKey, address, settingsFile);
-}

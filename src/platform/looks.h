@@ -1,7 +1,7 @@
 #pragma once
 
 // What every window of the program shares: its name, icon and text-window font, the
-// caption suffix, the built-in start page and where the start page is stored.
+// caption suffix and the built-in start page.
 
 #include <QFont>
 #include <QIcon>
@@ -22,9 +22,3 @@ QFont textWindowFont();
 
 // A caption naming the program after `subject`: "<subject> - Tarnwick".
 QString captionWithProgramName(const QString& subject);
-
-// The start page stored in the settings file `settingsFile`; empty when there is none.
-QString storedStartPage(const QString& settingsFile);
-
-// Stores `address` as the start page; false when the file could not be written.
-bool storeStartPage(const QString& settingsFile, const QString& address);

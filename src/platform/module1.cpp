@@ -1,6 +1,15 @@
 #include "platform/module1.h"
 
+#include "platform/looks.h"
 #include "platform/profile.h"
+
+namespace {
+
+// The start page's place in the settings file.
+const QString kStartPageSection = kProgramName;
+const QString kStartPageKey = QStringLiteral("DefaultURL");
+
+}  // namespace
 
 QString ReadIniString(const QString& section, const QString& key, const QString& file) {
     return Profile::readFile(file, section, key);
@@ -9,4 +18,12 @@ QString ReadIniString(const QString& section, const QString& key, const QString&
 bool WriteIniString(const QString& section, const QString& key, const QString& value,
                     const QString& file) {
     return Profile::writeFile(file, section, key, value);
+}
+
+QString storedStartPage(const QString& settingsFile) {
+    return ReadIniString(kStartPageSection, kStartPageKey, settingsFile);
+}
+
+bool storeStartPage(const QString& settingsFile, const QString& address) {
+    return WriteIniString(kStartPageSection, kStartPageKey, address, settingsFile);
 }

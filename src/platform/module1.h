@@ -1,6 +1,7 @@
 #pragma once
 
-// Shared routines: one value of the settings (profile) file.
+// Shared routines: one value of the settings (profile) file, and the start page stored
+// there.
 
 #include <QString>
 
@@ -12,3 +13,9 @@ QString ReadIniString(const QString& section, const QString& key, const QString&
 // (callers carry on as if it were stored). An existing file is never damaged.
 bool WriteIniString(const QString& section, const QString& key, const QString& value,
                     const QString& file);
+
+// The start page stored in the settings file `settingsFile`; empty when there is none.
+QString storedStartPage(const QString& settingsFile);
+
+// Stores `address` as the start page; false when the file could not be written.
+bool storeStartPage(const QString& settingsFile, const QString& address);

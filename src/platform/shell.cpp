@@ -4,8 +4,6 @@
 #include <QFileDialog>
 #include <QProcess>
 #include <QStandardPaths>
-#include <csignal>
-#include <unistd.h>
 
 namespace shell {
 
@@ -22,12 +20,6 @@ bool showOpen(QString& fileName) {
     if (chosen.isEmpty()) return false;
     fileName = chosen;
     return true;
-}
-
-void endProgram() {
-    // Nothing is saved at the end: the history and the settings were written when they
-    // changed. The engine's helper processes notice their parent is gone and exit.
-    ::_exit(0);
 }
 
 }  // namespace shell

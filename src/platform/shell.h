@@ -20,7 +20,4 @@ QString programFolder();
 // The modal open-file dialog with the platform's defaults, proposing `fileName`.
 bool showOpen(QString& fileName);
 
-// Ends the process at once; nothing further of the program runs.
-[[noreturn]] void endProgram();
-
 }  // namespace shell

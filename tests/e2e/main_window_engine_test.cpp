@@ -18,6 +18,7 @@
 #include "http_server.h"
 #include "wait.h"
 #include "platform/webengine/browser_window.h"
+#include "platform/webengine/engine_session.h"
 #include "platform/webengine/webengine_browser.h"
 #include "platform/x11/x11_desktop_windows.h"
 #include "window_parts.h"
@@ -52,7 +53,7 @@ protected:
         window.reset();
         for (QWidget* w : QApplication::topLevelWidgets())
             if (qobject_cast<BrowserWindow*>(w)) w->close();
-        waitUntil([] { return BrowserWindow::openCount() == 0; }, 5000);
+        waitUntil([&] { return session.openWindowCount() == 0; }, 5000);
         QDir::setCurrent(oldCurrent);
     }
 
@@ -64,7 +65,7 @@ protected:
         ini.close();
 
         Platform platform;
-        platform.createBrowser = [](QWidget* parent) -> WebBrowser* { return new WebEngineBrowser(parent); };
+        platform.createBrowser = [this](QWidget* parent) -> WebBrowser* { return new WebEngineBrowser(session, parent); };
         platform.desktop = &desktop;
         platform.openUrl = [this](const QString& address) {
             opened << address;
@@ -87,6 +88,7 @@ protected:
     QPoint inPage(int x, int y) const { return parts(*window).Browser->widget()->mapToGlobal(QPoint(x, y)); }
 
     HttpServer server;
+    EngineSession session{EngineSession::Folders{}};  // off the record
     X11DesktopWindows desktop;
     QTemporaryDir programDir;
     QTemporaryDir workDir;
@@ -129,7 +131,7 @@ TEST_F(MainWindowOnEngine, ClickedPopupIsDeniedCountedAndTheLinkOpensInTheMainWi
     xdotool({QStringLiteral("click"), QStringLiteral("1")});
 
     EXPECT_TRUE(waitUntil([&] { return w.popupSweep().DeniedCount() >= 1; }));
-    EXPECT_TRUE(waitUntil([&] { return BrowserWindow::openCount() == 0; })) << "the popup stayed";
+    EXPECT_TRUE(waitUntil([&] { return session.openWindowCount() == 0; })) << "the popup stayed";
     EXPECT_TRUE(waitUntil([&] { return w.windowTitle() == QLatin1String("Target - Tarnwick"); }))
         << qPrintable(w.windowTitle());
     EXPECT_EQ(w.popupSweep().DeniedCount(), 1);

@@ -33,7 +33,7 @@
 #include "tarnwick_process.h"
 #include "wait.h"
 #include "platform/webengine/browser_window.h"
-#include "platform/webengine/engine_profile.h"
+#include "platform/webengine/engine_session.h"
 #include "platform/webengine/webengine_browser.h"
 
 namespace {
@@ -81,9 +81,9 @@ BrowserWindow* browserWindowTitled(const QString& title) {
     return nullptr;
 }
 
-void closeAllBrowserWindows() {
+void closeAllBrowserWindows(const EngineSession& session) {
     for (BrowserWindow* w : browserWindows()) w->close();
-    waitUntil([] { return BrowserWindow::openCount() == 0; });
+    waitUntil([&] { return session.openWindowCount() == 0; });
 }
 
 // Resident memory of this process and all its descendants (the engine's helpers), kB.
@@ -111,8 +111,12 @@ protected:
                       "application/xhtml+xml");
         server->route("/slow.html", page("Slow", "<p>late</p>"));
         server->setDelay("/slow.html", 60000);
+        // Off the record: what one test's pages store stays out of the next suite's.
+        session = new EngineSession(EngineSession::Folders{});
     }
     static void TearDownTestSuite() {
+        delete session;
+        session = nullptr;
         delete server;
         server = nullptr;
     }
@@ -122,7 +126,7 @@ protected:
         host = std::make_unique<QWidget>();
         host->setWindowTitle(QStringLiteral("adapter host"));
         host->resize(900, 700);
-        browser = new WebEngineBrowser(host.get());
+        browser = new WebEngineBrowser(*session, host.get());
         browser->widget()->setGeometry(0, 0, 900, 700);
         QObject::connect(browser, &WebBrowser::ProgressChange, [this](int, int) { states.append(browser->ReadyState()); });
         QObject::connect(browser, &WebBrowser::TitleChange, [this](const QString& t) { titles.append(t); });
@@ -133,7 +137,7 @@ protected:
     }
 
     void TearDown() override {
-        closeAllBrowserWindows();
+        closeAllBrowserWindows(*session);
         host.reset();  // takes the browser with it
     }
 
@@ -157,6 +161,7 @@ protected:
     QWebEnginePage* shownPage() { return qobject_cast<QWebEngineView*>(browser->widget())->page(); }
 
     static HttpServer* server;
+    static EngineSession* session;
     std::unique_ptr<QWidget> host;
     WebEngineBrowser* browser = nullptr;
     QList<int> states;
@@ -166,6 +171,7 @@ protected:
 };
 
 HttpServer* WebEngineBrowserTest::server = nullptr;
+EngineSession* WebEngineBrowserTest::session = nullptr;
 
 TEST_F(WebEngineBrowserTest, NavigateRunsTheLoadThroughReadyStatesAndEvents) {
     EXPECT_EQ(browser->ReadyState(), 0);
@@ -204,24 +210,14 @@ TEST_F(WebEngineBrowserTest, NavigateRunsTheLoadThroughReadyStatesAndEvents) {
     ASSERT_TRUE(waitUntil([&] { return server->requestCount("/b.html") > requests; }));
 }
 
-TEST_F(WebEngineBrowserTest, AddressesBecomeUrlsTheWayTheControlTookThem) {
-    EXPECT_EQ(WebEngineBrowser::addressToUrl("/tmp/a b.html").toString(QUrl::FullyEncoded),
-              QStringLiteral("file:///tmp/a%20b.html"));
-    EXPECT_EQ(WebEngineBrowser::addressToUrl("example.com/x?q=1").toString(), QStringLiteral("http://example.com/x?q=1"));
-    EXPECT_EQ(WebEngineBrowser::addressToUrl("localhost:8080/x").toString(), QStringLiteral("http://localhost:8080/x"));
-    EXPECT_EQ(WebEngineBrowser::addressToUrl("https://example.com/").toString(), QStringLiteral("https://example.com/"));
-    EXPECT_EQ(WebEngineBrowser::addressToUrl("about:blank").toString(), QStringLiteral("about:blank"));
-    EXPECT_EQ(WebEngineBrowser::addressToUrl("  http://example.com/  ").toString(), QStringLiteral("http://example.com/"));
-
-    // Nothing loadable: refused, and the browser stays uninitialized.
+// Navigate loads what the typed-address rule gives: refused when nothing is loadable.
+TEST_F(WebEngineBrowserTest, NavigateOpensALocalFileByItsAbsolutePathAndRefusesNothingLoadable) {
     EXPECT_FALSE(browser->Navigate(QString()));
     EXPECT_FALSE(browser->Navigate(QStringLiteral("   ")));
     EXPECT_FALSE(browser->Navigate(QStringLiteral("http://exa mple.com:99999999/")));
-    EXPECT_EQ(browser->ReadyState(), 0);
+    EXPECT_EQ(browser->ReadyState(), 0);  // the browser stays uninitialized
     EXPECT_FALSE(browser->Refresh());
-}
 
-TEST_F(WebEngineBrowserTest, NavigateOpensALocalFileByItsAbsolutePath) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("local page.html"));
     QFile file(path);
@@ -461,7 +457,7 @@ TEST_F(WebEngineBrowserTest, NewWindowsAreDecoratedTopLevelWindowsWithTheBrowser
     EXPECT_TRUE(window->isWindow());
     EXPECT_EQ(window->parentWidget(), nullptr);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(BrowserWindow::openCount(), 1);
+    EXPECT_EQ(session->openWindowCount(), 1);
     // As the X server and the window manager see it: the title, a frame, no owner.
     ASSERT_TRUE(waitUntil([&] { return netWmName(window->winId()).contains("\"Pop Title - Microsoft Internet Explorer\""); }))
         << netWmName(window->winId()).toStdString();
@@ -474,11 +470,11 @@ TEST_F(WebEngineBrowserTest, NewWindowsAreDecoratedTopLevelWindowsWithTheBrowser
     // The window manager's delete request closes and destroys it.
     run(QStringLiteral("wmctrl"), {QStringLiteral("-F"), QStringLiteral("-c"), QStringLiteral("Pop Title - Microsoft Internet Explorer")});
     ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
-    EXPECT_EQ(BrowserWindow::openCount(), 0);
+    EXPECT_EQ(session->openWindowCount(), 0);
 
     // window.open: shown at once, titled without a page title until the page has one.
     evaluate(QStringLiteral("window.open('late.html')"));
-    ASSERT_TRUE(waitUntil([] { return BrowserWindow::openCount() == 1; }));
+    ASSERT_TRUE(waitUntil([] { return session->openWindowCount() == 1; }));
     window = browserWindows().value(0);
     ASSERT_TRUE(window);
     ASSERT_TRUE(waitUntil([&] { return window->isVisible(); }));
@@ -488,7 +484,7 @@ TEST_F(WebEngineBrowserTest, NewWindowsAreDecoratedTopLevelWindowsWithTheBrowser
     bool closed = false;
     window->page()->runJavaScript(QStringLiteral("window.close()"), [&](const QVariant&) { closed = true; });
     ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
-    EXPECT_EQ(BrowserWindow::openCount(), 0);
+    EXPECT_EQ(session->openWindowCount(), 0);
 }
 
 TEST_F(WebEngineBrowserTest, NewWindowsCannotHoldTheProgramWithDialogsAndOpenTheirOwnWindows) {
@@ -500,7 +496,7 @@ TEST_F(WebEngineBrowserTest, NewWindowsCannotHoldTheProgramWithDialogsAndOpenThe
     evaluate(QStringLiteral("window.open('alerting.html')"));
     ASSERT_TRUE(waitUntil([] { return browserWindowTitled("after dialogs - Microsoft Internet Explorer"); }));
     ASSERT_TRUE(waitUntil([] { return browserWindowTitled("Pop Title - Microsoft Internet Explorer"); }));
-    EXPECT_EQ(BrowserWindow::openCount(), 2);
+    EXPECT_EQ(session->openWindowCount(), 2);
     for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<QMessageBox*>(w), nullptr);
     for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(qobject_cast<QDialog*>(w) && w->isVisible());
 }
@@ -512,15 +508,15 @@ TEST_F(WebEngineBrowserTest, AWindowOpenLoopIsBoundedAndClosedWindowsGiveTheirMe
 
     // 50 windows, measured open and after closing.
     evaluate(QStringLiteral("for (var i = 0; i < 50; ++i) window.open('b.html', 'w' + i);"));
-    ASSERT_TRUE(waitUntil([] { return BrowserWindow::openCount() == 50; }, 60000)) << BrowserWindow::openCount();
+    ASSERT_TRUE(waitUntil([] { return session->openWindowCount() == 50; }, 60000)) << session->openWindowCount();
     ASSERT_TRUE(waitUntil([] {
         int titled = 0;
         for (BrowserWindow* w : browserWindows()) titled += w->windowTitle() == QLatin1String("Page B - Microsoft Internet Explorer");
         return titled == 50;
     }, 120000));
     const qint64 withFifty = processTreeRssKb();
-    closeAllBrowserWindows();
-    ASSERT_EQ(BrowserWindow::openCount(), 0);
+    closeAllBrowserWindows(*session);
+    ASSERT_EQ(session->openWindowCount(), 0);
     settle(2000);
     const qint64 after = processTreeRssKb();
     RecordProperty("rss_kb_before", static_cast<int>(before));
@@ -538,12 +534,12 @@ TEST_F(WebEngineBrowserTest, AThousandWindowOpensStayWithinTheBoundAndLeaveTheBr
     evaluate(QStringLiteral("setTimeout(function() { for (var i = 0; i < 1000; ++i) window.open('about:blank', 'x' + i);"
                             " document.title = 'loop over'; }, 0)"));
     ASSERT_TRUE(waitUntil([&] { return titles.contains(QStringLiteral("loop over")); }, 180000));
-    EXPECT_EQ(BrowserWindow::openCount(), BrowserWindow::kMaxOpen);
+    EXPECT_EQ(session->openWindowCount(), EngineSession::kMaxOpenWindows);
     int shownViews = 0;
     for (QWidget* w : QApplication::topLevelWidgets()) shownViews += qobject_cast<QWebEngineView*>(w) && w->isVisible();
-    EXPECT_EQ(shownViews, BrowserWindow::kMaxOpen);
-    closeAllBrowserWindows();
-    EXPECT_EQ(BrowserWindow::openCount(), 0);
+    EXPECT_EQ(shownViews, EngineSession::kMaxOpenWindows);
+    closeAllBrowserWindows(*session);
+    EXPECT_EQ(session->openWindowCount(), 0);
 
     // The main browser still works.
     QElapsedTimer clock;
@@ -650,7 +646,7 @@ TEST_F(WebEngineBrowserTest, DownloadsArriveWholeAndOnlyThenCarryTheirNameAndLea
     evaluate(QStringLiteral("window.open('popup.bin')"));
     ASSERT_TRUE(waitUntil([&] { return requested.size() == 3; }));
     QPointer<Download> fromPopup = requested[2];
-    closeAllBrowserWindows();
+    closeAllBrowserWindows(*session);
     fromPopup->accept(target.filePath(QStringLiteral("popup.bin")));
     ASSERT_TRUE(waitUntil([&] { return fromPopup->state() == Download::State::Completed; }, 120000));
     EXPECT_EQ(QFileInfo(target.filePath(QStringLiteral("popup.bin"))).size(), kSize);

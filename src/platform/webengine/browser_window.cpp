@@ -8,71 +8,18 @@
 #include <QWebEnginePage>
 #include <QWindow>
 
-#include "platform/webengine/engine_profile.h"
+#include "platform/webengine/engine_page.h"
+#include "platform/webengine/engine_session.h"
 #include "platform/window_title.h"
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 namespace {
-
-int g_openCount = 0;  // windows alive now; touched only on the UI thread
 
 // How long a new window keeps its first frame back: after its first expose, and at most
 // after it was shown (for a window that is never exposed).
 constexpr int kHoldAfterExposeMs = 40;
 constexpr int kHoldAtMostMs = 250;
-bool g_trimPending = false;
-
-// A closed window frees tens of MB on the heap, which the C library keeps for reuse
-// rather than giving it back; once the closing is over, hand it back to the system.
-void releaseFreedMemorySoon() {
-#ifdef __GLIBC__
-    if (g_trimPending || !QCoreApplication::instance()) return;
-    g_trimPending = true;
-    QTimer::singleShot(1000, QCoreApplication::instance(), [] {
-        g_trimPending = false;
-        malloc_trim(0);
-    });
-#endif
-}
-
-// The page of a new window. Script dialogs (alert, confirm, prompt) and file choosers
-// are suppressed: a window the program did not ask for must never hold it in a modal
-// dialog. Its own requests for new windows open further windows under the same bound.
-class BrowserWindowPage : public QWebEnginePage {
-public:
-    using QWebEnginePage::QWebEnginePage;
-
-protected:
-    QWebEnginePage* createWindow(WebWindowType) override { return BrowserWindow::open(); }
-    void javaScriptAlert(const QUrl&, const QString&) override {}
-    bool javaScriptConfirm(const QUrl&, const QString&) override { return false; }
-    bool javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) override { return false; }
-    QStringList chooseFiles(FileSelectionMode, const QStringList&, const QStringList&) override { return {}; }
-};
 
 }  // namespace
-
-QWebEnginePage* BrowserWindow::open() {
-    if (g_openCount >= kMaxOpen) {
-        // Refused. Answering with no page leaves the engine holding the new window's
-        // half-made document in the opener's renderer, and a thousand of those stall
-        // the opener; a page that is dropped right away closes it properly instead.
-        qCDebug(lcEngine) << "new window refused: already" << kMaxOpen << "open";
-        auto* discarded = new QWebEnginePage(webengine::sharedProfile());
-        QTimer::singleShot(0, discarded, &QObject::deleteLater);
-        return discarded;
-    }
-    auto* window = new BrowserWindow();
-    // Shown once the engine has given the new page its view, from the event loop: a window
-    // shown before that gets its view's rendering surface afterwards, and Qt then destroys
-    // and remakes the native window (it is mapped twice, and the remaking holds up this
-    // thread just as the window appears).
-    QTimer::singleShot(0, window, &BrowserWindow::showHoldingFirstFrame);
-    return window->page();
-}
 
 // The window is mapped, titled and framed at once, but its first frame (the GL context of
 // its backing store, the page's first scene graph render and their shader compiles, tens
@@ -115,26 +62,22 @@ void BrowserWindow::endHold() {
     }
 }
 
-int BrowserWindow::openCount() { return g_openCount; }
-
 QString BrowserWindow::titleFor(const QString& pageTitle) {
     const QString& suffix = kForeignBrowserName;
     if (pageTitle.isEmpty()) return suffix;
     return literalWindowTitle(pageTitle + QStringLiteral(" - ") + suffix);
 }
 
-BrowserWindow::BrowserWindow() : QWebEngineView(static_cast<QWidget*>(nullptr)) {
-    ++g_openCount;
+BrowserWindow::BrowserWindow(EngineSession& session)
+    : QWebEngineView(static_cast<QWidget*>(nullptr)), session_(&session) {
+    session.windowOpened();
     setAttribute(Qt::WA_DeleteOnClose);  // closing destroys the view, its page and its renderer share
     // A new window does not take the keyboard from the window the person is typing in (it
     // is usually gone a moment later), and the main window is not repainted for a change
     // of focus just as the new window appears.
     setAttribute(Qt::WA_ShowWithoutActivating);
-    auto* page = new BrowserWindowPage(webengine::sharedProfile(), this);
+    auto* page = new EnginePage(session, EnginePage::Policy{.dialogs = false, .consoleMessages = true, .login = nullptr}, this);
     setPage(page);
-    // No login prompts (a request for one is refused), no permissions, no full screen.
-    webengine::denyPermissions(page);
-    webengine::refuseLogins(page);
     setWindowTitle(titleFor(QString()));
     resize(800, 600);
 
@@ -144,11 +87,15 @@ BrowserWindow::BrowserWindow() : QWebEngineView(static_cast<QWidget*>(nullptr)) 
     connect(page, &QWebEnginePage::windowCloseRequested, this, &QWidget::close);
     // window.open(..., "width=...,height=...") and window.resizeTo/moveTo.
     connect(page, &QWebEnginePage::geometryChangeRequested, this, &BrowserWindow::applyRequestedGeometry);
+    // Shown once the engine has given the new page its view, from the event loop: a window
+    // shown before that gets its view's rendering surface afterwards, and Qt then destroys
+    // and remakes the native window (it is mapped twice, and the remaking holds up this
+    // thread just as the window appears).
+    QTimer::singleShot(0, this, &BrowserWindow::showHoldingFirstFrame);
 }
 
 BrowserWindow::~BrowserWindow() {
-    --g_openCount;
-    releaseFreedMemorySoon();
+    if (session_) session_->windowClosed();
 }
 
 void BrowserWindow::applyRequestedGeometry(const QRect& geometry) {

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/webengine/engine_profile.h"
+#include "platform/webengine/engine_log.h"
 
 namespace webengine {
 
@@ -127,41 +127,35 @@ void EngineDownload::end(State state) {
     emit Changed();
 }
 
-void watchDownloads(QWebEngineProfile* profile) {
-    if (downloadHub(profile)) return;
-    auto* hub = new DownloadHub(profile);
-    QObject::connect(profile, &QWebEngineProfile::downloadRequested, hub, [hub](QWebEngineDownloadRequest* request) {
-        // Saving the page (Save As) is the program's own download and goes on by itself.
-        if (request->isSavePageDownload() || request->state() != QWebEngineDownloadRequest::DownloadRequested) return;
-        if (!hub->hasListener()) {
-            qCDebug(lcEngine) << "download dropped: nobody to ask" << request->url();
-            return;  // unaccepted: the engine cancels it
-        }
-        QString folder = request->downloadDirectory();
-        if (folder.isEmpty()) folder = QDir::homePath();
-        QString name = QFileInfo(request->downloadFileName()).fileName();
-        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-            name = QStringLiteral("download");
-        const QString proposed = QDir(folder).filePath(name);
-        const QString part = freeName(proposed + QStringLiteral(".part"));
-        request->setDownloadDirectory(folder);
-        request->setDownloadFileName(QFileInfo(part).fileName());
-        auto* download = new EngineDownload(request, proposed, part);
-        request->accept();
-        hub->downloads_.removeAll(nullptr);
-        hub->downloads_.append(download);
-        emit hub->started(download);
-    });
+DownloadHub::DownloadHub(QWebEngineProfile* profile, QObject* parent) : QObject(parent) {
+    connect(profile, &QWebEngineProfile::downloadRequested, this, &DownloadHub::take);
 }
 
-DownloadHub* downloadHub(QWebEngineProfile* profile) {
-    return profile ? profile->findChild<DownloadHub*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+void DownloadHub::take(QWebEngineDownloadRequest* request) {
+    // Saving the page (Save As) is the program's own download and goes on by itself.
+    if (request->isSavePageDownload() || request->state() != QWebEngineDownloadRequest::DownloadRequested) return;
+    if (!hasListener()) {
+        qCDebug(lcEngine) << "download dropped: nobody to ask" << request->url();
+        return;  // unaccepted: the engine cancels it
+    }
+    QString folder = request->downloadDirectory();
+    if (folder.isEmpty()) folder = QDir::homePath();
+    QString name = QFileInfo(request->downloadFileName()).fileName();
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        name = QStringLiteral("download");
+    const QString proposed = QDir(folder).filePath(name);
+    const QString part = freeName(proposed + QStringLiteral(".part"));
+    request->setDownloadDirectory(folder);
+    request->setDownloadFileName(QFileInfo(part).fileName());
+    auto* download = new EngineDownload(request, proposed, part);
+    request->accept();
+    downloads_.removeAll(nullptr);
+    downloads_.append(download);
+    emit started(download);
 }
 
-void endDownloads(QWebEngineProfile* profile) {
-    DownloadHub* hub = downloadHub(profile);
-    if (!hub) return;
-    for (const QPointer<EngineDownload>& download : hub->downloads_)
+void DownloadHub::endAll() {
+    for (const QPointer<EngineDownload>& download : downloads_)
         if (download) download->cancel();
 }
 

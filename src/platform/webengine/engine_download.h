@@ -47,27 +47,23 @@ private:
     qint64 received_ = 0, total_ = -1;
 };
 
-// Where the profile's downloads are offered. One per profile.
+// Where a profile's downloads are offered: takes every download the profile is asked
+// for while someone listens on `started`.
 class DownloadHub : public QObject {
     Q_OBJECT
 public:
-    using QObject::QObject;
+    DownloadHub(QWebEngineProfile* profile, QObject* parent);
+    // Cancels the downloads still running, removing their partial files.
+    void endAll();
+
 signals:
     void started(Download* download);
 
 private:
-    friend void watchDownloads(QWebEngineProfile*);
-    friend void endDownloads(QWebEngineProfile*);
+    void take(QWebEngineDownloadRequest* request);
     bool hasListener() { return isSignalConnected(QMetaMethod::fromSignal(&DownloadHub::started)); }
     QList<QPointer<EngineDownload>> downloads_;
 };
-
-// Starts taking the profile's downloads.
-void watchDownloads(QWebEngineProfile* profile);
-// The profile's hub (nullptr when it is not watched).
-DownloadHub* downloadHub(QWebEngineProfile* profile);
-// Cancels the downloads still running, removing their partial files.
-void endDownloads(QWebEngineProfile* profile);
 
 // A name in the folder of `path` that no file has: `path` itself, else "name (2).ext",
 // "name (3).ext", ...

@@ -1,42 +1,26 @@
 #include "platform/webengine/webengine_browser.h"
 
-#include <QAction>
-#include <QAuthenticator>
 #include <QContextMenuEvent>
-#include <QVBoxLayout>
-#include <QWebEngineFullScreenRequest>
-#include <QWebEngineSettings>
-#include <QCursor>
-#include <QMouseEvent>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QMenu>
-#include <QPrintDialog>
 #include <QPrinter>
-#include <QRegularExpression>
 #include <QTimer>
+#include <QWebEngineFullScreenRequest>
 #include <QWebEngineHistory>
-#include <QWebEnginePage>
 #include <QWebEngineScript>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
-#include "platform/webengine/browser_window.h"
+#include "platform/typed_address.h"
+#include "platform/webengine/engine_document.h"
 #include "platform/webengine/engine_download.h"
-#include "platform/webengine/engine_profile.h"
+#include "platform/webengine/engine_log.h"
+#include "platform/webengine/engine_page.h"
+#include "platform/webengine/engine_session.h"
+#include "platform/webengine/full_screen_window.h"
+#include "platform/webengine/hover_status.h"
+#include "platform/webengine/page_output.h"
 
 namespace {
-
-// The page of the main browser: new-window requests open the browser's own windows;
-// the console messages of pages are not logged. JavaScript dialogs of the page itself
-// keep the engine's default (modal, dismissible) behaviour.
-class BrowserPage : public QWebEnginePage {
-public:
-    using QWebEnginePage::QWebEnginePage;
-
-protected:
-    QWebEnginePage* createWindow(WebWindowType) override { return BrowserWindow::open(); }
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int, const QString&) override {}
-};
 
 // The view: a right-click asks `customMenu` first; when that takes the click, the
 // engine's own context menu is not shown. QWebEngineView swallows the window system's
@@ -70,57 +54,6 @@ protected:
     }
 };
 
-}  // namespace
-
-// The page alone on the whole screen, for a page that asked to go full screen: a window
-// of its own that takes the page from the browser's view and gives it back when it
-// closes. The main window stays as it was behind it. Esc asks the page to leave full
-// screen; so does closing the window.
-class FullScreenWindow : public QWidget {
-public:
-    FullScreenWindow(QWebEngineView* home, QWebEnginePage* page) : QWidget(nullptr), home_(home), page_(page) {
-        setWindowTitle(home->window()->windowTitle());  // never a popup's title
-        setWindowIcon(home->window()->windowIcon());
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        view_ = new QWebEngineView(this);
-        layout->addWidget(view_);
-        auto* leave = new QAction(this);
-        leave->setShortcut(Qt::Key_Escape);
-        leave->setShortcutContext(Qt::WindowShortcut);
-        connect(leave, &QAction::triggered, this, [this] { askToLeave(); });
-        addAction(leave);
-        view_->setPage(page);
-        showFullScreen();
-        activateWindow();
-        view_->setFocus();
-    }
-    ~FullScreenWindow() override {
-        if (home_ && page_) home_->setPage(page_);
-        if (home_) {
-            home_->window()->activateWindow();
-            home_->setFocus();
-        }
-    }
-
-protected:
-    void closeEvent(QCloseEvent* event) override {
-        event->ignore();
-        askToLeave();
-    }
-
-private:
-    void askToLeave() {
-        if (page_) page_->triggerAction(QWebEnginePage::ExitFullScreen);
-    }
-
-    QPointer<QWebEngineView> home_;
-    QPointer<QWebEnginePage> page_;
-    QWebEngineView* view_ = nullptr;
-};
-
-namespace {
-
 bool isHtmlType(const QString& contentType) {
     const QString type = contentType.trimmed().toLower();
     return type == QLatin1String("text/html") || type == QLatin1String("application/xhtml+xml");
@@ -128,79 +61,29 @@ bool isHtmlType(const QString& contentType) {
 
 }  // namespace
 
-// One loaded HTML document of the browser's page. The browser replaces it at the next
-// completed load; commands on a replaced document still act on the page.
-class WebEngineDocument : public HtmlDocument, public std::enable_shared_from_this<WebEngineDocument> {
-public:
-    WebEngineDocument(WebEngineBrowser* browser, quint64 generation) : browser_(browser), generation_(generation) {}
-
-    quint64 generation() const { return generation_; }
-
-    bool execCommand(const QString& command) override {
-        if (!browser_ || !browser_->page_) return false;
-        QWebEnginePage* page = browser_->page_;
-        // MSHTML command identifiers are case-insensitive.
-        const QString name = command.toLower();
-        if (name == QLatin1String("copy")) {
-            page->triggerAction(QWebEnginePage::Copy);
-            return true;
-        }
-        if (name == QLatin1String("paste")) {
-            page->triggerAction(QWebEnginePage::Paste);
-            return true;
-        }
-        if (name == QLatin1String("refresh")) {
-            page->triggerAction(QWebEnginePage::Reload);
-            return true;
-        }
-        if (name == QLatin1String("print")) return browser_->printWithDialog();
-        if (name == QLatin1String("saveas")) return browser_->saveWithDialog();
-        return false;
-    }
-
-    void documentElementInnerHTML(std::function<void(std::optional<QString>)> done) override {
-        if (!done) return;
-        if (!browser_ || !browser_->page_) {
-            done(std::nullopt);
-            return;
-        }
-        std::weak_ptr<WebEngineDocument> self = weak_from_this();
-        QPointer<WebEngineBrowser> browser = browser_;
-        QPointer<QWebEnginePage> page = browser_->page_;
-        // The application's own script world: a page's scripts cannot redefine what
-        // this reads.
-        page->runJavaScript(
-            QStringLiteral("document.documentElement ? document.documentElement.innerHTML : null"),
-            QWebEngineScript::ApplicationWorld, [self, browser, page, done](const QVariant& result) {
-                // Never answer for a document that is gone: destroyed, or replaced by
-                // the next page, or whose page or browser went away.
-                std::shared_ptr<WebEngineDocument> document = self.lock();
-                if (!document || !browser || !page || browser->document_ != document) return;
-                if (result.typeId() == QMetaType::QString)
-                    done(result.toString());
-                else
-                    done(std::nullopt);
-            });
-    }
-
-private:
-    QPointer<WebEngineBrowser> browser_;
-    quint64 generation_;
-};
-
-WebEngineBrowser::WebEngineBrowser(QWidget* parent) : WebBrowser(parent) {
+WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent) : WebBrowser(parent) {
     auto* view = new BrowserView(parent);
     view_ = view;
-    page_ = new BrowserPage(webengine::sharedProfile(), view);
+    // The main browser's page: its script dialogs keep the engine's default (modal,
+    // dismissible) behaviour, logins are asked through loginPrompt, and the console
+    // messages of pages are not logged.
+    EnginePage::Policy policy{.dialogs = true, .consoleMessages = false, .login = [this](LoginRequest& request) {
+                                  const std::function<bool(LoginRequest&)> prompt = loginPrompt;
+                                  return prompt && prompt(request);
+                              }};
+    page_ = new EnginePage(session, std::move(policy), view);
     view->setPage(page_);
     view->customMenu = [this](const QPoint& globalPos) { return onContextMenu(globalPos); };
     view->hasCustomMenu = [this] { return document_ && document_->oncontextmenu; };
+    hover_ = new HoverStatus(view, this);
+    output_ = new PageOutput(view, page_, this);
 
     connect(page_, &QWebEnginePage::loadStarted, this, &WebEngineBrowser::onLoadStarted);
     connect(page_, &QWebEnginePage::loadProgress, this, &WebEngineBrowser::onLoadProgress);
     connect(page_, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::onLoadFinished);
     connect(page_, &QWebEnginePage::renderProcessTerminated, this, &WebEngineBrowser::onRenderProcessTerminated);
-    connect(page_, &QWebEnginePage::linkHovered, this, &WebEngineBrowser::onLinkHovered);
+    connect(page_, &QWebEnginePage::linkHovered, hover_, &HoverStatus::linkHovered);
+    connect(hover_, &HoverStatus::changed, this, &WebBrowser::StatusTextChange);
     connect(page_, &QWebEnginePage::titleChanged, this, [this](const QString& title) {
         if (readyState_ != 4) titleThisLoad_ = true;  // not a script's change after the load
         emit TitleChange(title);
@@ -208,22 +91,15 @@ WebEngineBrowser::WebEngineBrowser(QWidget* parent) : WebBrowser(parent) {
     // Certificate errors keep the engine's default: the certificate is rejected and the
     // engine shows its error page; the load ends like any failed load.
 
-    webengine::denyPermissions(page_);
-    connect(page_, &QWebEnginePage::authenticationRequired, this,
-            [this](const QUrl& url, QAuthenticator* authenticator) { answerLogin(url, false, authenticator); });
-    connect(page_, &QWebEnginePage::proxyAuthenticationRequired, this,
-            [this](const QUrl&, QAuthenticator* authenticator, const QString& proxyHost) {
-                answerLogin(QUrl(QStringLiteral("http://") + proxyHost), true, authenticator);
-            });
     page_->settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
     connect(page_, &QWebEnginePage::fullScreenRequested, this, &WebEngineBrowser::onFullScreenRequested);
-    if (webengine::DownloadHub* hub = webengine::downloadHub(page_->profile()))
+    if (webengine::DownloadHub* hub = session.downloads())
         connect(hub, &webengine::DownloadHub::started, this, &WebBrowser::DownloadRequested);
 }
 
 WebEngineBrowser::~WebEngineBrowser() {
     fullScreen_.reset();
-    document_.reset();
+    bind(nullptr);
     if (view_) {
         static_cast<BrowserView*>(view_.data())->customMenu = nullptr;
         delete view_.data();
@@ -231,30 +107,6 @@ WebEngineBrowser::~WebEngineBrowser() {
 }
 
 QWidget* WebEngineBrowser::widget() { return view_; }
-
-QUrl WebEngineBrowser::addressToUrl(const QString& address) {
-    const QString text = address.trimmed();
-    if (text.isEmpty()) return {};
-    if (text.startsWith(QLatin1Char('/'))) return QUrl::fromLocalFile(text);
-
-    // A scheme counts when "//" follows it, or when it is one that never has "//"
-    // (about:blank, mailto:...). "localhost:8080/x" is a host with a port.
-    static const QRegularExpression schemePattern(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
-    bool hasScheme = false;
-    const QRegularExpressionMatch match = schemePattern.match(text);
-    if (match.hasMatch()) {
-        static const QStringList bareSchemes = {
-            QStringLiteral("about"), QStringLiteral("blob"),  QStringLiteral("data"),
-            QStringLiteral("file"),  QStringLiteral("ftp"),   QStringLiteral("http"),
-            QStringLiteral("https"), QStringLiteral("javascript"), QStringLiteral("mailto"),
-            QStringLiteral("view-source")};
-        hasScheme = text.mid(match.capturedLength()).startsWith(QLatin1String("//")) ||
-                    bareSchemes.contains(match.captured(1).toLower());
-    }
-    const QUrl url(hasScheme ? text : QStringLiteral("http://") + text, QUrl::TolerantMode);
-    if (!url.isValid() || url.scheme().isEmpty()) return {};
-    return url;
-}
 
 bool WebEngineBrowser::Navigate(const QString& address) {
     if (!page_) return false;
@@ -302,50 +154,13 @@ QString WebEngineBrowser::LocationURL() const {
 
 std::shared_ptr<HtmlDocument> WebEngineBrowser::Document() { return document_; }
 
-// The status text is the link under the pointer. The engine also drops the link when the
-// window merely loses the focus (a popup the click opened takes it), with the pointer
-// still resting on the link; the link then stays the status text until the pointer
-// moves or leaves the page.
-void WebEngineBrowser::onLinkHovered(const QString& url) {
-    watchPointer();
-    const bool focusLost = view_ && !view_->window()->isActiveWindow();
-    if (url.isEmpty() && !statusText_.isEmpty() && focusLost && QCursor::pos() == hoverPointer_) {
-        clearPending_ = true;
-        return;
-    }
-    clearPending_ = false;
-    if (!url.isEmpty()) hoverPointer_ = QCursor::pos();
-    statusText_ = url;
-    emit StatusTextChange(url);
-}
-
-void WebEngineBrowser::releasePendingClear() {
-    if (!clearPending_) return;
-    clearPending_ = false;
-    statusText_.clear();
-    emit StatusTextChange(QString());
-}
-
-void WebEngineBrowser::watchPointer() {
-    QWidget* surface = view_ ? view_->focusProxy() : nullptr;
-    if (surface && surface != pointerSurface_) {
-        surface->installEventFilter(this);
-        pointerSurface_ = surface;
-    }
-}
-
-bool WebEngineBrowser::eventFilter(QObject* watched, QEvent* event) {
-    if (clearPending_ && watched == pointerSurface_) {
-        if (event->type() == QEvent::Leave ||
-            (event->type() == QEvent::MouseMove &&
-             static_cast<QMouseEvent*>(event)->globalPosition().toPoint() != hoverPointer_))
-            releasePendingClear();
-    }
-    return WebBrowser::eventFilter(watched, event);
+void WebEngineBrowser::bind(std::shared_ptr<WebEngineDocument> document) {
+    if (document_ && document_ != document) document_->retire();
+    document_ = std::move(document);
 }
 
 void WebEngineBrowser::onLoadStarted() {
-    releasePendingClear();
+    hover_->loadStarted();
     ++loadGeneration_;
     titleThisLoad_ = false;
     readyState_ = 1;
@@ -377,30 +192,12 @@ void WebEngineBrowser::onLoadFinished(bool) {
                          [self, generation](const QVariant& result) {
                              if (!self || self->loadGeneration_ != generation) return;
                              if (!isHtmlType(result.toString())) {
-                                 self->document_.reset();
+                                 self->bind(nullptr);
                              } else if (!self->document_ || self->document_->generation() != generation) {
-                                 self->document_ = std::make_shared<WebEngineDocument>(self.data(), generation);
+                                 self->bind(std::make_shared<WebEngineDocument>(self->page_, self->output_, generation));
                              }
                              emit self->DocumentComplete(self->LocationURL());
                          });
-}
-
-void WebEngineBrowser::answerLogin(const QUrl& site, bool proxy, QAuthenticator* authenticator) {
-    LoginRequest request;
-    request.site = site;
-    request.realm = authenticator->realm();
-    request.proxy = proxy;
-    // The prompt may run an event loop of its own; the answer is given only to a page
-    // that is still there.
-    QPointer<QWebEnginePage> page = page_;
-    const bool answered = loginPrompt && loginPrompt(request) && page;
-    if (answered) {
-        authenticator->setUser(request.user);
-        authenticator->setPassword(request.password);
-    } else {
-        qCDebug(lcEngine) << "login refused:" << site << request.realm;
-        *authenticator = QAuthenticator();  // refused: the page shows the site's refusal
-    }
 }
 
 void WebEngineBrowser::onFullScreenRequested(QWebEngineFullScreenRequest request) {
@@ -424,7 +221,7 @@ void WebEngineBrowser::onRenderProcessTerminated() {
     // The next navigation starts a new renderer.
     ++loadGeneration_;
     readyState_ = 4;
-    document_.reset();
+    bind(nullptr);
     emit ProgressChange(-1, 100);
 }
 
@@ -448,59 +245,8 @@ bool WebEngineBrowser::onContextMenu(const QPoint& globalPos) {
     return true;
 }
 
-bool WebEngineBrowser::savePage(const QString& path) {
-    if (!page_ || path.isEmpty() || page_->url().isEmpty()) return false;
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    const auto format = (suffix == QLatin1String("mht") || suffix == QLatin1String("mhtml"))
-                            ? QWebEngineDownloadRequest::MimeHtmlSaveFormat
-                            : QWebEngineDownloadRequest::CompleteHtmlSaveFormat;
-    page_->save(path, format);
-    return true;
-}
-
-bool WebEngineBrowser::saveWithDialog() {
-    if (!view_ || !page_ || page_->url().isEmpty()) return false;
-    const QString completeFilter = QStringLiteral("Web Page, complete (*.htm *.html)");
-    const QString archiveFilter = QStringLiteral("Web Archive, single file (*.mht *.mhtml)");
-    QString suggested = page_->title();
-    suggested.replace(QRegularExpression(QStringLiteral("[/\\\\:*?\"<>|]")), QStringLiteral("_"));
-    if (suggested.isEmpty()) suggested = QStringLiteral("page");
-    QString selectedFilter = completeFilter;
-    QPointer<WebEngineBrowser> self(this);
-    QString path = QFileDialog::getSaveFileName(view_->window(), QString(), suggested + QStringLiteral(".htm"),
-                                                completeFilter + QStringLiteral(";;") + archiveFilter,
-                                                &selectedFilter);
-    if (!self || path.isEmpty()) return false;  // cancelled, or the browser went away meanwhile
-    if (QFileInfo(path).suffix().isEmpty())
-        path += selectedFilter == archiveFilter ? QStringLiteral(".mht") : QStringLiteral(".htm");
-    return savePage(path);
-}
+bool WebEngineBrowser::savePage(const QString& path) { return output_->savePage(path); }
 
 bool WebEngineBrowser::printPage(std::unique_ptr<QPrinter> printer, std::function<void(bool)> finished) {
-    if (printing_ || !view_ || !printer) return false;
-    printing_ = true;
-    // The engine prints asynchronously and uses the printer until printFinished. The
-    // printer lives in the connection: it goes when printing ends or with the view.
-    std::shared_ptr<QPrinter> kept(printer.release());
-    QPointer<WebEngineBrowser> self(this);
-    connect(
-        view_, &QWebEngineView::printFinished, this,
-        [self, kept, finished](bool ok) {
-            if (self) self->printing_ = false;
-            if (finished) finished(ok);
-        },
-        Qt::SingleShotConnection);
-    view_->print(kept.get());
-    return true;
-}
-
-bool WebEngineBrowser::printWithDialog() {
-    if (printing_ || !view_) return false;
-    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    QPointer<WebEngineBrowser> self(this);
-    QPointer<QPrintDialog> dialog = new QPrintDialog(printer.get(), view_->window());
-    const int result = dialog->exec();
-    if (dialog) delete dialog.data();
-    if (!self || result != QDialog::Accepted) return false;
-    return printPage(std::move(printer));
+    return output_->printPage(std::move(printer), std::move(finished));
 }

@@ -1,0 +1,114 @@
+#include "app/application.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <chrono>
+#include <thread>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include "app/frm_main.h"
+#include "dialogs/frm_downloads.h"
+#include "dialogs/frm_login.h"
+#include "platform/looks.h"
+#include "platform/shell.h"
+#include "platform/webengine/engine_session.h"
+#include "platform/webengine/webengine_browser.h"
+
+namespace {
+
+// How long the engine may take, after every window is gone, to write out the stores it
+// keeps in memory (cookies, local storage) before the process ends regardless.
+constexpr auto kEngineShutdownBound = std::chrono::milliseconds(600);
+
+// Once the program ends, no user input or timer reaches it any more.
+class EndedFilter : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::Timer:
+            return qobject_cast<QTimer*>(watched) != nullptr;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+        case QEvent::Wheel:
+        case QEvent::Close:
+        case QEvent::ContextMenu:
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+}  // namespace
+
+Application::Application(DesktopWindows& desktop) {
+    QApplication::setApplicationName(kProgramName);
+    QApplication::setWindowIcon(applicationIcon());
+    session_ = new EngineSession(EngineSession::userFolders(), qApp);
+
+    platform_.desktop = &desktop;
+    platform_.openUrl = shell::openUrl;
+    platform_.programFolder = shell::programFolder();
+    platform_.showOpen = shell::showOpen;
+    platform_.endProgram = [this] { end(); };
+    platform_.createBrowser = [this](QWidget* parent) -> WebBrowser* {
+        auto* browser = new WebEngineBrowser(*session_, parent);
+        connectBrowser(browser, parent->window());
+        return browser;
+    };
+}
+
+int Application::run() {
+    int code = 0;
+    {
+        frmMain main(platform_);
+        main.show();
+        code = QApplication::exec();
+    }
+    // Every page goes before the profile, and the profile before the engine.
+    std::vector<QPointer<QWidget>> windows;
+    for (QWidget* window : QApplication::topLevelWidgets()) windows.emplace_back(window);
+    for (const QPointer<QWidget>& window : windows) delete window.data();
+    session_->close();
+    return code;
+}
+
+void Application::connectBrowser(WebEngineBrowser* browser, QWidget* window) {
+    browser->loginPrompt = [window](LoginRequest& request) { return frmLogin::ask(window, request); };
+    QObject::connect(browser, &WebBrowser::DownloadRequested, window, [this, window](Download* download) {
+        askWhereToSave(window, download, [this](Download* accepted) { keepDownload(accepted); });
+    });
+}
+
+void Application::keepDownload(Download* accepted) {
+    downloads_.push_back(accepted);
+    if (!downloadsWindow_) {
+        downloadsWindow_ = new frmDownloads(platform_.openUrl);
+        for (const QPointer<Download>& earlier : downloads_)
+            if (earlier) downloadsWindow_->add(earlier);
+    }
+    downloadsWindow_->add(accepted);
+    downloadsWindow_->show();
+    downloadsWindow_->raise();
+}
+
+void Application::end() {
+    if (ended_) return;
+    ended_ = true;
+    std::thread([] {
+        std::this_thread::sleep_for(kEngineShutdownBound);
+        ::_exit(0);
+    }).detach();
+    qApp->installEventFilter(new EndedFilter(qApp));
+    for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
+    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
+        if (x11->connection()) xcb_flush(x11->connection());
+    QCoreApplication::exit(0);
+}

@@ -1,0 +1,28 @@
+#include "platform/typed_address.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+QUrl addressToUrl(const QString& address) {
+    const QString text = address.trimmed();
+    if (text.isEmpty()) return {};
+    if (text.startsWith(QLatin1Char('/'))) return QUrl::fromLocalFile(text);
+
+    // A scheme counts when "//" follows it, or when it is one that never has "//"
+    // (about:blank, mailto:...). "localhost:8080/x" is a host with a port.
+    static const QRegularExpression schemePattern(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
+    bool hasScheme = false;
+    const QRegularExpressionMatch match = schemePattern.match(text);
+    if (match.hasMatch()) {
+        static const QStringList bareSchemes = {
+            QStringLiteral("about"), QStringLiteral("blob"),  QStringLiteral("data"),
+            QStringLiteral("file"),  QStringLiteral("ftp"),   QStringLiteral("http"),
+            QStringLiteral("https"), QStringLiteral("javascript"), QStringLiteral("mailto"),
+            QStringLiteral("view-source")};
+        hasScheme = text.mid(match.capturedLength()).startsWith(QLatin1String("//")) ||
+                    bareSchemes.contains(match.captured(1).toLower());
+    }
+    const QUrl url(hasScheme ? text : QStringLiteral("http://") + text, QUrl::TolerantMode);
+    if (!url.isValid() || url.scheme().isEmpty()) return {};
+    return url;
+}
