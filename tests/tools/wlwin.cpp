@@ -50,15 +50,16 @@ protected:
     // may still get an expose event queued for it, which Qt 6.4's Wayland backing store
     // does not survive.
     // A close request that comes again before the window is gone is answered once. The
-    // program exits without asking its windows to close (quit() would).
+    // last window's close ends the program at once, so that the compositor sees the
+    // window go as soon as a window that exits on close would go.
     void closeEvent(QCloseEvent* event) override {
         event->ignore();
         if (closed_) return;
         closed_ = true;
         std::printf("closed %d\n", index_);
         std::fflush(stdout);
+        if (--openCount == 0) _exit(0);
         deleteLater();
-        if (--openCount == 0) QCoreApplication::exit(0);
     }
 
 private:

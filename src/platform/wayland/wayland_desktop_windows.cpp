@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QWindow>
 #include <algorithm>
@@ -51,7 +52,8 @@ struct WaylandDesktopWindows::Toplevel {
     QString nextTitle;
     QString nextAppId;
     bool described = false;  // listed: its first description is done
-    bool own = false;        // one of this program's windows
+    bool own = false;        // one of this program's windows: `window`
+    QPointer<QWindow> window;
     bool eligible = false;   // last judged one the sweep closes
     std::size_t position = 0;  // in Connection::order while described
 };
@@ -235,6 +237,7 @@ void WaylandDesktopWindows::identifyOwn(Toplevel& toplevel) {
         const WindowId id = WindowId(window->winId());
         if (id == 0 || wl_->byId.count(id)) continue;
         toplevel.own = true;
+        toplevel.window = window;
         toplevel.id = id;
         wl_->byId[id] = &toplevel;
         qCDebug(lcWayland) << "toplevel" << toplevel.announced << "is the program's own window" << id
@@ -285,8 +288,12 @@ WindowId WaylandDesktopWindows::NextWindow(WindowId window) {
     return wl_->order[toplevel->position - 1]->id;
 }
 
+// The program's own windows are shown as long as they are shown here: one it has just
+// hidden or closed leaves the walk at once, before the compositor has heard of it.
 std::uint32_t WaylandDesktopWindows::Style(WindowId window) {
-    return find(window) ? WindowStyle::Visible | WindowStyle::Border : 0;
+    const Toplevel* toplevel = find(window);
+    if (!toplevel || (toplevel->own && !(toplevel->window && toplevel->window->isVisible()))) return 0;
+    return WindowStyle::Visible | WindowStyle::Border;
 }
 
 int WaylandDesktopWindows::TitleLength(WindowId window) {
@@ -310,9 +317,17 @@ WindowId WaylandDesktopWindows::FindByTitle(const QString& title) {
     return 0;
 }
 
+// A window of this very process gets the close event its close request would have
+// become, from the event loop, without the trip through the compositor and Xwayland.
 bool WaylandDesktopWindows::RequestClose(WindowId window) {
     Toplevel* toplevel = find(window);
     if (!toplevel || !ok()) return false;
+    if (toplevel->own) {
+        if (!toplevel->window) return false;
+        QMetaObject::invokeMethod(
+            toplevel->window, [own = toplevel->window] { if (own) own->close(); }, Qt::QueuedConnection);
+        return true;
+    }
     zwlr_foreign_toplevel_handle_v1_close(toplevel->handle);
     flush();
     return wl_->alive;

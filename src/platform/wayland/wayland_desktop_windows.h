@@ -11,14 +11,15 @@
 //   first (the protocol knows no stacking order): a window that just appeared is visited
 //   first.
 // - Visible: every listed toplevel (the compositor lists mapped windows only; a minimised
-//   one counts, as on X11). Border: every listed toplevel too (menus, popups and panels
-//   are never listed).
+//   one counts, as on X11), except one of this program's own windows that it has hidden
+//   since. Border: every listed toplevel too (menus, popups and panels are never listed).
 // - Window ids are the adapter's own, with the top bit set, so they never meet an X11
 //   window id; a toplevel that is one of this program's own windows (the same app id and
 //   the same title as one of its top-level windows) has that window's id (winId()), so
 //   the sweep knows its main window.
-// - A close request is the protocol's close; a window that becomes closable (its
-//   description done with a title ending in the watched suffix) is reported at once.
+// - A close request is the protocol's close, or for the program's own windows their close
+//   event, sent from here; a window that becomes closable (its description done with a
+//   title ending in the watched suffix) is reported at once.
 
 #include <QLoggingCategory>
 #include <QString>
