@@ -6,8 +6,12 @@
 // (TARNWICK_EARLY_SWEEP=0), and again with one more foreign window retitling itself 100
 // times a second (a clock; its title never matches). References in the same run: the
 // program with no foreign windows, and a bare Qt WebEngine window idle on the same page.
+// Then on a wlroots desktop (headless sway with Xwayland, the sweep on the compositor's
+// list of toplevels): the program with `--native` (300) native Wayland windows (wlwin),
+// with the early sweep and with the tick alone, against the program there with none.
 //
-// Usage: idle_bench [--settle SECONDS] [--seconds SECONDS] [--windows N]
+// Usage: idle_bench [--settle SECONDS] [--seconds SECONDS] [--windows N] [--native N]
+//                   [--desktop x11|sway|both]
 
 #include <xcb/xcb.h>
 
@@ -87,14 +91,16 @@ void report(const char* name, const Usage& u) {
     std::fflush(stdout);
 }
 
-// `count` foreign windows with titles that never match, made by one xwin; ready once
-// xwin has printed every id (it prints them after mapping all).
+const QString kXwin = QStringLiteral(TARNWICK_BINARY_DIR "/xwin");
+const QString kWlwin = QStringLiteral(TARNWICK_BINARY_DIR "/wlwin");
+
+// `count` foreign windows with titles that never match, made by one xwin (X11) or wlwin
+// (native Wayland); ready once it has printed every id (it prints them once all show).
 class ForeignWindows {
 public:
-    bool start(int count) {
+    bool start(int count, const QString& tool) {
         if (count == 0) return true;
-        xwin_.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"),
-                    {"--title", "Page %d - Another Browser", "--count", QString::number(count)});
+        xwin_.start(tool, {"--title", "Page %d - Another Browser", "--count", QString::number(count)});
         if (!xwin_.waitForStarted(10000)) return false;
         int ids = 0;
         QElapsedTimer clock;
@@ -178,11 +184,14 @@ struct Options {
     int settle = 5;
     int seconds = 15;
     int windows = 200;
+    int native = 300;
+    std::string desktop = "both";
 };
 
-bool runTarnwick(const char* name, int windows, const Options& options, bool early = true, bool clock = false) {
+bool runTarnwick(const char* name, int windows, const Options& options, bool early = true, bool clock = false,
+                 const QString& tool = kXwin) {
     ForeignWindows foreign;
-    if (!foreign.start(windows)) {
+    if (!foreign.start(windows, tool)) {
         std::fprintf(stderr, "%s: the foreign windows did not appear\n", name);
         return false;
     }
@@ -215,7 +224,7 @@ bool runTarnwick(const char* name, int windows, const Options& options, bool ear
 
 bool runBareWebView(const char* name, int windows, const Options& options) {
     ForeignWindows foreign;
-    if (!foreign.start(windows)) {
+    if (!foreign.start(windows, kXwin)) {
         std::fprintf(stderr, "%s: the foreign windows did not appear\n", name);
         return false;
     }
@@ -274,9 +283,13 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[i], "--settle")) options.settle = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--seconds")) options.seconds = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--windows")) options.windows = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--native")) options.native = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--desktop")) options.desktop = argv[i + 1];
     }
-    if (options.seconds < 1 || options.settle < 0 || options.windows < 0) {
-        std::fprintf(stderr, "usage: idle_bench [--settle SECONDS] [--seconds SECONDS] [--windows N]\n");
+    if (options.seconds < 1 || options.settle < 0 || options.windows < 0 || options.native < 0 ||
+        (options.desktop != "x11" && options.desktop != "sway" && options.desktop != "both")) {
+        std::fprintf(stderr, "usage: idle_bench [--settle SECONDS] [--seconds SECONDS] [--windows N] [--native N] "
+                             "[--desktop x11|sway|both]\n");
         return 2;
     }
     XSession session(XSession::WindowManager::Openbox);
@@ -294,14 +307,30 @@ int main(int argc, char** argv) {
     std::printf("%s\n", std::string(102, '-').c_str());
     const std::string many = "Idle/tarnwick/" + std::to_string(options.windows) + "windows";
     const std::string bare = "Idle/bare_webview/" + std::to_string(options.windows) + "windows";
-    bool ok = runTarnwick("Idle/tarnwick/0windows", 0, options);
-    ok = runTarnwick((many + "/early").c_str(), options.windows, options) && ok;
-    ok = runTarnwick((many + "/tick only").c_str(), options.windows, options, false) && ok;
-    ok = runTarnwick((many + "+clock/early").c_str(), options.windows, options, true, true) && ok;
-    ok = runTarnwick((many + "+clock/tick only").c_str(), options.windows, options, false, true) && ok;
-    ok = runBareWebView(bare.c_str(), options.windows, options) && ok;
+    bool ok = true;
+    if (options.desktop != "sway") {
+        ok = runTarnwick("Idle/tarnwick/0windows", 0, options) && ok;
+        ok = runTarnwick((many + "/early").c_str(), options.windows, options) && ok;
+        ok = runTarnwick((many + "/tick only").c_str(), options.windows, options, false) && ok;
+        ok = runTarnwick((many + "+clock/early").c_str(), options.windows, options, true, true) && ok;
+        ok = runTarnwick((many + "+clock/tick only").c_str(), options.windows, options, false, true) && ok;
+        ok = runBareWebView(bare.c_str(), options.windows, options) && ok;
+    }
+    if (options.desktop != "x11") {
+        SwaySession sway;
+        if (!sway.ok()) {
+            std::fprintf(stderr, "could not start headless sway with Xwayland\n");
+            return 1;
+        }
+        sway.exportForClients();
+        const std::string native = "Idle/sway/tarnwick/" + std::to_string(options.native) + "native";
+        ok = runTarnwick("Idle/sway/tarnwick/0windows", 0, options) && ok;
+        ok = runTarnwick((native + "/early").c_str(), options.native, options, true, false, kWlwin) && ok;
+        ok = runTarnwick((native + "/tick only").c_str(), options.native, options, false, false, kWlwin) && ok;
+    }
     std::printf("Target: Idle/tarnwick with %d windows at most 1%% of one core (total); early sweep at most\n"
-                "0.5%% of one core more than none and no worse than tick only, also with the clock\n",
-                options.windows);
+                "0.5%% of one core more than none and no worse than tick only, also with the clock; the same\n"
+                "on sway with %d native windows\n",
+                options.windows, options.native);
     return ok ? 0 : 1;
 }
