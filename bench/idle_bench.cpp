@@ -9,9 +9,13 @@
 // no foreign windows, a bare Qt WebEngine window idle on the same page with 1,000
 // windows, and with --previous PATH, another build of the program (an older tree) in
 // every case, its runs alternating with this one's on the same windows.
+// Then on a wlroots desktop (headless sway with Xwayland, the sweep on the compositor's
+// list of toplevels): the program with `--native` (300) native Wayland windows (wlwin),
+// with the early sweep and with the tick alone, against the program there with none.
 //
 // Usage: idle_bench [--settle SECONDS] [--seconds SECONDS] [--windows N,N,...]
-//                   [--previous PATH] [--window-manager openbox|none]
+//                   [--previous PATH] [--window-manager openbox|none] [--native N]
+//                   [--desktop x11|sway|both]
 // Openbox takes in thousands of windows slowly (minutes for a few thousand): 10,000
 // windows are measured with --window-manager none, beside none on the same desktop.
 
@@ -97,15 +101,17 @@ void report(const char* name, const Usage& u) {
     std::fflush(stdout);
 }
 
-// `count` foreign windows with titles that never match, made by one xwin; ready once
-// xwin has printed every id (it prints them after mapping all).
+const QString kXwin = QStringLiteral(TARNWICK_BINARY_DIR "/xwin");
+const QString kWlwin = QStringLiteral(TARNWICK_BINARY_DIR "/wlwin");
+
+// `count` foreign windows with titles that never match, made by one xwin (X11) or wlwin
+// (native Wayland); ready once it has printed every id (it prints them once all show).
 class ForeignWindows {
 public:
     explicit ForeignWindows(bool managing) : managing(managing) {}
-    bool start(int count) {
+    bool start(int count, const QString& tool = kXwin) {
         if (count == 0) return true;
-        xwin_.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"),
-                    {"--title", "Page %d - Another Browser", "--count", QString::number(count)});
+        xwin_.start(tool, {"--title", "Page %d - Another Browser", "--count", QString::number(count)});
         if (!xwin_.waitForStarted(10000)) return false;
         int ids = 0;
         QElapsedTimer clock;
@@ -212,6 +218,8 @@ struct Options {
     std::vector<int> windows{0, 300, 1000, 10000};
     QString previous;  // another build of the program, measured beside this one
     bool windowManager = true;  // openbox; false: no window manager
+    int native = 300;
+    std::string desktop = "both";
 };
 
 // Without a window manager there is no client list: the main window is the program's
@@ -330,6 +338,8 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[i], "--settle")) options.settle = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--seconds")) options.seconds = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--previous")) options.previous = QString::fromLocal8Bit(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--native")) options.native = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--desktop")) options.desktop = argv[i + 1];
         else if (!std::strcmp(argv[i], "--window-manager")) options.windowManager = std::strcmp(argv[i + 1], "none");
         else if (!std::strcmp(argv[i], "--windows")) {
             options.windows.clear();
@@ -337,9 +347,11 @@ int main(int argc, char** argv) {
         }
     }
     const bool badCount = std::any_of(options.windows.begin(), options.windows.end(), [](int n) { return n < 0; });
-    if (options.seconds < 1 || options.settle < 0 || badCount) {
+    if (options.seconds < 1 || options.settle < 0 || badCount || options.native < 0 ||
+        (options.desktop != "x11" && options.desktop != "sway" && options.desktop != "both")) {
         std::fprintf(stderr, "usage: idle_bench [--settle SECONDS] [--seconds SECONDS] [--windows N,N,...]"
-                             " [--previous PATH] [--window-manager openbox|none]\n");
+                             " [--previous PATH] [--window-manager openbox|none] [--native N]"
+                             " [--desktop x11|sway|both]\n");
         return 2;
     }
     XSession session(options.windowManager ? XSession::WindowManager::Openbox : XSession::WindowManager::None);
@@ -357,7 +369,7 @@ int main(int argc, char** argv) {
     std::printf("%s\n", std::string(106, '-').c_str());
     bool ok = true;
     int turn = 0;
-    for (int windows : options.windows) {
+    for (int windows : options.desktop != "sway" ? options.windows : std::vector<int>{}) {
         ForeignWindows foreign(options.windowManager);
         if (!foreign.start(windows)) {
             std::fprintf(stderr, "%d foreign windows did not appear\n", windows);
@@ -372,9 +384,28 @@ int main(int argc, char** argv) {
         }
         if (windows == 1000) ok = runBareWebView("Idle/bare_webview/1000windows", options) && ok;
     }
+    if (options.desktop != "x11") {
+        SwaySession sway;
+        if (!sway.ok()) {
+            std::fprintf(stderr, "could not start headless sway with Xwayland\n");
+            return 1;
+        }
+        sway.exportForClients();
+        ok = runBoth("Idle/sway/tarnwick/0windows", turn++, options) && ok;
+        ForeignWindows foreign(false);
+        if (!foreign.start(options.native, kWlwin)) {
+            std::fprintf(stderr, "%d native windows did not appear\n", options.native);
+            ok = false;
+        } else {
+            const std::string native = "Idle/sway/tarnwick/" + std::to_string(options.native) + "native";
+            ok = runBoth(native + "/early", turn++, options) && ok;
+            ok = runBoth(native + "/tick only", turn++, options, false) && ok;
+        }
+    }
     double load[3] = {};
     if (getloadavg(load, 3) == 3) std::printf("load average at the end: %.2f %.2f %.2f\n", load[0], load[1], load[2]);
     std::printf("Target: main process with 1,000 windows at most 0.15 points of one core above none, with 10,000\n"
-                "at most 0.5 points; with the clock, early no worse than tick only\n");
+                "at most 0.5 points; with the clock, early no worse than tick only; on sway with native windows, early\n"
+                "at most 0.5%% of one core more than none and no worse than tick only\n");
     return ok ? 0 : 1;
 }

@@ -14,9 +14,14 @@
 // the round trip of a close request sent straight to the same kind of window (titled so
 // that the program leaves it alone): through the window manager with `wmctrl -ic`, and
 // as a WM_DELETE_WINDOW client message sent by this process itself.
+// Then the same foreign popups on a wlroots desktop (headless sway with Xwayland, the
+// program's sweep on the compositor's list of toplevels): native Wayland windows from
+// wlwin among `--native` (300) native background windows, early sweep and tick only;
+// reference: the compositor's own close of such a window (`swaymsg [title=...] kill`).
 //
-// Usage: popup_latency_bench [--popups N] [--floor N] [--windows N] [--seed N] [--engine no]
-// (--engine no: the foreign popups and the references only)
+// Usage: popup_latency_bench [--popups N] [--floor N] [--windows N] [--native N] [--seed N]
+//                            [--desktop x11|sway|both] [--engine no]
+// (--engine no: on X11, the foreign popups and the floors only)
 
 #include <xcb/xcb.h>
 
@@ -38,6 +43,7 @@
 #include <vector>
 
 #include "http_server.h"
+#include "platform/wayland/wayland_desktop_windows.h"
 #include "tarnwick_process.h"
 #include "x_session.h"
 
@@ -98,12 +104,17 @@ bool readLine(QProcess& process, QByteArray& line, const QElapsedTimer& clock, q
     return true;
 }
 
-// Shows one window titled `title` and returns how long it stayed on screen in
+// The programs making the popups: X11 windows (xwin) and native Wayland ones (wlwin). Both
+// print a window's id once it is on screen and "closed ID" when asked to close it.
+const QString kXwin = QStringLiteral(TARNWICK_BINARY_DIR "/xwin");
+const QString kWlwin = QStringLiteral(TARNWICK_BINARY_DIR "/wlwin");
+
+// Shows one window titled `title` with `tool` and returns how long it stayed on screen in
 // milliseconds, from its id to its "closed" line; `shown` runs once it is mapped (to
 // close it from here). Negative when it was not closed in time.
-double onScreenMs(const QString& title, const std::function<void(std::uint32_t)>& shown) {
+double onScreenMs(const QString& tool, const QString& title, const std::function<void(std::uint32_t)>& shown) {
     QProcess xwin;
-    xwin.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"), {QStringLiteral("--title"), title});
+    xwin.start(tool, {QStringLiteral("--title"), title});
     if (!xwin.waitForStarted(10000)) return -1;
     QElapsedTimer clock;
     clock.start();
@@ -162,12 +173,13 @@ void pause(int ms) {
 }
 
 Stats series(const char* name, int count, std::mt19937& random, const QString& titlePattern,
-             const std::function<void(std::uint32_t)>& shown) {
+             const std::function<void(std::uint32_t, const QString&)>& shown, const QString& tool = kXwin) {
     std::uniform_int_distribution<int> delay(50, 250);
     Stats stats;
     for (int i = 1; i <= count; ++i) {
         pause(delay(random));
-        const double ms = onScreenMs(titlePattern.arg(i), shown);
+        const QString title = titlePattern.arg(i);
+        const double ms = onScreenMs(tool, title, [&](std::uint32_t id) { if (shown) shown(id, title); });
         ++stats.runs;
         if (ms < 0) ++stats.missed;
         else stats.ms.push_back(ms);
@@ -309,80 +321,87 @@ Stats statsOf(const FrameWatcher& w, int expected) {
     return s;
 }
 
-}  // namespace
+// `count` background windows of `tool` whose titles never match, all on screen once it
+// has printed every id.
+bool startBackground(QProcess& background, const QString& tool, int count) {
+    if (count == 0) return true;
+    background.start(tool, {"--title", "Page %d - Another Browser", "--count", QString::number(count)});
+    QElapsedTimer clock;
+    clock.start();
+    int ids = 0;
+    QByteArray line;
+    while (ids < count && readLine(background, line, clock, 120000)) ++ids;
+    if (ids < count) std::fprintf(stderr, "only %d of %d background windows appeared\n", ids, count);
+    return ids == count;
+}
 
-int main(int argc, char** argv) {
-    int popups = 50;
-    int floorRuns = 20;
-    int windows = 200;
-    unsigned seed = 20240607;
-    bool withEngine = true;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--popups")) popups = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--floor")) floorRuns = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--windows")) windows = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--seed")) seed = unsigned(std::strtoul(argv[i + 1], nullptr, 10));
-        else if (!std::strcmp(argv[i], "--engine")) withEngine = std::strcmp(argv[i + 1], "no") != 0;
+// Foreign popups from `tool`, one after another, with the program idle on about:blank:
+// the same program twice, with the early sweep and with the tick alone. False when the
+// program failed or missed a popup.
+bool foreignSeries(const char* name, const QString& tool, int popups, std::mt19937& random) {
+    bool ok = true;
+    for (const bool early : {true, false}) {
+        auto program = startProgram(QStringLiteral("about:blank"), early);
+        if (!program) return false;
+        pause(3000);  // start-up settles
+        const Stats swept = series((std::string(name) + (early ? "/early sweep" : "/tick only")).c_str(), popups,
+                                   random, QStringLiteral("Popup %1 - Microsoft Internet Explorer"), nullptr, tool);
+        if (!program->running()) std::fprintf(stderr, "the program ended during the run\n");
+        ok = ok && program->running() && swept.missed == 0;
     }
-    if (popups < 1 || floorRuns < 0 || windows < 0) {
-        std::fprintf(stderr, "usage: popup_latency_bench [--popups N] [--floor N] [--windows N] [--seed N] [--engine no]\n");
-        return 2;
-    }
-    XSession session(XSession::WindowManager::Openbox);
-    if (!session.ok()) {
-        std::fprintf(stderr, "could not start Xvfb with openbox\n");
-        return 1;
-    }
-    session.exportForQt();
-    QApplication app(argc, argv);
+    return ok;
+}
 
-    // The background: windows whose titles never match, all mapped before anything else.
+// The native popups on headless sway among `native` native background windows, and the
+// compositor's own close of such a window for reference.
+bool swayRun(int popups, int floorRuns, int native, std::mt19937& random) {
+    SwaySession sway;
+    if (!sway.ok()) {
+        std::fprintf(stderr, "could not start headless sway with Xwayland\n");
+        return false;
+    }
+    sway.exportForClients();
     QProcess background;
-    if (windows > 0) {
-        background.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"),
-                         {"--title", "Page %d - Another Browser", "--count", QString::number(windows)});
-        QElapsedTimer clock;
-        clock.start();
-        int ids = 0;
-        QByteArray line;
-        while (ids < windows && readLine(background, line, clock, 120000)) ++ids;
-        if (ids < windows) {
-            std::fprintf(stderr, "only %d of %d background windows appeared\n", ids, windows);
-            return 1;
-        }
-    }
+    if (!startBackground(background, kWlwin, native)) return false;
+    std::printf("On headless sway: native Wayland popups (wlwin), %d native background windows\n", native);
+    bool ok = foreignSeries("Popup/native on sway", kWlwin, popups, random);
+    const QString ipc = sway.ipcSocket();
+    series("Floor/sway/swaymsg kill", floorRuns, random, QStringLiteral("Popup %1 - Another Browser"),
+           [&ipc](std::uint32_t, const QString& title) {
+               QProcess::startDetached(QStringLiteral("swaymsg"),
+                                       {QStringLiteral("-q"), QStringLiteral("-s"), ipc, QStringLiteral("[title=\"^%1$\"] kill").arg(title)});
+           },
+           kWlwin);
+    // The same close request sent straight over the protocol by this process the moment
+    // the compositor lists the window: what the program's sweep adds is the difference.
+    WaylandDesktopWindows direct(sway.waylandDisplay());
+    bool closing = false;
+    direct.onWindowEligible(QStringLiteral("Closed Here"), [&](WindowId window) {
+        closing = direct.RequestClose(window);
+    });
+    series("Floor/sway/protocol close direct", floorRuns, random, QStringLiteral("Popup %1 - Closed Here"),
+           [&closing](std::uint32_t, const QString&) {
+               closing = false;
+               waitUntil([&] { return closing; }, kCloseTimeoutMs, 0);
+           },
+           kWlwin);
+    background.terminate();
+    background.waitForFinished(5000);
+    return ok;
+}
 
+// On Xvfb with openbox, among `windows` X11 background windows: foreign popups, the
+// engine's own popups, the window.open flood, and the floors.
+bool x11Run(int popups, int floorRuns, int windows, bool withEngine, std::mt19937& random) {
+    QProcess background;
+    if (!startBackground(background, kXwin, windows)) return false;
     DirectCloser closer;
     if (!closer.ok()) {
         std::fprintf(stderr, "no X connection for the direct close\n");
-        return 1;
+        return false;
     }
-
-    std::mt19937 random(seed);
-    std::printf("Time on screen, mapped -> close request received, %d background windows (ms), seed %u\n", windows,
-                seed);
-    std::printf("%-36s %6s %6s %9s %9s %9s %9s\n", "Case", "runs", "missed", "min", "p50", "p95", "max");
-    std::printf("%s\n", std::string(90, '-').c_str());
-    // The same program twice: with the early sweep, and with the tick alone.
-    bool ok = true;
-    for (const bool early : {true, false}) {
-        TarnwickProcess program;
-        program.setIni("[Tarnwick]\r\nDefaultURL=about:blank\r\n");
-        if (!early) program.setEnv(QStringLiteral("TARNWICK_EARLY_SWEEP"), QStringLiteral("0"));
-        if (!program.start()) {
-            std::fprintf(stderr, "%s\n", qPrintable(program.error()));
-            return 1;
-        }
-        if (!program.waitForMainWindow(60000)) {
-            std::fprintf(stderr, "no main window; log:\n%s\n", program.log().constData());
-            return 1;
-        }
-        pause(3000);  // start-up settles
-        const Stats swept = series(early ? "Popup/foreign/early sweep" : "Popup/foreign/tick only", popups, random,
-                                   QStringLiteral("Popup %1 - Microsoft Internet Explorer"), nullptr);
-        if (!program.running()) std::fprintf(stderr, "the program ended during the run\n");
-        ok = ok && program.running() && swept.missed == 0;
-    }
+    std::printf("On Xvfb with openbox: X11 popups (xwin), %d background windows\n", windows);
+    bool ok = foreignSeries("Popup/foreign", kXwin, popups, random);
     // Popups the engine opens for a page, then a page calling window.open a thousand times.
     HttpServer server;
     std::uniform_int_distribution<int> gap(150, 350);
@@ -399,7 +418,7 @@ int main(int argc, char** argv) {
             FrameWatcher watcher;
             const int before = server.requestCount(QStringLiteral("/done"));
             auto program = startProgram(server.url(QStringLiteral("/popups")), early);
-            if (!program || !watcher.ok()) return 1;
+            if (!program || !watcher.ok()) return false;
             QElapsedTimer clock;
             clock.start();
             while (clock.elapsed() < 120000 &&
@@ -414,7 +433,7 @@ int main(int argc, char** argv) {
             FrameWatcher watcher;
             const int before = server.requestCount(QStringLiteral("/done"));
             auto program = startProgram(server.url(QStringLiteral("/flood")), early);
-            if (!program || !watcher.ok()) return 1;
+            if (!program || !watcher.ok()) return false;
             QElapsedTimer clock;
             clock.start();
             // Done: the loop has ended, no popup is on screen, and none came for a second.
@@ -433,15 +452,58 @@ int main(int argc, char** argv) {
     for (const std::string& line : floods) std::printf("%s\n", line.c_str());
     std::printf("%-36s %6s %6s %9s %9d %9d %9s\n", "Reference/tick bound", "-", "-", "-", kTickMs, kTickMs, "-");
     // Nothing sweeps now: only the request sent from here closes these.
-    series("Floor/wmctrl -ic", floorRuns, random, QStringLiteral("Popup %1 - Another Browser"), [](std::uint32_t id) {
+    series("Floor/wmctrl -ic", floorRuns, random, QStringLiteral("Popup %1 - Another Browser"), [](std::uint32_t id, const QString&) {
         // Not waited for: the "closed" line is read as soon as it comes.
         QProcess::startDetached(QStringLiteral("wmctrl"), {QStringLiteral("-ic"), QString::number(id)});
     });
     series("Floor/WM_DELETE_WINDOW direct", floorRuns, random, QStringLiteral("Popup %1 - Another Browser"),
-           [&closer](std::uint32_t id) { closer.close(id); });
+           [&closer](std::uint32_t id, const QString&) { closer.close(id); });
     std::printf("Target: early sweep p95 <= 15 ms (foreign), <= 30 ms (engine); none missed in either mode\n");
 
     background.terminate();
     background.waitForFinished(5000);
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int popups = 50;
+    int floorRuns = 20;
+    int windows = 200;
+    int native = 300;
+    std::string desktop = "both";
+    unsigned seed = 20240607;
+    bool withEngine = true;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--popups")) popups = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--floor")) floorRuns = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--windows")) windows = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--native")) native = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--desktop")) desktop = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--seed")) seed = unsigned(std::strtoul(argv[i + 1], nullptr, 10));
+        else if (!std::strcmp(argv[i], "--engine")) withEngine = std::strcmp(argv[i + 1], "no") != 0;
+    }
+    if (popups < 1 || floorRuns < 0 || windows < 0 || native < 0 ||
+        (desktop != "x11" && desktop != "sway" && desktop != "both")) {
+        std::fprintf(stderr, "usage: popup_latency_bench [--popups N] [--floor N] [--windows N] [--native N] [--seed N] "
+                             "[--desktop x11|sway|both] [--engine no]\n");
+        return 2;
+    }
+    XSession session(XSession::WindowManager::Openbox);
+    if (!session.ok()) {
+        std::fprintf(stderr, "could not start Xvfb with openbox\n");
+        return 1;
+    }
+    session.exportForQt();
+    QApplication app(argc, argv);
+
+    std::mt19937 random(seed);
+    std::printf("Time on screen, mapped -> close request received (ms), seed %u\n", seed);
+    std::printf("%-36s %6s %6s %9s %9s %9s %9s\n", "Case", "runs", "missed", "min", "p50", "p95", "max");
+    std::printf("%s\n", std::string(90, '-').c_str());
+    bool ok = true;
+    if (desktop != "sway" && !x11Run(popups, floorRuns, windows, withEngine, random)) ok = false;
+    if (desktop != "x11" && !swayRun(popups, floorRuns, native, random)) ok = false;
     return ok ? 0 : 1;
 }

@@ -6,20 +6,21 @@
 
 # Building the program and running it (its fonts, the hand-off's opener), and the first
 # run without a display: Xvfb, openbox, xdotool, xdpyinfo, the demo's web server, import.
+# libwayland: the Wayland desktop adapter and its protocol code (wayland-scanner).
 TARNWICK_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin qt6-qpa-plugins
-  libgl-dev libxkbcommon-dev libxcb1-dev
+  libgl-dev libxkbcommon-dev libxcb1-dev libwayland-dev libwayland-bin
   xdg-utils fonts-liberation fonts-dejavu-core
   xvfb openbox xdotool x11-utils python3 imagemagick
 )
 
-# Only for the tests: GoogleTest and Google Benchmark, the Wayland desktop, window tools,
+# Only for the tests: GoogleTest and Google Benchmark, the Wayland desktops, window tools,
 # the menu entry and metainfo validators, the accessibility bus, clang's sanitizers and
 # libFuzzer, and the package build and its lintian check.
 TARNWICK_TEST_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  weston qt6-wayland wmctrl desktop-file-utils appstream
+  weston sway foot xwayland qt6-wayland wmctrl file desktop-file-utils appstream
   dbus-daemon dbus-bin at-spi2-core libatspi2.0-dev
   clang-14 libclang-rt-14-dev llvm-14
   dpkg-dev lintian

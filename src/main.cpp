@@ -4,11 +4,14 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 
 #include "app/application.h"
 #include "platform/webengine/engine_environment.h"
+#include "platform/webengine/start_page.h"
+#include "platform/wayland/wayland_desktop_windows.h"
 #include "platform/x11/x11_desktop_windows.h"
 
 namespace {
@@ -42,6 +45,23 @@ void warnWhenUnwatched(const X11DesktopWindows& desktop) {
                      qPrintable(platform));
 }
 
+// The desktop the sweep walks. In a Wayland session whose compositor lists its windows
+// (wlroots: sway, labwc, Hyprland, wayfire), that list, which holds the XWayland windows
+// too, so each window is judged once; otherwise the X11 desktop, and in a Wayland
+// session one line says that native Wayland windows stay out of reach.
+std::unique_ptr<DesktopWindows> openDesktop() {
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        auto wayland = std::make_unique<WaylandDesktopWindows>();
+        if (wayland->ok()) return wayland;
+        std::fprintf(stderr,
+                     "tarnwick: the Wayland compositor lists no windows to other programs: only X11 windows "
+                     "can be denied\n");
+    }
+    auto x11 = std::make_unique<X11DesktopWindows>();
+    warnWhenUnwatched(*x11);
+    return x11;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -50,12 +70,13 @@ int main(int argc, char* argv[]) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     webengine::prepareEngine();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The program's own pages: their scheme is known to the engine before it starts.
+    webengine::registerStartPageScheme();
     std::vector<char*> arguments = platformArguments(argc, argv);
     int argumentCount = int(arguments.size()) - 1;
     QApplication app(argumentCount, arguments.data());
-    X11DesktopWindows desktop;
-    warnWhenUnwatched(desktop);
+    const std::unique_ptr<DesktopWindows> desktop = openDesktop();
 
-    Application tarnwick(desktop);
+    Application tarnwick(*desktop);
     return tarnwick.run();
 }

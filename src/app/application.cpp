@@ -15,6 +15,7 @@
 #include "platform/looks.h"
 #include "platform/shell.h"
 #include "platform/webengine/engine_session.h"
+#include "platform/webengine/start_page.h"
 #include "platform/webengine/webengine_browser.h"
 
 namespace {
@@ -57,7 +58,11 @@ Application::Application(DesktopWindows& desktop) {
     session_ = new EngineSession(EngineSession::userFolders(), qApp);
 
     platform_.desktop = &desktop;
-    platform_.openUrl = shell::openUrl;
+    // The program's own pages go to the default browser as a file copy.
+    platform_.openUrl = [this](const QString& address) {
+        const QString page = webengine::handOffAddress(session_->profile(), address, EngineSession::userFolders().cache);
+        return !page.isEmpty() && shell::openUrl(page);
+    };
     platform_.programFolder = shell::programFolder();
     platform_.showOpen = shell::showOpen;
     platform_.endProgram = [this] { end(); };

@@ -73,7 +73,9 @@ frmMain::frmMain(Platform platform, QWidget* parent)
             .navigate = [this](const QString& address) { Browser->Navigate(address); },
         });
     if (PopupSweep::earlySweepWanted()) sweep_->enableEarlySweep();
+    Browser->deniedCount = [this] { return sweep_->DeniedCount(); };
     createMenus();
+    createKeys();
     connectHandlers();
 
     // Client area 9750 x 6705 twips; the menu bar lies outside it.

@@ -19,6 +19,7 @@
 #include "platform/platform.h"
 
 class AddressBox;
+class FindBar;
 class HtmlDocument;
 class QAction;
 class QLabel;
@@ -114,6 +115,8 @@ protected:
 private:
     void createControls();
     void createMenus();
+    // The keys every browser has (F5, Alt+Left, Ctrl+L, Esc, F11, zoom, find), in no menu.
+    void createKeys();
     void connectHandlers();
     // The settings dialog, created hidden when it does not exist.
     frmSettings* settingsDialog();
@@ -130,6 +133,7 @@ private:
     AddressBox* address_ = nullptr;  // URL and the history behind its list
     WebBrowser* Browser = nullptr;
     QTimer* tmrEngine = nullptr;
+    FindBar* findBar_ = nullptr;  // find in page, over the browser
 
     // --- menus ---
     QMenu* mnuFile = nullptr;

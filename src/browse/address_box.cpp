@@ -117,6 +117,11 @@ bool AddressBox::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);  // the key still reaches the control
 }
 
+void AddressBox::focusWithTextSelected() {
+    box_->setFocus(Qt::ShortcutFocusReason);
+    box_->lineEdit()->selectAll();
+}
+
 void AddressBox::AddUrlToHistory(const QString& address) {
     {
         KeepBoxText keep(box_);

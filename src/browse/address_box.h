@@ -32,6 +32,10 @@ public:
     // Window commands whose shortcuts come before the box's own editing keys.
     void setWindowCommands(QList<QAction*> commands) { commands_ = std::move(commands); }
 
+    // Puts the keyboard focus into the box with its whole text selected, so that typing
+    // replaces it.
+    void focusWithTextSelected();
+
     // Adds `address` to the list, removes duplicates and saves the list.
     void AddUrlToHistory(const QString& address);
     void RemoveDuplicateUrls();

@@ -10,8 +10,9 @@
 // The program's name, as its windows and settings file show it.
 inline const QString kProgramName = QStringLiteral("Tarnwick");
 
-// The built-in default start page.
-inline const QString kDefaultStartPage = QStringLiteral("https://www.tarnwick.org/");
+// The built-in default start page: the program's own page, served by the program itself
+// (platform/webengine/start_page.h), so that it needs no network.
+inline const QString kDefaultStartPage = QStringLiteral("tarnwick://start/");
 
 // The icon all of the program's windows carry.
 QIcon applicationIcon();

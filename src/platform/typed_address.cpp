@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include "platform/looks.h"
+
 QUrl addressToUrl(const QString& address) {
     const QString text = address.trimmed();
     if (text.isEmpty()) return {};
@@ -18,7 +20,7 @@ QUrl addressToUrl(const QString& address) {
             QStringLiteral("about"), QStringLiteral("blob"),  QStringLiteral("data"),
             QStringLiteral("file"),  QStringLiteral("ftp"),   QStringLiteral("http"),
             QStringLiteral("https"), QStringLiteral("javascript"), QStringLiteral("mailto"),
-            QStringLiteral("view-source")};
+            QStringLiteral("view-source"), QUrl(kDefaultStartPage).scheme()};  // the program's own pages
         hasScheme = text.mid(match.capturedLength()).startsWith(QLatin1String("//")) ||
                     bareSchemes.contains(match.captured(1).toLower());
     }

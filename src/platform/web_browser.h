@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -148,6 +149,18 @@ public:
     // The current top-level document, or nullptr when there is none or it is not HTML
     // (binding fails).
     virtual std::shared_ptr<HtmlDocument> Document() = 0;
+
+    // Zooms the page one step larger (`step` > 0) or smaller (< 0) along the usual zoom
+    // levels, or back to 100 % (0). False when there is no further level.
+    virtual bool Zoom(int step) = 0;
+
+    // Finds `text` in the page, forward or `backward` from the current match, and
+    // highlights every match; the empty text ends the search. `found` receives the
+    // active match (1-based, 0 for none) and the number of matches, possibly later.
+    virtual void FindText(const QString& text, bool backward, std::function<void(int active, int count)> found) = 0;
+
+    // How many windows have been denied so far: the program's own start page shows it.
+    std::function<std::int64_t()> deniedCount;
 
     // Answers a login request of the browser's own page: fills in the user name and the
     // password and returns true, or returns false to refuse (the page then shows the

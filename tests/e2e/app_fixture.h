@@ -98,9 +98,9 @@ protected:
             .arg(href, popupOnClick ? QStringLiteral("onclick=\"return openPopup();\"") : QString());
     }
 
-    // Registers a stand-in browser as the desktop's handler of http and https addresses,
-    // the way desktops register one: each start appends its arguments to `record` (each
-    // followed by a NUL, each start by a line break).
+    // Registers a stand-in browser as the desktop's handler of http and https addresses
+    // and of HTML files, the way desktops register one: each start appends its arguments
+    // to `record` (each followed by a NUL, each start by a line break).
     void registerStandInBrowser(const QString& record) {
         const QString tool = QStringLiteral(TARNWICK_BINARY_DIR "/fake_browser_opener");
         ASSERT_TRUE(QFileInfo(tool).isExecutable()) << qPrintable(tool) << " is not built";
@@ -110,10 +110,11 @@ protected:
         ASSERT_TRUE(writeFile(applications + QStringLiteral("/tarnwick-test-browser.desktop"),
                               "[Desktop Entry]\nType=Application\nName=Stand-in Browser\nExec=" + tool.toUtf8() +
                                   " " + record.toUtf8() +
-                                  " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n"));
+                                  " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;text/html;\n"));
         ASSERT_TRUE(writeFile(config + QStringLiteral("/mimeapps.list"),
                               "[Default Applications]\nx-scheme-handler/http=tarnwick-test-browser.desktop\n"
-                              "x-scheme-handler/https=tarnwick-test-browser.desktop\n"));
+                              "x-scheme-handler/https=tarnwick-test-browser.desktop\n"
+                              "text/html=tarnwick-test-browser.desktop\n"));
     }
 
     // The settings file holding `startPage` as the start page.

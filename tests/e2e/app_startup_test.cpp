@@ -11,24 +11,6 @@ namespace {
 
 class AppStartup : public AppTest {};
 
-TEST_F(AppStartup, FirstStartStoresTheDefaultStartPageAndOpensIt) {
-    // An empty program folder: no settings file yet.
-    ASSERT_TRUE(app.start()) << qPrintable(app.error());
-    ASSERT_NE(app.waitForMainWindow(), 0u);
-    const QByteArray expected = iniWith(kDefaultStartPage);
-    EXPECT_TRUE(waitUntil([&] { return app.readIni() == expected; }, 10000))
-        << "Tarnwick.ini holds: " << app.readIni().toStdString();
-    // Nothing besides the main window shows at start-up (the settings dialog is hidden).
-    EXPECT_EQ(app.ownWindows().size(), 1u);
-    // The history file belongs to the current directory, never to the program folder.
-    EXPECT_FALSE(QFileInfo::exists(app.programFolder() + QStringLiteral("/URL.slx")));
-    EXPECT_TRUE(exitFromMenu());
-    expectEndsCleanly();
-    // A quiet start: none of the engine's report of its GL set-up and command line.
-    EXPECT_FALSE(app.log().contains("qt.webenginecontext")) << app.log().constData();
-    EXPECT_FALSE(app.log().contains("GL Type")) << app.log().constData();
-}
-
 TEST_F(AppStartup, StoredStartPageIsRequestedAndNamesTheCaption) {
     const QByteArray ini = "; kept as it is\r\n[Other]\r\nx=1\r\n\r\n[Tarnwick]\r\nDefaultURL=" +
                            server.url(QStringLiteral("/start")).toUtf8() + "\r\n";

@@ -8,13 +8,18 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QProcess>
+#include <QScreen>
 #include <QThread>
+#include <QUrl>
 #include <csignal>
 #include <cstdio>
+#include <tuple>
 
 #include "a11y.h"
 #include "app_fixture.h"
+#include "platform/looks.h"
 #include "proc_tree.h"
 
 namespace {
@@ -41,6 +46,23 @@ protected:
     }
     QString panels() { return view().statusPanels.join(QStringLiteral(" | ")); }
 
+    // The first accessible node of the program (its pages included) that `match` takes.
+    std::optional<a11y::Node> node(const std::function<bool(const a11y::Node&)>& match) {
+        for (const a11y::Node& each : a11y::nodes(app.pid()))
+            if (match(each)) return each;
+        return std::nullopt;
+    }
+    bool waitForNode(const std::function<bool(const a11y::Node&)>& match, int timeoutMs = 15000) {
+        return waitUntil([&] { return node(match).has_value(); }, timeoutMs, 100);
+    }
+    // What a screen reader hears of the program, for a failure's message.
+    std::string spoken() {
+        QStringList lines;
+        for (const a11y::Node& each : a11y::nodes(app.pid()))
+            if (!each.text.isEmpty()) lines << each.role + QStringLiteral(": ") + each.text;
+        return lines.join(QLatin1Char('\n')).toStdString();
+    }
+
     // The program's managed window other than the main window (a dialog), once it shows.
     std::uint32_t waitForDialog(int timeoutMs = 10000) {
         std::uint32_t found = 0;
@@ -64,6 +86,16 @@ protected:
         ASSERT_TRUE(app.click(1));
     }
 
+    // The context menu's first item, Launch ... In Default Browser: the program ends and
+    // the stand-in browser writes what it got to `record`, read into `opened`.
+    void handOff(const QString& record, QByteArray& opened) {
+        ASSERT_TRUE(openPageMenu()) << "no context menu";
+        clickMenuRow(0, 4);
+        expectEndsCleanly();
+        EXPECT_TRUE(waitUntil([&] { return !(opened = readFile(record)).isEmpty(); }, 10000))
+            << "the stand-in browser was not started";
+    }
+
     // Types `path`'s address into the address box, presses Enter, waits for its caption.
     void go(const QString& path, const QString& title) {
         ASSERT_TRUE(app.enterAddress(server.url(path)));
@@ -71,6 +103,65 @@ protected:
             << "after typing " << qPrintable(path) << " + Enter the caption is " << qPrintable(app.mainTitle());
     }
 };
+
+// A person starts the program for the first time, with no network: the program's own
+// start page shows and stays current with the count; its "try it" link opens a popup,
+// which is denied and counted; handed to the default browser, the page arrives as a file
+// that browser can open. Going wrong: an error page, a start page that is not stored, a
+// popup that stays or goes uncounted, a hand-off of an address no other browser knows.
+TEST_F(Journey, FirstStartOfflineShowsTheBuiltInPageWhosePopupIsDeniedAndCounted) {
+    const QString record = app.root() + QStringLiteral("/opened");
+    registerStandInBrowser(record);
+    if (HasFatalFailure()) return;
+    // The engine hands its pages to the accessibility bus only when asked to.
+    app.setEnv(QStringLiteral("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"), QStringLiteral("1"));
+    // An empty program folder: no settings file yet.
+    ASSERT_TRUE(app.start()) << qPrintable(app.error());
+    ASSERT_NE(app.waitForMainWindow(), 0u) << "no main window";
+    EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Start page - Tarnwick"))) << qPrintable(app.mainTitle());
+    EXPECT_TRUE(waitUntil([&] { return app.readIni() == iniWith(kDefaultStartPage); }, 10000))
+        << "Tarnwick.ini holds: " << app.readIni().toStdString();
+    // Nothing besides the main window shows at start-up (the settings dialog is hidden),
+    // and the history belongs to the current directory, never to the program folder.
+    EXPECT_EQ(app.ownWindows().size(), 1u);
+    EXPECT_FALSE(QFileInfo::exists(app.programFolder() + QStringLiteral("/URL.slx")));
+    ASSERT_TRUE(waitUntil([&] { return view().found; }, 20000)) << "the program is not on the accessibility bus";
+    EXPECT_EQ(view().address, kDefaultStartPage);
+    const auto pageSays = [&](const QString& text) {
+        return waitForNode([&](const a11y::Node& n) {
+            return n.parentRole != QLatin1String("status bar") && n.text.contains(text);
+        });
+    };
+    EXPECT_TRUE(pageSays(QStringLiteral("Microsoft Internet Explorer"))) << spoken();
+    EXPECT_TRUE(pageSays(QStringLiteral("0 events denied"))) << spoken();
+
+    // The link, where a screen reader finds it on the screen.
+    const auto link = node([](const a11y::Node& n) {
+        return n.role == QLatin1String("link") && n.text.startsWith(QLatin1String("Try it")) && !n.screen.isEmpty();
+    });
+    ASSERT_TRUE(link) << spoken();
+    ASSERT_TRUE(app.pointerToScreen(link->screen.center().x(), link->screen.center().y()));
+    ASSERT_TRUE(app.click(1));
+    EXPECT_TRUE(waitForPanel(0, QStringLiteral("1 event denied"))) << qPrintable(panels());
+    EXPECT_TRUE(pageSays(QStringLiteral("1 event denied"))) << "the page's count did not follow: " << spoken();
+    EXPECT_TRUE(explorerWindows().empty()) << "the popup is still open";
+    sweepBarrier();
+    EXPECT_TRUE(pageSays(QStringLiteral("2 events denied"))) << spoken();
+    // The link is no web address: the main window stays on the start page.
+    EXPECT_EQ(app.mainTitle(), QStringLiteral("Start page - Tarnwick"));
+
+    // Launch ... In Default Browser: a copy of the page as the default browser gets it.
+    QByteArray opened;
+    handOff(record, opened);
+    ASSERT_TRUE(opened.endsWith(QByteArray(1, '\0') + '\n')) << opened.toStdString();
+    const QString handed = QString::fromUtf8(opened.chopped(2));
+    const QByteArray copy = readFile(handed.startsWith(QLatin1String("file:")) ? QUrl(handed).toLocalFile() : handed);
+    EXPECT_TRUE(copy.contains("Microsoft Internet Explorer") && copy.contains("2 events denied"))
+        << qPrintable(handed) << " holds " << copy.left(400).toStdString();
+    // A quiet start: none of the engine's report of its GL set-up and command line.
+    EXPECT_FALSE(app.log().contains("qt.webenginecontext")) << app.log().constData();
+    EXPECT_FALSE(app.log().contains("GL Type")) << app.log().constData();
+}
 
 // A person types an address and presses Enter, then switches to another program and
 // back, opens the settings, about and source windows (Escape closes the first two) and
@@ -310,9 +401,10 @@ TEST_F(Journey, HistoryEntriesOpenOnceAndTwoCopiesShareTheFileAndItsClear) {
         << "the history changed at the end";
 }
 
-// The window's commands from the keyboard, once with the focus in the address box and
-// once in the page. Going wrong: a key edits the box or the page instead (the box's own
-// X11 editing keys claim Ctrl+B, Ctrl+F and Ctrl+E), or the command does nothing.
+// The window's commands from the keyboard, the menus' and the keys every browser has,
+// once with the focus in the address box and once in the page. Going wrong: a key edits
+// the box or the page instead (the box's own X11 editing keys claim Ctrl+B, Ctrl+F and
+// Ctrl+E; the engine's view takes keys for the page), or the command does nothing.
 class JourneyCommands : public Journey, public ::testing::WithParamInterface<bool> {
 protected:
     // Puts the keyboard focus where the person would: a click into the box or the page.
@@ -338,8 +430,14 @@ protected:
 };
 
 TEST_P(JourneyCommands, EveryCommandKeyWorksWhereverTheFocusIs) {
+    app.setEnv(QStringLiteral("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"), QStringLiteral("1"));
     server.route(QStringLiteral("/a"), page(QStringLiteral("A"), QStringLiteral("<div style=\"height:900px\"></div>")));
-    server.route(QStringLiteral("/b"), page(QStringLiteral("B"), QStringLiteral("<div style=\"height:900px\"></div>")));
+    // B reports each change of its zoom (the device pixel ratio follows it) and holds a
+    // word three times.
+    server.route(QStringLiteral("/b"),
+                 page(QStringLiteral("B"), QStringLiteral("<p>needle, needle and needle</p><div style=\"height:900px\"></div>"),
+                      QStringLiteral("<script>addEventListener('resize', function () {"
+                                     " fetch('/zoom/' + Math.round(devicePixelRatio * 100)); });</script>")));
     server.route(QStringLiteral("/slow"), page(QStringLiteral("Slow")));
     server.setDelay(QStringLiteral("/slow"), 60000);
     startAt(QStringLiteral("/a"), QStringLiteral("A"));
@@ -349,16 +447,82 @@ TEST_P(JourneyCommands, EveryCommandKeyWorksWhereverTheFocusIs) {
     EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("A - Tarnwick"))) << "Ctrl+B did not go back";
     press(QStringLiteral("ctrl+f"));
     EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("B - Tarnwick"))) << "Ctrl+F did not go forward";
-    const int loads = server.requestCount(QStringLiteral("/b"));
-    press(QStringLiteral("ctrl+r"));
-    EXPECT_TRUE(waitForRequests(QStringLiteral("/b"), loads + 1)) << "Ctrl+R did not reload";
-    EXPECT_TRUE(waitForPanel(1, QStringLiteral("Idle"))) << qPrintable(panels());
+    press(QStringLiteral("alt+Left"));
+    EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("A - Tarnwick"))) << "Alt+Left did not go back";
+    press(QStringLiteral("alt+Right"));
+    EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("B - Tarnwick"))) << "Alt+Right did not go forward";
+    for (const QString& chord : {QStringLiteral("ctrl+r"), QStringLiteral("F5"), QStringLiteral("ctrl+F5")}) {
+        const int loads = server.requestCount(QStringLiteral("/b"));
+        press(chord);
+        EXPECT_TRUE(waitForRequests(QStringLiteral("/b"), loads + 1)) << qPrintable(chord) << " did not reload";
+        EXPECT_TRUE(waitForPanel(1, QStringLiteral("Idle"))) << qPrintable(panels());
+    }
+    // The address box takes the keyboard with its text selected: what is typed replaces it.
+    for (const QString& chord : {QStringLiteral("ctrl+l"), QStringLiteral("alt+d"), QStringLiteral("F6")}) {
+        const int loads = server.requestCount(QStringLiteral("/b"));
+        press(chord);
+        ASSERT_TRUE(app.type(server.url(QStringLiteral("/b"))));
+        ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}));
+        EXPECT_TRUE(waitForRequests(QStringLiteral("/b"), loads + 1)) << qPrintable(chord) << ": " << qPrintable(view().address);
+    }
 
-    ASSERT_TRUE(app.enterAddress(server.url(QStringLiteral("/slow"))));
-    ASSERT_TRUE(waitForRequests(QStringLiteral("/slow"), 1));
-    ASSERT_TRUE(waitForPanel(1, QStringLiteral("Loading page..."))) << qPrintable(panels());
-    press(QStringLiteral("ctrl+s"));
-    EXPECT_TRUE(waitForPanel(1, QStringLiteral("Idle"), 10000)) << "Ctrl+S did not stop: " << qPrintable(panels());
+    for (const QString& chord : {QStringLiteral("ctrl+s"), QStringLiteral("Escape")}) {
+        const int slow = server.requestCount(QStringLiteral("/slow"));
+        ASSERT_TRUE(app.enterAddress(server.url(QStringLiteral("/slow"))));
+        ASSERT_TRUE(waitForRequests(QStringLiteral("/slow"), slow + 1));
+        ASSERT_TRUE(waitForPanel(1, QStringLiteral("Loading page..."))) << qPrintable(panels());
+        press(chord);
+        EXPECT_TRUE(waitForPanel(1, QStringLiteral("Idle"), 10000)) << qPrintable(chord) << " did not stop: " << qPrintable(panels());
+    }
+
+    // Zoom steps of 10 %, and back to 100 %.
+    for (const auto& [chord, zoom, count] : {std::tuple{"ctrl+plus", "/zoom/110", 1}, {"ctrl+0", "/zoom/100", 1},
+                                            {"ctrl+minus", "/zoom/90", 1}, {"ctrl+0", "/zoom/100", 2}}) {
+        press(QString::fromLatin1(chord));
+        EXPECT_TRUE(waitForRequests(QString::fromLatin1(zoom), count, 5000)) << chord << " did not zoom to " << zoom;
+    }
+
+    // F11 fills the screen with the main window and gives it back its size.
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    auto mainSize = [&] {
+        const auto rect = app.desktop().geometry(app.mainWindow());
+        return rect ? QSize(rect->width, rect->height) : QSize();
+    };
+    const QSize normal = mainSize();
+    press(QStringLiteral("F11"));
+    EXPECT_TRUE(waitUntil([&] { return mainSize() == screen; }, 5000)) << "F11 left the window at " << mainSize().width();
+    press(QStringLiteral("F11"));
+    EXPECT_TRUE(waitUntil([&] { return mainSize() == normal; }, 5000)) << "F11 again left it at " << mainSize().width();
+
+    // The find bar: F3 opens it, typing finds, Enter goes on; then, from the box or the
+    // page, F3 and Ctrl+G go one match on, Shift+F3 and Ctrl+Shift+G one back. (A click
+    // into the page moves the search's start there, so only one click precedes the keys.)
+    auto findCount = [&] {
+        const auto shown = node([](const a11y::Node& n) {
+            return n.parent == QLatin1String("Find in page") && n.text.endsWith(QLatin1String(" of 3"));
+        });
+        return shown ? shown->text : QString();
+    };
+    auto findCountBecomes = [&](const QString& text) { return waitUntil([&] { return findCount() == text; }, 5000, 100); };
+    press(QStringLiteral("F3"));
+    ASSERT_TRUE(app.type(QStringLiteral("needle")));
+    EXPECT_TRUE(findCountBecomes(QStringLiteral("1 of 3"))) << spoken();
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}));
+    EXPECT_TRUE(findCountBecomes(QStringLiteral("2 of 3"))) << "Enter: " << spoken();
+    press(QStringLiteral("F3"));
+    EXPECT_TRUE(waitUntil([&] { return findCount() != QLatin1String("2 of 3"); }, 5000, 100)) << "F3 found nothing further";
+    int active = findCount().left(1).toInt();
+    for (const auto& [chord, step] : {std::pair{"ctrl+g", 1}, {"shift+F3", -1}, {"ctrl+shift+g", -1}}) {
+        active = (active + step + 2) % 3 + 1;
+        ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QString::fromLatin1(chord)}));
+        EXPECT_TRUE(findCountBecomes(QStringLiteral("%1 of 3").arg(active))) << chord << ": " << qPrintable(findCount());
+    }
+    const auto field = node([](const a11y::Node& n) { return n.parent == QLatin1String("Find in page") && n.text == QLatin1String("needle"); });
+    ASSERT_TRUE(field) << spoken();
+    ASSERT_TRUE(app.pointerToScreen(field->screen.center().x(), field->screen.center().y()) && app.click(1));
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
+    EXPECT_TRUE(waitForNode([](const a11y::Node& n) { return n.text == QLatin1String("Find in page") && !n.showing; }, 5000))
+        << "Esc did not close the find bar";
 
     pressForDialog(QStringLiteral("ctrl+o"));
     pressForDialog(QStringLiteral("ctrl+p"));
@@ -407,12 +571,8 @@ TEST_F(Journey, ContextMenuRefreshesAndHandsTheAddressToTheDefaultBrowser) {
     EXPECT_TRUE(app.running());
     EXPECT_TRUE(readFile(record).isEmpty());
 
-    ASSERT_TRUE(openPageMenu()) << "no context menu";
-    clickMenuRow(0, 4);
-    expectEndsCleanly();
     QByteArray opened;
-    EXPECT_TRUE(waitUntil([&] { return !(opened = readFile(record)).isEmpty(); }, 10000))
-        << "the stand-in browser was not started";
+    handOff(record, opened);
     // One start, one argument (each ends in a NUL, each start in a line break).
     EXPECT_EQ(opened, address.toUtf8() + QByteArray(1, '\0') + '\n') << "the address arrived changed or split";
     for (int i = 1; i <= 3; ++i)

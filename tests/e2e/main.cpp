@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
+#include "platform/webengine/start_page.h"
 #include "x_session.h"
 
 int main(int argc, char** argv) {
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"})
         qputenv(name, (home.path() + (name[0] == 'H' ? "" : "/" + QString::fromLatin1(name))).toLocal8Bit());
+    webengine::registerStartPageScheme();
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

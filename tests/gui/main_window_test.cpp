@@ -14,7 +14,7 @@
 
 namespace {
 
-const QByteArray kDefaultIni = "[Tarnwick]\r\nDefaultURL=https://www.tarnwick.org/\r\n";
+const QByteArray kDefaultIni = "[Tarnwick]\r\nDefaultURL=tarnwick://start/\r\n";
 
 QStringList listOf(const frmMain& w) { return w.addressBox().history().entries(); }
 
@@ -35,9 +35,9 @@ TEST_F(StartUp, FirstStartStoresTheDefaultAndRequestsItTwice) {
     EXPECT_EQ(parts(w.settingsWindow()).DefaultURL->text(), kDefaultStartPage);
     EXPECT_EQ(w.popupSweep().TaskStyleMask(), 0x10800000u);
     EXPECT_FALSE(w.isVisible());
-    // The default is an absolute web address ending in "/".
-    EXPECT_TRUE(kDefaultStartPage.startsWith(QLatin1String("https://")));
-    EXPECT_TRUE(kDefaultStartPage.endsWith(QLatin1Char('/')));
+    // The default is an absolute address: a scheme, a host name and a final "/".
+    const QUrl defaultPage(kDefaultStartPage, QUrl::StrictMode);
+    EXPECT_EQ(defaultPage.scheme() + QStringLiteral("://") + defaultPage.host() + QStringLiteral("/"), kDefaultStartPage);
 }
 
 TEST_F(StartUp, StoredStartPageIsUsedAsReadAndNeverRewritten) {
@@ -54,7 +54,7 @@ TEST_F(StartUp, StoredStartPageIsUsedAsReadAndNeverRewritten) {
 TEST_F(StartUp, EmptyStoredValueCountsAsUnsetAndIsReplacedInPlace) {
     writeFile(iniPath(), "[Tarnwick]\r\nDefaultURL=\r\nOther=kept\r\n");
     make();
-    EXPECT_EQ(ini(), QByteArray("[Tarnwick]\r\nDefaultURL=https://www.tarnwick.org/\r\nOther=kept\r\n"));
+    EXPECT_EQ(ini(), QByteArray("[Tarnwick]\r\nDefaultURL=tarnwick://start/\r\nOther=kept\r\n"));
     EXPECT_EQ(browser().navigations.size(), 2);
     EXPECT_EQ(browser().navigations.last(), kDefaultStartPage);
 }

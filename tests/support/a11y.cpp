@@ -113,6 +113,46 @@ void walk(AtspiAccessible* node, int depth, bool main, MainWindowView& view) {
     }
 }
 
+void collect(AtspiAccessible* node, const QString& parent, const QString& parentRole, int depth,
+             std::vector<Node>& out) {
+    Node seen;
+    seen.role = takeString(atspi_accessible_get_role_name(node, nullptr));
+    seen.text = textOf(node);
+    seen.parent = parent;
+    seen.parentRole = parentRole;
+    if (AtspiComponent* component = atspi_accessible_get_component_iface(node)) {
+        if (AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr)) {
+            seen.screen = QRect(rect->x, rect->y, rect->width, rect->height);
+            g_free(rect);
+        }
+        g_object_unref(component);
+    }
+    if (AtspiStateSet* states = atspi_accessible_get_state_set(node)) {
+        seen.showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+        g_object_unref(states);
+    }
+    const QString name = nameOf(node);
+    out.push_back(seen);
+    const int count = atspi_accessible_get_child_count(node, nullptr);
+    for (int i = 0; i < count && depth < 40 && out.size() < 5000; ++i) {
+        Object child(atspi_accessible_get_child_at_index(node, i, nullptr));
+        if (child) collect(child.get(), name, seen.role, depth + 1, out);
+    }
+}
+
+// The program's application node on the bus, or none.
+Object application(pid_t pid) {
+    if (!start()) return {};
+    Object desktop(atspi_get_desktop(0));
+    if (!desktop) return {};
+    const int apps = atspi_accessible_get_child_count(desktop.get(), nullptr);
+    for (int i = 0; i < apps; ++i) {
+        Object app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
+        if (app && static_cast<pid_t>(atspi_accessible_get_process_id(app.get(), nullptr)) == pid) return app;
+    }
+    return {};
+}
+
 }  // namespace
 
 bool start() {
@@ -170,13 +210,7 @@ const MainWindowView::Shown* MainWindowView::find(const QString& part) const {
 
 MainWindowView read(pid_t pid) {
     MainWindowView view;
-    if (!start()) return view;
-    Object desktop(atspi_get_desktop(0));
-    if (!desktop) return view;
-    const int apps = atspi_accessible_get_child_count(desktop.get(), nullptr);
-    for (int i = 0; i < apps && !view.found; ++i) {
-        Object app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
-        if (!app || static_cast<pid_t>(atspi_accessible_get_process_id(app.get(), nullptr)) != pid) continue;
+    if (Object app = application(pid)) {
         view.found = true;
         const int windows = atspi_accessible_get_child_count(app.get(), nullptr);
         for (int w = 0; w < windows; ++w) {
@@ -191,6 +225,12 @@ MainWindowView read(pid_t pid) {
         }
     }
     return view;
+}
+
+std::vector<Node> nodes(pid_t pid) {
+    std::vector<Node> out;
+    if (Object app = application(pid)) collect(app.get(), QString(), QString(), 0, out);
+    return out;
 }
 
 }  // namespace a11y

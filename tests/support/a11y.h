@@ -6,6 +6,7 @@
 // Qt's accessibility switched on in the program (QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1).
 
 #include <QList>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <ostream>
@@ -52,5 +53,18 @@ struct MainWindowView {
     const Shown* find(const QString& part) const;
 };
 MainWindowView read(pid_t pid);
+
+// Every accessible node of the program's windows, the web pages' own included, as a
+// screen reader walks them: its role, its text (or name), its parent's name, where it lies
+// on the screen and whether it is showing.
+struct Node {
+    QString role;  // as AT-SPI names it: "label", "link", "push button", ...
+    QString text;
+    QString parent;      // the parent's name
+    QString parentRole;  // and role
+    QRect screen;
+    bool showing = false;
+};
+std::vector<Node> nodes(pid_t pid);
 
 }  // namespace a11y

@@ -62,6 +62,14 @@ public:
     QString LocationName() const override { return locationName; }
     QString LocationURL() const override { return locationURL; }
     std::shared_ptr<HtmlDocument> Document() override { return document; }
+    bool Zoom(int step) override {
+        calls << QStringLiteral("Zoom:%1").arg(step);
+        return true;
+    }
+    void FindText(const QString& text, bool backward, std::function<void(int, int)> found) override {
+        calls << (backward ? QStringLiteral("FindBack:") : QStringLiteral("Find:")) + text;
+        if (found) found(findResult.first, findResult.second);
+    }
 
     // Raising the browser's events.
     void raiseStatusText(const QString& text) { emit StatusTextChange(text); }
@@ -91,6 +99,7 @@ public:
     QString locationName;
     QString locationURL;
     std::shared_ptr<FakeDocument> document;
+    std::pair<int, int> findResult{0, 0};  // the active match and the count FindText answers
 
 private:
     QWidget* view_;

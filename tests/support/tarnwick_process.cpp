@@ -86,14 +86,13 @@ XDesktop::~XDesktop() {
 bool XDesktop::ok() const { return connection_ && !xcb_connection_has_error(connection_) && root_ != 0; }
 
 std::uint32_t XDesktop::atom(const char* name) {
-    static std::map<std::string, std::uint32_t> cache;
-    auto it = cache.find(name);
-    if (it != cache.end()) return it->second;
+    auto it = atoms_.find(name);
+    if (it != atoms_.end()) return it->second;
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
         connection_, xcb_intern_atom(connection_, 0, static_cast<uint16_t>(strlen(name)), name), nullptr);
     std::uint32_t value = reply ? reply->atom : 0;
     free(reply);
-    cache[name] = value;
+    atoms_[name] = value;
     return value;
 }
 

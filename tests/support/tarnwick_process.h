@@ -15,8 +15,10 @@
 #include <QTemporaryDir>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "wait.h"
@@ -68,6 +70,7 @@ private:
 
     xcb_connection_t* connection_ = nullptr;
     std::uint32_t root_ = 0;
+    std::map<std::string, std::uint32_t> atoms_;  // this server's: atoms differ between servers
 };
 
 // Runs a command line tool (xdotool, wmctrl, import), ending it after `timeoutMs`;

@@ -3,8 +3,11 @@
 #include <xcb/xcb.h>
 
 #include <QByteArray>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
+#include <grp.h>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -167,4 +170,108 @@ void XSession::exportForQt() const {
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-first-run --disable-background-networking");
+}
+
+// ---------------------------------------------------------------------------------
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// Adds the local user root to the hosts Xwayland lets in, connecting as nobody, whom it
+// lets in as the user who started it. Runs in a child process of its own.
+bool letRootIn(const QByteArray& display) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(1);
+        xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
+        if (xcb_connection_has_error(c)) _exit(1);
+        const char host[] = "localuser\0root";
+        xcb_generic_error_t* error = xcb_request_check(
+            c, xcb_change_hosts_checked(c, XCB_HOST_MODE_INSERT, XCB_FAMILY_SERVER_INTERPRETED, sizeof host - 1,
+                                  reinterpret_cast<const std::uint8_t*>(host)));
+        _exit(error ? 1 : 0);
+    }
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+SwaySession::SwaySession() {
+    if (!dir_.isValid()) return;
+    const bool root = geteuid() == 0;
+    const QString runtime = dir_.filePath(QStringLiteral("runtime"));
+    const QString config = dir_.filePath(QStringLiteral("config"));
+    const QString ready = runtime + QStringLiteral("/ready");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                           QFileDevice::ReadOther | QFileDevice::ExeOther);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (root && chown(QFile::encodeName(runtime).constData(), kNobody, kNobody) != 0) return;
+    {
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly)) return;
+        // The socket and Xwayland's display, written once both exist.
+        file.write("xwayland force\n"
+                   "for_window [title=\".*\"] floating enable\n"
+                   "exec sh -c 'printf \"%s %s\" \"$WAYLAND_DISPLAY\" \"$DISPLAY\" > \"$XDG_RUNTIME_DIR/ready.tmp\" && "
+                   "mv \"$XDG_RUNTIME_DIR/ready.tmp\" \"$XDG_RUNTIME_DIR/ready\"'\n");
+    }
+    QFile::setPermissions(config, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+
+    const QByteArray runtimeVar = "XDG_RUNTIME_DIR=" + QFile::encodeName(runtime);
+    const QByteArray homeVar = "HOME=" + QFile::encodeName(runtime);
+    const QByteArray configArg = QFile::encodeName(config);
+    std::vector<const char*> argv{"env", "-i", "PATH=/usr/sbin:/usr/bin:/sbin:/bin", runtimeVar.constData(),
+                                  homeVar.constData(), "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
+                                  "WLR_RENDERER=pixman"};
+    if (root) argv.insert(argv.end(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    argv.insert(argv.end(), {"sway", "-c", configArg.constData(), nullptr});
+    sway_ = spawn(argv.data(), QByteArray(), -1);
+
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray names;
+    while (clock.elapsed() < 20000 && names.isEmpty()) {
+        QThread::msleep(50);
+        QFile file(ready);
+        if (file.open(QIODevice::ReadOnly)) names = file.readAll();
+    }
+    const QList<QByteArray> parts = names.split(' ');
+    if (parts.size() != 2 || parts[0].isEmpty() || parts[1].isEmpty()) return;
+    wayland_ = runtime + QLatin1Char('/') + QString::fromLocal8Bit(parts[0]);
+    display_ = QString::fromLocal8Bit(parts[1]);
+    ok_ = !root || letRootIn(parts[1]);
+}
+
+SwaySession::~SwaySession() {
+    if (exported_) {
+        const auto restore = [](const char* name, const std::optional<QByteArray>& value) {
+            if (value) qputenv(name, *value);
+            else qunsetenv(name);
+        };
+        restore("DISPLAY", savedDisplay_);
+        restore("WAYLAND_DISPLAY", savedWayland_);
+    }
+    stop(sway_);
+}
+
+QString SwaySession::ipcSocket() const {
+    const QStringList sockets =
+        QDir(dir_.filePath(QStringLiteral("runtime"))).entryList({QStringLiteral("sway-ipc.*.sock")}, QDir::System);
+    return sockets.isEmpty() ? QString() : dir_.filePath(QStringLiteral("runtime/") + sockets.first());
+}
+
+void SwaySession::exportForClients() {
+    if (!exported_) {
+        const auto save = [](const char* name) {
+            return qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name)) : std::nullopt;
+        };
+        savedDisplay_ = save("DISPLAY");
+        savedWayland_ = save("WAYLAND_DISPLAY");
+        exported_ = true;
+    }
+    qputenv("DISPLAY", display_.toLocal8Bit());
+    qputenv("WAYLAND_DISPLAY", wayland_.toLocal8Bit());
 }

@@ -1,9 +1,14 @@
 #pragma once
 
-// A private X server (Xvfb) for one test suite, optionally with the openbox window
-// manager. The display is chosen by Xvfb itself, so suites never collide.
+// Private desktops for tests and benchmarks: an X server (Xvfb) for one test suite,
+// optionally with the openbox window manager, and a headless sway (a wlroots Wayland
+// compositor) with Xwayland. Displays are chosen by the servers themselves, so suites
+// never collide.
 
+#include <QByteArray>
 #include <QString>
+#include <QTemporaryDir>
+#include <optional>
 #include <sys/types.h>
 
 class XSession {
@@ -34,4 +39,38 @@ private:
     pid_t wm_ = -1;
     QString display_;
     bool ok_ = false;
+};
+
+// sway 1.7 on its headless backend (pixman renderer, no input devices) with Xwayland
+// started at once, every window floating, a runtime folder of its own. sway refuses to
+// run as root: as root it runs as nobody, and root is let into its Xwayland.
+class SwaySession {
+public:
+    SwaySession();
+    ~SwaySession();
+    SwaySession(const SwaySession&) = delete;
+    SwaySession& operator=(const SwaySession&) = delete;
+
+    // True once the compositor and its Xwayland accept clients.
+    bool ok() const { return ok_; }
+
+    // The compositor's socket (a full path, for WAYLAND_DISPLAY) and Xwayland's ":N".
+    QString waylandDisplay() const { return wayland_; }
+    QString display() const { return display_; }
+    // sway's IPC socket, for swaymsg's SWAYSOCK.
+    QString ipcSocket() const;
+
+    // Points WAYLAND_DISPLAY and DISPLAY of this process (and so of the programs it starts
+    // from now on) at this session, until the session ends.
+    void exportForClients();
+
+private:
+    QTemporaryDir dir_;
+    pid_t sway_ = -1;
+    QString wayland_;
+    QString display_;
+    bool ok_ = false;
+    bool exported_ = false;
+    std::optional<QByteArray> savedDisplay_;  // DISPLAY and WAYLAND_DISPLAY before (nullopt: unset)
+    std::optional<QByteArray> savedWayland_;
 };

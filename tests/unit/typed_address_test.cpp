@@ -15,6 +15,8 @@ TEST(TypedAddress, PathsBecomeFilesBareHostsGetHttpAndSchemesStayAsTyped) {
         {"MAILTO:ann@example.com", "mailto:ann@example.com"},
         {"view-source:http://example.com/", "view-source:http://example.com/"},
         {"gopher://example.com/1", "gopher://example.com/1"},  // any scheme followed by "//"
+        {"tarnwick://start/", "tarnwick://start/"},       // the program's own pages, either way
+        {"tarnwick:start", "tarnwick:start"},
     };
     for (const auto& [typed, loaded] : cases)
         EXPECT_EQ(addressToUrl(QString::fromUtf8(typed)).toString(QUrl::FullyEncoded), QString::fromUtf8(loaded)) << typed;

@@ -24,8 +24,10 @@
 #include "platform/webengine/full_screen_window.h"
 #include "platform/webengine/hover_status.h"
 #include "platform/webengine/page_output.h"
+#include "platform/webengine/page_view_tools.h"
 #include "platform/webengine/page_watchdog.h"
 #include "platform/webengine/person_activity.h"
+#include "platform/webengine/start_page.h"
 
 namespace {
 
@@ -119,6 +121,8 @@ WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
         connect(hub, &webengine::DownloadHub::started, this, &WebBrowser::DownloadRequested);
         connect(hub, &webengine::DownloadHub::refused, this, [this] { emit Refused(Refusal::Download); });
     }
+    webengine::serveStartPage(page_->profile(),
+                              [self = QPointer(this)] { return self && self->deniedCount ? self->deniedCount() : 0; });
 }
 
 void WebEngineBrowser::adopt(EnginePage* page) {
@@ -293,6 +297,12 @@ QString WebEngineBrowser::LocationURL() const {
 }
 
 std::shared_ptr<HtmlDocument> WebEngineBrowser::Document() { return document_; }
+
+bool WebEngineBrowser::Zoom(int step) { return webengine::zoomPage(page_, step); }
+
+void WebEngineBrowser::FindText(const QString& text, bool backward, std::function<void(int, int)> found) {
+    webengine::findInPage(page_, text, backward, std::move(found));
+}
 
 void WebEngineBrowser::bind(std::shared_ptr<WebEngineDocument> document) {
     if (document_ && document_ != document) document_->retire();

@@ -56,6 +56,8 @@ public:
     QString LocationName() const override;
     QString LocationURL() const override;
     std::shared_ptr<HtmlDocument> Document() override;
+    bool Zoom(int step) override;
+    void FindText(const QString& text, bool backward, std::function<void(int active, int count)> found) override;
 
     // The document commands that need a file or a printer, without their dialogs
     // (PageOutput).

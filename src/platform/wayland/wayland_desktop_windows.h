@@ -1,0 +1,72 @@
+#pragma once
+
+// DesktopWindows on a wlroots Wayland compositor (sway, labwc, Hyprland, wayfire) through
+// zwlr_foreign_toplevel_manager_v1, on a wl_display connection of its own.
+//
+// The compositor announces every toplevel it shows, native Wayland windows and XWayland
+// ones alike, with its title, and tells of each change; the adapter keeps a mirror of
+// them from these events alone, so a sweep asks the compositor nothing. What the
+// protocol gives and what the sweep asks for meet so:
+// - Walk order: the toplevels in the order the compositor first described them, newest
+//   first (the protocol knows no stacking order): a window that just appeared is visited
+//   first.
+// - Visible: every listed toplevel (the compositor lists mapped windows only; a minimised
+//   one counts, as on X11), except one of this program's own windows that it has hidden
+//   since. Border: every listed toplevel too (menus, popups and panels are never listed).
+// - Window ids are the adapter's own, with the top bit set, so they never meet an X11
+//   window id; a toplevel that is one of this program's own windows (the same app id and
+//   the same title as one of its top-level windows) has that window's id (winId()), so
+//   the sweep knows its main window.
+// - A close request is the protocol's close, or for the program's own windows their close
+//   event, sent from here; a window that becomes closable (its description done with a
+//   title ending in the watched suffix) is reported at once.
+
+#include <QLoggingCategory>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+#include "platform/desktop_windows.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcWayland)
+
+class WaylandDesktopWindows : public DesktopWindows {
+public:
+    // Connects to `display` (a socket name or path), or to $WAYLAND_DISPLAY when empty.
+    explicit WaylandDesktopWindows(const QString& display = QString());
+    ~WaylandDesktopWindows() override;
+    WaylandDesktopWindows(const WaylandDesktopWindows&) = delete;
+    WaylandDesktopWindows& operator=(const WaylandDesktopWindows&) = delete;
+
+    // True while the compositor lists its toplevels over a working connection. When the
+    // compositor does not offer the protocol, or the connection breaks, the desktop has
+    // no windows.
+    bool ok() const;
+
+    // Requests that waited for the compositor's answer so far (only the start's).
+    std::uint64_t roundTrips() const;
+
+    WindowId FirstWindow() override;
+    WindowId NextWindow(WindowId window) override;
+    std::uint32_t Style(WindowId window) override;
+    int TitleLength(WindowId window) override;
+    int Title(WindowId window, QString& title, int maxCount) override;
+    WindowId FindByTitle(const QString& title) override;
+    bool RequestClose(WindowId window) override;
+
+    struct Toplevel;
+    struct Connection;
+
+private:
+    friend struct Connection;
+    void readEvents();
+    void flush();
+    void described(Toplevel& toplevel);
+    void forget(Toplevel& toplevel);
+    void forgetAll();
+    void identifyOwn(Toplevel& toplevel);
+    void report();
+    Toplevel* find(WindowId window) const;
+
+    std::unique_ptr<Connection> wl_;
+};
