@@ -20,7 +20,8 @@
 // reference: the compositor's own close of such a window (`swaymsg [title=...] kill`).
 //
 // Usage: popup_latency_bench [--popups N] [--floor N] [--windows N] [--native N] [--seed N]
-//                            [--desktop x11|sway|both]
+//                            [--desktop x11|sway|both] [--engine no]
+// (--engine no: on X11, the foreign popups and the floors only)
 
 #include <xcb/xcb.h>
 
@@ -391,7 +392,7 @@ bool swayRun(int popups, int floorRuns, int native, std::mt19937& random) {
 
 // On Xvfb with openbox, among `windows` X11 background windows: foreign popups, the
 // engine's own popups, the window.open flood, and the floors.
-bool x11Run(int popups, int floorRuns, int windows, std::mt19937& random) {
+bool x11Run(int popups, int floorRuns, int windows, bool withEngine, std::mt19937& random) {
     QProcess background;
     if (!startBackground(background, kXwin, windows)) return false;
     DirectCloser closer;
@@ -411,6 +412,7 @@ bool x11Run(int popups, int floorRuns, int windows, std::mt19937& random) {
     server.route(QStringLiteral("/done"), "", "text/plain");
     std::vector<std::string> floods;
     for (const bool early : {true, false}) {
+        if (!withEngine) break;
         const char* mode = early ? "early sweep" : "tick only";
         {
             FrameWatcher watcher;
@@ -472,6 +474,7 @@ int main(int argc, char** argv) {
     int native = 300;
     std::string desktop = "both";
     unsigned seed = 20240607;
+    bool withEngine = true;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--popups")) popups = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--floor")) floorRuns = std::atoi(argv[i + 1]);
@@ -479,11 +482,12 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--native")) native = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--desktop")) desktop = argv[i + 1];
         else if (!std::strcmp(argv[i], "--seed")) seed = unsigned(std::strtoul(argv[i + 1], nullptr, 10));
+        else if (!std::strcmp(argv[i], "--engine")) withEngine = std::strcmp(argv[i + 1], "no") != 0;
     }
     if (popups < 1 || floorRuns < 0 || windows < 0 || native < 0 ||
         (desktop != "x11" && desktop != "sway" && desktop != "both")) {
         std::fprintf(stderr, "usage: popup_latency_bench [--popups N] [--floor N] [--windows N] [--native N] [--seed N] "
-                             "[--desktop x11|sway|both]\n");
+                             "[--desktop x11|sway|both] [--engine no]\n");
         return 2;
     }
     XSession session(XSession::WindowManager::Openbox);
@@ -499,7 +503,7 @@ int main(int argc, char** argv) {
     std::printf("%-36s %6s %6s %9s %9s %9s %9s\n", "Case", "runs", "missed", "min", "p50", "p95", "max");
     std::printf("%s\n", std::string(90, '-').c_str());
     bool ok = true;
-    if (desktop != "sway" && !x11Run(popups, floorRuns, windows, random)) ok = false;
+    if (desktop != "sway" && !x11Run(popups, floorRuns, windows, withEngine, random)) ok = false;
     if (desktop != "x11" && !swayRun(popups, floorRuns, native, random)) ok = false;
     return ok ? 0 : 1;
 }

@@ -25,6 +25,14 @@
 // hard-linked as "URL.slx" before every run: the program's save renames a new file over
 // the link and never touches the written one). Neither holds an entry. Target: each at
 // most 0.5 s more than with no history file (medians).
+//
+// Windows: tarnwick also starts on a second desktop (its own Xvfb with openbox) with 1,000
+// foreign windows open, none of them matching, alternating with runs on the first, which
+// has none. Target: within 1.10x the time with none (medians). With --previous PATH,
+// another build of the program (an older tree) runs beside it on both desktops; with
+// --windows-only, only these runs are made.
+//
+// Usage: startup_bench [--windows-only] [--previous PATH] [benchmark flags]
 
 #include <benchmark/benchmark.h>
 #include <xcb/xcb.h>
@@ -36,12 +44,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,14 +84,26 @@ public:
     }
     ~TitleWatcher() { xcb_disconnect(c_); }
 
+    // The managed windows now; those are never looked at again (foreign windows that stay).
+    int ignoreExisting() {
+        xcb_get_property_reply_t* list = clients();
+        if (!list) return 0;
+        const int n = xcb_get_property_value_length(list) / 4;
+        auto* windows = static_cast<xcb_window_t*>(xcb_get_property_value(list));
+        for (int i = 0; i < n; ++i) ignored_.insert(windows[i]);
+        free(list);
+        return n;
+    }
+
     bool anyTitled(const QByteArray& title) {
-        xcb_get_property_reply_t* list =
-            xcb_get_property_reply(c_, xcb_get_property(c_, 0, root_, clientList_, XCB_ATOM_WINDOW, 0, 4096), nullptr);
+        xcb_get_property_reply_t* list = clients();
         if (!list) return false;
         const int n = xcb_get_property_value_length(list) / 4;
         auto* windows = static_cast<xcb_window_t*>(xcb_get_property_value(list));
         std::vector<xcb_get_property_cookie_t> cookies;
-        for (int i = 0; i < n; ++i) cookies.push_back(xcb_get_property(c_, 0, windows[i], wmName_, utf8_, 0, 1024));
+        for (int i = 0; i < n; ++i)
+            if (!ignored_.contains(windows[i]))
+                cookies.push_back(xcb_get_property(c_, 0, windows[i], wmName_, utf8_, 0, 1024));
         bool found = false;
         for (auto cookie : cookies) {
             xcb_get_property_reply_t* name = xcb_get_property_reply(c_, cookie, nullptr);
@@ -94,6 +117,10 @@ public:
     }
 
 private:
+    xcb_get_property_reply_t* clients() {
+        return xcb_get_property_reply(c_, xcb_get_property(c_, 0, root_, clientList_, XCB_ATOM_WINDOW, 0, 65536),
+                                      nullptr);
+    }
     xcb_atom_t atom(const char* name) {
         xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, strlen(name), name), nullptr);
         const xcb_atom_t a = r ? r->atom : 0;
@@ -103,6 +130,7 @@ private:
     xcb_connection_t* c_;
     xcb_window_t root_;
     xcb_atom_t clientList_, wmName_, utf8_;
+    QSet<xcb_window_t> ignored_;
 };
 
 // VmHWM (kB) of `root` and every descendant, merged into `peaks` (per pid, the maximum).
@@ -250,6 +278,12 @@ int main(int argc, char** argv) {
     const int repetitions = qEnvironmentVariableIntValue("STARTUP_BENCH_RUNS") > 0
                                 ? qEnvironmentVariableIntValue("STARTUP_BENCH_RUNS") : 7;
 
+    bool windowsOnly = false;
+    QString previous;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--windows-only")) windowsOnly = true;
+        else if (!std::strcmp(argv[i], "--previous") && i + 1 < argc) previous = QString::fromLocal8Bit(argv[++i]);
+    }
     const QString tarnwick = QStringLiteral(TARNWICK_BINARY_DIR "/tarnwick");
     const QString bare = QStringLiteral(TARNWICK_BINARY_DIR "/bare_webview");
     if (!QFile::exists(tarnwick) || !QFile::exists(bare)) {
@@ -275,26 +309,75 @@ int main(int argc, char** argv) {
     // tarnwick runs from a folder of its own, with its settings file beside it; its current
     // directory, where it keeps "URL.slx", is one of two others: one with no history file,
     // one with a full one.
-    QTemporaryDir folder, home, emptyDir, fullDir, hugeDir, linesDir;
-    const QString copy = folder.filePath(QStringLiteral("tarnwick"));
-    QFile::copy(tarnwick, copy);
-    QFile ini(folder.filePath(QStringLiteral("Tarnwick.ini")));
-    ini.open(QIODevice::WriteOnly);
-    ini.write("[Tarnwick]\r\nDefaultURL=" + url.toLatin1() + "\r\n");
-    ini.close();
+    QTemporaryDir folder, previousFolder, home, emptyDir, fullDir, hugeDir, linesDir;
+    // The program in a folder of its own with its settings file beside it.
+    const auto install = [&url](const QString& binary, const QTemporaryDir& in) {
+        const QString copy = in.filePath(QStringLiteral("tarnwick"));
+        QFile::copy(binary, copy);
+        QFile ini(in.filePath(QStringLiteral("Tarnwick.ini")));
+        ini.open(QIODevice::WriteOnly);
+        ini.write("[Tarnwick]\r\nDefaultURL=" + url.toLatin1() + "\r\n");
+        return copy;
+    };
+    const QString copy = install(tarnwick, folder);
+    const QString previousCopy = previous.isEmpty() ? QString() : install(previous, previousFolder);
 
     const QString linesMaster = linesDir.filePath(QStringLiteral("line-breaks"));
-    if (!lineBreaksFile(linesMaster, qint64(1) << 30)) {
+    if (!windowsOnly && !lineBreaksFile(linesMaster, qint64(1) << 30)) {
         std::fprintf(stderr, "could not write 1 GiB of line breaks\n");
         return 1;
     }
     const QByteArray history = fullHistoryFile();
     std::printf("full history: %d entries, %lld bytes\n", kFullHistoryEntries, static_cast<long long>(history.size()));
 
+    // The second desktop, with 1,000 foreign windows that the window manager has all taken
+    // in before the first run.
+    constexpr int kForeignWindows = 1000;
+    XSession crowded(XSession::WindowManager::Openbox);
+    const QByteArray crowdedDisplay = crowded.display().toLatin1();
+    QProcess xwin;
+    QProcessEnvironment xwinEnv = QProcessEnvironment::systemEnvironment();
+    xwinEnv.insert(QStringLiteral("DISPLAY"), crowded.display());
+    xwin.setProcessEnvironment(xwinEnv);
+    xwin.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"),
+               {"--title", "Page %d - Another Browser", "--count", QString::number(kForeignWindows)});
+    TitleWatcher crowdedWatcher(crowdedDisplay);
+    QElapsedTimer wait;
+    wait.start();
+    while (crowded.ok() && crowdedWatcher.ignoreExisting() < kForeignWindows && wait.elapsed() < 300000)
+        QThread::msleep(100);
+    if (crowdedWatcher.ignoreExisting() < kForeignWindows) {
+        std::fprintf(stderr, "the %d foreign windows did not appear\n", kForeignWindows);
+        return 1;
+    }
+
     TitleWatcher watcher(display);
     std::vector<double> tTime, tMem, bTime, bMem, hTime, hMem, gTime, gMem, lTime, lMem;
+    // On the empty and the crowded desktop: this build, the previous one, the bare window.
+    std::vector<double> wTime[3][2], wMem[3][2];
     // One unmeasured run of each first: the disk cache holds the libraries afterwards.
     for (int i = -1; i < repetitions; ++i) {
+        for (int k = 0; k < 6; ++k) {
+            const int turn = (i % 2 == 0) ? k : 5 - k;
+            const int which = turn / 2;  // this build, the previous one, the bare window
+            const bool isCrowded = turn % 2 == 1;
+            if (which == 1 && previous.isEmpty()) continue;
+            if (!resetHistory(emptyDir.path(), QByteArray())) return 1;
+            const Run r = which == 2 ? runOnce(bare, {url}, home.path(), home.path(), isCrowded ? crowdedDisplay : display,
+                                               isCrowded ? crowdedWatcher : watcher, "Start Page")
+                                     : runOnce(which ? previousCopy : copy, {}, emptyDir.path(), home.path(),
+                                               isCrowded ? crowdedDisplay : display,
+                                               isCrowded ? crowdedWatcher : watcher, "Start Page - Tarnwick");
+            if (!r.ok) {
+                std::fprintf(stderr, "run %d failed: case %d on the %s desktop\n", i, which,
+                             isCrowded ? "crowded" : "empty");
+                return 1;
+            }
+            if (i < 0) continue;
+            wTime[which][isCrowded].push_back(r.seconds);
+            wMem[which][isCrowded].push_back(r.peakMb);
+        }
+        if (windowsOnly) continue;
         const Run b = runOnce(bare, {url}, home.path(), home.path(), display, watcher, "Start Page");
         Run t, h, g, l;
         auto runEmpty = [&] {
@@ -344,7 +427,7 @@ int main(int argc, char** argv) {
         lMem.push_back(l.peakMb);
     }
     QFile::remove(QDir(hugeDir.path()).filePath(QStringLiteral("URL.slx")));
-    const bool masterKept = QFileInfo(linesMaster).size() == (qint64(1) << 30);
+    const bool masterKept = windowsOnly || QFileInfo(linesMaster).size() == (qint64(1) << 30);
     QFile::remove(linesMaster);
     if (!masterKept) {
         std::fprintf(stderr, "the 1 GiB file of line breaks changed: the program wrote into the file in place\n");
@@ -365,6 +448,33 @@ int main(int argc, char** argv) {
             state.counters["median_s"] = median(times);
         })->UseManualTime()->Iterations(static_cast<int64_t>(times.size()))->Unit(benchmark::kMillisecond);
     };
+    const char* const windowCases[3][2] = {{"StartupToFirstLoad/tarnwick_desktop_empty", "StartupToFirstLoad/tarnwick_1000_windows"},
+                                           {"StartupToFirstLoad/previous_desktop_empty", "StartupToFirstLoad/previous_1000_windows"},
+                                           {"StartupToFirstLoad/bare_desktop_empty", "StartupToFirstLoad/bare_1000_windows"}};
+    for (int p = 0; p < 3; ++p)
+        for (int c = 0; c < 2; ++c)
+            if (!wTime[p][c].empty()) report(windowCases[p][c], wTime[p][c], median(wMem[p][c]));
+    const auto windowsRatio = [&] {
+        const char* const names[3] = {"tarnwick", "previous", "bare_webview"};
+        for (int p = 0; p < 3; ++p) {
+            if (wTime[p][0].empty()) continue;
+            const double ratio = median(wTime[p][1]) / median(wTime[p][0]);
+            std::printf("%s with %d windows %.3f s, with none %.3f s: %.3fx%s\n", names[p], kForeignWindows,
+                        median(wTime[p][1]), median(wTime[p][0]), ratio,
+                        p ? "" : ratio <= 1.10 ? " (target <= 1.10x) met" : " (target <= 1.10x) MISSED");
+        }
+    };
+    const auto finish = [&] {
+        windowsRatio();
+        double load[3] = {};
+        if (getloadavg(load, 3) == 3) std::printf("load average at the end: %.2f %.2f %.2f\n", load[0], load[1], load[2]);
+        benchmark::Shutdown();
+        return 0;
+    };
+    if (windowsOnly) {
+        benchmark::RunSpecifiedBenchmarks();
+        return finish();
+    }
     report("StartupToFirstLoad/bare_webview", bTime, median(bMem));
     report("StartupToFirstLoad/tarnwick", tTime, median(tMem));
     report("StartupToFirstLoad/tarnwick_full_history", hTime, median(hMem));
@@ -400,8 +510,5 @@ int main(int argc, char** argv) {
         std::printf("tarnwick with a 1 GiB URL.slx of %s %.3f s, with none %.3f s: %+.3f s (target <= +0.5 s) %s\n",
                     what, median(*times), median(tTime), extra, extra <= 0.5 ? "met" : "MISSED");
     }
-    double load[3] = {};
-    if (getloadavg(load, 3) == 3) std::printf("load average at the end: %.2f %.2f %.2f\n", load[0], load[1], load[2]);
-    benchmark::Shutdown();
-    return 0;
+    return finish();
 }

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <algorithm>
+#include <chrono>
 #include <limits>
 
 Q_LOGGING_CATEGORY(lcSweep, "tarnwick.sweep", QtWarningMsg)
@@ -16,6 +18,30 @@ QStringView uptoNul(QStringView text) {
 
 // How many characters of the title buffer the label shows: its last ones.
 constexpr qsizetype kLabelTail = 28;
+
+// The label after a title was read into a buffer of `size` characters: the buffer's
+// last 28 characters, up to a NUL. The buffer is the text read, its terminating NUL,
+// then the blanks it was made of (when the title shrank in between); `title` is the text
+// up to its first NUL.
+void putLabel(QString& label, const QString& title, QStringView text, qsizetype size) {
+    const qsizetype blanks = size - text.size() - 1;
+    if (size <= kLabelTail) {
+        label = title;
+    } else if (blanks >= kLabelTail) {
+        label.fill(QLatin1Char(' '), kLabelTail);
+    } else {
+        const QStringView tail = uptoNul(text.right(kLabelTail - 1 - blanks));
+        label.setUnicode(tail.data(), tail.size());
+    }
+}
+
+// More changed windows than this and a walk over all of them is as cheap.
+constexpr std::size_t kMostChanged = 32;
+
+std::int64_t steadyMicroseconds() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 }  // namespace
 
@@ -86,63 +112,173 @@ bool PopupSweep::TaskWindow(const WindowId& hwnd) const {
     return (style & taskStyleMask_) == taskStyleMask_;
 }
 
+// Lets the browser's events and the user's commands run: before the first window a sweep
+// examines, after a match (its close request and navigation are waiting), and once per
+// time slice.
+void PopupSweep::yieldIfDue(bool first) {
+    if (!first && !matchWaits_ && steadyMicroseconds() - sliceStart_ < kTimeSliceUs) return;
+    matchWaits_ = false;
+    QCoreApplication::processEvents();
+    sliceStart_ = steadyMicroseconds();
+}
+
 void PopupSweep::FindApps() {
-    ++sweeps_;
-    lstApp_.clear();
-
-    WindowId mainWindow = hooks_.ownWindow ? hooks_.ownWindow() : 0;
-    WindowId window = desktop_.FirstWindow();
-    while (window != 0) {
-        // Let the browser's events and the user's commands run between two windows.
-        QCoreApplication::processEvents();
-        if (hooks_.ownWindow) mainWindow = hooks_.ownWindow();
-
-        if (TaskWindow(window) && window != mainWindow) {
-            const int length = desktop_.TitleLength(window);
-            // length + 1 must fit the title buffer's signed 32-bit size; when it does not,
-            // this sweep is abandoned and the next tick starts afresh.
-            if (length < 0 || length == std::numeric_limits<int>::max()) {
-                qCDebug(lcSweep) << "sweep abandoned: title length" << length << "of window" << window;
-                return;
-            }
-            const int size = length + 1;
-
-            QString read;
-            const int count = desktop_.Title(window, read, size);
-            if (count > 0) {
-                // The buffer: the text read, its terminating NUL, then the blanks the
-                // buffer was made of (when the title shrank in between). It is not built:
-                // both texts taken from it are cut from what was read.
-                const QStringView text = QStringView(read).left(std::min(count, size - 1));
-                const qsizetype blanks = size - text.size() - 1;
-                const QStringView titleText = uptoNul(text);
-                const QString title = titleText.size() == read.size() ? read : titleText.toString();
-
-                lstApp_.push_back(AppEntry{title, 0});
-
-                // The label: the buffer's last 28 characters, up to a NUL.
-                if (size <= kLabelTail) {
-                    id_ = title;
-                } else if (blanks >= kLabelTail) {
-                    id_.fill(QLatin1Char(' '), kLabelTail);
-                } else {
-                    const QStringView tail = uptoNul(text.right(kLabelTail - 1 - blanks));
-                    id_.setUnicode(tail.data(), tail.size());
-                }
-                if (id_ == kDeniedTitleSuffix) {
-                    const WindowId target = desktop_.FindByTitle(title);
-                    if (target == 0)
-                        qCDebug(lcSweep) << "no window titled" << title << "left to close";
-                    else if (!desktop_.RequestClose(target))
-                        qCDebug(lcSweep) << "close request to window" << target << "not sent";
-                    ++deniedCount_;
-                    if (hooks_.countChanged) hooks_.countChanged(deniedCount_);
-                    const QString status = hooks_.lastStatusText ? hooks_.lastStatusText() : QString();
-                    if (status.left(7) == QLatin1String("http://") && hooks_.navigate) hooks_.navigate(status);
-                }
-                lstApp_.back().itemData = window;
-            }
-        }
-        window = desktop_.NextWindow(window);
+    const std::uint64_t sweep = ++sweeps_;
+    matched_ = matchWaits_ = false;
+    const WindowId first = desktop_.FirstWindow();
+    const WindowId mainWindow = hooks_.ownWindow ? hooks_.ownWindow() : 0;
+    const std::uint64_t revision = desktop_.Revision();
+    const bool known =
+        revision != 0 && seenRevision_ != 0 && mainWindow == seenMain_ && taskStyleMask_ == seenMask_;
+    // Nothing changed since a sweep that closed nothing: this one would find the same.
+    if (known && revision == seenRevision_) return;
+    const std::uint64_t since = seenRevision_;
+    seenRevision_ = 0;
+    changed_.clear();
+    bool clean = false;
+    if (known && desktop_.ChangedSince(since, changed_) && changed_.size() <= kMostChanged) {
+        clean = walkChanged(mainWindow, revision);
+    } else {
+        lstApp_.clear();
+        walked_.clear();
+        clean = walkFrom(first, mainWindow, true);
     }
+    if (clean && !matched_ && sweep == sweeps_) {
+        seenRevision_ = revision;
+        seenMain_ = mainWindow;
+        seenMask_ = taskStyleMask_;
+    } else {
+        // A sweep begun in one of this one's yields recorded a walk this one went on to
+        // change: the next sweep walks everything.
+        seenRevision_ = 0;
+    }
+}
+
+// The walk from `from` to the end of the desktop, following the live chain of windows,
+// each listed at the end of lstApp and recorded. False when it could not look at every
+// window as it is (abandoned, or the main window changed on the way).
+bool PopupSweep::walkFrom(WindowId from, WindowId mainWindow, bool yieldFirst) {
+    WindowId main = mainWindow;
+    for (WindowId window = from; window != 0; window = desktop_.NextWindow(window)) {
+        yieldIfDue(yieldFirst && window == from);
+        if (hooks_.ownWindow) main = hooks_.ownWindow();
+        const Visit result = visit(window, main, lstApp_.size(), false);
+        if (result == Visit::Abandoned) return false;
+        walked_.push_back(Walked{window, result == Visit::Listed});
+    }
+    return main == mainWindow;
+}
+
+// Only the windows that changed since the last walk, which found every other one as it
+// is now: each is examined as the walk would, at its place, and lstApp and id come out
+// as from the whole walk. False when that would not hold (the walk is then whole).
+bool PopupSweep::walkChanged(WindowId mainWindow, std::uint64_t revision) {
+    std::vector<std::size_t> positions;
+    for (WindowId window : changed_) {
+        auto it = std::find_if(walked_.begin(), walked_.end(), [window](const Walked& w) { return w.window == window; });
+        if (it == walked_.end()) {
+            lstApp_.clear();
+            walked_.clear();
+            return walkFrom(desktop_.FirstWindow(), mainWindow, true);
+        }
+        positions.push_back(std::size_t(it - walked_.begin()));
+    }
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    // The last listed window among walked_[0, end).
+    const auto lastListed = [this](std::size_t end) {
+        while (end > 0 && !walked_[end - 1].listed) --end;
+        return end == 0 ? walked_.size() : end - 1;
+    };
+    const std::size_t lastBefore = lastListed(walked_.size());
+    const QString idBefore = id_;
+    const std::uint64_t sweep = sweeps_;
+    WindowId main = mainWindow;
+    std::size_t listedBefore = 0;  // listed windows among walked_[0, counted)
+    std::size_t counted = 0;
+    for (std::size_t position : positions) {
+        for (; counted < position; ++counted) listedBefore += walked_[counted].listed;
+        yieldIfDue(position == positions.front());
+        if (sweep != sweeps_) return false;  // a sweep begun meanwhile rebuilt lstApp
+        if (desktop_.Revision() != revision) {
+            // The desktop changed while this sweep yielded: from the window at hand on,
+            // the walk is the whole walk's, which arrives there with what it listed
+            // before it and the label of the last of those.
+            const WindowId at = walked_[position].window;
+            const std::size_t before = lastListed(position);
+            if (before < position) id_ = labelOf(walked_[before].window);
+            else id_ = idBefore;
+            lstApp_.resize(listedBefore);
+            walked_.resize(position);
+            walkFrom(at, mainWindow, false);
+            return false;
+        }
+        if (hooks_.ownWindow) main = hooks_.ownWindow();
+        Walked& walked = walked_[position];
+        const Visit result = visit(walked.window, main, listedBefore, walked.listed);
+        if (result == Visit::Abandoned) return false;
+        if (result != Visit::Listed && walked.listed) lstApp_.erase(lstApp_.begin() + qsizetype(listedBefore));
+        walked.listed = result == Visit::Listed;
+    }
+    // id: the label of the last listed window, which a visit above set when it was one of
+    // the changed windows.
+    const std::size_t last = lastListed(walked_.size());
+    if (last < walked_.size() && !std::binary_search(positions.begin(), positions.end(), last))
+        id_ = last == lastBefore ? idBefore : labelOf(walked_[last].window);
+    return main == mainWindow;
+}
+
+QString PopupSweep::labelOf(WindowId window) const {
+    const int length = desktop_.TitleLength(window);
+    if (length < 0 || length == std::numeric_limits<int>::max()) return id_;
+    const int size = length + 1;
+    QString read;
+    const int count = desktop_.Title(window, read, size);
+    const QStringView text = QStringView(read).left(std::max(0, std::min(count, size - 1)));
+    QString label;
+    putLabel(label, uptoNul(text).toString(), text, size);
+    return label;
+}
+
+// One window of the walk: when it is a listed one, its entry goes to lstApp at `listAt`
+// (replacing the one there when `replace`), the label takes its title's tail, and a match
+// is closed, counted and followed.
+PopupSweep::Visit PopupSweep::visit(WindowId window, WindowId mainWindow, std::size_t listAt, bool replace) {
+    if (!TaskWindow(window) || window == mainWindow) return Visit::Skipped;
+    const int length = desktop_.TitleLength(window);
+    // length + 1 must fit the title buffer's signed 32-bit size; when it does not, this
+    // sweep is abandoned and the next tick starts afresh.
+    if (length < 0 || length == std::numeric_limits<int>::max()) {
+        qCDebug(lcSweep) << "sweep abandoned: title length" << length << "of window" << window;
+        return Visit::Abandoned;
+    }
+    const int size = length + 1;
+
+    QString read;
+    const int count = desktop_.Title(window, read, size);
+    if (count <= 0) return Visit::Skipped;
+    // The buffer is not built: both texts taken from it are cut from what was read.
+    const QStringView text = QStringView(read).left(std::min(count, size - 1));
+    const QStringView titleText = uptoNul(text);
+    const QString title = titleText.size() == read.size() ? read : titleText.toString();
+
+    const auto at = lstApp_.begin() + qsizetype(listAt);
+    if (replace) at->text = title;
+    else lstApp_.insert(at, AppEntry{title, 0});
+
+    putLabel(id_, title, text, size);
+    if (id_ == kDeniedTitleSuffix) {
+        matched_ = matchWaits_ = true;
+        const WindowId target = desktop_.FindByTitle(title);
+        if (target == 0)
+            qCDebug(lcSweep) << "no window titled" << title << "left to close";
+        else if (!desktop_.RequestClose(target))
+            qCDebug(lcSweep) << "close request to window" << target << "not sent";
+        ++deniedCount_;
+        if (hooks_.countChanged) hooks_.countChanged(deniedCount_);
+        const QString status = hooks_.lastStatusText ? hooks_.lastStatusText() : QString();
+        if (status.left(7) == QLatin1String("http://") && hooks_.navigate) hooks_.navigate(status);
+    }
+    if (listAt < lstApp_.size()) lstApp_[listAt].itemData = window;
+    return Visit::Listed;
 }

@@ -49,7 +49,12 @@ public:
     // two windows; a tick or an early sweep falling due meanwhile is skipped).
     void tmrEngine_Timer();
 
-    // The sweep's walk itself, without the no-nesting guard.
+    // The sweep's walk itself, without the no-nesting guard. It yields to the event loop
+    // before the first window it examines, after each match and whenever kTimeSliceUs
+    // has passed. When the desktop tells what changed since the last sweep (and that
+    // sweep closed nothing), only the changed windows are examined again: lstApp, id and
+    // every close, count and navigation come out as from a walk over all of them. When
+    // nothing changed, nothing is examined.
     void FindApps();
     bool TaskWindow(const WindowId& hwnd) const;
 
@@ -76,7 +81,17 @@ public:
     std::uint32_t TaskStyleMask() const { return taskStyleMask_; }
     void setTaskStyleMask(std::uint32_t mask) { taskStyleMask_ = mask; }
 
+    // How long a sweep runs at most before it lets the event loop run.
+    static constexpr int kTimeSliceUs = 1000;
+
 private:
+    enum class Visit { Skipped, Listed, Abandoned };
+    Visit visit(WindowId window, WindowId mainWindow, std::size_t listAt, bool replace);
+    QString labelOf(WindowId window) const;
+    void yieldIfDue(bool first);
+    bool walkFrom(WindowId from, WindowId mainWindow, bool yieldFirst);
+    bool walkChanged(WindowId mainWindow, std::uint64_t revision);
+
     void windowEligible(WindowId window);
     void scheduleEarly();
 
@@ -91,5 +106,21 @@ private:
     bool earlyQueued_ = false;  // an early sweep waits in the event loop
     bool earlyAgain_ = false;   // a report arrived while a sweep yielded
     std::uint64_t sweeps_ = 0;
+    bool matched_ = false;     // this sweep closed a window
+    bool matchWaits_ = false;  // what the last match sent waits in the event loop
+
+    // What the last sweep saw, so that the next one looks only at what changed since:
+    // each window of its walk in order with whether it was listed, the desktop's revision
+    // it began with (0: walk everything next time), its main window and mask.
+    struct Walked {
+        WindowId window;
+        bool listed;
+    };
+    std::vector<Walked> walked_;
+    std::uint64_t seenRevision_ = 0;
+    WindowId seenMain_ = 0;
+    std::uint32_t seenMask_ = 0;
+    std::vector<WindowId> changed_;
+    std::int64_t sliceStart_ = 0;  // steady clock, microseconds
     QObject context_;  // queued early sweeps die with the sweep
 };

@@ -6,6 +6,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 using WindowId = std::uint32_t;
 
@@ -30,8 +31,9 @@ public:
     // Length of the title in characters (UTF-16 code units); 0 when untitled or gone.
     virtual int TitleLength(WindowId window) = 0;
 
-    // Copies at most maxCount - 1 characters of the title into `title` and returns how
-    // many were copied; 0 when untitled, gone or maxCount < 1.
+    // Hands out at most maxCount - 1 characters of the title in `title` (a whole title
+    // shares the desktop's text, it is not copied) and returns how many; 0 when untitled,
+    // gone or maxCount < 1.
     virtual int Title(WindowId window, QString& title, int maxCount) = 0;
 
     // The first top-level window in stacking order whose title is exactly `title`; 0 when
@@ -41,6 +43,20 @@ public:
     // Asks the window politely to close; does not wait. Returns false when the request
     // could not be sent.
     virtual bool RequestClose(WindowId window) = 0;
+
+    // What changed, for a sweep that looks only at that. Revision(), asked after
+    // FirstWindow (which brings the desktop's picture up to date), is a number that grows
+    // whenever any answer above may change; 0 when the desktop cannot tell, and every
+    // walk then looks at every window.
+    virtual std::uint64_t Revision() { return 0; }
+    // Since `since` (an earlier Revision()): true when no window came, went or moved in
+    // the order, with the windows whose style or title may have changed appended to
+    // `changed` in walk order; false when that cannot be told.
+    virtual bool ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) {
+        (void)since;
+        (void)changed;
+        return false;
+    }
 
     // Reports a window the moment it becomes visible and bordered with a title ending in
     // `suffix` (mapped, retitled or given a frame), as far as the desktop learns it by

@@ -18,7 +18,6 @@
 
 #include "denial/popup_sweep.h"
 #include "platform/x11/x11_desktop_windows.h"
-#include "platform/x11/x11_text.h"
 #include "x_session.h"
 
 #include "wait.h"
@@ -105,8 +104,8 @@ public:
                             std::uint32_t(bytes.size()), bytes.constData());
         xcb_flush(connection_);
     }
-    void removeDecorations(WindowId w) {
-        const std::uint32_t hints[5] = {2, 0, 0, 0, 0};
+    void setDecorations(WindowId w, bool on) {
+        const std::uint32_t hints[5] = {2, 0, on ? 1u : 0u, 0, 0};
         const xcb_atom_t motif = atom("_MOTIF_WM_HINTS");
         xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, w, motif, motif, 32, 5, hints);
         xcb_flush(connection_);
@@ -130,8 +129,26 @@ public:
         }
         xcb_flush(connection_);
     }
+    void map(WindowId w) {
+        xcb_map_window(connection_, w);
+        xcb_flush(connection_);
+    }
     void destroy(WindowId w) {
         xcb_destroy_window(connection_, w);
+        xcb_flush(connection_);
+    }
+    // Another client's claim that the window was unmapped and destroyed (SendEvent to
+    // whoever follows the window's structure), while it stays as it is. A window manager
+    // would act on it (openbox unmanages the window), so only without one.
+    void fakeGone(WindowId w) {
+        xcb_unmap_notify_event_t unmapped{};
+        unmapped.response_type = XCB_UNMAP_NOTIFY;
+        unmapped.event = unmapped.window = w;
+        xcb_destroy_notify_event_t destroyed{};
+        destroyed.response_type = XCB_DESTROY_NOTIFY;
+        destroyed.event = destroyed.window = w;
+        for (const char* e : {reinterpret_cast<const char*>(&unmapped), reinterpret_cast<const char*>(&destroyed)})
+            xcb_send_event(connection_, 0, w, XCB_EVENT_MASK_STRUCTURE_NOTIFY, e);
         xcb_flush(connection_);
     }
 
@@ -318,7 +335,7 @@ TYPED_TEST(X11DesktopTest, StyleFollowsMappingTypeAndDecorations) {
     // Changes made later are followed: decorations removed, title replaced.
     XClient x(this->session_->display());
     const WindowId changing = windows[0];
-    x.removeDecorations(changing);
+    x.setDecorations(changing, false);
     x.setText(changing, "_NET_WM_NAME", "UTF8_STRING", "Renamed - Microsoft Internet Explorer");
     EXPECT_TRUE(waitUntil([&] {
         return this->desktop_->Style(changing) == WindowStyle::Visible &&
@@ -406,8 +423,18 @@ TYPED_TEST(X11DesktopTest, DestroyedWindowsAreGoneWithoutErrors) {
     const WindowId middle = p.ids[1];
     ASSERT_NE(this->desktop_->NextWindow(middle), 0u);
 
-    // Destroyed behind the mirror's back, between two calls of a walk.
+    // Only the server's word counts: fake notices from another client leave the window
+    // as it is (the retitle after them is seen once they were handled).
     XClient x(this->session_->display());
+    if (!this->withWindowManager()) {
+        x.fakeGone(middle);
+        x.setText(middle, "_NET_WM_NAME", "UTF8_STRING", "doomed still");
+        ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, middle) == QStringLiteral("doomed still"); }));
+        EXPECT_EQ(this->desktop_->Style(middle), kVisibleBorder);
+        EXPECT_TRUE(listed(*this->desktop_, middle));
+    }
+
+    // Destroyed behind the mirror's back, between two calls of a walk.
     x.destroy(middle);
     EXPECT_TRUE(waitUntil([&] { return this->desktop_->NextWindow(middle) == 0; }));
     QString title = QStringLiteral("stale");
@@ -446,34 +473,44 @@ TYPED_TEST(X11DesktopTest, WalkRunsFromTheTopOfTheStackingOrder) {
     EXPECT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow() == b; }));
 }
 
-TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTrip) {
-    Xwin& p = this->xwin({"--title", "Steady %d - Microsoft Internet Explorer", "--count", "20"}, 20);
+// What a sweep lists: (title, window) in walk order.
+std::vector<std::pair<std::string, WindowId>> listOf(const PopupSweep& sweep) {
+    std::vector<std::pair<std::string, WindowId>> list;
+    for (const auto& entry : sweep.lstApp()) list.emplace_back(entry.text.toStdString(), entry.itemData);
+    return list;
+}
+
+// The sweep over the live mirror, tick after tick with no timer: on an unchanged desktop
+// it asks the X server nothing, and every change between two ticks (a title, the
+// decorations, a map) is judged at the next one as a sweep over a fresh mirror judges it.
+TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTripAndSeesEveryChange) {
+    Xwin& p = this->xwin({"--title", "Steady %d - Another Browser", "--count", "20"}, 20);
     ASSERT_EQ(p.ids.size(), 20u);
+    Xwin& bare = this->xwin({"--title", kIE, "--no-decorations"});
+    Xwin& unmapped = this->xwin({"--title", QStringLiteral("Unmapped - ") + kIE, "--unmapped"});
     ASSERT_TRUE(waitUntil([&] {
         return std::all_of(p.ids.begin(), p.ids.end(),
                            [&](WindowId w) { return this->desktop_->Style(w) == kVisibleBorder; });
     }));
     // Barrier: the window manager handles windows in order, so once a later window is
-    // managed and seen, the twenty are settled; one sweep reads what is new.
+    // managed and seen, the others are settled; one sweep reads what is new.
     ASSERT_NE(this->window({"--title", "Later"}), 0u);
-    for (WindowId w = this->desktop_->FirstWindow(); w != 0; w = this->desktop_->NextWindow(w)) {
-        QCoreApplication::processEvents();
-        QString title;
-        this->desktop_->Title(w, title, this->desktop_->TitleLength(w) + 1);
-    }
+    PopupSweep sweep(*this->desktop_, PopupSweep::Hooks{});
+    sweep.setTaskStyleMask(kTaskStyleMask);
+    const auto sweepAndCompare = [&] {
+        sweep.FindApps();
+        X11DesktopWindows fresh(this->session_->display());
+        PopupSweep whole(fresh, PopupSweep::Hooks{});
+        whole.setTaskStyleMask(kTaskStyleMask);
+        whole.FindApps();
+        EXPECT_EQ(listOf(sweep), listOf(whole));
+        EXPECT_EQ(sweep.id(), whole.id());
+    };
+    sweepAndCompare();
+    EXPECT_GE(sweep.lstApp().size(), 21u);
 
     const std::uint64_t before = this->desktop_->roundTrips();
-    for (int sweep = 0; sweep < 3; ++sweep) {
-        for (WindowId w = this->desktop_->FirstWindow(); w != 0; w = this->desktop_->NextWindow(w)) {
-            QCoreApplication::processEvents();
-            this->desktop_->Style(w);
-            QString title;
-            this->desktop_->Title(w, title, this->desktop_->TitleLength(w) + 1);
-            if (title.endsWith(kIE)) {
-                EXPECT_EQ(this->desktop_->FindByTitle(title), w);
-            }
-        }
-    }
+    for (int i = 0; i < 3; ++i) sweep.FindApps();
     EXPECT_EQ(this->desktop_->roundTrips(), before);
 
     // One title changes: one batch reads it.
@@ -481,6 +518,39 @@ TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTrip) {
     x.setText(p.ids[5], "_NET_WM_NAME", "UTF8_STRING", "Changed");
     ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, p.ids[5]) == QStringLiteral("Changed"); }));
     EXPECT_EQ(this->desktop_->roundTrips(), before + 1);
+    // Decorations removed from one window, and the last one retitled.
+    x.setDecorations(p.ids[3], false);
+    x.setText(p.ids[19], "_NET_WM_NAME", "UTF8_STRING", "Last but one");
+    ASSERT_TRUE(waitUntil([&] {
+        return this->desktop_->Style(p.ids[3]) == WindowStyle::Visible &&
+               titleOf(*this->desktop_, p.ids[19]) == QStringLiteral("Last but one");
+    }));
+    sweepAndCompare();
+    EXPECT_EQ(sweep.DeniedCount(), 0);
+
+    // A window raised: the list follows the new order.
+    x.raise(p.ids[10], this->withWindowManager());
+    ASSERT_TRUE(waitUntil([&] { return this->desktop_->FirstWindow() == p.ids[10]; }));
+    sweepAndCompare();
+
+    // Windows that come to match between two ticks are closed at the next one: mapped,
+    // retitled, given their decorations (each after a tick that closed nothing).
+    const auto closedAtNextTick = [&](Xwin& owner, WindowId w) {
+        sweep.FindApps();
+        EXPECT_TRUE(owner.waitForLine(QStringLiteral("closed %1").arg(w)));
+        EXPECT_TRUE(waitUntil([&] { return !listed(*this->desktop_, w); }));
+        sweep.FindApps();
+    };
+    x.map(unmapped.ids[0]);
+    ASSERT_TRUE(waitUntil([&] { return this->desktop_->Style(unmapped.ids[0]) == kVisibleBorder; }));
+    closedAtNextTick(unmapped, unmapped.ids[0]);
+    x.setText(p.ids[7], "_NET_WM_NAME", "UTF8_STRING", (QStringLiteral("Now - ") + kIE).toUtf8());
+    ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, p.ids[7]).endsWith(kIE); }));
+    closedAtNextTick(p, p.ids[7]);
+    x.setDecorations(bare.ids[0], true);
+    ASSERT_TRUE(waitUntil([&] { return this->desktop_->Style(bare.ids[0]) == kVisibleBorder; }));
+    closedAtNextTick(bare, bare.ids[0]);
+    EXPECT_EQ(sweep.DeniedCount(), 3);
 }
 
 TYPED_TEST(X11DesktopTest, EarlySweepClosesWindowsAsTheyBecomeClosableAndIgnoresTheRest) {
@@ -714,26 +784,6 @@ TEST(X11DesktopSession, NoServerMeansNoWindows) {
     EXPECT_EQ(desktop.Title(w, title, 10), 0);
     EXPECT_EQ(desktop.FindByTitle(kIE), 0u);
     EXPECT_FALSE(desktop.RequestClose(w));
-}
-
-TEST(X11Text, CompoundTextDecodesLatin1AndUtf8Segments) {
-    using x11text::decodeCompoundText;
-    EXPECT_EQ(decodeCompoundText("plain"), QStringLiteral("plain"));
-    EXPECT_EQ(decodeCompoundText("Caf\xe9"), QStringLiteral("Café"));
-    EXPECT_EQ(decodeCompoundText("a\x1b%G\xe2\x9c\x93\xe6\x97\xa5\x1b%@b"), QStringLiteral("a✓日b"));
-    // A UTF-8 segment left open runs to the end; invalid bytes in it become U+FFFD.
-    EXPECT_EQ(decodeCompoundText("x\x1b%G\xff"), QStringLiteral("x\uFFFD"));
-    // Explicit designations of ASCII and the Latin-1 upper half.
-    EXPECT_EQ(decodeCompoundText("\x1b(B\x1b-A\xe0!"), QStringLiteral("à!"));
-    // An unknown 96-character set: one replacement per character; a double-byte set: one
-    // per pair; ASCII again afterwards.
-    EXPECT_EQ(decodeCompoundText("\x1b-B\xe0\xe1"), QStringLiteral("\uFFFD\uFFFD"));
-    EXPECT_EQ(decodeCompoundText("\x1b$(B\x30\x42\x30\x44\x1b(Bok"), QStringLiteral("\uFFFD\uFFFDok"));
-    // Direction sequences carry no text; a truncated escape ends the text quietly.
-    EXPECT_EQ(decodeCompoundText("\x9b" "1]ab\x9b]"), QStringLiteral("ab"));
-    EXPECT_EQ(decodeCompoundText("ab\x1b"), QStringLiteral("ab"));
-    EXPECT_EQ(decodeCompoundText("ab\x1b$"), QStringLiteral("ab"));
-    EXPECT_EQ(decodeCompoundText(QByteArray("a\0b", 3)), QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b")));
 }
 
 }  // namespace

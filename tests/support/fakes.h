@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QStringList>
 #include <QWidget>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -119,14 +120,25 @@ public:
                  bool closesOnRequest = true) {
         const WindowId id = nextId_++;
         windows.push_back(Window{id, style, title, closesOnRequest});
+        orderRevision_ = ++revision_;
         return id;
     }
     void addWithId(WindowId id, const QString& title,
                    std::uint32_t style = WindowStyle::Visible | WindowStyle::Border) {
         windows.push_back(Window{id, style, title, true});
+        orderRevision_ = ++revision_;
     }
     void remove(WindowId id) {
-        std::erase_if(windows, [id](const Window& w) { return w.id == id; });
+        if (std::erase_if(windows, [id](const Window& w) { return w.id == id; })) orderRevision_ = ++revision_;
+    }
+    // Changes that a desktop following its windows reports (tracksChanges).
+    void retitle(WindowId id, const QString& title) {
+        find(id)->title = title;
+        changes_.emplace_back(++revision_, id);
+    }
+    void restyle(WindowId id, std::uint32_t style) {
+        find(id)->style = style;
+        changes_.emplace_back(++revision_, id);
     }
     Window* find(WindowId id) {
         for (Window& w : windows)
@@ -134,6 +146,20 @@ public:
         return nullptr;
     }
     bool exists(WindowId id) { return find(id) != nullptr; }
+
+    // Off: the desktop cannot tell what changed, and every sweep walks every window.
+    bool tracksChanges = false;
+    std::uint64_t Revision() override { return tracksChanges ? revision_ : 0; }
+    bool ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) override {
+        if (!tracksChanges || since < orderRevision_) return false;
+        const std::size_t from = changed.size();
+        for (const auto& [revision, id] : changes_)
+            if (revision > since && std::find(changed.begin() + from, changed.end(), id) == changed.end())
+                changed.push_back(id);
+        const auto at = [this](WindowId id) { return find(id) - windows.data(); };
+        std::sort(changed.begin() + from, changed.end(), [&](WindowId a, WindowId b) { return at(a) < at(b); });
+        return true;
+    }
 
     // Reports the window as just become closable, as the real desktop does from its events.
     void announce(WindowId window) { reportEligible(window); }
@@ -184,6 +210,9 @@ public:
 
 private:
     WindowId nextId_ = 1000;
+    std::uint64_t revision_ = 1;
+    std::uint64_t orderRevision_ = 1;
+    std::vector<std::pair<std::uint64_t, WindowId>> changes_;
     QObject context_;  // pending closes die with the desktop
 };
 

@@ -46,6 +46,16 @@ std::vector<ProcStat> processTree(pid_t root) {
     return tree;
 }
 
+unsigned long long threadsCpuNs(pid_t pid) {
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    unsigned long long ns = 0;
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks + u'/' + task + QStringLiteral("/schedstat"));
+        if (file.open(QIODevice::ReadOnly)) ns += file.readAll().split(' ').value(0).toULongLong();
+    }
+    return ns;
+}
+
 long procStatusKb(pid_t pid, const char* field) {
     QFile file(QStringLiteral("/proc/%1/status").arg(pid));
     if (!file.open(QIODevice::ReadOnly)) return 0;

@@ -23,5 +23,9 @@ std::optional<ProcStat> readProcStat(pid_t pid);
 // `root` and all its descendants, zombies included.
 std::vector<ProcStat> processTree(pid_t root);
 
+// CPU time of the process's threads now alive (/proc/PID/task/*/schedstat), in ns: finer
+// than the clock ticks of /proc/PID/stat; 0 when gone.
+unsigned long long threadsCpuNs(pid_t pid);
+
 // A "Name: N kB" figure of /proc/PID/status (VmRSS, VmHWM, ...) in kB; 0 when gone.
 long procStatusKb(pid_t pid, const char* field);

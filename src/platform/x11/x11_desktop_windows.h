@@ -2,15 +2,16 @@
 
 // DesktopWindows on X11 through libxcb, with a connection of its own.
 //
-// It keeps a live mirror of the desktop's top-level windows: the window manager's
-// client list (_NET_CLIENT_LIST_STACKING) when an EWMH window manager runs, otherwise
-// the root window's children. Events on the root and on every listed window tell it what
-// changed; only that is read again, in one batch of requests. A sweep over an unchanged
-// desktop therefore costs no round trip to the X server. The same events tell it when a
-// window becomes one the sweep closes (onWindowEligible), judged in the mirror alone.
-// A window that retitles itself in a rapid storm (a clock) is not followed event by event:
-// its properties are read in the batch of each walk (at least every 150 ms) until its title
-// holds still again, so that it wakes nobody in between.
+// It keeps a live mirror of the desktop's top-level windows (window_mirror.h): the
+// window manager's client list (_NET_CLIENT_LIST_STACKING) when an EWMH window manager
+// runs, otherwise the root window's children (stacking_order.h). Events on the root and on
+// every listed window tell it what changed; only that is read again, in one batch of
+// requests (window_state.h). A sweep over an unchanged desktop therefore costs no round
+// trip to the X server. The same events tell it when a window becomes one the sweep
+// closes (onWindowEligible), judged in the mirror alone. A window that retitles itself in
+// a rapid storm (a clock) is not followed event by event (retitle_storm.h): its properties
+// are read in the batch of each walk until its title holds still again, so that it wakes
+// nobody in between.
 
 #include <QLoggingCategory>
 #include <QString>
@@ -19,9 +20,15 @@
 
 #include "platform/desktop_windows.h"
 
+class QSocketNotifier;
 class QTimer;
 
 Q_DECLARE_LOGGING_CATEGORY(lcX11)
+
+namespace x11 {
+class Connection;
+class WindowMirror;
+}  // namespace x11
 
 class X11DesktopWindows : public DesktopWindows {
 public:
@@ -48,9 +55,8 @@ public:
     int Title(WindowId window, QString& title, int maxCount) override;
     WindowId FindByTitle(const QString& title) override;
     bool RequestClose(WindowId window) override;
-
-    struct Connection;
-    class WindowMirror;
+    std::uint64_t Revision() override;
+    bool ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) override;
 
 private:
     void refreshFromEvents();
@@ -59,8 +65,11 @@ private:
     void pollNow();
     bool closeOwn(WindowId window);
 
-    std::unique_ptr<Connection> x_;
-    std::unique_ptr<WindowMirror> mirror_;
+    bool checkAlive();
+
+    std::unique_ptr<x11::Connection> x_;
+    std::unique_ptr<x11::WindowMirror> mirror_;
+    std::unique_ptr<QSocketNotifier> notifier_;
     std::unique_ptr<QTimer> pollTimer_;
     bool refreshQueued_ = false;
 };

@@ -1,0 +1,337 @@
+#include "platform/x11/window_mirror.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/desktop_windows.h"
+
+namespace x11 {
+
+const Client* WindowMirror::client(WindowId window) const {
+    auto it = clients_.find(window);
+    return it == clients_.end() ? nullptr : &it->second;
+}
+
+bool WindowMirror::poll() {
+    for (WindowId window : polled_) markDirty(window, DirtyProperties);
+    return !polled_.empty();
+}
+
+void WindowMirror::clear() {
+    orderChanged();
+    order_.clear();
+    clients_.clear();
+    dirtyWindows_.clear();
+    polled_.clear();
+    eligibleNow.clear();
+    orderStale_ = false;
+}
+
+bool WindowMirror::checkAlive() {
+    const bool was = x_.alive();
+    if (!x_.checkAlive() && was) clear();
+    return x_.alive();
+}
+
+void WindowMirror::drain() {
+    if (!checkAlive()) return;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(x_.c())) {
+        handle(event);
+        std::free(event);
+    }
+    checkAlive();
+    rebuildOrder();
+}
+
+void WindowMirror::drainRead() {
+    if (!checkAlive()) return;
+    drainQueued();
+    rebuildOrder();
+}
+
+void WindowMirror::drainQueued() {
+    while (xcb_generic_event_t* event = xcb_poll_for_queued_event(x_.c())) {
+        handle(event);
+        std::free(event);
+    }
+}
+
+void WindowMirror::refresh(std::size_t mostWindows) {
+    drain();
+    for (int round = 0; x_.alive() && round < 4; ++round) {
+        if (!wmDirty_ && !listDirty_ && dirtyWindows_.empty()) break;
+        if (wmDirty_) readWindowManager();
+        if (readDirtyWindows(listDirty_, mostWindows)) break;  // the batch was full
+        if (!checkAlive()) break;
+        drainQueued();
+    }
+    checkAlive();
+    rebuildOrder();
+}
+
+// ---- events ----
+
+void WindowMirror::handle(const xcb_generic_event_t* event) {
+    // An event another client sent (SendEvent sets the high bit) is what that client
+    // claims, not what the server did: a window manager's synthetic ConfigureNotify to
+    // its client, a withdrawing client's synthetic UnmapNotify to the root, or anybody's
+    // fake. The state of windows is taken from the server alone. ClientMessages, which
+    // are always sent so, carry nothing the mirror follows.
+    if (event->response_type & 0x80) return;
+    switch (event->response_type & 0x7F) {
+    case 0: {
+        // An error of a request without reply: a window gone meanwhile.
+        const auto* e = reinterpret_cast<const xcb_generic_error_t*>(event);
+        qCDebug(lcX11) << "request" << int(e->major_code) << "failed with error" << int(e->error_code) << "on"
+                       << e->resource_id;
+        break;
+    }
+    case XCB_PROPERTY_NOTIFY: onProperty(reinterpret_cast<const xcb_property_notify_event_t*>(event)); break;
+    case XCB_MAP_NOTIFY: {
+        const auto* e = reinterpret_cast<const xcb_map_notify_event_t*>(event);
+        // Something appeared inside a frame whose client was not found.
+        if (order_.somethingInside(e->event)) listDirty_ = true;
+        onMapped(e->window, true);
+        break;
+    }
+    case XCB_UNMAP_NOTIFY: onMapped(reinterpret_cast<const xcb_unmap_notify_event_t*>(event)->window, false); break;
+    case XCB_REPARENT_NOTIFY: {
+        const auto* e = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
+        if (order_.somethingInside(e->event)) listDirty_ = true;
+        // A framed client that left its frame: the frame is looked at again.
+        if (order_.clientLeft(e->window)) listDirty_ = true;
+        if (!ewmh_ && (e->parent == x_.root() || clients_.count(e->window))) listDirty_ = true;
+        break;
+    }
+    case XCB_DESTROY_NOTIFY: onDestroy(reinterpret_cast<const xcb_destroy_notify_event_t*>(event)); break;
+    case XCB_CREATE_NOTIFY:
+        if (!ewmh_ && reinterpret_cast<const xcb_create_notify_event_t*>(event)->parent == x_.root())
+            listDirty_ = true;
+        break;
+    case XCB_CIRCULATE_NOTIFY:
+        if (!ewmh_) listDirty_ = true;
+        break;
+    case XCB_CONFIGURE_NOTIFY: onConfigure(reinterpret_cast<const xcb_configure_notify_event_t*>(event)); break;
+    default: break;
+    }
+}
+
+void WindowMirror::onProperty(const xcb_property_notify_event_t* e) {
+    if (e->window == x_.root()) {
+        if (e->atom == x_[_NET_SUPPORTING_WM_CHECK] || e->atom == x_[_NET_SUPPORTED]) wmDirty_ = true;
+        else if (e->atom == x_[_NET_CLIENT_LIST_STACKING] && ewmh_) listDirty_ = true;
+        return;
+    }
+    auto it = clients_.find(e->window);
+    if (it == clients_.end() || polled_.count(e->window)) return;  // a polled window: the next read sees it
+    const std::uint8_t what = dirtyBitOf(x_, e->atom);
+    if ((what & DirtyTitle) && it->second.storm.titleEvent(e->time)) {
+        startPolling(e->window);
+        return;
+    }
+    if (what) markDirty(e->window, what);
+}
+
+void WindowMirror::onDestroy(const xcb_destroy_notify_event_t* e) {
+    // A framed client that ended: its frame is looked at again.
+    if (order_.clientLeft(e->window)) listDirty_ = true;
+    if (e->window == wmCheck_) wmDirty_ = true;
+    forget(order_.clientOf(e->window));
+    forget(e->window);
+}
+
+void WindowMirror::onMapped(WindowId window, bool mapped) {
+    auto it = clients_.find(window);
+    if (it == clients_.end()) return;
+    const std::uint32_t before = style(it->second);
+    it->second.mapped = mapped;
+    if (style(it->second) != before) windowChanged(window);
+    judge(window, it->second);
+}
+
+// Without a window manager the stacking order is the root's: a window whose lower
+// neighbour changed was restacked.
+void WindowMirror::onConfigure(const xcb_configure_notify_event_t* e) {
+    if (ewmh_ || e->event != x_.root() || listDirty_ || orderStale_) return;
+    if (order_.restacked(e->window, e->above_sibling)) listDirty_ = true;
+}
+
+// ---- the retitle storm ----
+
+// What the mirror listens to on a listed window.
+std::uint32_t WindowMirror::clientMask(WindowId window, bool properties) const {
+    return (properties ? XCB_EVENT_MASK_PROPERTY_CHANGE : 0) | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
+           (order_.unresolved(window) ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0);
+}
+
+// A title storm: stop listening to the window's properties; they are read at each walk
+// instead (poll). Mapping and destruction still come as events.
+void WindowMirror::startPolling(WindowId window) {
+    qCDebug(lcX11) << "window" << window << "retitles itself quickly: its properties are polled";
+    polled_.insert(window);
+    x_.listen(window, clientMask(window, false));
+}
+
+// Called after each read of a polled window: once its title has held still, it is
+// followed by events again, read once more after listening.
+void WindowMirror::pollRead(WindowId window, Client& c, bool titleChanged) {
+    if (!c.storm.polledRead(titleChanged)) return;
+    qCDebug(lcX11) << "window" << window << "quiet again: its properties are followed by events";
+    polled_.erase(window);
+    x_.listen(window, clientMask(window, true));
+    markDirty(window, DirtyProperties);
+}
+
+// ---- the mirror's state ----
+
+void WindowMirror::orderChanged() {
+    orderRevision_ = ++revision_;
+    changes_.clear();
+}
+
+void WindowMirror::windowChanged(WindowId window) {
+    changes_.emplace_back(++revision_, window);
+    // A desktop that keeps changing is walked whole: the log stays small.
+    if (changes_.size() > std::max<std::size_t>(256, order_.windows().size())) orderChanged();
+}
+
+bool WindowMirror::changedSince(std::uint64_t since, std::vector<WindowId>& changed) const {
+    if (since < orderRevision_ || since > revision_) return false;
+    const auto first = std::upper_bound(changes_.begin(), changes_.end(), since,
+                                        [](std::uint64_t r, const auto& change) { return r < change.first; });
+    const std::size_t from = changed.size();
+    for (auto it = first; it != changes_.end(); ++it) changed.push_back(it->second);
+    std::sort(changed.begin() + std::ptrdiff_t(from), changed.end(),
+              [this](WindowId a, WindowId b) { return order_.position(a) < order_.position(b); });
+    changed.erase(std::unique(changed.begin() + std::ptrdiff_t(from), changed.end()), changed.end());
+    return true;
+}
+
+void WindowMirror::markDirty(WindowId window, std::uint8_t what) {
+    auto it = clients_.find(window);
+    if (it == clients_.end()) return;
+    if (it->second.dirty == 0) dirtyWindows_.push_back(window);
+    it->second.dirty |= what;
+}
+
+void WindowMirror::forget(WindowId window) {
+    if (clients_.erase(window)) {
+        orderStale_ = true;
+        orderChanged();
+    }
+    polled_.erase(window);
+}
+
+// Notes a window that has just become one the sweep closes.
+void WindowMirror::judge(WindowId window, Client& c) {
+    const std::uint32_t closable = WindowStyle::Visible | WindowStyle::Border;
+    const bool now = suffix && (style(c) & closable) == closable && c.title().endsWith(*suffix);
+    if (now && !c.eligible) eligibleNow.push_back(window);
+    c.eligible = now;
+}
+
+void WindowMirror::rebuildOrder() {
+    if (!orderStale_) return;
+    orderStale_ = false;
+    order_.remove([this](WindowId w) { return !clients_.count(w); });
+}
+
+// ---- reading ----
+
+void WindowMirror::readWindowManager() {
+    wmDirty_ = false;
+    xcb_get_property_cookie_t checkCookie =
+        xcb_get_property(x_.c(), 0, x_.root(), x_[_NET_SUPPORTING_WM_CHECK], XCB_ATOM_WINDOW, 0, 1);
+    xcb_get_property_cookie_t supportedCookie = x_.askProperty(x_.root(), x_[_NET_SUPPORTED]);
+    const Property check = x_.takeProperty(checkCookie, x_.root(), x_[_NET_SUPPORTING_WM_CHECK]);
+    const Property supported = x_.takeProperty(supportedCookie, x_.root(), x_[_NET_SUPPORTED]);
+    x_.countRoundTrip();
+
+    xcb_window_t child = XCB_NONE;
+    if (const auto values = check.values32(); !values.empty()) child = values[0];
+    bool valid = false;
+    if (child != XCB_NONE) {
+        // Watch the check window so that a window manager that dies is noticed.
+        x_.listen(child, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+        xcb_get_property_cookie_t cookie =
+            xcb_get_property(x_.c(), 0, child, x_[_NET_SUPPORTING_WM_CHECK], XCB_ATOM_WINDOW, 0, 1);
+        const Property own = x_.takeProperty(cookie, child, x_[_NET_SUPPORTING_WM_CHECK]);
+        x_.countRoundTrip();
+        const auto values = own.values32();
+        valid = !values.empty() && values[0] == child;
+        if (!valid) qCDebug(lcX11) << "stale window manager check window" << child;
+    }
+    const bool nowEwmh = valid && supported.contains32(x_[_NET_CLIENT_LIST_STACKING]);
+    wmCheck_ = valid ? child : XCB_NONE;
+    if (nowEwmh != ewmh_) {
+        ewmh_ = nowEwmh;
+        clear();
+    }
+    listDirty_ = true;
+}
+
+void WindowMirror::readList() {
+    listDirty_ = false;
+    const std::vector<WindowId> before = order_.windows();
+    order_.read(ewmh_);
+    if (order_.windows() != before) orderChanged();
+    orderStale_ = false;
+    for (auto it = clients_.begin(); it != clients_.end();) {
+        if (order_.contains(it->first)) {
+            ++it;
+            continue;
+        }
+        polled_.erase(it->first);
+        it = clients_.erase(it);
+    }
+    for (WindowId window : order_.windows()) {
+        if (clients_.count(window)) continue;
+        // Listen first, then read: a change after the read always brings an event.
+        x_.listen(window, clientMask(window, true));
+        clients_.emplace(window, Client{});
+        markDirty(window, DirtyAll);
+    }
+}
+
+// One batch: the requests for the windows marked dirty (at most `mostWindows`) go out,
+// then (when `list`) the list is read, so that one wait brings both, then every reply is
+// taken (also for a window found gone on the way) and applied. True when windows were
+// left for a later batch.
+bool WindowMirror::readDirtyWindows(bool list, std::size_t mostWindows) {
+    std::vector<WindowId> windows;
+    windows.swap(dirtyWindows_);
+    const bool full = windows.size() > mostWindows;
+    if (full) {
+        dirtyWindows_.assign(windows.begin() + std::ptrdiff_t(mostWindows), windows.end());
+        windows.resize(mostWindows);
+    }
+    std::vector<StateRead> pending;
+    pending.reserve(windows.size());
+    for (WindowId window : windows) {
+        auto it = clients_.find(window);
+        if (it == clients_.end() || it->second.dirty == 0) continue;
+        pending.push_back(sendRead(x_, window, it->second.dirty));
+        it->second.dirty = 0;
+    }
+    if (list) readList();
+    if (pending.empty()) return full;
+    if (!list) x_.countRoundTrip();
+    for (const StateRead& read : pending) {
+        auto it = clients_.find(read.window);
+        Client* client = it == clients_.end() ? nullptr : &it->second;
+        const QString titleBefore = client ? client->title() : QString();
+        const std::uint32_t styleBefore = client ? style(*client) : 0;
+        if (!takeRead(x_, read, client)) {
+            qCDebug(lcX11) << "window" << read.window << "gone while read";
+            forget(read.window);
+            continue;
+        }
+        if (!client) continue;
+        if (style(*client) != styleBefore || client->title() != titleBefore) windowChanged(read.window);
+        judge(read.window, *client);
+        if (polled_.count(read.window)) pollRead(read.window, *client, client->title() != titleBefore);
+    }
+    return full;
+}
+
+}  // namespace x11

@@ -1,0 +1,116 @@
+#pragma once
+
+// The mirror of the desktop's top-level windows: their order and what is known of each,
+// kept up to date from the X server's events. An event marks what changed; a refresh
+// reads all of it in one batch of requests followed by their replies. The same events
+// tell which windows just became ones the sweep closes, judged in the mirror alone.
+
+#include <xcb/xcb.h>
+
+#include <QString>
+#include <cstdint>
+#include <utility>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/x11/stacking_order.h"
+#include "platform/x11/window_state.h"
+#include "platform/x11/x11_connection.h"
+
+namespace x11 {
+
+class WindowMirror {
+public:
+    explicit WindowMirror(Connection& x) : x_(x), order_(x) {}
+
+    // The title ending of windows to report when they become closable; null: none.
+    const QString* suffix = nullptr;
+    // Windows that became closable since the last report.
+    std::vector<WindowId> eligibleNow;
+
+    // Windows in walk order (top of the stacking order first).
+    const std::vector<WindowId>& order() const { return order_.windows(); }
+    WindowId next(WindowId window) const { return order_.next(window); }
+    bool ewmh() const { return ewmh_; }
+    const Client* client(WindowId window) const;
+    std::uint32_t style(const Client& c) const { return styleOf(c, ewmh_); }
+
+    // Events were handled whose changes are not read yet.
+    bool needsRead() const { return x_.alive() && (wmDirty_ || listDirty_ || !dirtyWindows_.empty()); }
+
+    // Windows whose properties are read at each walk rather than on events.
+    bool polling() const { return !polled_.empty(); }
+    // Marks the properties of those windows to be read by the next refresh; false when
+    // there are none.
+    bool poll();
+
+    // Handles every event that has arrived, without waiting for the X server.
+    void drain();
+    // Handles the events xcb has read already, without a system call: what is still in
+    // the socket wakes the event loop and is handled there.
+    void drainRead();
+    // Brings the mirror up to date: events first, then one batch for what changed. With
+    // `mostWindows`, a batch reads at most that many windows; the rest stay to be read
+    // (needsRead).
+    void refresh(std::size_t mostWindows = SIZE_MAX);
+
+    // A number that grows with every change of what the mirror answers (the order, or a
+    // window's style or title).
+    std::uint64_t revision() const { return revision_; }
+    // Since `since`: true when the order stayed, with the windows whose style or title
+    // changed in walk order; false when the order changed or that is no longer known.
+    bool changedSince(std::uint64_t since, std::vector<WindowId>& changed) const;
+
+    // False once the connection broke; the mirror is empty from then on.
+    bool checkAlive();
+
+private:
+    void clear();
+    void handle(const xcb_generic_event_t* event);
+    void drainQueued();
+
+    // ---- events ----
+    void onProperty(const xcb_property_notify_event_t* e);
+    void onDestroy(const xcb_destroy_notify_event_t* e);
+    void onMapped(WindowId window, bool mapped);
+    void onConfigure(const xcb_configure_notify_event_t* e);
+
+    // ---- the retitle storm ----
+    std::uint32_t clientMask(WindowId window, bool properties) const;
+    void startPolling(WindowId window);
+    void pollRead(WindowId window, Client& c, bool titleChanged);
+
+    void orderChanged();
+    void windowChanged(WindowId window);
+
+    void markDirty(WindowId window, std::uint8_t what);
+    void forget(WindowId window);
+    void judge(WindowId window, Client& c);
+    void rebuildOrder();
+
+    // ---- reading ----
+    void readWindowManager();
+    void readList();
+    bool readDirtyWindows(bool list, std::size_t mostWindows);
+
+    Connection& x_;
+    StackingOrder order_;
+    std::unordered_map<WindowId, Client> clients_;
+    std::unordered_set<WindowId> polled_;  // listed windows whose properties are read at each walk, not on events
+    std::vector<WindowId> dirtyWindows_;
+
+    bool ewmh_ = false;
+    xcb_window_t wmCheck_ = XCB_NONE;
+    bool wmDirty_ = true;
+    bool listDirty_ = true;
+    bool orderStale_ = false;  // windows were removed from clients_ but not yet from the order
+
+    // Changes: the revision of the last change of the order, and each window's change
+    // since then (revision, window), oldest first.
+    std::uint64_t revision_ = 1;
+    std::uint64_t orderRevision_ = 1;
+    std::vector<std::pair<std::uint64_t, WindowId>> changes_;
+};
+
+}  // namespace x11
