@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <unistd.h>
@@ -24,28 +25,19 @@ namespace {
 // keeps in memory (cookies, local storage) before the process ends regardless.
 constexpr auto kEngineShutdownBound = std::chrono::milliseconds(600);
 
+// What the person does to a window: none of it reaches one once the program has ended.
+constexpr QEvent::Type kInput[] = {
+    QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick, QEvent::KeyPress,
+    QEvent::KeyRelease,       QEvent::Shortcut,           QEvent::ShortcutOverride,    QEvent::Wheel,
+    QEvent::Close,            QEvent::ContextMenu};
+
 // Once the program ends, no user input or timer reaches it any more.
 class EndedFilter : public QObject {
 public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
-        switch (event->type()) {
-        case QEvent::Timer:
-            return qobject_cast<QTimer*>(watched) != nullptr;
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::Shortcut:
-        case QEvent::ShortcutOverride:
-        case QEvent::Wheel:
-        case QEvent::Close:
-        case QEvent::ContextMenu:
-            return true;
-        default:
-            return false;
-        }
+        if (event->type() == QEvent::Timer) return qobject_cast<QTimer*>(watched) != nullptr;
+        return std::find(std::begin(kInput), std::end(kInput), event->type()) != std::end(kInput);
     }
 };
 

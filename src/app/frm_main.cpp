@@ -13,7 +13,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include "app/app_log.h"
+#include "platform/log.h"
 #include "browse/address_box.h"
 #include "browse/frm_source.h"
 #include "dialogs/frm_about.h"
@@ -24,7 +24,6 @@
 #include "platform/twips.h"
 #include "platform/web_browser.h"
 
-Q_LOGGING_CATEGORY(lcApp, "tarnwick.app", QtInfoMsg)
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <optional>
 
-#include "app/app_log.h"
+#include "platform/log.h"
 #include "app/frm_main.h"
 #include "browse/address_box.h"
 #include "browse/frm_source.h"

@@ -1,12 +1,11 @@
 #include "browse/address_box.h"
+#include "platform/log.h"
 
 #include <QAction>
 #include <QKeyEvent>
-#include <QLoggingCategory>
 #include <QLineEdit>
 #include <QSignalBlocker>
 
-Q_LOGGING_CATEGORY(lcBrowse, "tarnwick.browse", QtInfoMsg)
 
 namespace {
 

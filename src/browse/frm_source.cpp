@@ -2,7 +2,7 @@
 
 #include <QPalette>
 #include <QPlainTextEdit>
-#include <QResizeEvent>
+#include <QEvent>
 
 #include "platform/looks.h"
 #include "platform/twips.h"
@@ -36,12 +36,8 @@ void frmSource::showSource(const QString& markup, const QString& caption) {
 
 void frmSource::Form_Resize() { tw::followOuterSize(txtSource, frameGeometry().size(), 115.0f, 400.0f); }
 
-void frmSource::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    Form_Resize();
-}
-
-void frmSource::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    Form_Resize();
+bool frmSource::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::Resize || event->type() == QEvent::Show) Form_Resize();
+    return handled;
 }

@@ -17,8 +17,8 @@ public:
     void Form_Resize();
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
-    void showEvent(QShowEvent* event) override;
+    // The text follows the window's size whenever it is resized or shown.
+    bool event(QEvent* event) override;
 
 private:
     QPlainTextEdit* txtSource = nullptr;

@@ -2,12 +2,12 @@
 
 #include "browse/history_file.h"
 #include "platform/file_save.h"
+#include "platform/log.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QLocale>
-#include <QLoggingCategory>
 #include <QSaveFile>
 #include <QSet>
 #include <QStringDecoder>
@@ -31,7 +31,6 @@
 // and renamed over it, so a crash, a kill or a full disk leaves either the old or the new
 // file, never a truncated one.
 
-Q_LOGGING_CATEGORY(lcHistory, "tarnwick.history", QtWarningMsg)
 
 namespace {
 

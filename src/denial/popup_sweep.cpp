@@ -1,4 +1,5 @@
 #include "denial/popup_sweep.h"
+#include "platform/log.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -6,7 +7,6 @@
 #include <chrono>
 #include <limits>
 
-Q_LOGGING_CATEGORY(lcSweep, "tarnwick.sweep", QtWarningMsg)
 
 namespace {
 
@@ -37,6 +37,26 @@ void putLabel(QString& label, const QString& title, QStringView text, qsizetype 
 
 // More changed windows than this and a walk over all of them is as cheap.
 constexpr std::size_t kMostChanged = 32;
+
+// A window's title read as the walk reads it: into a buffer one longer than the length
+// the window gives; `text` is what was read, without the terminating NUL.
+struct TitleRead {
+    int length = 0;
+    int size = 0;
+    int count = 0;
+    QString read;
+    QStringView text;
+};
+
+// False when the length does not leave room in the buffer's signed 32-bit size.
+bool readTitle(DesktopWindows& desktop, WindowId window, TitleRead& title) {
+    title.length = desktop.TitleLength(window);
+    if (title.length < 0 || title.length == std::numeric_limits<int>::max()) return false;
+    title.size = title.length + 1;
+    title.count = desktop.Title(window, title.read, title.size);
+    title.text = QStringView(title.read).left(std::max(0, std::min(title.count, title.size - 1)));
+    return true;
+}
 
 std::int64_t steadyMicroseconds() {
     using namespace std::chrono;
@@ -229,14 +249,10 @@ bool PopupSweep::walkChanged(WindowId mainWindow, std::uint64_t revision) {
 }
 
 QString PopupSweep::labelOf(WindowId window) const {
-    const int length = desktop_.TitleLength(window);
-    if (length < 0 || length == std::numeric_limits<int>::max()) return id_;
-    const int size = length + 1;
-    QString read;
-    const int count = desktop_.Title(window, read, size);
-    const QStringView text = QStringView(read).left(std::max(0, std::min(count, size - 1)));
+    TitleRead title;
+    if (!readTitle(desktop_, window, title)) return id_;
     QString label;
-    putLabel(label, uptoNul(text).toString(), text, size);
+    putLabel(label, uptoNul(title.text).toString(), title.text, title.size);
     return label;
 }
 
@@ -245,28 +261,23 @@ QString PopupSweep::labelOf(WindowId window) const {
 // is closed, counted and followed.
 PopupSweep::Visit PopupSweep::visit(WindowId window, WindowId mainWindow, std::size_t listAt, bool replace) {
     if (!TaskWindow(window) || window == mainWindow) return Visit::Skipped;
-    const int length = desktop_.TitleLength(window);
     // length + 1 must fit the title buffer's signed 32-bit size; when it does not, this
     // sweep is abandoned and the next tick starts afresh.
-    if (length < 0 || length == std::numeric_limits<int>::max()) {
-        qCDebug(lcSweep) << "sweep abandoned: title length" << length << "of window" << window;
+    TitleRead read;
+    if (!readTitle(desktop_, window, read)) {
+        qCDebug(lcSweep) << "sweep abandoned: title length" << read.length << "of window" << window;
         return Visit::Abandoned;
     }
-    const int size = length + 1;
-
-    QString read;
-    const int count = desktop_.Title(window, read, size);
-    if (count <= 0) return Visit::Skipped;
+    if (read.count <= 0) return Visit::Skipped;
     // The buffer is not built: both texts taken from it are cut from what was read.
-    const QStringView text = QStringView(read).left(std::min(count, size - 1));
-    const QStringView titleText = uptoNul(text);
-    const QString title = titleText.size() == read.size() ? read : titleText.toString();
+    const QStringView titleText = uptoNul(read.text);
+    const QString title = titleText.size() == read.read.size() ? read.read : titleText.toString();
 
     const auto at = lstApp_.begin() + qsizetype(listAt);
     if (replace) at->text = title;
     else lstApp_.insert(at, AppEntry{title, 0});
 
-    putLabel(id_, title, text, size);
+    putLabel(id_, title, read.text, read.size);
     if (id_ == kDeniedTitleSuffix) {
         matched_ = matchWaits_ = true;
         const WindowId target = desktop_.FindByTitle(title);
@@ -274,8 +285,7 @@ PopupSweep::Visit PopupSweep::visit(WindowId window, WindowId mainWindow, std::s
             qCDebug(lcSweep) << "no window titled" << title << "left to close";
         else if (!desktop_.RequestClose(target))
             qCDebug(lcSweep) << "close request to window" << target << "not sent";
-        ++deniedCount_;
-        if (hooks_.countChanged) hooks_.countChanged(deniedCount_);
+        countDenial();
         const QString status = hooks_.lastStatusText ? hooks_.lastStatusText() : QString();
         if (status.left(7) == QLatin1String("http://") && hooks_.navigate) hooks_.navigate(status);
     }

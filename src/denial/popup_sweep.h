@@ -6,7 +6,6 @@
 // and, sooner, as soon as the desktop reports a window it would close (the early sweep).
 // It needs only the desktop and a few callbacks, so it runs without a main window.
 
-#include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 #include <cstdint>
@@ -15,8 +14,6 @@
 
 #include "platform/desktop_windows.h"
 #include "platform/window_title.h"
-
-Q_DECLARE_LOGGING_CATEGORY(lcSweep)
 
 // The title ending of the windows the sweep closes.
 inline const QString& kDeniedTitleSuffix = kForeignBrowserName;

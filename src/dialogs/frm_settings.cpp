@@ -5,12 +5,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "dialogs/dialogs_log.h"
+#include "platform/log.h"
 #include "platform/looks.h"
 #include "platform/module1.h"
 #include "platform/twips.h"
 
-Q_LOGGING_CATEGORY(lcDialogs, "tarnwick.dialogs", QtInfoMsg)
 
 namespace {
 

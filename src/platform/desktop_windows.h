@@ -17,6 +17,10 @@ inline constexpr std::uint32_t Border = 0x00800000u;   // decorated: has a frame
 
 class DesktopWindows {
 public:
+    // A desktop stands for a connection or a mirror of one: it is never copied.
+    DesktopWindows() = default;
+    DesktopWindows(const DesktopWindows&) = delete;
+    DesktopWindows& operator=(const DesktopWindows&) = delete;
     virtual ~DesktopWindows() = default;
 
     // The first top-level window in stacking order (topmost first); 0 when there is none.

@@ -1,18 +1,17 @@
 #include "platform/profile.h"
 
 #include "platform/file_save.h"
+#include "platform/log.h"
 
 #include <QByteArrayView>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QStringDecoder>
 #include <QStringView>
 #include <QtEndian>
 
 #include <string>
 
-Q_LOGGING_CATEGORY(lcProfile, "tarnwick.profile", QtWarningMsg)
 
 namespace Profile {
 namespace {

@@ -3,6 +3,7 @@
 #include <wayland-client.h>
 
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
+#include "platform/log.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -17,7 +18,6 @@
 #include <unordered_map>
 #include <vector>
 
-Q_LOGGING_CATEGORY(lcWayland, "tarnwick.wayland", QtWarningMsg)
 
 namespace {
 

@@ -21,22 +21,17 @@
 //   event, sent from here; a window that becomes closable (its description done with a
 //   title ending in the watched suffix) is reported at once.
 
-#include <QLoggingCategory>
 #include <QString>
 #include <cstdint>
 #include <memory>
 
 #include "platform/desktop_windows.h"
 
-Q_DECLARE_LOGGING_CATEGORY(lcWayland)
-
 class WaylandDesktopWindows : public DesktopWindows {
 public:
     // Connects to `display` (a socket name or path), or to $WAYLAND_DISPLAY when empty.
     explicit WaylandDesktopWindows(const QString& display = QString());
     ~WaylandDesktopWindows() override;
-    WaylandDesktopWindows(const WaylandDesktopWindows&) = delete;
-    WaylandDesktopWindows& operator=(const WaylandDesktopWindows&) = delete;
 
     // True while the compositor lists its toplevels over a working connection. When the
     // compositor does not offer the protocol, or the connection breaks, the desktop has
@@ -46,12 +41,17 @@ public:
     // Requests that waited for the compositor's answer so far (only the start's).
     std::uint64_t roundTrips() const;
 
+    // The toplevels in the order the compositor first described them, newest first (the
+    // protocol has no stacking order).
     WindowId FirstWindow() override;
     WindowId NextWindow(WindowId window) override;
+    // Visible and bordered for every listed toplevel (the compositor lists mapped ones
+    // only); one of the program's own windows stops being visible once it is hidden.
     std::uint32_t Style(WindowId window) override;
     int TitleLength(WindowId window) override;
     int Title(WindowId window, QString& title, int maxCount) override;
     WindowId FindByTitle(const QString& title) override;
+    // The protocol's close request; the program's own windows get their close event directly.
     bool RequestClose(WindowId window) override;
 
     struct Toplevel;

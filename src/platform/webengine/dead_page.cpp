@@ -52,9 +52,6 @@ QString DeadPage::explanation(Ending ending) { return QString::fromLatin1(wordsF
 DeadPage::DeadPage(QWidget* parent) : QWidget(parent) {
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Base);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(40, 40, 40, 40);
-    layout->setSpacing(12);
     headline_ = new QLabel(this);
     QFont big = headline_->font();
     big.setPointSizeF(big.pointSizeF() * 1.6);
@@ -72,6 +69,10 @@ DeadPage::DeadPage(QWidget* parent) : QWidget(parent) {
     reload_->setStyleSheet(QStringLiteral("QPushButton { color: palette(link); text-decoration: underline;"
                                           " border: none; padding: 2px; text-align: left; }"));
     connect(reload_, &QPushButton::clicked, this, &DeadPage::reloadRequested);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(40, 40, 40, 40);
+    layout->setSpacing(12);
     layout->addWidget(headline_);
     layout->addWidget(explanation_);
     layout->addWidget(address_);

@@ -12,7 +12,7 @@
 #include <cstdio>
 
 #include "platform/webengine/browser_window.h"
-#include "platform/webengine/engine_log.h"
+#include "platform/log.h"
 #include "platform/webengine/person_activity.h"
 
 namespace webengine {

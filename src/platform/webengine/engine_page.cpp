@@ -5,7 +5,7 @@
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
 
-#include "platform/webengine/engine_log.h"
+#include "platform/log.h"
 #include "platform/webengine/engine_session.h"
 #include "platform/webengine/person_activity.h"
 

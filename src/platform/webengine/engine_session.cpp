@@ -13,14 +13,13 @@
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_flags.h"
-#include "platform/webengine/engine_log.h"
+#include "platform/log.h"
 #include "platform/webengine/person_activity.h"
 
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 
-Q_LOGGING_CATEGORY(lcEngine, "tarnwick.engine", QtWarningMsg)
 
 namespace {
 

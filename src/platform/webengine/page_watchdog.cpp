@@ -5,7 +5,7 @@
 #include <QWebEngineScript>
 #include <QWidget>
 
-#include "platform/webengine/engine_log.h"
+#include "platform/log.h"
 
 PageWatchdog::PageWatchdog(QObject* parent) : QObject(parent) {
     patience_.setSingleShot(true);

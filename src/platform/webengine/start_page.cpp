@@ -9,7 +9,7 @@
 #include <QWebEngineUrlSchemeHandler>
 
 #include "platform/file_save.h"
-#include "platform/webengine/engine_log.h"
+#include "platform/log.h"
 
 namespace webengine {
 

@@ -18,7 +18,7 @@
 #include "platform/webengine/dead_page.h"
 #include "platform/webengine/engine_document.h"
 #include "platform/webengine/engine_download.h"
-#include "platform/webengine/engine_log.h"
+#include "platform/log.h"
 #include "platform/webengine/engine_page.h"
 #include "platform/webengine/engine_session.h"
 #include "platform/webengine/full_screen_window.h"
@@ -394,9 +394,8 @@ void WebEngineBrowser::onRenderProcessTerminated(QWebEnginePage::RenderProcessTe
     const DeadPage::Ending ending = DeadPage::endingOf(status, exitCode);
     const QString title = page_->title();
     const QString url = page_->url().toString(QUrl::FullyEncoded);
-    dead_ = Dead{title.isEmpty() || title == url ? DeadPage::shortText(ending)
-                                                 : DeadPage::shortText(ending) + QStringLiteral(": ") + title,
-                 url};
+    const QString said = DeadPage::shortText(ending);
+    dead_ = Dead{title.isEmpty() || title == url ? said : said + QStringLiteral(": ") + title, url};
     deadPage_->tell(ending, page_->url().toDisplayString());
     showDeadPage(true);
     emit TitleChange(dead_->name);

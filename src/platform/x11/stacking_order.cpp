@@ -1,4 +1,5 @@
 #include "platform/x11/stacking_order.h"
+#include "platform/log.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/desktop_windows.h"
+#include "platform/log.h"
 
 namespace x11 {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "platform/x11/x11_text.h"
+#include "platform/log.h"
 
-Q_LOGGING_CATEGORY(lcX11, "tarnwick.x11", QtWarningMsg)
 
 namespace x11 {
 

@@ -7,15 +7,12 @@
 #include <xcb/xcb.h>
 
 #include <QByteArray>
-#include <QLoggingCategory>
 #include <QString>
 #include <array>
 #include <cstdint>
 #include <vector>
 
 #include "platform/x11/atoms.h"
-
-Q_DECLARE_LOGGING_CATEGORY(lcX11)
 
 namespace x11 {
 

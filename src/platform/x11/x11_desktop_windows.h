@@ -13,7 +13,6 @@
 // are read in the batch of each walk until its title holds still again, so that it wakes
 // nobody in between.
 
-#include <QLoggingCategory>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -22,8 +21,6 @@
 
 class QSocketNotifier;
 class QTimer;
-
-Q_DECLARE_LOGGING_CATEGORY(lcX11)
 
 namespace x11 {
 class Connection;
@@ -35,8 +32,6 @@ public:
     // Connects to `display` (":N"), or to $DISPLAY when it is empty.
     explicit X11DesktopWindows(const QString& display = QString());
     ~X11DesktopWindows() override;
-    X11DesktopWindows(const X11DesktopWindows&) = delete;
-    X11DesktopWindows& operator=(const X11DesktopWindows&) = delete;
 
     // True while the connection to the X server works. When it fails or breaks, the
     // desktop has no windows.
@@ -48,15 +43,19 @@ public:
     // Batches of requests that waited for the X server's replies so far.
     std::uint64_t roundTrips() const;
 
+    // The walk, top of the stacking order first (the window manager's client list, else
+    // the root's children), and what changed in the mirror since a revision of it.
     WindowId FirstWindow() override;
     WindowId NextWindow(WindowId window) override;
+    std::uint64_t Revision() override;
+    bool ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) override;
+    // One window as the mirror holds it.
     std::uint32_t Style(WindowId window) override;
     int TitleLength(WindowId window) override;
     int Title(WindowId window, QString& title, int maxCount) override;
     WindowId FindByTitle(const QString& title) override;
+    // WM_DELETE_WINDOW, for a window that takes it.
     bool RequestClose(WindowId window) override;
-    std::uint64_t Revision() override;
-    bool ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) override;
 
 private:
     void refreshFromEvents();
