@@ -308,7 +308,7 @@ bool runBareWebView(const char* name, const Options& options) {
         return false;
     }
     const pid_t pid = pid_t(bare.processId());
-    XDesktop desktop;
+    XClient desktop;
     const bool shown = waitUntil(
         [&] {
             for (std::uint32_t window : desktop.clients())

@@ -38,16 +38,6 @@
 
 namespace {
 
-// Lets the event loop run for a while: used only where something must NOT happen.
-void settle(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-}
-
 QString run(const QString& program, const QStringList& args) {
     QProcess process;
     process.start(program, args);
@@ -837,12 +827,8 @@ TEST(BrowserProfileJourney, StoredDataOutlivesCtrlEAndASecondInstanceRunsLoginsA
     server.route("/members.html", page("Members", "<p>inside</p>"));
     server.requireLogin("/members.html", "Club", "ann", "secret", page("Refused", ""));
     ASSERT_TRUE(third.enterAddress(server.url("/members.html")));
-    std::uint32_t login = 0;
-    ASSERT_TRUE(waitUntil([&] {
-        for (std::uint32_t w : third.ownWindows())
-            if (third.desktop().title(w) == QLatin1String("Login")) login = w;
-        return login != 0;
-    }));
+    const std::uint32_t login = third.waitForOwnWindow(QStringLiteral("Login"));
+    ASSERT_NE(login, 0u);
     ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(login)}));
     ASSERT_TRUE(third.type(QStringLiteral("ann")));
     ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Tab")}));
@@ -855,12 +841,8 @@ TEST(BrowserProfileJourney, StoredDataOutlivesCtrlEAndASecondInstanceRunsLoginsA
     ASSERT_TRUE(third.enterAddress(server.url("/dl.html")));
     ASSERT_TRUE(third.waitForMainTitle(QStringLiteral("Downloads - Tarnwick")));
     ASSERT_TRUE(third.pointerTo(200, third.pageTop() + 100) && third.click());
-    std::uint32_t saveDialog = 0;
-    ASSERT_TRUE(waitUntil([&] {
-        for (std::uint32_t w : third.ownWindows())
-            if (third.desktop().title(w) == QLatin1String("Save File")) saveDialog = w;
-        return saveDialog != 0;
-    }));
+    const std::uint32_t saveDialog = third.waitForOwnWindow(QStringLiteral("Save File"));
+    ASSERT_NE(saveDialog, 0u);
     // The pointer leaves the link, so the sweep below has no link to open.
     ASSERT_TRUE(third.pointerTo(200, third.pageTop() + 420));
     QTemporaryDir target;
@@ -869,12 +851,8 @@ TEST(BrowserProfileJourney, StoredDataOutlivesCtrlEAndASecondInstanceRunsLoginsA
     ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+a")}));
     ASSERT_TRUE(third.type(saved));
     ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}));
-    std::uint32_t downloads = 0;
-    ASSERT_TRUE(waitUntil([&] {
-        for (std::uint32_t w : third.ownWindows())
-            if (third.desktop().title(w) == QLatin1String("Downloads")) downloads = w;
-        return downloads != 0;
-    }));
+    const std::uint32_t downloads = third.waitForOwnWindow(QStringLiteral("Downloads"));
+    ASSERT_NE(downloads, 0u);
     EXPECT_FALSE(QFileInfo::exists(saved)) << "complete already: the test's pacing is too fast";
     // The sweep runs on (a foreign browser window goes) and leaves the downloads window.
     QProcess foreign;

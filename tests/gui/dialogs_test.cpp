@@ -228,7 +228,7 @@ TEST_F(SettingsDialog, OneDialogAtATimeAndANewOneAfterClosing) {
     QPointer<frmSettings> old(startUp);
     QTest::keyClick(startUp, Qt::Key_C, Qt::AltModifier);
     // The mnemonic presses the button visibly: the click follows a moment later.
-    EXPECT_TRUE(waitFor([&] { return !old || !old->isVisible(); }));
+    EXPECT_TRUE(waitUntil([&] { return !old || !old->isVisible(); }));
     deleteClosedWindows();
     EXPECT_TRUE(old.isNull());
     EXPECT_FALSE(w.settingsWindow());

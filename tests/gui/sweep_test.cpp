@@ -228,7 +228,7 @@ TEST_F(Sweep, TicksAndReportsDuringASweepNeverNestAndReportsCoalesce) {
     EXPECT_EQ(sweep.sweepCount(), 1u);
     EXPECT_EQ(sweep.DeniedCount(), 1);
     // The reports that came while it yielded give exactly one more sweep.
-    ASSERT_TRUE(waitFor([&] { return sweep.sweepCount() == 2; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return sweep.sweepCount() == 2; }, 2000));
     EXPECT_EQ(sweep.DeniedCount(), 2);
 
     // A burst while nothing sweeps: one sweep from the event loop, at once.
@@ -253,6 +253,6 @@ TEST_F(Sweep, TimerDrivesTheSweepTenTimesASecond) {
     const WindowId popup = fake.desktop.add(QStringLiteral("Popup - ") + kIE);
     EXPECT_TRUE(parts(w).tmrEngine->isActive());
     // No report from the fake desktop: only the tick can find it.
-    ASSERT_TRUE(waitFor([&] { return !fake.desktop.exists(popup); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return !fake.desktop.exists(popup); }, 2000));
     EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("1 event denied"));
 }
