@@ -1,5 +1,5 @@
-// Popup denial with the real engine and real windows: popups that pages open, the link
-// under the pointer that replaces them, floods of windows, and foreign programs' windows.
+// Popup denial with the real engine and real windows: popups that pages open, floods of
+// windows, and foreign programs' windows.
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -40,16 +40,6 @@ protected:
         server.route(QStringLiteral("/target"), page(QStringLiteral("Target")));
     }
 
-    // Points at the middle of the link (the page's first 160 pixels) and waits until the
-    // page has seen it.
-    void pointAtLink() {
-        const int hovered = server.requestCount(QStringLiteral("/hovered"));
-        ASSERT_TRUE(app.pointerTo(200, app.pageTop() + 80));
-        ASSERT_TRUE(waitForRequests(QStringLiteral("/hovered"), hovered + 1, 10000)) << "the link saw no pointer";
-    }
-    // Points at the empty area below the link.
-    void pointAtBlank() { ASSERT_TRUE(app.pointerTo(200, app.pageTop() + 260)); }
-
     // Waits until no window titled "... Microsoft Internet Explorer" is left.
     bool waitForNoExplorerWindows(int timeoutMs = 15000) {
         return waitUntil(
@@ -60,45 +50,6 @@ protected:
             timeoutMs, 50);
     }
 };
-
-TEST_F(AppPopup, PopupAfterPointingAtALinkOpensTheLinkInTheMainWindow) {
-    startAt(QStringLiteral("/links"), QStringLiteral("Links"), linkPageBody(QStringLiteral("/target")));
-    // A click on the empty area gives the page the keyboard.
-    pointAtBlank();
-    ASSERT_TRUE(app.click(1));
-    pointAtLink();
-
-    ASSERT_TRUE(app.key(QStringLiteral("p")));
-    EXPECT_TRUE(waitForRequests(QStringLiteral("/opened"), 1)) << "no popup was opened";
-    EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Target - Tarnwick")))
-        << "caption: " << qPrintable(app.mainTitle());
-    EXPECT_GE(server.requestCount(QStringLiteral("/target")), 1);
-    EXPECT_TRUE(waitForNoExplorerWindows());
-    EXPECT_TRUE(app.closeWindow(app.mainWindow()));
-    expectEndsCleanly();
-}
-
-TEST_F(AppPopup, PopupAfterThePointerLeftTheLinkOpensNothing) {
-    startAt(QStringLiteral("/links"), QStringLiteral("Links"), linkPageBody(QStringLiteral("/target")));
-    pointAtBlank();
-    ASSERT_TRUE(app.click(1));
-    pointAtLink();
-    const int left = server.requestCount(QStringLiteral("/left"));
-    pointAtBlank();
-    ASSERT_TRUE(waitForRequests(QStringLiteral("/left"), left + 1, 10000)) << "the pointer never left the link";
-
-    ASSERT_TRUE(app.key(QStringLiteral("p")));
-    EXPECT_TRUE(waitForRequests(QStringLiteral("/opened"), 1)) << "no popup was opened";
-    EXPECT_TRUE(waitForRequests(QStringLiteral("/popup-closed"), 1)) << "the popup stayed open";
-    EXPECT_TRUE(waitForNoExplorerWindows());
-    // A whole sweep after the close, and a navigation it started has reached the server.
-    sweepBarrier();
-    ASSERT_TRUE(app.enterAddress(server.url(QStringLiteral("/popup"))));
-    ASSERT_TRUE(app.waitForMainTitle(QStringLiteral("Popup - Tarnwick")));
-    EXPECT_EQ(server.requestCount(QStringLiteral("/target")), 0);
-    EXPECT_TRUE(app.closeWindow(app.mainWindow()));
-    expectEndsCleanly();
-}
 
 // A headless Wayland compositor (weston) with a socket of its own.
 class Weston {

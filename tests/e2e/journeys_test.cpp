@@ -268,6 +268,10 @@ TEST_F(Journey, ClickedPopupLinkOpensInTheMainWindowAndThePopupIsDenied) {
     EXPECT_EQ(server.requestCount(QStringLiteral("/clicked")), 1);
     EXPECT_EQ(server.requestCount(QStringLiteral("/links")), 1) << "the page was reloaded by the click";
     EXPECT_EQ(app.mainTitle(), QStringLiteral("Clicked - Tarnwick"));
+    // The link's address is the page's like any other: in the address box and the history.
+    EXPECT_EQ(view().address, server.url(QStringLiteral("/clicked")));
+    EXPECT_TRUE(app.readHistory().contains("\"" + server.url(QStringLiteral("/clicked")).toUtf8() + "\"\r\n"))
+        << app.readHistory().toStdString();
     EXPECT_TRUE(app.closeWindow(app.mainWindow()));
     expectEndsCleanly();
 }

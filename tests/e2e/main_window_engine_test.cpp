@@ -119,29 +119,6 @@ TEST_F(MainWindowOnEngine, PointingAtALinkShowsItsAddressAndLeavingItBringsBackT
     EXPECT_EQ(w.lastStatusText(), QString());
 }
 
-TEST_F(MainWindowOnEngine, ClickedPopupIsDeniedCountedAndTheLinkOpensInTheMainWindow) {
-    server.route(QStringLiteral("/popper"),
-                 page("Popper", "<a href=\"/target\" onclick=\"window.open('/popup'); return false;\" "
-                                "style=\"display:block;width:300px;height:150px;font-size:40px\">target</a>"));
-    frmMain& w = start(QStringLiteral("/popper"), QStringLiteral("Popper"));
-    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("0 events denied"));
-
-    pointerTo(inPage(100, 60));
-    ASSERT_TRUE(waitUntil([&] { return w.lastStatusText() == server.url(QStringLiteral("/target")); }));
-    xdotool({QStringLiteral("click"), QStringLiteral("1")});
-
-    EXPECT_TRUE(waitUntil([&] { return w.popupSweep().DeniedCount() >= 1; }));
-    EXPECT_TRUE(waitUntil([&] { return session.openWindowCount() == 0; })) << "the popup stayed";
-    EXPECT_TRUE(waitUntil([&] { return w.windowTitle() == QLatin1String("Target - Tarnwick"); }))
-        << qPrintable(w.windowTitle());
-    EXPECT_EQ(w.popupSweep().DeniedCount(), 1);
-    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("1 event denied"));
-    EXPECT_EQ(parts(w).URL->currentText(), server.url(QStringLiteral("/target")));
-    QFile history(workDir.filePath(QStringLiteral("URL.slx")));
-    ASSERT_TRUE(history.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(history.readAll().contains("\"" + server.url(QStringLiteral("/target")).toUtf8() + "\"\r\n"));
-}
-
 TEST_F(MainWindowOnEngine, RightClickShowsOurMenuWithTheAddressAndNeverThePagesOwn) {
     server.route(QStringLiteral("/menu"), page("Menu", kBigLink + "<p>some text</p>"));
     frmMain& w = start(QStringLiteral("/menu?a=1&b=2"), QStringLiteral("Menu"));
