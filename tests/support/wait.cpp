@@ -10,6 +10,9 @@
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int intervalMs) {
     QElapsedTimer sinceCheck;
     const auto due = [&] {
+        // qWaitFor runs one pass of the event loop between its 10 ms naps; the engine
+        // posts more than one pass takes, so each check runs the events up to 5 ms more.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         if (sinceCheck.isValid() && sinceCheck.elapsed() < intervalMs) return false;
         sinceCheck.start();
         return condition();
