@@ -41,6 +41,7 @@
 #include "test_env.h"
 #include "wait.h"
 #include "x_client.h"
+#include "xwin.h"
 
 namespace {
 
@@ -89,40 +90,17 @@ void report(const char* name, const Usage& u) {
     std::fflush(stdout);
 }
 
-const QString kXwin = QStringLiteral(TARNWICK_BINARY_DIR "/xwin");
-const QString kWlwin = QStringLiteral(TARNWICK_BINARY_DIR "/wlwin");
-
 // `count` foreign windows with titles that never match, made by one xwin (X11) or wlwin
-// (native Wayland); ready once it has printed every id (it prints them once all show).
-class ForeignWindows {
-public:
-    explicit ForeignWindows(bool managing) : managing(managing) {}
-    bool start(int count, const QString& tool = kXwin) {
-        if (count == 0) return true;
-        xwin_.start(tool, {"--title", "Page %d - Another Browser", "--count", QString::number(count)});
-        if (!xwin_.waitForStarted(10000)) return false;
-        int ids = 0;
-        waitUntil(
-            [&] {
-                for (; xwin_.canReadLine(); ++ids) xwin_.readLine();
-                return ids == count || xwin_.state() == QProcess::NotRunning;
-            },
-            600000);
-        // A window manager takes the windows in after xwin mapped them: the measurement
-        // starts once it has taken in all of them.
-        XClient desktop;
-        return ids == count && (!managing || waitUntil([&] { return int(desktop.clients().size()) >= count; }, 600000));
-    }
-    ~ForeignWindows() {
-        if (xwin_.state() == QProcess::NotRunning) return;
-        xwin_.terminate();
-        xwin_.waitForFinished(5000);
-    }
-
-private:
-    const bool managing;
-    QProcess xwin_;
-};
+// (native Wayland), all on screen and (when `managing`) taken in by the window manager;
+// null when they did not come.
+std::unique_ptr<Xwin> foreignWindows(int count, bool managing, const QString& tool = Xwin::xwin()) {
+    auto windows = std::make_unique<Xwin>(QStringList{"--title", "Page %d - Another Browser", "--count", QString::number(count)},
+                                          count, QString(), tool, 600000);
+    XClient desktop;
+    const bool ready = int(windows->ids.size()) == count &&
+                       (!managing || waitUntil([&] { return int(desktop.clients().size()) >= count; }, 600000));
+    return ready ? std::move(windows) : nullptr;
+}
 
 // A foreign window retitling itself 100 times a second, from a thread with a connection
 // of its own (so that it runs while the measurement blocks this thread).
@@ -301,8 +279,8 @@ int main(int argc, char** argv) {
     bool ok = true;
     int turn = 0;
     for (int windows : options.desktop != "sway" ? options.windows : std::vector<int>{}) {
-        ForeignWindows foreign(wm);
-        if (!foreign.start(windows)) {
+        const auto foreign = windows > 0 ? foreignWindows(windows, wm) : nullptr;
+        if (windows > 0 && !foreign) {
             std::fprintf(stderr, "%d foreign windows did not appear\n", windows);
             ok = false;
             continue;
@@ -323,8 +301,8 @@ int main(int argc, char** argv) {
         }
         sway.exportForClients();
         ok = runBoth("Idle/sway/tarnwick/0windows", turn++, options, wm) && ok;
-        ForeignWindows foreign(false);
-        if (!foreign.start(options.native, kWlwin)) {
+        const auto foreign = options.native > 0 ? foreignWindows(options.native, false, Xwin::wlwin()) : nullptr;
+        if (options.native > 0 && !foreign) {
             std::fprintf(stderr, "%d native windows did not appear\n", options.native);
             ok = false;
         } else {

@@ -48,6 +48,7 @@
 #include "tarnwick_process.h"
 #include "wait.h"
 #include "x_client.h"
+#include "xwin.h"
 
 namespace {
 
@@ -67,8 +68,8 @@ bool readLine(QProcess& process, QByteArray& line, const QElapsedTimer& clock, q
 
 // The programs making the popups: X11 windows (xwin) and native Wayland ones (wlwin). Both
 // print a window's id once it is on screen and "closed ID" when asked to close it.
-const QString kXwin = QStringLiteral(TARNWICK_BINARY_DIR "/xwin");
-const QString kWlwin = QStringLiteral(TARNWICK_BINARY_DIR "/wlwin");
+const QString kXwin = Xwin::xwin();
+const QString kWlwin = Xwin::wlwin();
 
 // Shows one window titled `title` with `tool` and returns how long it stayed on screen in
 // milliseconds, from its id to its "closed" line; `shown` runs once it is mapped (to
@@ -259,18 +260,14 @@ Stats statsOf(const FrameWatcher& w, int expected) {
     return s;
 }
 
-// `count` background windows of `tool` whose titles never match, all on screen once it
-// has printed every id.
-bool startBackground(QProcess& background, const QString& tool, int count) {
-    if (count == 0) return true;
-    background.start(tool, {"--title", "Page %d - Another Browser", "--count", QString::number(count)});
-    QElapsedTimer clock;
-    clock.start();
-    int ids = 0;
-    QByteArray line;
-    while (ids < count && readLine(background, line, clock, 120000)) ++ids;
-    if (ids < count) std::fprintf(stderr, "only %d of %d background windows appeared\n", ids, count);
-    return ids == count;
+// `count` background windows of `tool` whose titles never match, all on screen; null
+// when they did not come.
+std::unique_ptr<Xwin> background(const QString& tool, int count) {
+    auto windows = std::make_unique<Xwin>(QStringList{"--title", "Page %d - Another Browser", "--count", QString::number(count)},
+                                          count, QString(), tool, 120000);
+    if (int(windows->ids.size()) == count) return windows;
+    std::fprintf(stderr, "only %zu of %d background windows appeared\n", windows->ids.size(), count);
+    return nullptr;
 }
 
 // Foreign popups from `tool`, one after another, with the program idle on about:blank:
@@ -299,8 +296,8 @@ bool swayRun(int popups, int floorRuns, int native, std::mt19937& random) {
         return false;
     }
     sway.exportForClients();
-    QProcess background;
-    if (!startBackground(background, kWlwin, native)) return false;
+    std::unique_ptr<Xwin> others;
+    if (native > 0 && !(others = background(Xwin::wlwin(), native))) return false;
     std::printf("On headless sway: native Wayland popups (wlwin), %d native background windows\n", native);
     bool ok = foreignSeries("Popup/native on sway", kWlwin, popups, random);
     const QString ipc = sway.ipcSocket();
@@ -329,16 +326,14 @@ bool swayRun(int popups, int floorRuns, int native, std::mt19937& random) {
                timeout.stop();
            },
            kWlwin);
-    background.terminate();
-    background.waitForFinished(5000);
     return ok;
 }
 
 // On Xvfb with openbox, among `windows` X11 background windows: foreign popups, the
 // engine's own popups, the window.open flood, and the floors.
 bool x11Run(int popups, int floorRuns, int windows, bool withEngine, std::mt19937& random) {
-    QProcess background;
-    if (!startBackground(background, kXwin, windows)) return false;
+    std::unique_ptr<Xwin> others;
+    if (windows > 0 && !(others = background(Xwin::xwin(), windows))) return false;
     XClient closer;
     if (!closer.ok() || !closer.atom("WM_PROTOCOLS") || !closer.atom("WM_DELETE_WINDOW")) {
         std::fprintf(stderr, "no X connection for the direct close\n");
@@ -409,9 +404,6 @@ bool x11Run(int popups, int floorRuns, int windows, bool withEngine, std::mt1993
     series("Floor/WM_DELETE_WINDOW direct", floorRuns, random, QStringLiteral("Popup %1 - Another Browser"),
            [&closer](std::uint32_t id, const QString&) { closer.requestClose(id); });
     std::printf("Target: early sweep p95 <= 15 ms (foreign), <= 30 ms (engine); none missed in either mode\n");
-
-    background.terminate();
-    background.waitForFinished(5000);
     return ok;
 }
 

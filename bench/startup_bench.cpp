@@ -63,6 +63,7 @@
 #include "test_env.h"
 #include "wait.h"
 #include "x_client.h"
+#include "xwin.h"
 
 namespace {
 
@@ -297,12 +298,8 @@ int main(int argc, char** argv) {
     constexpr int kForeignWindows = 1000;
     XSession crowded(XSession::WindowManager::Openbox);
     const QByteArray crowdedDisplay = crowded.display().toLatin1();
-    QProcess xwin;
-    QProcessEnvironment xwinEnv = QProcessEnvironment::systemEnvironment();
-    xwinEnv.insert(QStringLiteral("DISPLAY"), crowded.display());
-    xwin.setProcessEnvironment(xwinEnv);
-    xwin.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"),
-               {"--title", "Page %d - Another Browser", "--count", QString::number(kForeignWindows)});
+    const Xwin foreign({"--title", "Page %d - Another Browser", "--count", QString::number(kForeignWindows)},
+                       kForeignWindows, crowded.display(), Xwin::xwin(), 300000);
     TitleWatcher crowdedWatcher(crowdedDisplay);
     if (!crowded.ok() || !waitUntil([&] { return crowdedWatcher.ignoreExisting() >= kForeignWindows; }, 300000)) {
         std::fprintf(stderr, "the %d foreign windows did not appear\n", kForeignWindows);

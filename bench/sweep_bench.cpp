@@ -42,6 +42,7 @@
 #include "untracked_desktop.h"
 #include "wait.h"
 #include "x_client.h"
+#include "xwin.h"
 
 namespace {
 
@@ -72,18 +73,11 @@ public:
     bool ensure(int windows) {
         if (windows == made_) return true;
         stop();
-        xwin_ = std::make_unique<QProcess>();
-        xwin_->start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"),
-                     {"--title", "Page %d - Another Browser", "--count", QString::number(windows)});
-        if (!xwin_->waitForStarted()) return false;
+        xwin_ = std::make_unique<Xwin>(QStringList{"--title", "Page %d - Another Browser", "--count", QString::number(windows)},
+                                       windows, QString(), Xwin::xwin(), 600000);
         made_ = windows;
-        ids.clear();
-        const bool all = waitUntil(
-            [&] {
-                while (xwin_->canReadLine()) ids.push_back(WindowId(xwin_->readLine().trimmed().toUInt()));
-                return int(ids.size()) == windows && countWindows(desktop_) >= others_ + windows;
-            },
-            600000);
+        const bool all = int(xwin_->ids.size()) == windows &&
+                         waitUntil([&] { return countWindows(desktop_) >= others_ + windows; }, 600000);
         if (!all) {
             std::fprintf(stderr, "only %d of %d windows appeared (connection %s)\n",
                          countWindows(desktop_) - others_, windows, desktop_.ok() ? "working" : "broken");
@@ -93,13 +87,11 @@ public:
         return true;
     }
 
-    std::vector<WindowId> ids;
+    const std::vector<WindowId>& ids() const { return xwin_->ids; }
 
 private:
     void stop() {
         if (!xwin_) return;
-        xwin_->terminate();
-        xwin_->waitForFinished(5000);
         xwin_.reset();
         waitUntil([&] { return countWindows(desktop_) == others_; }, 120000);
         made_ = 0;
@@ -107,7 +99,7 @@ private:
 
     X11DesktopWindows& desktop_;
     const int others_;
-    std::unique_ptr<QProcess> xwin_;
+    std::unique_ptr<Xwin> xwin_;
     int made_ = 0;
 };
 
@@ -212,7 +204,7 @@ int main(int argc, char** argv) {
             int n = 0;
             for (auto _ : state) {
                 state.PauseTiming();
-                const WindowId w = foreign.ids[std::size_t(n * 7919) % foreign.ids.size()];
+                const WindowId w = foreign.ids()[std::size_t(n * 7919) % foreign.ids().size()];
                 const QByteArray title = "Retitled " + QByteArray::number(++n) + " - Another Browser";
                 other.retitle(w, title);
                 if (!waitUntil([&] { return titleOf(desktop, w) == QString::fromUtf8(title); }, 10000))

@@ -20,6 +20,7 @@
 #include "platform/x11/x11_desktop_windows.h"
 #include "x_client.h"
 #include "x_session.h"
+#include "xwin.h"
 
 #include "wait.h"
 
@@ -27,62 +28,6 @@ namespace {
 
 const QString kIE = QStringLiteral("Microsoft Internet Explorer");
 constexpr std::uint32_t kVisibleBorder = WindowStyle::Visible | WindowStyle::Border;
-
-// One running xwin program and the windows it made.
-class Xwin {
-public:
-    Xwin(const QString& display, const QStringList& args, int count) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), display);
-        process_.setProcessEnvironment(env);
-        process_.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"), args);
-        if (!process_.waitForStarted(5000)) return;
-        waitUntil([&] {
-            readLines();
-            return int(ids.size()) >= count || process_.state() == QProcess::NotRunning;
-        });
-    }
-    ~Xwin() { stop(); }
-
-    void stop() {
-        if (process_.state() == QProcess::NotRunning) return;
-        process_.terminate();
-        if (!process_.waitForFinished(3000)) {
-            process_.kill();
-            process_.waitForFinished(3000);
-        }
-    }
-    void kill() {
-        process_.kill();
-        process_.waitForFinished(3000);
-    }
-    bool finished(int ms) { return process_.state() == QProcess::NotRunning || process_.waitForFinished(ms); }
-
-    // Waits for a line the program prints about its windows ("closed ID", "ignored ID").
-    bool waitForLine(const QString& line, int occurrences = 1) {
-        return waitUntil([&] {
-            readLines();
-            return lines.count(line) >= occurrences;
-        });
-    }
-
-    std::vector<WindowId> ids;
-    QStringList lines;
-
-private:
-    void readLines() {
-        while (process_.canReadLine()) {
-            const QString line = QString::fromUtf8(process_.readLine()).trimmed();
-            bool isId = false;
-            const uint id = line.toUInt(&isId);
-            if (isId) ids.push_back(id);
-            else lines << line;
-        }
-        process_.waitForReadyRead(1);
-    }
-
-    QProcess process_;
-};
 
 std::vector<WindowId> walk(DesktopWindows& desktop) {
     std::vector<WindowId> windows;
@@ -140,7 +85,7 @@ protected:
     static bool withWindowManager() { return Desktop::wm == XSession::WindowManager::Openbox; }
 
     Xwin& xwin(QStringList args, int count = 1) {
-        processes_.push_back(std::make_unique<Xwin>(session_->display(), args, count));
+        processes_.push_back(std::make_unique<Xwin>(args, count, session_->display()));
         Xwin& p = *processes_.back();
         EXPECT_EQ(int(p.ids.size()), count) << args.join(' ').left(200).toStdString();
         return p;
@@ -558,8 +503,8 @@ TEST(X11DesktopSession, FollowsAWindowManagerArrivingAndLeaving) {
     XSession session(XSession::WindowManager::None);
     ASSERT_TRUE(session.ok());
     X11DesktopWindows desktop(session.display());
-    Xwin normal(session.display(), {"--title", kIE}, 1);
-    Xwin tooltip(session.display(), {"--title", "tip", "--override-redirect"}, 1);
+    Xwin normal({"--title", kIE}, 1, session.display());
+    Xwin tooltip({"--title", "tip", "--override-redirect"}, 1, session.display());
     ASSERT_EQ(normal.ids.size(), 1u);
     ASSERT_EQ(tooltip.ids.size(), 1u);
     const WindowId n = normal.ids[0];
@@ -656,9 +601,9 @@ TEST(X11DesktopSession, FramingWindowManagerWithoutStackingListIsSweptByClient) 
     FramingWindowManager wm(session.display());
     ASSERT_TRUE(wm.ok());
     X11DesktopWindows desktop(session.display());
-    Xwin page(session.display(), {"--title", "Some page"}, 1);
+    Xwin page({"--title", "Some page"}, 1, session.display());
     ASSERT_TRUE(waitUntil([&] { return wm.framed == 1; }));
-    Xwin popup(session.display(), {"--title", QStringLiteral("Popup - ") + kIE}, 1);
+    Xwin popup({"--title", QStringLiteral("Popup - ") + kIE}, 1, session.display());
     ASSERT_EQ(page.ids.size(), 1u);
     ASSERT_EQ(popup.ids.size(), 1u);
     const WindowId p = popup.ids[0];
@@ -694,7 +639,7 @@ TEST(X11DesktopSession, NoServerMeansNoWindows) {
     auto session = std::make_unique<XSession>(XSession::WindowManager::None);
     ASSERT_TRUE(session->ok());
     X11DesktopWindows desktop(session->display());
-    Xwin p(session->display(), {"--title", kIE}, 1);
+    Xwin p({"--title", kIE}, 1, session->display());
     ASSERT_EQ(p.ids.size(), 1u);
     const WindowId w = p.ids[0];
     ASSERT_TRUE(waitUntil([&] { return desktop.Style(w) == kVisibleBorder; }));
