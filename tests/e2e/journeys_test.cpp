@@ -811,7 +811,7 @@ protected:
         std::vector<std::pair<pid_t, unsigned long long>> before;
         for (pid_t pid : renderers())
             if (auto stat = readProcStat(pid)) before.emplace_back(pid, stat->cpuTicks);
-        QThread::msleep(1000);
+        settle(1000);
         for (const auto& [pid, ticks] : before)
             if (auto stat = readProcStat(pid); stat && stat->state != 'Z' && stat->cpuTicks - ticks >= 10) return pid;
         return 0;

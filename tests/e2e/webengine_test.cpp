@@ -39,19 +39,9 @@
 namespace {
 
 QString run(const QString& program, const QStringList& args) {
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-void pointerTo(const QPoint& global) {
-    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(global.x()), QString::number(global.y())});
-}
-
-void clickAt(const QPoint& global, int button) {
-    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(global.x()),
-                                    QString::number(global.y()), QStringLiteral("click"), QString::number(button)});
+    QByteArray output;
+    runTool(program, args, 10000, &output);
+    return QString::fromUtf8(output);
 }
 
 QString netWmName(WId window) {
@@ -152,7 +142,7 @@ protected:
     bool clickPage(const QPoint& inView) {
         evaluate(QStringLiteral("window.pressed = 0; addEventListener('mousedown', () => window.pressed++, true)"));
         for (int tries = 0; tries < 5; ++tries) {
-            clickAt(globalOf(inView), 1);
+            pointerAt(globalOf(inView), 1);
             if (waitUntil([&] { return evaluate(QStringLiteral("window.pressed")).toInt() > 0; }, 2000, 50)) return true;
         }
         return false;
@@ -230,15 +220,15 @@ TEST_F(WebEngineBrowserTest, HoveringALinkGivesItsAbsoluteAddressAndLeavingClear
                   page("Links", "<a id=l href=\"target.html?x=1\" style=\"display:block;width:400px;height:200px;"
                                 "background:#ccc\">target</a><div style=\"height:300px\"></div>"));
     ASSERT_TRUE(load(server->url("/links.html")));
-    pointerTo(globalOf(QPoint(600, 600)));
+    pointerAt(globalOf(QPoint(600, 600)));
     settle(100);
     statusTexts.clear();
 
-    pointerTo(globalOf(QPoint(200, 100)));
+    pointerAt(globalOf(QPoint(200, 100)));
     const QString target = server->url("/target.html") + QStringLiteral("?x=1");
     ASSERT_TRUE(waitUntil([&] { return statusTexts.contains(target); })) << statusTexts.join(QLatin1Char('|')).toStdString();
 
-    pointerTo(globalOf(QPoint(600, 600)));
+    pointerAt(globalOf(QPoint(600, 600)));
     ASSERT_TRUE(waitUntil([&] { return !statusTexts.isEmpty() && statusTexts.last().isEmpty(); }));
 }
 
@@ -420,7 +410,7 @@ TEST_F(WebEngineBrowserTest, ARightClickGoesToTheBoundDocumentInsteadOfTheEngine
         ++calls;
         return false;
     };
-    clickAt(inPage, 3);
+    pointerAt(inPage, 3);
     ASSERT_TRUE(waitUntil([&] { return calls == 1; }));
     settle(700);
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
@@ -430,14 +420,14 @@ TEST_F(WebEngineBrowserTest, ARightClickGoesToTheBoundDocumentInsteadOfTheEngine
         ++calls;
         return true;
     };
-    clickAt(inPage, 3);
+    pointerAt(inPage, 3);
     ASSERT_TRUE(waitUntil([&] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr; }));
     EXPECT_EQ(calls, 2);
     ASSERT_TRUE(waitUntil(closeMenus));
 
     // Unbound (no handler): the engine's own menu.
     document->oncontextmenu = nullptr;
-    clickAt(inPage, 3);
+    pointerAt(inPage, 3);
     ASSERT_TRUE(waitUntil([&] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr; }));
     ASSERT_TRUE(waitUntil(closeMenus));
     EXPECT_EQ(calls, 2);
@@ -453,7 +443,7 @@ TEST_F(WebEngineBrowserTest, NewWindowsAreDecoratedTopLevelWindowsWithTheBrowser
     ASSERT_TRUE(load(server->url("/opener.html")));
 
     // A target=_blank link clicked with the real pointer.
-    clickAt(globalOf(QPoint(150, 75)), 1);
+    pointerAt(globalOf(QPoint(150, 75)), 1);
     ASSERT_TRUE(waitUntil([] { return browserWindowTitled("Pop Title - Microsoft Internet Explorer"); }));
     QPointer<BrowserWindow> window = browserWindowTitled("Pop Title - Microsoft Internet Explorer");
     EXPECT_TRUE(window->isWindow());
@@ -608,7 +598,7 @@ TEST_F(WebEngineBrowserTest, DownloadsArriveWholeAndOnlyThenCarryTheirNameAndLea
     ASSERT_TRUE(waitUntil([&] { return refused == 1; }));
     EXPECT_EQ(server->requestCount("/popup.bin"), before + 1);
     EXPECT_TRUE(requested.isEmpty());
-    clickAt(globalOf(QPoint(150, 75)), 1);
+    pointerAt(globalOf(QPoint(150, 75)), 1);
     ASSERT_TRUE(waitUntil([&] { return requested.size() == 1; }));
     QPointer<Download> big = requested[0];
     EXPECT_EQ(big->proposedPath(), downloads + QStringLiteral("/big.bin"));
@@ -655,7 +645,7 @@ TEST_F(WebEngineBrowserTest, DownloadsArriveWholeAndOnlyThenCarryTheirNameAndLea
     // A download in a window the person's click opened goes on after the window is closed
     // (as by the sweep), and the user is asked only once it is known to be a download.
     ASSERT_TRUE(load(server->url("/links.html")));
-    clickAt(globalOf(QPoint(150, 225)), 1);
+    pointerAt(globalOf(QPoint(150, 225)), 1);
     ASSERT_TRUE(waitUntil([&] { return requested.size() == 3; }));
     QPointer<Download> fromPopup = requested[2];
     closeAllBrowserWindows(*session);
@@ -759,7 +749,7 @@ TEST_F(WebEngineBrowserTest, FullScreenShowsThePageAloneAndEscRestoresTheWindowW
     EXPECT_EQ(browser->widget()->geometry(), QRect(0, 0, 900, 700));
 
     // The page's own exit request ends it as well.
-    clickAt(globalOf(QPoint(150, 75)), 1);
+    pointerAt(globalOf(QPoint(150, 75)), 1);
     ASSERT_TRUE(waitUntil([&] { return browser->isFullScreen(); }));
     // (While full screen the browser's view, with its page, is in the full-screen window.)
     EXPECT_EQ(browser->widget()->window()->windowState() & Qt::WindowFullScreen, Qt::WindowFullScreen);

@@ -41,6 +41,12 @@ bool runTool(const QString& program, const QStringList& arguments, int timeoutMs
     return tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
 }
 
+bool pointerAt(const QPoint& point, int button) {
+    QStringList arguments{QStringLiteral("mousemove"), QString::number(point.x()), QString::number(point.y())};
+    if (button) arguments << QStringLiteral("click") << QString::number(button);
+    return runTool(QStringLiteral("xdotool"), arguments);
+}
+
 namespace {
 
 // Heights of the menu bar and of the address box as the program lays them out: the same

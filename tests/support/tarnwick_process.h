@@ -9,6 +9,7 @@
 // outlives it.
 
 #include <QByteArray>
+#include <QPoint>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -27,6 +28,9 @@
 // true when it exited with status 0.
 bool runTool(const QString& program, const QStringList& arguments, int timeoutMs = 10000,
              QByteArray* output = nullptr);
+// The real pointer (XTEST through xdotool) moved to a point of the root window, and
+// there a click of `button` (1 left, 3 right; 0: none).
+bool pointerAt(const QPoint& point, int button = 0);
 
 class TarnwickProcess {
 public:
