@@ -176,17 +176,19 @@ TEST_F(SweepOnFakes, TitlesChangingUnderTheSweepCostAtMostOneTick) {
     run();
     EXPECT_EQ(desktop.closeRequests, std::vector<WindowId>({shrunk}));
 
-    // A length that overflows abandons that sweep only.
+    // A length that overflows abandons that sweep (nothing below it is looked at), and
+    // that sweep only.
+    const WindowId huge = desktop.add(QStringLiteral("Huge"));
+    desktop.find(huge)->titleLength = INT_MAX;
     desktop.add(QStringLiteral("Editor"));
     desktop.add(kIE);
-    desktop.titleLengthOverride = INT_MAX;
     run();
     EXPECT_TRUE(sweep.lstApp().empty());
     EXPECT_EQ(sweep.DeniedCount(), 2);
-    desktop.titleLengthOverride.reset();
+    desktop.find(huge)->titleLength.reset();
     run();
     EXPECT_EQ(sweep.DeniedCount(), 3);
-    EXPECT_EQ(sweep.lstApp().size(), 2u);
+    EXPECT_EQ(sweep.lstApp().size(), 3u);
 }
 
 TEST_F(SweepOnFakes, StatusTextChangingDuringTheYieldIsUsed) {
