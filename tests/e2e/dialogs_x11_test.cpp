@@ -24,7 +24,7 @@ class DialogsOnX11 : public MainWindowFixture {
 protected:
     void TearDown() override {
         MainWindowFixture::TearDown();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        deleteClosedWindows();
     }
 
     // Waits until the window manager has taken the window in (it sets

@@ -18,16 +18,6 @@
 
 namespace {
 
-template <typename T>
-QList<T*> topLevels() {
-    QList<T*> out;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* t = qobject_cast<T*>(w)) out << t;
-    return out;
-}
-
-void deleteClosedWindows() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
-
 QByteArray iniWith(const QByteArray& value) { return "[Tarnwick]\r\nDefaultURL=" + value + "\r\n"; }
 
 // A fixed tool window: small caption with a close box, no minimise or maximise button,
