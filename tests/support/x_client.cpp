@@ -151,13 +151,6 @@ std::optional<std::pair<int, int>> XClient::pointer() {
     return position;
 }
 
-std::vector<std::uint32_t> XClient::clientsTitled(const QString& wanted) {
-    std::vector<std::uint32_t> result;
-    for (std::uint32_t window : clients())
-        if (title(window) == wanted) result.push_back(window);
-    return result;
-}
-
 std::vector<std::uint32_t> XClient::clientsTitledEndingWith(const QString& suffix) {
     std::vector<std::uint32_t> result;
     for (std::uint32_t window : clients())

@@ -56,8 +56,7 @@ public:
     // Whether a property holding atoms holds the atom `value`.
     bool holds(std::uint32_t window, const char* property, const char* value);
 
-    // Managed windows whose title is exactly `title`, or ends in `suffix` (any process).
-    std::vector<std::uint32_t> clientsTitled(const QString& title);
+    // Managed windows whose title ends in `suffix` (any process).
     std::vector<std::uint32_t> clientsTitledEndingWith(const QString& suffix);
     // The window the window manager has given the keyboard (_NET_ACTIVE_WINDOW), or 0.
     std::uint32_t activeWindow();
