@@ -19,15 +19,9 @@
 // Openbox takes in thousands of windows slowly (minutes for a few thousand): 10,000
 // windows are measured with --window-manager none, beside none on the same desktop.
 
-#include <xcb/xcb.h>
-
-#include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -41,9 +35,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_main.h"
 #include "proc_tree.h"
 #include "tarnwick_process.h"
-#include "x_session.h"
+#include "test_env.h"
+#include "wait.h"
+#include "x_client.h"
+#include "xwin.h"
 
 namespace {
 
@@ -52,15 +50,6 @@ std::map<std::pair<pid_t, unsigned long long>, ProcStat> processTreeByStart(pid_
     std::map<std::pair<pid_t, unsigned long long>, ProcStat> tree;
     for (const ProcStat& p : processTree(root)) tree[{p.pid, p.startTime}] = p;
     return tree;
-}
-
-void pump(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(50);
-    }
 }
 
 struct Usage {
@@ -78,7 +67,7 @@ Usage measure(pid_t root, int seconds) {
     const auto before = processTreeByStart(root);
     const unsigned long long mainBefore = threadsCpuNs(root);
     clock.start();
-    pump(seconds * 1000);
+    settle(seconds * 1000);
     const unsigned long long mainAfter = threadsCpuNs(root);
     const auto after = processTreeByStart(root);
     Usage usage;
@@ -101,61 +90,17 @@ void report(const char* name, const Usage& u) {
     std::fflush(stdout);
 }
 
-const QString kXwin = QStringLiteral(TARNWICK_BINARY_DIR "/xwin");
-const QString kWlwin = QStringLiteral(TARNWICK_BINARY_DIR "/wlwin");
-
 // `count` foreign windows with titles that never match, made by one xwin (X11) or wlwin
-// (native Wayland); ready once it has printed every id (it prints them once all show).
-class ForeignWindows {
-public:
-    explicit ForeignWindows(bool managing) : managing(managing) {}
-    bool start(int count, const QString& tool = kXwin) {
-        if (count == 0) return true;
-        xwin_.start(tool, {"--title", "Page %d - Another Browser", "--count", QString::number(count)});
-        if (!xwin_.waitForStarted(10000)) return false;
-        int ids = 0;
-        QElapsedTimer clock;
-        clock.start();
-        while (ids < count && clock.elapsed() < 600000) {
-            if (xwin_.canReadLine() || xwin_.waitForReadyRead(1000))
-                while (xwin_.canReadLine()) {
-                    xwin_.readLine();
-                    ++ids;
-                }
-            if (xwin_.state() == QProcess::NotRunning) break;
-        }
-        // A window manager takes the windows in after xwin mapped them: the measurement
-        // starts once it has taken in all of them.
-        while (ids == count && managing && managedWindows() < count && clock.elapsed() < 600000) QThread::msleep(200);
-        return ids == count && (!managing || managedWindows() >= count);
-    }
-    ~ForeignWindows() {
-        if (xwin_.state() == QProcess::NotRunning) return;
-        xwin_.terminate();
-        xwin_.waitForFinished(5000);
-    }
-
-private:
-    // The length of the window manager's client list (_NET_CLIENT_LIST).
-    static int managedWindows() {
-        xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-        int n = 0;
-        const char name[] = "_NET_CLIENT_LIST";
-        xcb_intern_atom_reply_t* a = xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, sizeof name - 1, name), nullptr);
-        if (a && a->atom != XCB_NONE) {
-            const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-            xcb_get_property_reply_t* list = xcb_get_property_reply(
-                c, xcb_get_property(c, 0, root, a->atom, XCB_ATOM_WINDOW, 0, 1 << 20), nullptr);
-            if (list) n = xcb_get_property_value_length(list) / 4;
-            std::free(list);
-        }
-        std::free(a);
-        xcb_disconnect(c);
-        return n;
-    }
-    const bool managing;
-    QProcess xwin_;
-};
+// (native Wayland), all on screen and (when `managing`) taken in by the window manager;
+// null when they did not come.
+std::unique_ptr<Xwin> foreignWindows(int count, bool managing, const QString& tool = Xwin::xwin()) {
+    auto windows = std::make_unique<Xwin>(QStringList{"--title", "Page %d - Another Browser", "--count", QString::number(count)},
+                                          count, QString(), tool, 600000);
+    XClient desktop;
+    const bool ready = int(windows->ids.size()) == count &&
+                       (!managing || waitUntil([&] { return int(desktop.clients().size()) >= count; }, 600000));
+    return ready ? std::move(windows) : nullptr;
+}
 
 // A foreign window retitling itself 100 times a second, from a thread with a connection
 // of its own (so that it runs while the measurement blocks this thread).
@@ -170,41 +115,22 @@ public:
 
 private:
     void run() {
-        xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(c)) {
-            xcb_disconnect(c);
-            return;
-        }
-        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-        const xcb_window_t window = xcb_generate_id(c);
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 240, 40, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-        const auto atom = [c](const char* name) {
-            xcb_intern_atom_reply_t* r =
-                xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-            const xcb_atom_t a = r ? r->atom : XCB_NONE;
-            std::free(r);
-            return a;
-        };
-        const xcb_atom_t netName = atom("_NET_WM_NAME");
-        const xcb_atom_t utf8 = atom("UTF8_STRING");
+        XClient x;
+        if (!x.ok()) return;
+        const std::uint32_t window = x.createWindow(240, 40);
         const auto retitle = [&](long n) {
-            const std::string title = "Clock " + std::to_string(n);
-            xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, netName, utf8, 8, std::uint32_t(title.size()),
-                                title.data());
-            xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                                std::uint32_t(title.size()), title.data());
-            xcb_flush(c);
+            const QByteArray title = "Clock " + QByteArray::number(n);
+            x.retitle(window, title);
+            x.setText(window, "WM_NAME", "STRING", title);
         };
         retitle(0);
-        xcb_map_window(c, window);
+        x.map(window);
         auto next = std::chrono::steady_clock::now();
         while (!stop_) {
             next += std::chrono::milliseconds(10);
             std::this_thread::sleep_until(next);
             retitle(++retitles_);
         }
-        xcb_disconnect(c);
     }
 
     std::atomic<bool> stop_{false};
@@ -217,7 +143,6 @@ struct Options {
     int seconds = 30;
     std::vector<int> windows{0, 300, 1000, 10000};
     QString previous;  // another build of the program, measured beside this one
-    bool windowManager = true;  // openbox; false: no window manager
     int native = 300;
     std::string desktop = "both";
 };
@@ -225,22 +150,23 @@ struct Options {
 // Without a window manager there is no client list: the main window is the program's
 // child of the root with the program's caption.
 bool mainWindowShown(TarnwickProcess& program, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (program.running() && clock.elapsed() < timeoutMs) {
-        for (std::uint32_t window : program.desktop().rootChildren()) {
-            if (program.desktop().pid(window) != program.pid()) continue;
-            const QString title = program.desktop().title(window);
-            if (title == QLatin1String("Tarnwick") || title.endsWith(QLatin1String(" - Tarnwick"))) return true;
-        }
-        pump(100);
-    }
-    return false;
+    bool shown = false;
+    waitUntil(
+        [&] {
+            for (std::uint32_t window : program.desktop().rootChildren()) {
+                const QString title = program.desktop().title(window);
+                shown = shown || (program.desktop().pid(window) == program.pid() &&
+                                  (title == QLatin1String("Tarnwick") || title.endsWith(QLatin1String(" - Tarnwick"))));
+            }
+            return shown || !program.running();
+        },
+        timeoutMs);
+    return shown;
 }
 
 // One program on the desktop as it is; `binary` empty: this build's.
-bool runTarnwick(const std::string& name, const QString& binary, const Options& options, bool early = true,
-                 bool clock = false) {
+bool runTarnwick(const std::string& name, const QString& binary, const Options& options, bool windowManager,
+                 bool early, bool clock) {
     std::unique_ptr<RetitlingClock> retitling;
     if (clock) retitling = std::make_unique<RetitlingClock>();
     TarnwickProcess program;
@@ -251,11 +177,11 @@ bool runTarnwick(const std::string& name, const QString& binary, const Options& 
         std::fprintf(stderr, "%s: %s\n", name.c_str(), qPrintable(program.error()));
         return false;
     }
-    if (!(options.windowManager ? program.waitForMainWindow(120000) != 0 : mainWindowShown(program, 120000))) {
+    if (!(windowManager ? program.waitForMainWindow(120000) != 0 : mainWindowShown(program, 120000))) {
         std::fprintf(stderr, "%s: no main window; log:\n%s\n", name.c_str(), program.log().constData());
         return false;
     }
-    pump(options.settle * 1000);
+    settle(options.settle * 1000);
     const Usage usage = measure(program.pid(), options.seconds);
     if (!program.running()) {
         std::fprintf(stderr, "%s: the program ended during the measurement\n", name.c_str());
@@ -271,33 +197,22 @@ bool runTarnwick(const std::string& name, const QString& binary, const Options& 
 
 // This build and the previous one (when given) on the same desktop, in the order `turn`
 // says, so that neither always comes first.
-bool runBoth(const std::string& name, int turn, const Options& options, bool early = true, bool clock = false) {
+bool runBoth(const std::string& name, int turn, const Options& options, bool windowManager, bool early = true,
+             bool clock = false) {
     bool ok = true;
     for (int i = 0; i < 2; ++i) {
         const bool previous = (i + turn) % 2 == 1;
         if (previous && options.previous.isEmpty()) continue;
         ok = runTarnwick(name + (previous ? " [previous]" : ""), previous ? options.previous : QString(), options,
-                         early, clock) && ok;
+                         windowManager, early, clock) && ok;
     }
     return ok;
 }
 
 bool runBareWebView(const char* name, const Options& options) {
     QTemporaryDir home;
-    QDir().mkpath(home.filePath(QStringLiteral("runtime")));
-    QFile::setPermissions(home.filePath(QStringLiteral("runtime")),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral(".config")));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral(".local/share")));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral(".cache")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("runtime")));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
-    // The same engine flags the program runs with.
-    env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
-               QStringLiteral("--disable-gpu --no-first-run --disable-background-networking"));
+    // The same home and engine flags the program runs with.
+    const QProcessEnvironment env = testenv::privateHome(home.path());
     QProcess bare;
     bare.setProcessEnvironment(env);
     bare.setStandardOutputFile(QProcess::nullDevice());
@@ -308,7 +223,7 @@ bool runBareWebView(const char* name, const Options& options) {
         return false;
     }
     const pid_t pid = pid_t(bare.processId());
-    XDesktop desktop;
+    XClient desktop;
     const bool shown = waitUntil(
         [&] {
             for (std::uint32_t window : desktop.clients())
@@ -319,7 +234,7 @@ bool runBareWebView(const char* name, const Options& options) {
     bool ok = shown;
     if (!shown) std::fprintf(stderr, "%s: no window\n", name);
     if (ok) {
-        pump(options.settle * 1000);
+        settle(options.settle * 1000);
         const Usage usage = measure(pid, options.seconds);
         ok = bare.state() == QProcess::Running;
         if (ok) report(name, usage);
@@ -333,6 +248,9 @@ bool runBareWebView(const char* name, const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    BenchDesktop bench(argc, argv);
+    if (!bench.ok()) return 1;
+    const bool wm = bench.windowManager();
     Options options;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--settle")) options.settle = std::atoi(argv[i + 1]);
@@ -340,7 +258,6 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--previous")) options.previous = QString::fromLocal8Bit(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--native")) options.native = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--desktop")) options.desktop = argv[i + 1];
-        else if (!std::strcmp(argv[i], "--window-manager")) options.windowManager = std::strcmp(argv[i + 1], "none");
         else if (!std::strcmp(argv[i], "--windows")) {
             options.windows.clear();
             for (const QByteArray& n : QByteArray(argv[i + 1]).split(',')) options.windows.push_back(n.toInt());
@@ -354,14 +271,6 @@ int main(int argc, char** argv) {
                              " [--desktop x11|sway|both]\n");
         return 2;
     }
-    XSession session(options.windowManager ? XSession::WindowManager::Openbox : XSession::WindowManager::None);
-    if (!session.ok()) {
-        std::fprintf(stderr, "could not start Xvfb (with openbox when asked)\n");
-        return 1;
-    }
-    session.exportForQt();
-    QApplication app(argc, argv);
-
     std::printf("Idle CPU over %d s after %d s settling; %% of one core (main: its threads in ns; helpers:"
                 " utime+stime)\n", options.seconds, options.settle);
     std::printf("%-46s %8s %10s %10s %10s %10s %6s\n", "Case", "wall s", "CPU s", "total %", "main %",
@@ -370,17 +279,17 @@ int main(int argc, char** argv) {
     bool ok = true;
     int turn = 0;
     for (int windows : options.desktop != "sway" ? options.windows : std::vector<int>{}) {
-        ForeignWindows foreign(options.windowManager);
-        if (!foreign.start(windows)) {
+        const auto foreign = windows > 0 ? foreignWindows(windows, wm) : nullptr;
+        if (windows > 0 && !foreign) {
             std::fprintf(stderr, "%d foreign windows did not appear\n", windows);
             ok = false;
             continue;
         }
         const std::string name = "Idle/tarnwick/" + std::to_string(windows) + "windows";
-        ok = runBoth(name, turn++, options) && ok;
+        ok = runBoth(name, turn++, options, wm) && ok;
         if (windows == 300) {
-            ok = runBoth(name + "+clock/early", turn++, options, true, true) && ok;
-            ok = runBoth(name + "+clock/tick only", turn++, options, false, true) && ok;
+            ok = runBoth(name + "+clock/early", turn++, options, wm, true, true) && ok;
+            ok = runBoth(name + "+clock/tick only", turn++, options, wm, false, true) && ok;
         }
         if (windows == 1000) ok = runBareWebView("Idle/bare_webview/1000windows", options) && ok;
     }
@@ -391,15 +300,15 @@ int main(int argc, char** argv) {
             return 1;
         }
         sway.exportForClients();
-        ok = runBoth("Idle/sway/tarnwick/0windows", turn++, options) && ok;
-        ForeignWindows foreign(false);
-        if (!foreign.start(options.native, kWlwin)) {
+        ok = runBoth("Idle/sway/tarnwick/0windows", turn++, options, wm) && ok;
+        const auto foreign = options.native > 0 ? foreignWindows(options.native, false, Xwin::wlwin()) : nullptr;
+        if (options.native > 0 && !foreign) {
             std::fprintf(stderr, "%d native windows did not appear\n", options.native);
             ok = false;
         } else {
             const std::string native = "Idle/sway/tarnwick/" + std::to_string(options.native) + "native";
-            ok = runBoth(native + "/early", turn++, options) && ok;
-            ok = runBoth(native + "/tick only", turn++, options, false) && ok;
+            ok = runBoth(native + "/early", turn++, options, wm) && ok;
+            ok = runBoth(native + "/tick only", turn++, options, wm, false) && ok;
         }
     }
     double load[3] = {};

@@ -25,10 +25,10 @@
 
 #include <xcb/xcb.h>
 
-#include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
-#include <QThread>
+#include <QTimer>
 #include <poll.h>
 
 #include <algorithm>
@@ -44,54 +44,16 @@
 
 #include "http_server.h"
 #include "platform/wayland/wayland_desktop_windows.h"
+#include "bench_main.h"
 #include "tarnwick_process.h"
-#include "x_session.h"
+#include "wait.h"
+#include "x_client.h"
+#include "xwin.h"
 
 namespace {
 
 constexpr int kTickMs = 100;
 constexpr int kCloseTimeoutMs = 5000;
-
-xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t result = reply ? reply->atom : 0;
-    std::free(reply);
-    return result;
-}
-
-// Sends WM_DELETE_WINDOW to a window over a connection of its own, as a window manager's
-// close box does.
-class DirectCloser {
-public:
-    DirectCloser() {
-        c_ = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(c_)) return;
-        protocols_ = atom("WM_PROTOCOLS");
-        delete_ = atom("WM_DELETE_WINDOW");
-    }
-    ~DirectCloser() { xcb_disconnect(c_); }
-    bool ok() const { return !xcb_connection_has_error(c_) && protocols_ && delete_; }
-
-    void close(std::uint32_t window) {
-        xcb_client_message_event_t event{};
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = window;
-        event.type = protocols_;
-        event.data.data32[0] = delete_;
-        event.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_send_event(c_, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
-        xcb_flush(c_);
-    }
-
-private:
-    xcb_atom_t atom(const char* name) { return internAtom(c_, name); }
-
-    xcb_connection_t* c_ = nullptr;
-    xcb_atom_t protocols_ = 0;
-    xcb_atom_t delete_ = 0;
-};
 
 // Reads one line from `process`, waiting at most until `deadline` runs out.
 bool readLine(QProcess& process, QByteArray& line, const QElapsedTimer& clock, qint64 deadlineMs) {
@@ -106,8 +68,8 @@ bool readLine(QProcess& process, QByteArray& line, const QElapsedTimer& clock, q
 
 // The programs making the popups: X11 windows (xwin) and native Wayland ones (wlwin). Both
 // print a window's id once it is on screen and "closed ID" when asked to close it.
-const QString kXwin = QStringLiteral(TARNWICK_BINARY_DIR "/xwin");
-const QString kWlwin = QStringLiteral(TARNWICK_BINARY_DIR "/wlwin");
+const QString kXwin = Xwin::xwin();
+const QString kWlwin = Xwin::wlwin();
 
 // Shows one window titled `title` with `tool` and returns how long it stayed on screen in
 // milliseconds, from its id to its "closed" line; `shown` runs once it is mapped (to
@@ -166,18 +128,12 @@ void report(const char* name, const Stats& s) {
     std::fflush(stdout);
 }
 
-void pause(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, std::max<qint64>(1, ms - clock.elapsed()));
-}
-
 Stats series(const char* name, int count, std::mt19937& random, const QString& titlePattern,
              const std::function<void(std::uint32_t, const QString&)>& shown, const QString& tool = kXwin) {
     std::uniform_int_distribution<int> delay(50, 250);
     Stats stats;
     for (int i = 1; i <= count; ++i) {
-        pause(delay(random));
+        settle(delay(random));
         const QString title = titlePattern.arg(i);
         const double ms = onScreenMs(tool, title, [&](std::uint32_t id) { if (shown) shown(id, title); });
         ++stats.runs;
@@ -193,18 +149,14 @@ Stats series(const char* name, int count, std::mt19937& random, const QString& t
 // "Microsoft Internet Explorer" count.
 class FrameWatcher {
 public:
-    FrameWatcher() {
-        c_ = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(c_)) return;
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+    FrameWatcher() : c_(x_.connection()) {
+        if (!x_.ok()) return;
         const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &mask);
-        netName_ = atom("_NET_WM_NAME");
+        xcb_change_window_attributes(c_, x_.root(), XCB_CW_EVENT_MASK, &mask);
         xcb_flush(c_);
         clock_.start();
     }
-    ~FrameWatcher() { xcb_disconnect(c_); }
-    bool ok() const { return !xcb_connection_has_error(c_) && netName_; }
+    bool ok() const { return x_.ok(); }
 
     std::vector<double> onScreenMs;  // one per popup gone
     int shown = 0;                   // popups mapped so far
@@ -214,31 +166,19 @@ public:
     int onScreen() const { return int(since_.size()); }
     qint64 now() const { return clock_.elapsed(); }
 
-    // Handles events for `ms` milliseconds, keeping the program's own event loop going.
-    void pump(int ms) {
-        QElapsedTimer t;
-        t.start();
-        do {
-            pollfd fd{xcb_get_file_descriptor(c_), POLLIN, 0};
-            ::poll(&fd, 1, 2);
-            while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
-                handle(e);
-                std::free(e);
-            }
-            QCoreApplication::processEvents();
-        } while (t.elapsed() < ms);
+    // Handles the events that came, waiting up to 2 ms for one: a sample for sampleUntil,
+    // whose pace keeps the times taken here within a few milliseconds.
+    void handleEvents() {
+        pollfd fd{xcb_get_file_descriptor(c_), POLLIN, 0};
+        ::poll(&fd, 1, 2);
+        while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
+            handle(e);
+            std::free(e);
+        }
     }
 
 private:
-    xcb_atom_t atom(const char* name) { return internAtom(c_, name); }
-    bool isPopup(xcb_window_t client) {
-        xcb_get_property_reply_t* r = xcb_get_property_reply(
-            c_, xcb_get_property(c_, 0, client, netName_, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
-        QByteArray title;
-        if (r) title = QByteArray(static_cast<const char*>(xcb_get_property_value(r)), xcb_get_property_value_length(r));
-        std::free(r);
-        return title.endsWith("Microsoft Internet Explorer");
-    }
+    bool isPopup(xcb_window_t client) { return x_.title(client).endsWith(QLatin1String("Microsoft Internet Explorer")); }
     void gone(xcb_window_t frame) {
         auto it = since_.find(frame);
         if (it == since_.end()) return;
@@ -252,7 +192,7 @@ private:
             // The title is read now, while the client surely exists: a popup closed within
             // moments of its frame's map may be gone by the time the map is handled here.
             auto r = reinterpret_cast<const xcb_reparent_notify_event_t*>(e);
-            if (r->parent != root_) popupFrame_[r->parent] = isPopup(r->window);
+            if (r->parent != x_.root()) popupFrame_[r->parent] = isPopup(r->window);
             break;
         }
         case XCB_MAP_NOTIFY: {
@@ -276,9 +216,8 @@ private:
         }
     }
 
-    xcb_connection_t* c_ = nullptr;
-    xcb_window_t root_ = 0;
-    xcb_atom_t netName_ = 0;
+    XClient x_;
+    xcb_connection_t* c_;
     QElapsedTimer clock_;
     std::map<xcb_window_t, bool> popupFrame_;  // frame -> whether its client is a popup
     std::map<xcb_window_t, qint64> since_;           // frame -> map time (ns)
@@ -321,18 +260,14 @@ Stats statsOf(const FrameWatcher& w, int expected) {
     return s;
 }
 
-// `count` background windows of `tool` whose titles never match, all on screen once it
-// has printed every id.
-bool startBackground(QProcess& background, const QString& tool, int count) {
-    if (count == 0) return true;
-    background.start(tool, {"--title", "Page %d - Another Browser", "--count", QString::number(count)});
-    QElapsedTimer clock;
-    clock.start();
-    int ids = 0;
-    QByteArray line;
-    while (ids < count && readLine(background, line, clock, 120000)) ++ids;
-    if (ids < count) std::fprintf(stderr, "only %d of %d background windows appeared\n", ids, count);
-    return ids == count;
+// `count` background windows of `tool` whose titles never match, all on screen; null
+// when they did not come.
+std::unique_ptr<Xwin> background(const QString& tool, int count) {
+    auto windows = std::make_unique<Xwin>(QStringList{"--title", "Page %d - Another Browser", "--count", QString::number(count)},
+                                          count, QString(), tool, 120000);
+    if (int(windows->ids.size()) == count) return windows;
+    std::fprintf(stderr, "only %zu of %d background windows appeared\n", windows->ids.size(), count);
+    return nullptr;
 }
 
 // Foreign popups from `tool`, one after another, with the program idle on about:blank:
@@ -343,7 +278,7 @@ bool foreignSeries(const char* name, const QString& tool, int popups, std::mt199
     for (const bool early : {true, false}) {
         auto program = startProgram(QStringLiteral("about:blank"), early);
         if (!program) return false;
-        pause(3000);  // start-up settles
+        settle(3000);  // start-up settles
         const Stats swept = series((std::string(name) + (early ? "/early sweep" : "/tick only")).c_str(), popups,
                                    random, QStringLiteral("Popup %1 - Microsoft Internet Explorer"), nullptr, tool);
         if (!program->running()) std::fprintf(stderr, "the program ended during the run\n");
@@ -361,8 +296,8 @@ bool swayRun(int popups, int floorRuns, int native, std::mt19937& random) {
         return false;
     }
     sway.exportForClients();
-    QProcess background;
-    if (!startBackground(background, kWlwin, native)) return false;
+    std::unique_ptr<Xwin> others;
+    if (native > 0 && !(others = background(Xwin::wlwin(), native))) return false;
     std::printf("On headless sway: native Wayland popups (wlwin), %d native background windows\n", native);
     bool ok = foreignSeries("Popup/native on sway", kWlwin, popups, random);
     const QString ipc = sway.ipcSocket();
@@ -375,28 +310,32 @@ bool swayRun(int popups, int floorRuns, int native, std::mt19937& random) {
     // The same close request sent straight over the protocol by this process the moment
     // the compositor lists the window: what the program's sweep adds is the difference.
     WaylandDesktopWindows direct(sway.waylandDisplay());
-    bool closing = false;
+    // Each popup: the event loop runs until the close is sent (or the timeout).
+    QEventLoop closing;
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    QObject::connect(&timeout, &QTimer::timeout, &closing, &QEventLoop::quit);
     direct.onWindowEligible(QStringLiteral("Closed Here"), [&](WindowId window) {
-        closing = direct.RequestClose(window);
+        direct.RequestClose(window);
+        closing.quit();
     });
     series("Floor/sway/protocol close direct", floorRuns, random, QStringLiteral("Popup %1 - Closed Here"),
-           [&closing](std::uint32_t, const QString&) {
-               closing = false;
-               waitUntil([&] { return closing; }, kCloseTimeoutMs, 0);
+           [&](std::uint32_t, const QString&) {
+               timeout.start(kCloseTimeoutMs);
+               closing.exec();
+               timeout.stop();
            },
            kWlwin);
-    background.terminate();
-    background.waitForFinished(5000);
     return ok;
 }
 
 // On Xvfb with openbox, among `windows` X11 background windows: foreign popups, the
 // engine's own popups, the window.open flood, and the floors.
 bool x11Run(int popups, int floorRuns, int windows, bool withEngine, std::mt19937& random) {
-    QProcess background;
-    if (!startBackground(background, kXwin, windows)) return false;
-    DirectCloser closer;
-    if (!closer.ok()) {
+    std::unique_ptr<Xwin> others;
+    if (windows > 0 && !(others = background(Xwin::xwin(), windows))) return false;
+    XClient closer;
+    if (!closer.ok() || !closer.atom("WM_PROTOCOLS") || !closer.atom("WM_DELETE_WINDOW")) {
         std::fprintf(stderr, "no X connection for the direct close\n");
         return false;
     }
@@ -419,12 +358,17 @@ bool x11Run(int popups, int floorRuns, int windows, bool withEngine, std::mt1993
             const int before = server.requestCount(QStringLiteral("/done"));
             auto program = startProgram(server.url(QStringLiteral("/popups")), early);
             if (!program || !watcher.ok()) return false;
-            QElapsedTimer clock;
-            clock.start();
-            while (clock.elapsed() < 120000 &&
-                   (server.requestCount(QStringLiteral("/done")) == before || watcher.onScreen() > 0))
-                watcher.pump(50);
-            watcher.pump(500);
+            const auto done = [&] {
+                watcher.handleEvents();
+                return server.requestCount(QStringLiteral("/done")) > before && watcher.onScreen() == 0;
+            };
+            sampleUntil(done, 120000, 0);
+            sampleUntil(
+                [&] {
+                    watcher.handleEvents();
+                    return false;
+                },
+                500, 0);
             const Stats engine = statsOf(watcher, popups);
             report(QStringLiteral("Popup/engine/%1").arg(QLatin1String(mode)).toLatin1().constData(), engine);
             ok = ok && program->running() && engine.missed == 0;
@@ -434,13 +378,14 @@ bool x11Run(int popups, int floorRuns, int windows, bool withEngine, std::mt1993
             const int before = server.requestCount(QStringLiteral("/done"));
             auto program = startProgram(server.url(QStringLiteral("/flood")), early);
             if (!program || !watcher.ok()) return false;
-            QElapsedTimer clock;
-            clock.start();
             // Done: the loop has ended, no popup is on screen, and none came for a second.
-            while (clock.elapsed() < 240000 &&
-                   (server.requestCount(QStringLiteral("/done")) == before || watcher.onScreen() > 0 ||
-                    watcher.now() - std::max(watcher.lastGoneMs, watcher.firstMapMs) < 1000))
-                watcher.pump(50);
+            sampleUntil(
+                [&] {
+                    watcher.handleEvents();
+                    return server.requestCount(QStringLiteral("/done")) > before && watcher.onScreen() == 0 &&
+                           watcher.now() - std::max(watcher.lastGoneMs, watcher.firstMapMs) >= 1000;
+                },
+                240000, 0);
             char line[200];
             std::snprintf(line, sizeof line, "%-36s %6d popups shown, all gone %.0f ms after the first, at most %d at once",
                           (std::string("Flood/1000 window.open/") + mode).c_str(), watcher.shown,
@@ -457,17 +402,16 @@ bool x11Run(int popups, int floorRuns, int windows, bool withEngine, std::mt1993
         QProcess::startDetached(QStringLiteral("wmctrl"), {QStringLiteral("-ic"), QString::number(id)});
     });
     series("Floor/WM_DELETE_WINDOW direct", floorRuns, random, QStringLiteral("Popup %1 - Another Browser"),
-           [&closer](std::uint32_t id, const QString&) { closer.close(id); });
+           [&closer](std::uint32_t id, const QString&) { closer.requestClose(id); });
     std::printf("Target: early sweep p95 <= 15 ms (foreign), <= 30 ms (engine); none missed in either mode\n");
-
-    background.terminate();
-    background.waitForFinished(5000);
     return ok;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    BenchDesktop bench(argc, argv);
+    if (!bench.ok()) return 1;
     int popups = 50;
     int floorRuns = 20;
     int windows = 200;
@@ -490,14 +434,6 @@ int main(int argc, char** argv) {
                              "[--desktop x11|sway|both] [--engine no]\n");
         return 2;
     }
-    XSession session(XSession::WindowManager::Openbox);
-    if (!session.ok()) {
-        std::fprintf(stderr, "could not start Xvfb with openbox\n");
-        return 1;
-    }
-    session.exportForQt();
-    QApplication app(argc, argv);
-
     std::mt19937 random(seed);
     std::printf("Time on screen, mapped -> close request received (ms), seed %u\n", seed);
     std::printf("%-36s %6s %6s %9s %9s %9s %9s\n", "Case", "runs", "missed", "min", "p50", "p95", "max");

@@ -35,7 +35,6 @@
 // Usage: startup_bench [--windows-only] [--previous PATH] [benchmark flags]
 
 #include <benchmark/benchmark.h>
-#include <xcb/xcb.h>
 
 #include <QCollator>
 #include <QCoreApplication>
@@ -45,9 +44,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
-#include <QSet>
 #include <QTemporaryDir>
-#include <QThread>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -56,13 +53,17 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <set>
 #include <utility>
 #include <vector>
 
-// The test support pieces this benchmark needs, built into it directly.
+#include "bench_main.h"
 #include "http_server.h"
 #include "proc_tree.h"
-#include "x_session.h"
+#include "test_env.h"
+#include "wait.h"
+#include "x_client.h"
+#include "xwin.h"
 
 namespace {
 
@@ -75,62 +76,24 @@ struct Run {
 // Window titles of the managed top-level windows.
 class TitleWatcher {
 public:
-    explicit TitleWatcher(const QByteArray& display) {
-        c_ = xcb_connect(display.constData(), nullptr);
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
-        clientList_ = atom("_NET_CLIENT_LIST");
-        wmName_ = atom("_NET_WM_NAME");
-        utf8_ = atom("UTF8_STRING");
-    }
-    ~TitleWatcher() { xcb_disconnect(c_); }
+    explicit TitleWatcher(const QByteArray& display) : x_(QString::fromLatin1(display)) {}
 
     // The managed windows now; those are never looked at again (foreign windows that stay).
     int ignoreExisting() {
-        xcb_get_property_reply_t* list = clients();
-        if (!list) return 0;
-        const int n = xcb_get_property_value_length(list) / 4;
-        auto* windows = static_cast<xcb_window_t*>(xcb_get_property_value(list));
-        for (int i = 0; i < n; ++i) ignored_.insert(windows[i]);
-        free(list);
-        return n;
+        const std::vector<std::uint32_t> windows = x_.clients();
+        ignored_.insert(windows.begin(), windows.end());
+        return int(windows.size());
     }
 
     bool anyTitled(const QByteArray& title) {
-        xcb_get_property_reply_t* list = clients();
-        if (!list) return false;
-        const int n = xcb_get_property_value_length(list) / 4;
-        auto* windows = static_cast<xcb_window_t*>(xcb_get_property_value(list));
-        std::vector<xcb_get_property_cookie_t> cookies;
-        for (int i = 0; i < n; ++i)
-            if (!ignored_.contains(windows[i]))
-                cookies.push_back(xcb_get_property(c_, 0, windows[i], wmName_, utf8_, 0, 1024));
-        bool found = false;
-        for (auto cookie : cookies) {
-            xcb_get_property_reply_t* name = xcb_get_property_reply(c_, cookie, nullptr);
-            if (!name) continue;
-            const QByteArray text(static_cast<const char*>(xcb_get_property_value(name)), xcb_get_property_value_length(name));
-            found = found || text == title;
-            free(name);
-        }
-        free(list);
-        return found;
+        for (std::uint32_t window : x_.clients())
+            if (!ignored_.count(window) && x_.title(window) == QString::fromUtf8(title)) return true;
+        return false;
     }
 
 private:
-    xcb_get_property_reply_t* clients() {
-        return xcb_get_property_reply(c_, xcb_get_property(c_, 0, root_, clientList_, XCB_ATOM_WINDOW, 0, 65536),
-                                      nullptr);
-    }
-    xcb_atom_t atom(const char* name) {
-        xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, strlen(name), name), nullptr);
-        const xcb_atom_t a = r ? r->atom : 0;
-        free(r);
-        return a;
-    }
-    xcb_connection_t* c_;
-    xcb_window_t root_;
-    xcb_atom_t clientList_, wmName_, utf8_;
-    QSet<xcb_window_t> ignored_;
+    XClient x_;
+    std::set<std::uint32_t> ignored_;
 };
 
 // VmHWM (kB) of `root` and every descendant, merged into `peaks` (per pid, the maximum).
@@ -149,7 +112,16 @@ Run runOnce(const QString& program, const QStringList& args, const QString& work
     std::vector<char*> argv;
     for (QByteArray& a : argBytes) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const QByteArray dir = workDir.toLocal8Bit(), homeBytes = home.toLocal8Bit();
+    const QByteArray dir = workDir.toLocal8Bit();
+
+    // The engine's profile (tarnwick's and the bare view's) stays in the run's folder.
+    QProcessEnvironment env = testenv::privateHome(home);
+    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+    std::vector<QByteArray> envBytes;
+    for (const QString& name : env.keys()) envBytes.push_back((name + QLatin1Char('=') + env.value(name)).toLocal8Bit());
+    std::vector<char*> envp;
+    for (QByteArray& e : envBytes) envp.push_back(e.data());
+    envp.push_back(nullptr);
 
     QElapsedTimer clock;
     clock.start();
@@ -157,43 +129,38 @@ Run runOnce(const QString& program, const QStringList& args, const QString& work
     if (pid == 0) {
         setpgid(0, 0);
         if (chdir(dir.constData()) != 0) _exit(126);
-        setenv("DISPLAY", display.constData(), 1);
-        setenv("HOME", homeBytes.constData(), 1);
-        // The engine's profile (tarnwick's and the bare view's) stays in the run's folder.
-        for (const char* name : {"XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"})
-            setenv(name, (homeBytes + '/' + name).constData(), 1);
-        setenv("XDG_RUNTIME_DIR", homeBytes.constData(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
-        setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 1);
         const int devnull = open("/dev/null", O_RDWR);
         dup2(devnull, 1);
         dup2(devnull, 2);
-        execv(argv[0], argv.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     QHash<int, qint64> peaks;
-    while (clock.elapsed() < 60000) {
-        if (watcher.anyTitled(doneTitle)) {
-            run.seconds = clock.nsecsElapsed() / 1e9;
-            run.ok = true;
-            break;
-        }
-        samplePeaks(pid, peaks);
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return run;  // died
-        QThread::msleep(2);
-    }
+    bool died = false;
+    sampleUntil(
+        [&] {
+            if (watcher.anyTitled(doneTitle)) {
+                run.seconds = clock.nsecsElapsed() / 1e9;
+                run.ok = true;
+                return true;
+            }
+            samplePeaks(pid, peaks);
+            died = waitpid(pid, nullptr, WNOHANG) == pid;
+            return died;
+        },
+        60000, 2);
+    if (died) return run;
     samplePeaks(pid, peaks);
     qint64 total = 0;
     for (qint64 kb : peaks) total += kb;
     run.peakMb = total / 1024.0;
     kill(-pid, SIGTERM);
-    for (int i = 0; i < 250 && waitpid(pid, nullptr, WNOHANG) != pid; ++i) QThread::msleep(20);
+    waitUntil([pid] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 5000);
     kill(-pid, SIGKILL);
     waitpid(pid, nullptr, WNOHANG);
     // Wait until the helpers of the process group are gone too.
-    for (int i = 0; i < 250 && kill(-pid, 0) == 0; ++i) QThread::msleep(20);
-    while (watcher.anyTitled(doneTitle)) QThread::msleep(20);
+    waitUntil([pid] { return kill(-pid, 0) != 0; }, 5000);
+    waitUntil([&] { return !watcher.anyTitled(doneTitle); }, 60000);
     return run;
 }
 
@@ -274,7 +241,8 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    QCoreApplication app(argc, argv);
+    BenchDesktop bench(argc, argv, BenchDesktop::App::Core);
+    if (!bench.ok()) return 1;
     const int repetitions = qEnvironmentVariableIntValue("STARTUP_BENCH_RUNS") > 0
                                 ? qEnvironmentVariableIntValue("STARTUP_BENCH_RUNS") : 7;
 
@@ -291,12 +259,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    XSession session(XSession::WindowManager::Openbox);
-    if (!session.ok()) {
-        std::fprintf(stderr, "could not start Xvfb with openbox\n");
-        return 1;
-    }
-    const QByteArray display = session.display().toLatin1();
+    const QByteArray display = bench.session().display().toLatin1();
 
     HttpServer server;
     QByteArray body = "<!DOCTYPE html><html><head><title>Start Page</title><style>body{font-family:sans-serif}</style>"
@@ -335,18 +298,10 @@ int main(int argc, char** argv) {
     constexpr int kForeignWindows = 1000;
     XSession crowded(XSession::WindowManager::Openbox);
     const QByteArray crowdedDisplay = crowded.display().toLatin1();
-    QProcess xwin;
-    QProcessEnvironment xwinEnv = QProcessEnvironment::systemEnvironment();
-    xwinEnv.insert(QStringLiteral("DISPLAY"), crowded.display());
-    xwin.setProcessEnvironment(xwinEnv);
-    xwin.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"),
-               {"--title", "Page %d - Another Browser", "--count", QString::number(kForeignWindows)});
+    const Xwin foreign({"--title", "Page %d - Another Browser", "--count", QString::number(kForeignWindows)},
+                       kForeignWindows, crowded.display(), Xwin::xwin(), 300000);
     TitleWatcher crowdedWatcher(crowdedDisplay);
-    QElapsedTimer wait;
-    wait.start();
-    while (crowded.ok() && crowdedWatcher.ignoreExisting() < kForeignWindows && wait.elapsed() < 300000)
-        QThread::msleep(100);
-    if (crowdedWatcher.ignoreExisting() < kForeignWindows) {
+    if (!crowded.ok() || !waitUntil([&] { return crowdedWatcher.ignoreExisting() >= kForeignWindows; }, 300000)) {
         std::fprintf(stderr, "the %d foreign windows did not appear\n", kForeignWindows);
         return 1;
     }

@@ -19,13 +19,11 @@
 // --window-manager none (the desktop is then the root's children).
 
 #include <benchmark/benchmark.h>
-#include <xcb/xcb.h>
 
-#include <QElapsedTimer>
-#include <QGuiApplication>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QProcess>
-#include <QThread>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 #include <atomic>
@@ -40,8 +38,11 @@
 
 #include "denial/popup_sweep.h"
 #include "platform/x11/x11_desktop_windows.h"
+#include "bench_main.h"
 #include "untracked_desktop.h"
-#include "x_session.h"
+#include "wait.h"
+#include "x_client.h"
+#include "xwin.h"
 
 namespace {
 
@@ -56,67 +57,11 @@ int countWindows(DesktopWindows& desktop) {
     return n;
 }
 
-bool waitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::usleep(200);
-    }
-    return true;
-}
-
 QString titleOf(DesktopWindows& desktop, WindowId w) {
     QString title;
     desktop.Title(w, title, desktop.TitleLength(w) + 1);
     return title;
 }
-
-// A connection of the benchmark's own, as another client changing its windows.
-class OtherClient {
-public:
-    explicit OtherClient(const QString& display) : c_(xcb_connect(display.toLatin1().constData(), nullptr)) {
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
-        netName_ = atom("_NET_WM_NAME");
-        utf8_ = atom("UTF8_STRING");
-    }
-    ~OtherClient() { xcb_disconnect(c_); }
-
-    void retitle(WindowId w, const QByteArray& title) {
-        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, netName_, utf8_, 8, std::uint32_t(title.size()),
-                            title.constData());
-        xcb_flush(c_);
-    }
-    // A key press and release sent to `w`, the press stamped `stamp` (its time field).
-    void key(WindowId w, std::uint32_t stamp) {
-        for (const std::uint8_t type : {std::uint8_t(XCB_KEY_PRESS), std::uint8_t(XCB_KEY_RELEASE)}) {
-            xcb_key_press_event_t e{};
-            e.response_type = type;
-            e.detail = 38;  // 'a' on the virtual server's keymap
-            e.time = stamp;
-            e.root = root_;
-            e.event = w;
-            e.same_screen = 1;
-            xcb_send_event(c_, 0, w, type == XCB_KEY_PRESS ? XCB_EVENT_MASK_KEY_PRESS : XCB_EVENT_MASK_KEY_RELEASE,
-                           reinterpret_cast<const char*>(&e));
-        }
-        xcb_flush(c_);
-    }
-
-private:
-    xcb_atom_t atom(const char* name) {
-        xcb_intern_atom_reply_t* r =
-            xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-        const xcb_atom_t a = r ? r->atom : XCB_NONE;
-        std::free(r);
-        return a;
-    }
-    xcb_connection_t* c_;
-    xcb_window_t root_ = XCB_NONE;
-    xcb_atom_t netName_ = XCB_NONE;
-    xcb_atom_t utf8_ = XCB_NONE;
-};
 
 // The foreign windows on the desktop: exactly `windows` of them besides the others,
 // made by one xwin; the sweep lists them but never closes them.
@@ -128,34 +73,25 @@ public:
     bool ensure(int windows) {
         if (windows == made_) return true;
         stop();
-        xwin_ = std::make_unique<QProcess>();
-        xwin_->start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"),
-                     {"--title", "Page %d - Another Browser", "--count", QString::number(windows)});
-        if (!xwin_->waitForStarted()) return false;
+        xwin_ = std::make_unique<Xwin>(QStringList{"--title", "Page %d - Another Browser", "--count", QString::number(windows)},
+                                       windows, QString(), Xwin::xwin(), 600000);
         made_ = windows;
-        ids.clear();
-        const bool all = waitUntil(
-            [&] {
-                while (xwin_->canReadLine()) ids.push_back(WindowId(xwin_->readLine().trimmed().toUInt()));
-                return int(ids.size()) == windows && countWindows(desktop_) >= others_ + windows;
-            },
-            600000);
+        const bool all = int(xwin_->ids.size()) == windows &&
+                         waitUntil([&] { return countWindows(desktop_) >= others_ + windows; }, 600000);
         if (!all) {
             std::fprintf(stderr, "only %d of %d windows appeared (connection %s)\n",
                          countWindows(desktop_) - others_, windows, desktop_.ok() ? "working" : "broken");
             return false;
         }
-        waitUntil([] { return false; }, 500);  // the window manager settles
+        settle(500);  // the window manager settles
         return true;
     }
 
-    std::vector<WindowId> ids;
+    const std::vector<WindowId>& ids() const { return xwin_->ids; }
 
 private:
     void stop() {
         if (!xwin_) return;
-        xwin_->terminate();
-        xwin_->waitForFinished(5000);
         xwin_.reset();
         waitUntil([&] { return countWindows(desktop_) == others_; }, 120000);
         made_ = 0;
@@ -163,7 +99,7 @@ private:
 
     X11DesktopWindows& desktop_;
     const int others_;
-    std::unique_ptr<QProcess> xwin_;
+    std::unique_ptr<Xwin> xwin_;
     int made_ = 0;
 };
 
@@ -202,12 +138,12 @@ private:
             std::this_thread::sleep_for(std::chrono::microseconds(gapUs(random)));
             const int stamp = stamp_ + 1;
             target_.sent[std::size_t(stamp)] = nowNs();
-            client_.key(window_, std::uint32_t(stamp));
+            client_.sendKey(window_, std::uint32_t(stamp));
             stamp_ = stamp;
         }
     }
 
-    OtherClient client_;
+    XClient client_;
     const WindowId window_;
     KeyTarget& target_;
     std::atomic<bool> stop_{false};
@@ -225,14 +161,9 @@ double percentile(std::vector<double> v, double q) {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    const bool windowManager = !(argc > 2 && !std::strcmp(argv[1], "--window-manager") && !std::strcmp(argv[2], "none"));
-    XSession session(windowManager ? XSession::WindowManager::Openbox : XSession::WindowManager::None);
-    if (!session.ok()) {
-        std::fprintf(stderr, "could not start Xvfb (with openbox when asked)\n");
-        return 1;
-    }
-    session.exportForQt();
-    QGuiApplication app(argc, argv);
+    BenchDesktop bench(argc, argv, BenchDesktop::App::Gui);
+    if (!bench.ok()) return 1;
+    XSession& session = bench.session();
 
     KeyTarget target;
     target.setTitle(QStringLiteral("Key target"));
@@ -246,7 +177,7 @@ int main(int argc, char** argv) {
     UntrackedDesktop untracked(desktop);
     PopupSweep wholeSweep(untracked, PopupSweep::Hooks{});
     wholeSweep.setTaskStyleMask(kTaskStyleMask);
-    OtherClient other(session.display());
+    XClient other(session.display());
 
     ForeignWindows foreign(desktop, countWindows(desktop));
     const auto listedAll = [&](benchmark::State& state, const PopupSweep& s, int windows) {
@@ -273,7 +204,7 @@ int main(int argc, char** argv) {
             int n = 0;
             for (auto _ : state) {
                 state.PauseTiming();
-                const WindowId w = foreign.ids[std::size_t(n * 7919) % foreign.ids.size()];
+                const WindowId w = foreign.ids()[std::size_t(n * 7919) % foreign.ids().size()];
                 const QByteArray title = "Retitled " + QByteArray::number(++n) + " - Another Browser";
                 other.retitle(w, title);
                 if (!waitUntil([&] { return titleOf(desktop, w) == QString::fromUtf8(title); }, 10000))
@@ -314,18 +245,22 @@ int main(int argc, char** argv) {
                 target.latencyMs.clear();
                 for (auto& t : target.sent) t = 0;
                 KeySender sender(session.display(), target);
-                QElapsedTimer clock;
-                clock.start();
-                while (clock.elapsed() < 3000) {
-                    if (sweeping) {
-                        wholeSweep.FindApps();
-                        ++sweeps;
-                    }
-                    QCoreApplication::processEvents(sweeping ? QEventLoop::AllEvents : QEventLoop::WaitForMoreEvents);
+                if (sweeping) {
+                    sampleUntil(
+                        [&] {
+                            wholeSweep.FindApps();
+                            ++sweeps;
+                            return false;
+                        },
+                        3000, 0);
+                } else {
+                    QEventLoop idle;
+                    QTimer::singleShot(3000, &idle, &QEventLoop::quit);
+                    idle.exec();
                 }
                 state.counters["keys sent"] = sender.sent();
             }
-            waitUntil([] { return false; }, 200);  // the last keys arrive
+            settle(200);  // the last keys arrive
             state.counters["keys"] = double(target.latencyMs.size());
             state.counters["sweeps"] = sweeps;
             state.counters["p50_ms"] = percentile(target.latencyMs, 0.50);
@@ -334,7 +269,5 @@ int main(int argc, char** argv) {
             if (target.latencyMs.empty()) state.SkipWithError("no key reached the handler");
         })->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
     }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -10,18 +10,6 @@ namespace {
 
 class AppCommands : public AppTest {
 protected:
-    // The program's managed window titled `title`, once it shows; 0 after the timeout.
-    std::uint32_t waitForOwnWindow(const QString& title, int timeoutMs = 10000) {
-        std::uint32_t found = 0;
-        waitUntil(
-            [&] {
-                for (std::uint32_t window : app.ownWindows())
-                    if (app.desktop().title(window) == title) found = window;
-                return found != 0;
-            },
-            timeoutMs);
-        return found;
-    }
     static bool keys(const QStringList& chords) {
         return runTool(QStringLiteral("xdotool"),
                        QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("80")} + chords);
@@ -35,7 +23,7 @@ TEST_F(AppCommands, ViewSourceOpensAWindowNamedAfterTheAddress) {
     std::uint32_t source = 0;
     for (int attempt = 0; attempt < 5 && source == 0; ++attempt) {
         ASSERT_TRUE(app.key({QStringLiteral("alt+e"), QStringLiteral("v")}));
-        source = waitForOwnWindow(server.url(QStringLiteral("/source")) + QStringLiteral(" - Tarnwick"), 3000);
+        source = app.waitForOwnWindow(server.url(QStringLiteral("/source")) + QStringLiteral(" - Tarnwick"), 3000);
     }
     EXPECT_NE(source, 0u) << "no source window";
     // The main window keeps its own caption.
@@ -52,7 +40,7 @@ TEST_F(AppCommands, SaveAsFromTheContextMenuWritesThePage) {
     ASSERT_TRUE(openPageMenu()) << "no context menu";
     // "Save As..." is the menu's last item.
     ASSERT_TRUE(keys({QStringLiteral("Up"), QStringLiteral("Return")}));
-    const std::uint32_t dialog = waitForOwnWindow(QStringLiteral("Save As"));
+    const std::uint32_t dialog = app.waitForOwnWindow(QStringLiteral("Save As"));
     ASSERT_NE(dialog, 0u) << "no save dialog";
     const QString target = app.root() + QStringLiteral("/saved.htm");
     // The file name field has the focus: replace its text and confirm.
@@ -75,7 +63,7 @@ TEST_F(AppCommands, PrintToFileWritesAPdf) {
     std::uint32_t dialog = 0;
     for (int attempt = 0; attempt < 5 && dialog == 0; ++attempt) {
         ASSERT_TRUE(app.key(QStringLiteral("ctrl+p")));
-        dialog = waitForOwnWindow(QStringLiteral("Print"), 3000);
+        dialog = app.waitForOwnWindow(QStringLiteral("Print"), 3000);
     }
     ASSERT_NE(dialog, 0u) << "no print dialog";
     // Without a print server the only printer is "Print to File (PDF)", writing to the

@@ -16,6 +16,7 @@
 
 #include "http_server.h"
 #include "tarnwick_process.h"
+#include "test_env.h"
 
 class AppTest : public ::testing::Test {
 protected:
@@ -29,8 +30,7 @@ protected:
     // ones goes to a proxy that is not there.
     static void keepOffline(TarnwickProcess& process) {
         process.setEnv(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
-                       QStringLiteral("--disable-gpu --no-first-run --disable-background-networking "
-                                      "--proxy-server=127.0.0.1:9"));
+                       QString::fromLatin1(testenv::kEngineFlags) + QStringLiteral(" --proxy-server=127.0.0.1:9"));
     }
 
     void TearDown() override {

@@ -14,19 +14,6 @@ namespace {
 
 class AppSettings : public AppTest {
 protected:
-    // The program's window titled `title`, once it shows.
-    std::uint32_t waitForWindow(const QString& title) {
-        std::uint32_t found = 0;
-        waitUntil(
-            [&] {
-                for (std::uint32_t window : app.ownWindows())
-                    if (app.desktop().title(window) == title) found = window;
-                return found != 0;
-            },
-            10000);
-        return found;
-    }
-
     // Clicks the point (x, y) of a window's client area, in pixels.
     bool clickIn(std::uint32_t window, int x, int y) {
         const auto where = app.desktop().geometry(window);
@@ -36,7 +23,7 @@ protected:
 
     std::uint32_t openSettings() {
         EXPECT_TRUE(app.key({QStringLiteral("alt+f"), QStringLiteral("s")}));
-        return waitForWindow(QStringLiteral("Tarnwick Settings"));
+        return app.waitForOwnWindow(QStringLiteral("Tarnwick Settings"));
     }
 
     bool iniBecomes(const QByteArray& bytes) {
@@ -88,7 +75,7 @@ TEST_F(AppSettings, AboutWindowShowsOnceWithItsCaption) {
     startAt(QStringLiteral("/start"), QStringLiteral("About"));
     // File > About Tarnwick... (the menu's "&About" access key), twice.
     ASSERT_TRUE(app.key({QStringLiteral("alt+f"), QStringLiteral("a")}));
-    const std::uint32_t about = waitForWindow(QStringLiteral("About Tarnwick"));
+    const std::uint32_t about = app.waitForOwnWindow(QStringLiteral("About Tarnwick"));
     ASSERT_NE(about, 0u) << "no about window";
     ASSERT_TRUE(app.key({QStringLiteral("alt+f"), QStringLiteral("a")}));
     // Barrier: a later key's reload has reached the server, so the second About was handled.

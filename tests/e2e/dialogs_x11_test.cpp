@@ -5,10 +5,6 @@
 
 #include <QApplication>
 #include <QTest>
-#include <cstdlib>
-#include <cstring>
-#include <optional>
-#include <vector>
 
 #include "browse/frm_source.h"
 #include "dialogs/frm_about.h"
@@ -16,48 +12,9 @@
 #include "dialogs/frm_settings.h"
 #include "main_window_fixture.h"
 #include "window_parts.h"
+#include "x_client.h"
 
 namespace {
-
-class XProps {
-public:
-    XProps() : c_(xcb_connect(nullptr, nullptr)) {}
-    ~XProps() { xcb_disconnect(c_); }
-    bool ok() const { return !xcb_connection_has_error(c_); }
-
-    xcb_atom_t atom(const char* name) {
-        xcb_intern_atom_reply_t* r =
-            xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, static_cast<uint16_t>(strlen(name)), name), nullptr);
-        const xcb_atom_t a = r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-        std::free(r);
-        return a;
-    }
-
-    // The 32-bit items of a property; nullopt when the window does not have it.
-    std::optional<std::vector<uint32_t>> cards(xcb_window_t window, const char* property) {
-        xcb_get_property_reply_t* r = xcb_get_property_reply(
-            c_, xcb_get_property(c_, 0, window, atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
-        std::optional<std::vector<uint32_t>> out;
-        if (r && r->type != XCB_ATOM_NONE && r->format == 32) {
-            const auto* data = static_cast<const uint32_t*>(xcb_get_property_value(r));
-            out.emplace(data, data + xcb_get_property_value_length(r) / 4);
-        }
-        std::free(r);
-        return out;
-    }
-
-    bool holds(xcb_window_t window, const char* property, const char* value) {
-        const auto items = cards(window, property);
-        const xcb_atom_t a = atom(value);
-        if (!items) return false;
-        for (uint32_t item : *items)
-            if (item == a) return true;
-        return false;
-    }
-
-private:
-    xcb_connection_t* c_;
-};
 
 // WM_NORMAL_HINTS: flags, x, y, width, height, min w/h, max w/h, ...
 constexpr uint32_t kPMinSize = 16;
@@ -67,13 +24,13 @@ class DialogsOnX11 : public MainWindowFixture {
 protected:
     void TearDown() override {
         MainWindowFixture::TearDown();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        deleteClosedWindows();
     }
 
     // Waits until the window manager has taken the window in (it sets
     // _NET_WM_ALLOWED_ACTIONS on the windows it manages).
     bool managed(xcb_window_t window) {
-        return waitFor([&] { return x.cards(window, "_NET_WM_ALLOWED_ACTIONS").has_value(); }, 5000);
+        return waitUntil([&] { return x.cards(window, "_NET_WM_ALLOWED_ACTIONS").has_value(); }, 5000);
     }
 
     // No taskbar entry, fixed size: what the program tells the window manager and what
@@ -118,7 +75,7 @@ protected:
         EXPECT_TRUE(x.holds(window, "_NET_WM_ALLOWED_ACTIONS", "_NET_WM_ACTION_CLOSE"));
     }
 
-    XProps x;
+    XClient x;
 };
 
 }  // namespace

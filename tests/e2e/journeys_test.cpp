@@ -63,18 +63,6 @@ protected:
         return lines.join(QLatin1Char('\n')).toStdString();
     }
 
-    // The program's managed window other than the main window (a dialog), once it shows.
-    std::uint32_t waitForDialog(int timeoutMs = 10000) {
-        std::uint32_t found = 0;
-        waitUntil(
-            [&] {
-                for (std::uint32_t window : app.ownWindows())
-                    if (window != app.mainWindow()) found = window;
-                return found != 0;
-            },
-            timeoutMs);
-        return found;
-    }
     // Clicks the `index`th of `count` equally high rows of the program's open popup menu
     // or list.
     void clickMenuRow(int index, int count) {
@@ -198,7 +186,7 @@ TEST_F(Journey, TypedAddressLoadsOnceAndFocusChangesNeverReloadIt) {
         ASSERT_TRUE(app.key({QStringLiteral("alt+f"), chord}));
         EXPECT_TRUE(showsWindow({QStringLiteral("dialog"), caption}))
             << qPrintable(caption) << " is not a named dialog; windows: " << ::testing::PrintToString(view().windows);
-        const std::uint32_t dialog = waitForDialog();
+        const std::uint32_t dialog = app.waitForOwnWindow(QString());
         ASSERT_NE(dialog, 0u) << qPrintable(caption) << " did not show";
         ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
                                                         QString::number(dialog), QStringLiteral("key"), QStringLiteral("Escape")}));
@@ -206,7 +194,7 @@ TEST_F(Journey, TypedAddressLoadsOnceAndFocusChangesNeverReloadIt) {
     }
     ASSERT_TRUE(app.key({QStringLiteral("alt+e"), QStringLiteral("v")}));
     EXPECT_TRUE(showsWindow({QStringLiteral("frame"), server.url(QStringLiteral("/one")) + QStringLiteral(" - Tarnwick")}));
-    const std::uint32_t source = waitForDialog();
+    const std::uint32_t source = app.waitForOwnWindow(QString());
     ASSERT_NE(source, 0u) << "the source viewer did not show";
     ASSERT_TRUE(app.closeWindow(source));
     EXPECT_TRUE(waitUntil([&] { return view().windows.size() == 1; }, 10000));
@@ -280,6 +268,10 @@ TEST_F(Journey, ClickedPopupLinkOpensInTheMainWindowAndThePopupIsDenied) {
     EXPECT_EQ(server.requestCount(QStringLiteral("/clicked")), 1);
     EXPECT_EQ(server.requestCount(QStringLiteral("/links")), 1) << "the page was reloaded by the click";
     EXPECT_EQ(app.mainTitle(), QStringLiteral("Clicked - Tarnwick"));
+    // The link's address is the page's like any other: in the address box and the history.
+    EXPECT_EQ(view().address, server.url(QStringLiteral("/clicked")));
+    EXPECT_TRUE(app.readHistory().contains("\"" + server.url(QStringLiteral("/clicked")).toUtf8() + "\"\r\n"))
+        << app.readHistory().toStdString();
     EXPECT_TRUE(app.closeWindow(app.mainWindow()));
     expectEndsCleanly();
 }
@@ -367,7 +359,7 @@ TEST_F(Journey, HistoryEntriesOpenOnceAndTwoCopiesShareTheFileAndItsClear) {
     // "Clear URL Listbox" in the first copy's settings: the file goes, and the second
     // copy's next visit brings back none of the cleared addresses.
     ASSERT_TRUE(app.key({QStringLiteral("alt+f"), QStringLiteral("s")}));
-    const std::uint32_t settings = waitForDialog();
+    const std::uint32_t settings = app.waitForOwnWindow(QString());
     ASSERT_NE(settings, 0u) << "no settings dialog";
     const auto where = app.desktop().geometry(settings);
     ASSERT_TRUE(where);
@@ -422,7 +414,7 @@ protected:
     // A dialog the chord opens, closed again with Escape.
     void pressForDialog(const QString& chord) {
         press(chord);
-        const std::uint32_t dialog = waitForDialog();
+        const std::uint32_t dialog = app.waitForOwnWindow(QString());
         ASSERT_NE(dialog, 0u) << qPrintable(chord) << " opened no window";
         ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
         ASSERT_TRUE(waitUntil([&] { return app.ownWindows().size() == 1; }, 10000)) << "the dialog stayed";
@@ -819,7 +811,7 @@ protected:
         std::vector<std::pair<pid_t, unsigned long long>> before;
         for (pid_t pid : renderers())
             if (auto stat = readProcStat(pid)) before.emplace_back(pid, stat->cpuTicks);
-        QThread::msleep(1000);
+        settle(1000);
         for (const auto& [pid, ticks] : before)
             if (auto stat = readProcStat(pid); stat && stat->state != 'Z' && stat->cpuTicks - ticks >= 10) return pid;
         return 0;

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "platform/webengine/start_page.h"
+#include "test_env.h"
 #include "x_session.h"
 
 int main(int argc, char** argv) {
@@ -25,8 +26,7 @@ int main(int argc, char** argv) {
     // The engine's profile, downloads and settings of this process stay in a folder of
     // its own, never in the user's.
     QTemporaryDir home;
-    for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"})
-        qputenv(name, (home.path() + (name[0] == 'H' ? "" : "/" + QString::fromLatin1(name))).toLocal8Bit());
+    testenv::exportPrivateHome(home.path());
     webengine::registerStartPageScheme();
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();

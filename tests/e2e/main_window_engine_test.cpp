@@ -16,6 +16,7 @@
 #include "app/frm_main.h"
 #include "browse/frm_source.h"
 #include "http_server.h"
+#include "tarnwick_process.h"
 #include "wait.h"
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/engine_session.h"
@@ -24,16 +25,6 @@
 #include "window_parts.h"
 
 namespace {
-
-void xdotool(const QStringList& args) {
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), args);
-    process.waitForFinished(10000);
-}
-
-void pointerTo(const QPoint& global) {
-    xdotool({QStringLiteral("mousemove"), QString::number(global.x()), QString::number(global.y())});
-}
 
 QByteArray page(const char* title, const QByteArray& body) {
     return QByteArray("<!DOCTYPE html><html><head><title>") + title +
@@ -109,37 +100,14 @@ TEST_F(MainWindowOnEngine, PointingAtALinkShowsItsAddressAndLeavingItBringsBackT
     EXPECT_EQ(parts(w).Panel2->text(), QStringLiteral("Idle"));
     EXPECT_EQ(parts(w).URL->currentText(), server.url(QStringLiteral("/links")));
 
-    pointerTo(inPage(100, 60));
+    pointerAt(inPage(100, 60));
     const QString target = server.url(QStringLiteral("/target"));
     EXPECT_TRUE(waitUntil([&] { return parts(w).Panel2->text() == target; })) << qPrintable(parts(w).Panel2->text());
     EXPECT_EQ(w.lastStatusText(), target);
 
-    pointerTo(inPage(500, 300));
+    pointerAt(inPage(500, 300));
     EXPECT_TRUE(waitUntil([&] { return parts(w).Panel2->text() == QLatin1String("Idle"); })) << qPrintable(parts(w).Panel2->text());
     EXPECT_EQ(w.lastStatusText(), QString());
-}
-
-TEST_F(MainWindowOnEngine, ClickedPopupIsDeniedCountedAndTheLinkOpensInTheMainWindow) {
-    server.route(QStringLiteral("/popper"),
-                 page("Popper", "<a href=\"/target\" onclick=\"window.open('/popup'); return false;\" "
-                                "style=\"display:block;width:300px;height:150px;font-size:40px\">target</a>"));
-    frmMain& w = start(QStringLiteral("/popper"), QStringLiteral("Popper"));
-    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("0 events denied"));
-
-    pointerTo(inPage(100, 60));
-    ASSERT_TRUE(waitUntil([&] { return w.lastStatusText() == server.url(QStringLiteral("/target")); }));
-    xdotool({QStringLiteral("click"), QStringLiteral("1")});
-
-    EXPECT_TRUE(waitUntil([&] { return w.popupSweep().DeniedCount() >= 1; }));
-    EXPECT_TRUE(waitUntil([&] { return session.openWindowCount() == 0; })) << "the popup stayed";
-    EXPECT_TRUE(waitUntil([&] { return w.windowTitle() == QLatin1String("Target - Tarnwick"); }))
-        << qPrintable(w.windowTitle());
-    EXPECT_EQ(w.popupSweep().DeniedCount(), 1);
-    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("1 event denied"));
-    EXPECT_EQ(parts(w).URL->currentText(), server.url(QStringLiteral("/target")));
-    QFile history(workDir.filePath(QStringLiteral("URL.slx")));
-    ASSERT_TRUE(history.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(history.readAll().contains("\"" + server.url(QStringLiteral("/target")).toUtf8() + "\"\r\n"));
 }
 
 TEST_F(MainWindowOnEngine, RightClickShowsOurMenuWithTheAddressAndNeverThePagesOwn) {
@@ -150,8 +118,7 @@ TEST_F(MainWindowOnEngine, RightClickShowsOurMenuWithTheAddressAndNeverThePagesO
         EXPECT_EQ(menu, parts(w).mnuPop);
         shown << parts(w).mnuLaunchIE->iconText();
     });
-    xdotool({QStringLiteral("mousemove"), QString::number(inPage(500, 300).x()),
-             QString::number(inPage(500, 300).y()), QStringLiteral("click"), QStringLiteral("3")});
+    pointerAt(inPage(500, 300), 3);
     ASSERT_TRUE(waitUntil([&] { return !shown.isEmpty(); }));
     EXPECT_EQ(shown.first(), QStringLiteral("Launch ") + server.url(QStringLiteral("/menu?a=1&b=2")) +
                                  QStringLiteral(" In Default Browser"));
@@ -183,12 +150,11 @@ TEST_F(MainWindowOnEngine, RightClickOnAnEmptyPageShowsOurMenuToo) {
     frmMain& w = start(QStringLiteral("/empty"), QStringLiteral("Empty"));
     int shown = 0;
     w.setPopupMenu([&](QMenu*) { ++shown; });
-    xdotool({QStringLiteral("mousemove"), QString::number(inPage(300, 200).x()),
-             QString::number(inPage(300, 200).y()), QStringLiteral("click"), QStringLiteral("3")});
+    pointerAt(inPage(300, 200), 3);
     EXPECT_TRUE(waitUntil([&] { return shown > 0; }, 5000));
     // The engine's own request, if it comes, shows nothing more: by the second click's
     // menu every request of the first click has been handled.
-    xdotool({QStringLiteral("click"), QStringLiteral("3")});
+    runTool(QStringLiteral("xdotool"), {QStringLiteral("click"), QStringLiteral("3")});
     EXPECT_TRUE(waitUntil([&] { return shown > 1; }, 5000));
     EXPECT_EQ(shown, 2);
 }

@@ -18,7 +18,9 @@
 
 #include "denial/popup_sweep.h"
 #include "platform/x11/x11_desktop_windows.h"
+#include "x_client.h"
 #include "x_session.h"
+#include "xwin.h"
 
 #include "wait.h"
 
@@ -26,136 +28,6 @@ namespace {
 
 const QString kIE = QStringLiteral("Microsoft Internet Explorer");
 constexpr std::uint32_t kVisibleBorder = WindowStyle::Visible | WindowStyle::Border;
-
-// One running xwin program and the windows it made.
-class Xwin {
-public:
-    Xwin(const QString& display, const QStringList& args, int count) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), display);
-        process_.setProcessEnvironment(env);
-        process_.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"), args);
-        if (!process_.waitForStarted(5000)) return;
-        waitUntil([&] {
-            readLines();
-            return int(ids.size()) >= count || process_.state() == QProcess::NotRunning;
-        });
-    }
-    ~Xwin() { stop(); }
-
-    void stop() {
-        if (process_.state() == QProcess::NotRunning) return;
-        process_.terminate();
-        if (!process_.waitForFinished(3000)) {
-            process_.kill();
-            process_.waitForFinished(3000);
-        }
-    }
-    void kill() {
-        process_.kill();
-        process_.waitForFinished(3000);
-    }
-    bool finished(int ms) { return process_.state() == QProcess::NotRunning || process_.waitForFinished(ms); }
-
-    // Waits for a line the program prints about its windows ("closed ID", "ignored ID").
-    bool waitForLine(const QString& line, int occurrences = 1) {
-        return waitUntil([&] {
-            readLines();
-            return lines.count(line) >= occurrences;
-        });
-    }
-
-    std::vector<WindowId> ids;
-    QStringList lines;
-
-private:
-    void readLines() {
-        while (process_.canReadLine()) {
-            const QString line = QString::fromUtf8(process_.readLine()).trimmed();
-            bool isId = false;
-            const uint id = line.toUInt(&isId);
-            if (isId) ids.push_back(id);
-            else lines << line;
-        }
-        process_.waitForReadyRead(1);
-    }
-
-    QProcess process_;
-};
-
-// A connection of the test's own, to change windows behind the mirror's back.
-class XClient {
-public:
-    explicit XClient(const QString& display) {
-        connection_ = xcb_connect(display.toLatin1().constData(), nullptr);
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-    }
-    ~XClient() { xcb_disconnect(connection_); }
-
-    xcb_atom_t atom(const char* name) {
-        auto reply = xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, std::uint16_t(strlen(name)), name), nullptr);
-        const xcb_atom_t a = reply ? reply->atom : XCB_NONE;
-        free(reply);
-        return a;
-    }
-    void setText(WindowId w, const char* property, const char* type, const QByteArray& bytes) {
-        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, w, atom(property), atom(type), 8,
-                            std::uint32_t(bytes.size()), bytes.constData());
-        xcb_flush(connection_);
-    }
-    void setDecorations(WindowId w, bool on) {
-        const std::uint32_t hints[5] = {2, 0, on ? 1u : 0u, 0, 0};
-        const xcb_atom_t motif = atom("_MOTIF_WM_HINTS");
-        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, w, motif, motif, 32, 5, hints);
-        xcb_flush(connection_);
-    }
-    // Raises the window: through the window manager when one runs, else directly.
-    void raise(WindowId w, bool windowManager) {
-        if (windowManager) {
-            xcb_client_message_event_t m{};
-            m.response_type = XCB_CLIENT_MESSAGE;
-            m.format = 32;
-            m.window = w;
-            m.type = atom("_NET_ACTIVE_WINDOW");
-            m.data.data32[0] = 2;  // from a pager: always honoured
-            m.data.data32[1] = XCB_CURRENT_TIME;
-            xcb_send_event(connection_, 0, root_,
-                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                           reinterpret_cast<const char*>(&m));
-        } else {
-            const std::uint32_t above = XCB_STACK_MODE_ABOVE;
-            xcb_configure_window(connection_, w, XCB_CONFIG_WINDOW_STACK_MODE, &above);
-        }
-        xcb_flush(connection_);
-    }
-    void map(WindowId w) {
-        xcb_map_window(connection_, w);
-        xcb_flush(connection_);
-    }
-    void destroy(WindowId w) {
-        xcb_destroy_window(connection_, w);
-        xcb_flush(connection_);
-    }
-    // Another client's claim that the window was unmapped and destroyed (SendEvent to
-    // whoever follows the window's structure), while it stays as it is. A window manager
-    // would act on it (openbox unmanages the window), so only without one.
-    void fakeGone(WindowId w) {
-        xcb_unmap_notify_event_t unmapped{};
-        unmapped.response_type = XCB_UNMAP_NOTIFY;
-        unmapped.event = unmapped.window = w;
-        xcb_destroy_notify_event_t destroyed{};
-        destroyed.response_type = XCB_DESTROY_NOTIFY;
-        destroyed.event = destroyed.window = w;
-        for (const char* e : {reinterpret_cast<const char*>(&unmapped), reinterpret_cast<const char*>(&destroyed)})
-            xcb_send_event(connection_, 0, w, XCB_EVENT_MASK_STRUCTURE_NOTIFY, e);
-        xcb_flush(connection_);
-    }
-
-private:
-    xcb_connection_t* connection_ = nullptr;
-    xcb_window_t root_ = XCB_NONE;
-};
 
 std::vector<WindowId> walk(DesktopWindows& desktop) {
     std::vector<WindowId> windows;
@@ -213,7 +85,7 @@ protected:
     static bool withWindowManager() { return Desktop::wm == XSession::WindowManager::Openbox; }
 
     Xwin& xwin(QStringList args, int count = 1) {
-        processes_.push_back(std::make_unique<Xwin>(session_->display(), args, count));
+        processes_.push_back(std::make_unique<Xwin>(args, count, session_->display()));
         Xwin& p = *processes_.back();
         EXPECT_EQ(int(p.ids.size()), count) << args.join(' ').left(200).toStdString();
         return p;
@@ -336,7 +208,7 @@ TYPED_TEST(X11DesktopTest, StyleFollowsMappingTypeAndDecorations) {
     XClient x(this->session_->display());
     const WindowId changing = windows[0];
     x.setDecorations(changing, false);
-    x.setText(changing, "_NET_WM_NAME", "UTF8_STRING", "Renamed - Microsoft Internet Explorer");
+    x.retitle(changing, "Renamed - Microsoft Internet Explorer");
     EXPECT_TRUE(waitUntil([&] {
         return this->desktop_->Style(changing) == WindowStyle::Visible &&
                titleOf(*this->desktop_, changing) == QStringLiteral("Renamed - ") + kIE;
@@ -428,7 +300,7 @@ TYPED_TEST(X11DesktopTest, DestroyedWindowsAreGoneWithoutErrors) {
     XClient x(this->session_->display());
     if (!this->withWindowManager()) {
         x.fakeGone(middle);
-        x.setText(middle, "_NET_WM_NAME", "UTF8_STRING", "doomed still");
+        x.retitle(middle, "doomed still");
         ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, middle) == QStringLiteral("doomed still"); }));
         EXPECT_EQ(this->desktop_->Style(middle), kVisibleBorder);
         EXPECT_TRUE(listed(*this->desktop_, middle));
@@ -515,12 +387,12 @@ TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTripAndSeesEveryChange) {
 
     // One title changes: one batch reads it.
     XClient x(this->session_->display());
-    x.setText(p.ids[5], "_NET_WM_NAME", "UTF8_STRING", "Changed");
+    x.retitle(p.ids[5], "Changed");
     ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, p.ids[5]) == QStringLiteral("Changed"); }));
     EXPECT_EQ(this->desktop_->roundTrips(), before + 1);
     // Decorations removed from one window, and the last one retitled.
     x.setDecorations(p.ids[3], false);
-    x.setText(p.ids[19], "_NET_WM_NAME", "UTF8_STRING", "Last but one");
+    x.retitle(p.ids[19], "Last but one");
     ASSERT_TRUE(waitUntil([&] {
         return this->desktop_->Style(p.ids[3]) == WindowStyle::Visible &&
                titleOf(*this->desktop_, p.ids[19]) == QStringLiteral("Last but one");
@@ -544,7 +416,7 @@ TYPED_TEST(X11DesktopTest, SteadyStateSweepCostsNoRoundTripAndSeesEveryChange) {
     x.map(unmapped.ids[0]);
     ASSERT_TRUE(waitUntil([&] { return this->desktop_->Style(unmapped.ids[0]) == kVisibleBorder; }));
     closedAtNextTick(unmapped, unmapped.ids[0]);
-    x.setText(p.ids[7], "_NET_WM_NAME", "UTF8_STRING", (QStringLiteral("Now - ") + kIE).toUtf8());
+    x.retitle(p.ids[7], (QStringLiteral("Now - ") + kIE).toUtf8());
     ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, p.ids[7]).endsWith(kIE); }));
     closedAtNextTick(p, p.ids[7]);
     x.setDecorations(bare.ids[0], true);
@@ -565,14 +437,14 @@ TYPED_TEST(X11DesktopTest, EarlySweepClosesWindowsAsTheyBecomeClosableAndIgnores
     this->window({"--title", kIE, "--no-decorations"}, WindowStyle::Visible);
     const WindowId clock = this->window({"--title", "Clock"});
     for (int tick = 0; tick < 300; ++tick) {
-        x.setText(clock, "_NET_WM_NAME", "UTF8_STRING", QByteArray("Clock ") + QByteArray::number(tick));
+        x.retitle(clock, QByteArray("Clock ") + QByteArray::number(tick));
         if (tick % 50 == 0) QCoreApplication::processEvents();
     }
     ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, clock) == QStringLiteral("Clock 299"); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(sweep.sweepCount(), 0u);
     // Right after its storm (its title now read in batches), the clock comes to match.
-    x.setText(clock, "_NET_WM_NAME", "UTF8_STRING", (QStringLiteral("Alarm - ") + kIE).toUtf8());
+    x.retitle(clock, (QStringLiteral("Alarm - ") + kIE).toUtf8());
     EXPECT_TRUE(this->processes_.back()->waitForLine(QStringLiteral("closed %1").arg(clock)));
     EXPECT_EQ(sweep.DeniedCount(), 1);
 
@@ -585,7 +457,7 @@ TYPED_TEST(X11DesktopTest, EarlySweepClosesWindowsAsTheyBecomeClosableAndIgnores
     // A window retitled to match after it was mapped is closed at once.
     const WindowId late = this->window({"--title", "Harmless"});
     const std::uint64_t sweepsBefore = sweep.sweepCount();
-    x.setText(late, "_NET_WM_NAME", "UTF8_STRING", (QStringLiteral("Now - ") + kIE).toUtf8());
+    x.retitle(late, (QStringLiteral("Now - ") + kIE).toUtf8());
     EXPECT_TRUE(this->processes_.back()->waitForLine(QStringLiteral("closed %1").arg(late)));
     EXPECT_GT(sweep.sweepCount(), sweepsBefore);
     EXPECT_EQ(sweep.DeniedCount(), 3);
@@ -631,8 +503,8 @@ TEST(X11DesktopSession, FollowsAWindowManagerArrivingAndLeaving) {
     XSession session(XSession::WindowManager::None);
     ASSERT_TRUE(session.ok());
     X11DesktopWindows desktop(session.display());
-    Xwin normal(session.display(), {"--title", kIE}, 1);
-    Xwin tooltip(session.display(), {"--title", "tip", "--override-redirect"}, 1);
+    Xwin normal({"--title", kIE}, 1, session.display());
+    Xwin tooltip({"--title", "tip", "--override-redirect"}, 1, session.display());
     ASSERT_EQ(normal.ids.size(), 1u);
     ASSERT_EQ(tooltip.ids.size(), 1u);
     const WindowId n = normal.ids[0];
@@ -662,13 +534,8 @@ TEST(X11DesktopSession, FollowsAWindowManagerArrivingAndLeaving) {
 // one: each window mapped is put into an untitled frame and given WM_STATE Normal.
 class FramingWindowManager {
 public:
-    explicit FramingWindowManager(const QString& display) {
-        c_ = xcb_connect(display.toLatin1().constData(), nullptr);
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
-        const char name[] = "WM_STATE";
-        auto* reply = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, sizeof name - 1, name), nullptr);
-        wmState_ = reply ? reply->atom : XCB_NONE;
-        free(reply);
+    explicit FramingWindowManager(const QString& display) : x_(display), c_(x_.connection()), root_(x_.root()) {
+        wmState_ = x_.atom("WM_STATE");
         const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT;
         xcb_generic_error_t* error = xcb_request_check(c_, xcb_change_window_attributes_checked(c_, root_, XCB_CW_EVENT_MASK, &mask));
         ok_ = !error && wmState_ != XCB_NONE;
@@ -678,7 +545,6 @@ public:
     ~FramingWindowManager() {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
-        xcb_disconnect(c_);
     }
     bool ok() const { return ok_; }
     std::atomic<int> framed{0};
@@ -719,8 +585,9 @@ private:
         ++framed;
     }
 
-    xcb_connection_t* c_ = nullptr;
-    xcb_window_t root_ = XCB_NONE;
+    XClient x_;
+    xcb_connection_t* c_;
+    xcb_window_t root_;
     xcb_atom_t wmState_ = XCB_NONE;
     bool ok_ = false;
     std::vector<xcb_window_t> frames_;
@@ -734,9 +601,9 @@ TEST(X11DesktopSession, FramingWindowManagerWithoutStackingListIsSweptByClient) 
     FramingWindowManager wm(session.display());
     ASSERT_TRUE(wm.ok());
     X11DesktopWindows desktop(session.display());
-    Xwin page(session.display(), {"--title", "Some page"}, 1);
+    Xwin page({"--title", "Some page"}, 1, session.display());
     ASSERT_TRUE(waitUntil([&] { return wm.framed == 1; }));
-    Xwin popup(session.display(), {"--title", QStringLiteral("Popup - ") + kIE}, 1);
+    Xwin popup({"--title", QStringLiteral("Popup - ") + kIE}, 1, session.display());
     ASSERT_EQ(page.ids.size(), 1u);
     ASSERT_EQ(popup.ids.size(), 1u);
     const WindowId p = popup.ids[0];
@@ -772,7 +639,7 @@ TEST(X11DesktopSession, NoServerMeansNoWindows) {
     auto session = std::make_unique<XSession>(XSession::WindowManager::None);
     ASSERT_TRUE(session->ok());
     X11DesktopWindows desktop(session->display());
-    Xwin p(session->display(), {"--title", kIE}, 1);
+    Xwin p({"--title", kIE}, 1, session->display());
     ASSERT_EQ(p.ids.size(), 1u);
     const WindowId w = p.ids[0];
     ASSERT_TRUE(waitUntil([&] { return desktop.Style(w) == kVisibleBorder; }));

@@ -33,15 +33,6 @@ QString shownMenuText(const QString& caption) {
     return out;
 }
 
-QList<frmSource*> sourceWindows() {
-    QList<frmSource*> out;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* source = qobject_cast<frmSource*>(w)) out << source;
-    return out;
-}
-
-void deleteClosedWindows() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------
@@ -373,7 +364,7 @@ TEST_F(SourceViewer, OneWindowReusedWhileOpenAndCreatedAnewAfterClosing) {
     EXPECT_EQ(w.sourceWindow(), first);
     EXPECT_EQ(textOf(first)->toPlainText(), QStringLiteral("<body>B</body>"));
     EXPECT_EQ(first->windowTitle(), QStringLiteral("http://b.example/ - Tarnwick"));
-    EXPECT_EQ(sourceWindows().size(), 1);
+    EXPECT_EQ(topLevels<frmSource>().size(), 1);
 
     // Closed: the next View Source creates a new window, even before the old one is gone.
     QPointer<frmSource> closed(first);
@@ -387,7 +378,7 @@ TEST_F(SourceViewer, OneWindowReusedWhileOpenAndCreatedAnewAfterClosing) {
     deleteClosedWindows();
     EXPECT_TRUE(closed.isNull());
     ASSERT_TRUE(w.sourceWindow());
-    EXPECT_EQ(sourceWindows().size(), 1);
+    EXPECT_EQ(topLevels<frmSource>().size(), 1);
 }
 
 TEST_F(SourceViewer, CaptionIsTheAddressFollowedBySuffixAsDisplayed) {
@@ -408,7 +399,7 @@ TEST_F(SourceViewer, WithoutMarkupNothingHappens) {
     showPage(QStringLiteral("file:///tmp/picture.png"), std::nullopt);  // no root element
     w.mnuSource2_Click();
     EXPECT_FALSE(w.sourceWindow());
-    EXPECT_TRUE(sourceWindows().isEmpty());
+    EXPECT_TRUE(topLevels<frmSource>().isEmpty());
 
     // An open window keeps what it had when the next page has no markup.
     showPage(QStringLiteral("http://a.example/"), QStringLiteral("<body>A</body>"));

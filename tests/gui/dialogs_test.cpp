@@ -18,16 +18,6 @@
 
 namespace {
 
-template <typename T>
-QList<T*> topLevels() {
-    QList<T*> out;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* t = qobject_cast<T*>(w)) out << t;
-    return out;
-}
-
-void deleteClosedWindows() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
-
 QByteArray iniWith(const QByteArray& value) { return "[Tarnwick]\r\nDefaultURL=" + value + "\r\n"; }
 
 // A fixed tool window: small caption with a close box, no minimise or maximise button,
@@ -228,7 +218,7 @@ TEST_F(SettingsDialog, OneDialogAtATimeAndANewOneAfterClosing) {
     QPointer<frmSettings> old(startUp);
     QTest::keyClick(startUp, Qt::Key_C, Qt::AltModifier);
     // The mnemonic presses the button visibly: the click follows a moment later.
-    EXPECT_TRUE(waitFor([&] { return !old || !old->isVisible(); }));
+    EXPECT_TRUE(waitUntil([&] { return !old || !old->isVisible(); }));
     deleteClosedWindows();
     EXPECT_TRUE(old.isNull());
     EXPECT_FALSE(w.settingsWindow());

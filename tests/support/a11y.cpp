@@ -4,11 +4,12 @@
 
 #include <QByteArray>
 #include <QProcess>
-#include <QThread>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+
+#include "wait.h"
 
 namespace a11y {
 namespace {
@@ -178,18 +179,20 @@ bool start() {
         // The accessibility bus, from at-spi2-core's launcher (activated on the session
         // bus), answers before anyone looks for it.
         QByteArray a11yBus;
-        for (int attempt = 0; attempt < 50 && a11yBus.isEmpty(); ++attempt) {
-            QProcess ask;
-            ask.start(QStringLiteral("dbus-send"),
-                      {QStringLiteral("--session"), QStringLiteral("--print-reply"), QStringLiteral("--dest=org.a11y.Bus"),
-                       QStringLiteral("/org/a11y/bus"), QStringLiteral("org.a11y.Bus.GetAddress")});
-            if (ask.waitForFinished(5000) && ask.exitCode() == 0) {
-                const QByteArray reply = ask.readAllStandardOutput();
-                const int open = reply.indexOf("string \"");
-                if (open >= 0) a11yBus = reply.mid(open + 8, reply.lastIndexOf('"') - open - 8);
-            }
-            if (a11yBus.isEmpty()) QThread::msleep(100);
-        }
+        waitUntil(
+            [&] {
+                QProcess ask;
+                ask.start(QStringLiteral("dbus-send"), {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                                                        QStringLiteral("--dest=org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                                        QStringLiteral("org.a11y.Bus.GetAddress")});
+                if (ask.waitForFinished(5000) && ask.exitCode() == 0) {
+                    const QByteArray reply = ask.readAllStandardOutput();
+                    const int open = reply.indexOf("string \"");
+                    if (open >= 0) a11yBus = reply.mid(open + 8, reply.lastIndexOf('"') - open - 8);
+                }
+                return !a11yBus.isEmpty();
+            },
+            10000, 100);
         if (a11yBus.isEmpty()) {
             std::fprintf(stderr, "no accessibility bus from org.a11y.Bus\n");
             return false;

@@ -113,19 +113,20 @@ public:
         std::uint32_t style = WindowStyle::Visible | WindowStyle::Border;
         QString title;
         bool closesOnRequest = true;
+        std::optional<int> titleLength;  // what TitleLength answers instead of the title's length
     };
 
     WindowId add(const QString& title,
                  std::uint32_t style = WindowStyle::Visible | WindowStyle::Border,
                  bool closesOnRequest = true) {
         const WindowId id = nextId_++;
-        windows.push_back(Window{id, style, title, closesOnRequest});
+        windows.push_back(Window{id, style, title, closesOnRequest, std::nullopt});
         orderRevision_ = ++revision_;
         return id;
     }
     void addWithId(WindowId id, const QString& title,
                    std::uint32_t style = WindowStyle::Visible | WindowStyle::Border) {
-        windows.push_back(Window{id, style, title, true});
+        windows.push_back(Window{id, style, title, true, std::nullopt});
         orderRevision_ = ++revision_;
     }
     void remove(WindowId id) {
@@ -177,7 +178,7 @@ public:
     int TitleLength(WindowId window) override {
         if (titleLengthOverride) return *titleLengthOverride;
         const Window* w = find(window);
-        return w ? static_cast<int>(w->title.size()) : 0;
+        return w ? w->titleLength.value_or(static_cast<int>(w->title.size())) : 0;
     }
     int Title(WindowId window, QString& title, int maxCount) override {
         if (beforeTitleRead) beforeTitleRead(window);

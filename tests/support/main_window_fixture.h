@@ -6,13 +6,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <memory>
 
 #include "app/frm_main.h"
 #include "fakes.h"
+#include "wait.h"
 
 class MainWindowFixture : public ::testing::Test {
 protected:
@@ -46,18 +46,6 @@ protected:
     }
     QByteArray ini() const { return readFile(iniPath()); }
     QByteArray history() const { return readFile(workDir.filePath(QStringLiteral("URL.slx"))); }
-
-    // Pumps the event loop until `condition` holds or `ms` pass.
-    template <typename F>
-    static bool waitFor(F condition, int ms = 3000) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!condition()) {
-            if (clock.elapsed() > ms) return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        return true;
-    }
 
     QTemporaryDir programDir;
     QTemporaryDir workDir;

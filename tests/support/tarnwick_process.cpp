@@ -1,13 +1,11 @@
 #include "tarnwick_process.h"
 
 #include "proc_tree.h"
-
-#include <xcb/xcb.h>
+#include "test_env.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMainWindow>
@@ -43,6 +41,12 @@ bool runTool(const QString& program, const QStringList& arguments, int timeoutMs
     return tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
 }
 
+bool pointerAt(const QPoint& point, int button) {
+    QStringList arguments{QStringLiteral("mousemove"), QString::number(point.x()), QString::number(point.y())};
+    if (button) arguments << QStringLiteral("click") << QString::number(button);
+    return runTool(QStringLiteral("xdotool"), arguments);
+}
+
 namespace {
 
 // Heights of the menu bar and of the address box as the program lays them out: the same
@@ -69,157 +73,6 @@ const MainLayout& mainLayout() {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------------
-// XDesktop
-
-XDesktop::XDesktop() {
-    connection_ = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(connection_)) return;
-    root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-}
-
-XDesktop::~XDesktop() {
-    if (connection_) xcb_disconnect(connection_);
-}
-
-bool XDesktop::ok() const { return connection_ && !xcb_connection_has_error(connection_) && root_ != 0; }
-
-std::uint32_t XDesktop::atom(const char* name) {
-    auto it = atoms_.find(name);
-    if (it != atoms_.end()) return it->second;
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection_, xcb_intern_atom(connection_, 0, static_cast<uint16_t>(strlen(name)), name), nullptr);
-    std::uint32_t value = reply ? reply->atom : 0;
-    free(reply);
-    atoms_[name] = value;
-    return value;
-}
-
-QByteArray XDesktop::property(std::uint32_t window, std::uint32_t prop, std::uint32_t type) {
-    if (!ok()) return {};
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        connection_, xcb_get_property(connection_, 0, window, prop, type, 0, 1 << 20), nullptr);
-    QByteArray bytes;
-    if (reply) {
-        bytes = QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
-                           xcb_get_property_value_length(reply));
-        free(reply);
-    }
-    return bytes;
-}
-
-std::vector<std::uint32_t> XDesktop::clients() {
-    const QByteArray bytes = property(root_, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
-    std::vector<std::uint32_t> result(static_cast<size_t>(bytes.size()) / 4);
-    if (!result.empty()) memcpy(result.data(), bytes.constData(), result.size() * 4);
-    return result;
-}
-
-std::vector<std::uint32_t> XDesktop::rootChildren() { return children(root_); }
-
-std::vector<std::uint32_t> XDesktop::children(std::uint32_t window) {
-    std::vector<std::uint32_t> result;
-    if (!ok()) return result;
-    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
-    if (!tree) return result;
-    const xcb_window_t* children = xcb_query_tree_children(tree);
-    result.assign(children, children + xcb_query_tree_children_length(tree));
-    free(tree);
-    return result;
-}
-
-std::vector<std::uint32_t> XDesktop::mappedOverrideRedirect() {
-    std::vector<std::uint32_t> result;
-    if (!ok()) return result;
-    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr);
-    if (!tree) return result;
-    const xcb_window_t* children = xcb_query_tree_children(tree);
-    const int count = xcb_query_tree_children_length(tree);
-    std::vector<xcb_get_window_attributes_cookie_t> cookies;
-    for (int i = 0; i < count; ++i) cookies.push_back(xcb_get_window_attributes(connection_, children[i]));
-    for (int i = 0; i < count; ++i) {
-        xcb_get_window_attributes_reply_t* attributes =
-            xcb_get_window_attributes_reply(connection_, cookies[static_cast<size_t>(i)], nullptr);
-        if (attributes && attributes->override_redirect && attributes->map_state == XCB_MAP_STATE_VIEWABLE)
-            result.push_back(children[i]);
-        free(attributes);
-    }
-    free(tree);
-    return result;
-}
-
-QString XDesktop::title(std::uint32_t window) {
-    const QByteArray name = property(window, atom("_NET_WM_NAME"), atom("UTF8_STRING"));
-    if (!name.isEmpty()) return QString::fromUtf8(name);
-    return QString::fromLatin1(property(window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING));
-}
-
-pid_t XDesktop::pid(std::uint32_t window) {
-    const QByteArray bytes = property(window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL);
-    if (bytes.size() < 4) return 0;
-    std::uint32_t value = 0;
-    memcpy(&value, bytes.constData(), 4);
-    return static_cast<pid_t>(value);
-}
-
-std::optional<XDesktop::Rect> XDesktop::geometry(std::uint32_t window) {
-    if (!ok()) return std::nullopt;
-    xcb_get_geometry_reply_t* geometry =
-        xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
-    if (!geometry) return std::nullopt;
-    Rect rect;
-    rect.width = geometry->width;
-    rect.height = geometry->height;
-    free(geometry);
-    xcb_translate_coordinates_reply_t* position = xcb_translate_coordinates_reply(
-        connection_, xcb_translate_coordinates(connection_, window, root_, 0, 0), nullptr);
-    if (!position) return std::nullopt;
-    rect.x = position->dst_x;
-    rect.y = position->dst_y;
-    free(position);
-    return rect;
-}
-
-bool XDesktop::exists(std::uint32_t window) {
-    if (!ok()) return false;
-    xcb_get_window_attributes_reply_t* attributes =
-        xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr);
-    const bool found = attributes != nullptr;
-    free(attributes);
-    return found;
-}
-
-std::optional<std::pair<int, int>> XDesktop::pointer() {
-    if (!ok()) return std::nullopt;
-    xcb_query_pointer_reply_t* reply =
-        xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr);
-    if (!reply) return std::nullopt;
-    std::pair<int, int> position{reply->root_x, reply->root_y};
-    free(reply);
-    return position;
-}
-
-std::vector<std::uint32_t> XDesktop::clientsTitledEndingWith(const QString& suffix) {
-    std::vector<std::uint32_t> result;
-    for (std::uint32_t window : clients())
-        if (title(window).endsWith(suffix)) result.push_back(window);
-    return result;
-}
-
-std::uint32_t XDesktop::activeWindow() {
-    const QByteArray bytes = property(root_, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
-    std::uint32_t window = 0;
-    if (bytes.size() >= 4) memcpy(&window, bytes.constData(), 4);
-    return window;
-}
-
-std::vector<std::uint32_t> XDesktop::clientsTitled(const QString& wanted) {
-    std::vector<std::uint32_t> result;
-    for (std::uint32_t window : clients())
-        if (title(window) == wanted) result.push_back(window);
-    return result;
-}
 
 // ---------------------------------------------------------------------------------
 // TarnwickProcess
@@ -281,13 +134,8 @@ bool TarnwickProcess::start() {
         error_ = binary + QStringLiteral(" is not built");
         return false;
     }
-    for (const QString& sub : {QStringLiteral("program"), QStringLiteral("home/.config"),
-                               QStringLiteral("home/.local/share/applications"), QStringLiteral("home/.cache"),
-                               QStringLiteral("runtime")})
-        QDir().mkpath(dir_.filePath(sub));
+    QDir().mkpath(programFolder());
     QDir().mkpath(workDir());
-    QFile::setPermissions(dir_.filePath(QStringLiteral("runtime")),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     // The program's folder is where its binary lies, so the binary is copied there (it
     // links Qt dynamically, so the copy runs as the original does). A hard link is as
@@ -303,22 +151,7 @@ bool TarnwickProcess::start() {
     if (history_) writeFile(historyPath(), *history_);
     if (!error_.isEmpty()) return false;
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "XDG_SESSION_DESKTOP", "BROWSER",
-                             "KDE_FULL_SESSION", "KDE_SESSION_VERSION", "GNOME_DESKTOP_SESSION_ID",
-                             "XDG_CONFIG_DIRS", "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "QT_SCALE_FACTOR"})
-        env.remove(QString::fromLatin1(name));
-    env.insert(QStringLiteral("HOME"), home());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home() + QStringLiteral("/.config"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home() + QStringLiteral("/.local/share"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), home() + QStringLiteral("/.cache"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir_.filePath(QStringLiteral("runtime")));
-    // An empty folder list, so that only this test's own handler registrations count.
-    env.insert(QStringLiteral("XDG_CONFIG_DIRS"), dir_.filePath(QStringLiteral("no-config")));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
-    env.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
-               QStringLiteral("--disable-gpu --no-first-run --disable-background-networking"));
+    QProcessEnvironment env = testenv::privateHome(home());
     env.insert(QStringLiteral("no_proxy"), QStringLiteral("*"));
     for (const auto& [name, value] : extraEnv_) env.insert(name, value);
 
@@ -347,14 +180,12 @@ bool TarnwickProcess::running() {
 
 bool TarnwickProcess::waitForExit(int timeoutMs) {
     if (!process_) return true;
-    QElapsedTimer clock;
-    clock.start();
-    while (process_->state() != QProcess::NotRunning) {
-        rememberHelpers();
-        if (clock.elapsed() >= timeoutMs) return false;
-        process_->waitForFinished(50);
-    }
-    return true;
+    return waitUntil(
+        [this] {
+            rememberHelpers();
+            return !running();
+        },
+        timeoutMs);
 }
 
 int TarnwickProcess::exitCode() const { return process_ ? process_->exitCode() : -1; }
@@ -391,6 +222,18 @@ std::vector<std::uint32_t> TarnwickProcess::ownWindows() {
     for (std::uint32_t window : desktop_.clients())
         if (desktop_.pid(window) == pid_) result.push_back(window);
     return result;
+}
+
+std::uint32_t TarnwickProcess::waitForOwnWindow(const QString& title, int timeoutMs) {
+    std::uint32_t found = 0;
+    waitUntil(
+        [&] {
+            for (std::uint32_t window : ownWindows())
+                if (title.isEmpty() ? window != main_ : desktop_.title(window) == title) found = window;
+            return found != 0;
+        },
+        timeoutMs);
+    return found;
 }
 
 int TarnwickProcess::nativeWindowCount() {

@@ -9,74 +9,28 @@
 // outlives it.
 
 #include <QByteArray>
+#include <QPoint>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "wait.h"
+#include "x_client.h"
 #include <sys/types.h>
-
-struct xcb_connection_t;
-
-// One X11 connection for looking at the desktop's windows (the display in DISPLAY).
-class XDesktop {
-public:
-    XDesktop();
-    ~XDesktop();
-    XDesktop(const XDesktop&) = delete;
-    XDesktop& operator=(const XDesktop&) = delete;
-
-    bool ok() const;
-
-    // The window manager's client list (_NET_CLIENT_LIST): the managed top-level windows.
-    std::vector<std::uint32_t> clients();
-    // The children of the root, and of any window, bottom first.
-    std::vector<std::uint32_t> rootChildren();
-    std::vector<std::uint32_t> children(std::uint32_t window);
-    // Mapped override-redirect children of the root (menus, tooltips).
-    std::vector<std::uint32_t> mappedOverrideRedirect();
-
-    // _NET_WM_NAME, else WM_NAME; empty when untitled or gone.
-    QString title(std::uint32_t window);
-    // _NET_WM_PID; 0 when not set or gone.
-    pid_t pid(std::uint32_t window);
-    // The window's position on the root window and its size; nullopt when gone.
-    struct Rect {
-        int x = 0, y = 0, width = 0, height = 0;
-    };
-    std::optional<Rect> geometry(std::uint32_t window);
-    bool exists(std::uint32_t window);
-    // Where the pointer is on the root window.
-    std::optional<std::pair<int, int>> pointer();
-
-    // Managed windows whose title ends in `suffix` (any process).
-    std::vector<std::uint32_t> clientsTitledEndingWith(const QString& suffix);
-    // The window the window manager has given the keyboard (_NET_ACTIVE_WINDOW), or 0.
-    std::uint32_t activeWindow();
-    // Managed windows whose title is exactly `title`.
-    std::vector<std::uint32_t> clientsTitled(const QString& title);
-
-private:
-    std::uint32_t atom(const char* name);
-    QByteArray property(std::uint32_t window, std::uint32_t property, std::uint32_t type);
-
-    xcb_connection_t* connection_ = nullptr;
-    std::uint32_t root_ = 0;
-    std::map<std::string, std::uint32_t> atoms_;  // this server's: atoms differ between servers
-};
 
 // Runs a command line tool (xdotool, wmctrl, import), ending it after `timeoutMs`;
 // true when it exited with status 0.
 bool runTool(const QString& program, const QStringList& arguments, int timeoutMs = 10000,
              QByteArray* output = nullptr);
+// The real pointer (XTEST through xdotool) moved to a point of the root window, and
+// there a click of `button` (1 left, 3 right; 0: none).
+bool pointerAt(const QPoint& point, int button = 0);
 
 class TarnwickProcess {
 public:
@@ -135,7 +89,7 @@ public:
     QStringList helpersAlive() const;
 
     // --- windows ---
-    XDesktop& desktop() { return desktop_; }
+    XClient& desktop() { return desktop_; }
     // Finds the main window: the program's managed window titled "Tarnwick" or ending in
     // " - Tarnwick", present when no other such window of the program exists yet.
     // Returns 0 after `timeoutMs` without one.
@@ -146,6 +100,9 @@ public:
     bool waitForMainTitle(const QString& title, int timeoutMs = 15000);
     // The program's managed windows (all of its top-level windows the WM knows).
     std::vector<std::uint32_t> ownWindows();
+    // The program's managed window titled `title` (any window but the main one when
+    // `title` is empty), once it shows; 0 after `timeoutMs`.
+    std::uint32_t waitForOwnWindow(const QString& title, int timeoutMs = 10000);
     // Every X11 window of the program that is a child of the root, mapped or not, managed
     // or not (a widget that is gone has none).
     int nativeWindowCount();
@@ -197,7 +154,7 @@ private:
     std::unique_ptr<QProcess> process_;
     pid_t pid_ = 0;
     std::uint32_t main_ = 0;
-    XDesktop desktop_;
+    XClient desktop_;
 
     struct Helper {
         pid_t pid;

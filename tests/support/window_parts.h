@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QFontInfo>
@@ -24,6 +25,19 @@
 #include "browse/address_box.h"
 #include "platform/looks.h"
 #include "platform/web_browser.h"
+
+// The application's top-level widgets of type T.
+template <typename T>
+QList<T*> topLevels() {
+    QList<T*> found;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* t = qobject_cast<T*>(w)) found << t;
+    return found;
+}
+
+// Deletes the windows closed so far (they delete themselves from the event loop, which
+// the tests do not run).
+inline void deleteClosedWindows() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
 // The child of `owner` named `name`; a failed test when there is none.
 template <typename T>

@@ -1,12 +1,14 @@
 #include "x_session.h"
 
+#include "test_env.h"
+#include "wait.h"
+#include "x_client.h"
+
 #include <xcb/xcb.h>
 
 #include <QByteArray>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QThread>
 #include <grp.h>
 #include <csignal>
 #include <cstdlib>
@@ -40,75 +42,26 @@ pid_t spawn(const char* const argv[], const QByteArray& display, int keepFd) {
 void stop(pid_t& pid) {
     if (pid <= 0) return;
     kill(pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) {
-            pid = -1;
-            return;
-        }
-        QThread::msleep(20);
+    if (!waitUntil([pid] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 2000)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
     }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
     pid = -1;
-}
-
-bool windowManagerRunning(const QByteArray& display) {
-    xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
-    if (xcb_connection_has_error(c)) {
-        xcb_disconnect(c);
-        return false;
-    }
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    const char name[] = "_NET_SUPPORTING_WM_CHECK";
-    xcb_intern_atom_reply_t* atom =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
-    bool running = false;
-    if (atom) {
-        xcb_get_property_reply_t* prop = xcb_get_property_reply(
-            c, xcb_get_property(c, 0, screen->root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr);
-        running = prop && xcb_get_property_value_length(prop) == 4;
-        free(prop);
-        free(atom);
-    }
-    xcb_disconnect(c);
-    return running;
 }
 
 // True once the window manager manages new windows: a probe window, mapped, gets
 // WM_STATE. The window manager announces itself (_NET_SUPPORTING_WM_CHECK) before it has
 // finished starting, and a window mapped in between can be left unmanaged for good.
-bool windowManagerManages(const QByteArray& display, int timeoutMs) {
-    xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
-    if (xcb_connection_has_error(c)) {
-        xcb_disconnect(c);
-        return false;
-    }
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    const char name[] = "WM_STATE";
-    xcb_intern_atom_reply_t* atom =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
-    const xcb_atom_t wmState = atom ? atom->atom : XCB_NONE;
-    free(atom);
-    const xcb_window_t probe = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 10, 10, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      screen->root_visual, 0, nullptr);
-    xcb_map_window(c, probe);
-    xcb_flush(c);
-    bool managed = false;
-    QElapsedTimer clock;
-    clock.start();
-    while (!managed && clock.elapsed() < timeoutMs && !xcb_connection_has_error(c)) {
-        xcb_get_property_reply_t* prop = xcb_get_property_reply(
-            c, xcb_get_property(c, 0, probe, wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 2), nullptr);
-        managed = prop && prop->type != XCB_NONE;
-        free(prop);
-        if (!managed) QThread::msleep(20);
-    }
-    xcb_destroy_window(c, probe);
-    xcb_flush(c);
+bool windowManagerManages(const QString& display, int timeoutMs) {
+    XClient c(display);
+    const auto check = c.cards(c.root(), "_NET_SUPPORTING_WM_CHECK");
+    if (!c.ok() || !check || check->empty()) return false;
+    const std::uint32_t probe = c.createWindow(10, 10);
+    c.map(probe);
+    const bool managed = waitUntil([&] { return !c.ok() || c.cards(probe, "WM_STATE"); }, timeoutMs) && c.ok();
+    c.destroy(probe);
     // Drop the probe's events; the destruction reaches the server with this round trip.
-    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    xcb_disconnect(c);
+    c.exists(probe);
     return managed;
 }
 
@@ -125,18 +78,18 @@ XSession::XSession(WindowManager wm, int width, int height) {
     close(fds[1]);
 
     QByteArray number;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 20000) {
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, 200) > 0) {
-            char ch;
-            ssize_t n = read(fds[0], &ch, 1);
-            if (n <= 0) break;
-            if (ch == '\n') break;
-            number.append(ch);
-        }
-    }
+    bool done = false;
+    waitUntil(
+        [&] {
+            pollfd p{fds[0], POLLIN, 0};
+            char ch = 0;
+            while (!done && poll(&p, 1, 0) > 0) {
+                done = read(fds[0], &ch, 1) <= 0 || ch == '\n';
+                if (!done) number.append(ch);
+            }
+            return done;
+        },
+        20000);
     close(fds[0]);
     if (number.isEmpty()) {
         stop(xvfb_);
@@ -145,14 +98,9 @@ XSession::XSession(WindowManager wm, int width, int height) {
     display_ = QStringLiteral(":") + QString::fromLatin1(number);
 
     if (wm == WindowManager::Openbox) {
-        const QByteArray display = display_.toLatin1();
         const char* wmArgv[] = {"openbox", "--sm-disable", nullptr};
-        wm_ = spawn(wmArgv, display, -1);
-        clock.restart();
-        while (!windowManagerRunning(display) || !windowManagerManages(display, 1000)) {
-            if (clock.elapsed() > 20000) return;
-            QThread::msleep(50);
-        }
+        wm_ = spawn(wmArgv, display_.toLatin1(), -1);
+        if (!waitUntil([this] { return windowManagerManages(display_, 1000); }, 20000)) return;
     }
     ok_ = true;
 }
@@ -167,9 +115,7 @@ void XSession::exportDisplay() const { qputenv("DISPLAY", display_.toLatin1()); 
 void XSession::exportForQt() const {
     exportDisplay();
     qputenv("QT_QPA_PLATFORM", "xcb");
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-first-run --disable-background-networking");
+    testenv::exportEngineDefaults();
 }
 
 // ---------------------------------------------------------------------------------
@@ -230,14 +176,14 @@ SwaySession::SwaySession() {
     argv.insert(argv.end(), {"sway", "-c", configArg.constData(), nullptr});
     sway_ = spawn(argv.data(), QByteArray(), -1);
 
-    QElapsedTimer clock;
-    clock.start();
     QByteArray names;
-    while (clock.elapsed() < 20000 && names.isEmpty()) {
-        QThread::msleep(50);
-        QFile file(ready);
-        if (file.open(QIODevice::ReadOnly)) names = file.readAll();
-    }
+    waitUntil(
+        [&] {
+            QFile file(ready);
+            if (file.open(QIODevice::ReadOnly)) names = file.readAll();
+            return !names.isEmpty();
+        },
+        20000);
     const QList<QByteArray> parts = names.split(' ');
     if (parts.size() != 2 || parts[0].isEmpty() || parts[1].isEmpty()) return;
     wayland_ = runtime + QLatin1Char('/') + QString::fromLocal8Bit(parts[0]);
