@@ -83,43 +83,31 @@ UrlHistory* filled(UrlHistory& h, const QStringList& entries) {
 
 // --- Order -----------------------------------------------------------------------------
 
-TEST_F(UrlHistoryTest, OrderIsAlphabeticalCaseInsensitiveAndLocaleAware) {
+// Alphabetical, case-insensitive and locale-aware; equal keys keep the order they were
+// added in; each add reports its row.
+TEST_F(UrlHistoryTest, AddKeepsTheListInOrderAndReportsEachRow) {
     UrlHistory h;
     QAbstractItemModelTester tester(&h, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy inserted(&h, &QAbstractItemModel::rowsInserted);
     filled(h, {"http://zeta.org/", "HTTP://beta.org/", "http://Alpha.org/", "http://étoile.fr/",
                "http://eagle.com/", "http://gamma.org/"});
     EXPECT_EQ(h.entries(),
               QStringList({"http://Alpha.org/", "HTTP://beta.org/", "http://eagle.com/",
                            "http://étoile.fr/", "http://gamma.org/", "http://zeta.org/"}));
-    EXPECT_EQ(h.rowCount(), 6);
     EXPECT_EQ(h.data(h.index(3)).toString(), QStringLiteral("http://étoile.fr/"));
     EXPECT_EQ(h.data(h.index(3), Qt::EditRole).toString(), QStringLiteral("http://étoile.fr/"));
     EXPECT_FALSE(h.data(h.index(6)).isValid());
-}
+    ASSERT_EQ(h.add("http://DELTA.org/"), 2);
+    ASSERT_EQ(inserted.size(), 7);
+    EXPECT_EQ(inserted.last().at(1).toInt(), 2);
+    EXPECT_EQ(inserted.last().at(2).toInt(), 2);
 
-TEST_F(UrlHistoryTest, EqualKeysKeepTheOrderTheyWereAddedIn) {
-    UrlHistory h;
-    EXPECT_EQ(h.add("http://b/"), 0);
-    EXPECT_EQ(h.add("http://A/"), 0);
-    EXPECT_EQ(h.add("HTTP://B/"), 2);  // after the equal "http://b/"
-    EXPECT_EQ(h.add("http://a/"), 1);  // after the equal "http://A/"
-    EXPECT_EQ(h.add("http://B/"), 4);
-    EXPECT_EQ(h.add("http://b/"), 5);
-    EXPECT_EQ(h.entries(), QStringList({"http://A/", "http://a/", "http://b/", "HTTP://B/",
-                                        "http://B/", "http://b/"}));
-}
-
-TEST_F(UrlHistoryTest, AddReportsEachInsertionAtItsPosition) {
-    UrlHistory h;
-    QAbstractItemModelTester tester(&h, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    QSignalSpy inserted(&h, &QAbstractItemModel::rowsInserted);
-    filled(h, {"m", "c", "x"});
-    const int pos = h.add("D");
-    ASSERT_EQ(pos, 1);
-    ASSERT_EQ(inserted.size(), 4);
-    EXPECT_EQ(inserted.last().at(1).toInt(), 1);
-    EXPECT_EQ(inserted.last().at(2).toInt(), 1);
-    EXPECT_EQ(h.entries(), QStringList({"c", "D", "m", "x"}));
+    UrlHistory eq;
+    for (const auto& [url, row] : std::vector<std::pair<const char*, int>>{
+             {"http://b/", 0}, {"http://A/", 0}, {"HTTP://B/", 2}, {"http://a/", 1}, {"http://B/", 4}, {"http://b/", 5}})
+        EXPECT_EQ(eq.add(url), row) << url;
+    EXPECT_EQ(eq.entries(), QStringList({"http://A/", "http://a/", "http://b/", "HTTP://B/",
+                                         "http://B/", "http://b/"}));
 }
 
 TEST_F(UrlHistoryTest, AddAllEqualsAddingOneByOne) {
@@ -187,27 +175,22 @@ TEST_F(UrlHistoryTest, DuplicateRemovalMatchesTheNestedLoop) {
     }
 }
 
-TEST_F(UrlHistoryTest, RevisitRemovesTheLaterCopyAndKeepsCaseAndSlashVariants) {
+TEST_F(UrlHistoryTest, RevisitRemovesTheLaterCopyAndClearEmptiesTheList) {
     UrlHistory h;
     filled(h, {"http://x.org/", "http://X.org/", "http://x.org"});
     h.removeDuplicates();
     const QStringList before = h.entries();
-    ASSERT_EQ(before.size(), 3);
+    ASSERT_EQ(before.size(), 3);  // case and slash variants are kept
     QSignalSpy removed(&h, &QAbstractItemModel::rowsRemoved);
     const int pos = h.add("http://x.org/");
     h.removeDuplicates();
     EXPECT_EQ(h.entries(), before);
     ASSERT_EQ(removed.size(), 1);
     EXPECT_EQ(removed.first().at(1).toInt(), pos);
-}
 
-TEST_F(UrlHistoryTest, ClearEmptiesTheList) {
-    UrlHistory h;
-    h.addAll({"a", "a", "b"});
     h.clear();
     EXPECT_EQ(h.count(), 0);
-    h.add("a");
-    h.add("a");
+    filled(h, {"a", "a"});
     h.removeDuplicates();
     EXPECT_EQ(h.entries(), QStringList({"a"}));
 }
@@ -226,16 +209,11 @@ TEST_F(UrlHistoryTest, ListHoldsAtMost32767Entries) {
     EXPECT_EQ(h.add("http://new/"), -1);
     EXPECT_EQ(h.count(), UrlHistory::kMaxEntries);
     EXPECT_FALSE(h.entries().contains("http://new/"));
-
-    // A file with more entries: loading stops after the limit.
-    const QStringList parsed = HistoryFile::read(layoutOf(many));
-    ASSERT_EQ(parsed.size(), UrlHistory::kMaxEntries);
-    EXPECT_EQ(parsed.last(), many.at(UrlHistory::kMaxEntries - 1));
 }
 
 // --- File layout and round trips -------------------------------------------------------
 
-TEST_F(UrlHistoryTest, FileLayoutByteForByte) {
+TEST_F(UrlHistoryTest, FileLayoutAndRoundTripsKeepEveryEntryWhole) {
     EXPECT_EQ(layoutOf({}), QByteArray());
     EXPECT_EQ(layoutOf({"http://a.org/", "", "say \"hi\"", " a, b "}),
               QByteArray("\"http://a.org/\"\r\n\"\"\r\n\"say \"hi\"\"\r\n\" a, b \"\r\n"));
@@ -244,67 +222,47 @@ TEST_F(UrlHistoryTest, FileLayoutByteForByte) {
 
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    UrlHistory h;
-    filled(h, {"http://b/", "http://a/", ""});
-    ASSERT_TRUE(h.save(dir.filePath("URL.slx")));
-    EXPECT_EQ(readAll(dir.filePath("URL.slx")), QByteArray("\"\"\r\n\"http://a/\"\r\n\"http://b/\"\r\n"));
-}
-
-TEST_F(UrlHistoryTest, RoundTripsKeepEveryEntryWhole) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     const QString nul = QStringLiteral("http://a/") + QChar(u'\0') + QStringLiteral("b");
     UrlHistory h;
-    filled(h, {"http://a.org/?q=1,2,3", "http://a.org/x\"y\"", "\"", "\"\"", "  spaced  ",
+    filled(h, {"http://b/", "http://a.org/?q=1,2,3", "http://a.org/x\"y\"", "\"", "\"\"", "  spaced  ",
                QStringLiteral("http://ü.example/straße"), nul, "a\tb", ",", "http://z/\"",
                "http://a.org/?q=1,2,3"});
     ASSERT_TRUE(h.save(dir.filePath("URL.slx")));
+    EXPECT_EQ(readAll(dir.filePath("URL.slx")), layoutOf(h.entries()));
     EXPECT_EQ(UrlHistory::load(dir.filePath("URL.slx")), h.entries());
 
-    // An empty entry sorts first, and an empty first entry restores nothing; in a later
-    // place it comes back as an empty entry.
+    // An empty entry sorts first, and an empty first entry restores nothing.
     h.add("");
     ASSERT_TRUE(h.entries().first().isEmpty());
     ASSERT_TRUE(h.save(dir.filePath("URL.slx")));
     EXPECT_EQ(UrlHistory::load(dir.filePath("URL.slx")), QStringList());
-    EXPECT_EQ(HistoryFile::read("\"x\"\r\n\"\"\r\n\"y\"\r\n"), QStringList({"x", "", "y"}));
 }
 
 // --- Reading rules and bad files -------------------------------------------------------
 
-TEST_F(UrlHistoryTest, FirstEntryDecides) {
-    EXPECT_EQ(HistoryFile::read("\"\"\r\n\"http://a/\"\r\n"), QStringList());
-    EXPECT_EQ(HistoryFile::read(""), QStringList());
-    EXPECT_EQ(HistoryFile::read("\"http://a/\"\r\n"), QStringList({"http://a/"}));
-    EXPECT_EQ(HistoryFile::read("\"http://a/\""), QStringList({"http://a/"}));
-    // Blank lines hold no entry, so they do not count as the first entry.
-    EXPECT_EQ(HistoryFile::read("\r\n  \r\n\"http://a/\"\r\n"), QStringList({"http://a/"}));
-}
-
-TEST_F(UrlHistoryTest, LineBreaksCrLfLfAndCr) {
-    const QStringList three = {"a", "b", "c"};
-    EXPECT_EQ(HistoryFile::read("\"a\"\r\n\"b\"\r\n\"c\"\r\n"), three);
-    EXPECT_EQ(HistoryFile::read("\"a\"\n\"b\"\n\"c\"\n"), three);
-    EXPECT_EQ(HistoryFile::read("\"a\"\r\"b\"\r\"c\"\r"), three);
-    EXPECT_EQ(HistoryFile::read("\"a\"\r\"b\"\n\"c\"\r\n"), three);
-    EXPECT_EQ(HistoryFile::read("\"a\"\r\n\"b\"\r\n\"c\""), three);  // no break at the end
-    // A trailing break adds nothing; extra blank lines are skipped.
-    EXPECT_EQ(HistoryFile::read("\"a\"\r\n\r\n\"b\"\n\n\"c\"\r\n\r\n"), three);
-}
-
-TEST_F(UrlHistoryTest, HandEditedLines) {
-    // Without quotes: the line without surrounding blanks.
-    EXPECT_EQ(HistoryFile::read("http://a.org/\r\n  http://b.org/, x \t\r\n"),
-              QStringList({"http://a.org/", "http://b.org/, x"}));
-    // A lone quote at either end is dropped; one in the middle stays.
-    EXPECT_EQ(HistoryFile::read("\"http://a/\r\nhttp://b/\"\r\nhttp://c/?q=\"x\r\n"),
-              QStringList({"http://a/", "http://b/", "http://c/?q=\"x"}));
-    // Quotes inside: between the first and the last quote; text outside is ignored.
-    EXPECT_EQ(HistoryFile::read("\"a\"b\"\r\n  \"c, d\"  \r\nx\"e\"y\r\n\"f\",\"g\"\r\n"),
-              QStringList({"a\"b", "c, d", "e", "f\",\"g"}));
-    // NUL bytes are text.
-    EXPECT_EQ(HistoryFile::read(QByteArray("\"a\0b\"\r\n\0\r\n", 10)),
-              QStringList({QStringLiteral("a") + QChar(u'\0') + "b", QString(QChar(u'\0'))}));
+TEST_F(UrlHistoryTest, ReadingRulesTable) {
+    const QString nul(QChar(u'\0'));
+    const std::pair<QByteArray, QStringList> cases[] = {
+        // The first entry decides: an empty one restores nothing; blank lines are none.
+        {"\"\"\r\n\"http://a/\"\r\n", {}},
+        {"", {}},
+        {"\"http://a/\"", {"http://a/"}},
+        {"\r\n  \r\n\"http://a/\"\r\n", {"http://a/"}},
+        {"\"x\"\r\n\"\"\r\n\"y\"\r\n", {"x", "", "y"}},
+        // Lines end at CR LF, LF or CR; blank lines are skipped.
+        {"\"a\"\r\n\"b\"\r\n\"c\"\r\n", {"a", "b", "c"}},
+        {"\"a\"\n\"b\"\n\"c\"\n", {"a", "b", "c"}},
+        {"\"a\"\r\"b\"\n\"c\"", {"a", "b", "c"}},
+        {"\"a\"\r\n\r\n\"b\"\n\n\"c\"\r\r\n\r\n", {"a", "b", "c"}},
+        // Hand-edited lines: without quotes, the trimmed line; a lone quote at either end
+        // goes, one inside stays; otherwise the text between the first and last quote.
+        {"http://a.org/\r\n  http://b.org/, x \t\r\n", {"http://a.org/", "http://b.org/, x"}},
+        {"\"http://a/\r\nhttp://b/\"\r\nhttp://c/?q=\"x\r\n", {"http://a/", "http://b/", "http://c/?q=\"x"}},
+        {"\"a\"b\"\r\n  \"c, d\"  \r\nx\"e\"y\r\n\"f\",\"g\"\r\n", {"a\"b", "c, d", "e", "f\",\"g"}},
+        // NUL bytes are text.
+        {QByteArray("\"a\0b\"\r\n\0\r\n", 10), {"a" + nul + "b", nul}},
+    };
+    for (const auto& [bytes, want] : cases) EXPECT_EQ(HistoryFile::read(bytes), want) << bytes.toPercentEncoding().constData();
     // Bytes that are not text in the local encoding do not stop the reading.
     const QStringList bad = HistoryFile::read("\"a\xff\xfe\"\r\n\"b\"\r\n");
     ASSERT_EQ(bad.size(), 2);
@@ -324,7 +282,7 @@ TEST_F(UrlHistoryTest, OverlongLinesAreSkipped) {
     EXPECT_EQ(HistoryFile::read(tooLong + "\n\"c\"\n"), QStringList({"c"}));
 }
 
-TEST_F(UrlHistoryTest, LoadStreamsHugeFiles) {
+TEST_F(UrlHistoryTest, LoadStreamsHugeFilesAndReadsNoFileAsEmpty) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("URL.slx");
@@ -381,24 +339,21 @@ TEST_F(UrlHistoryTest, LoadStreamsHugeFiles) {
         ASSERT_TRUE(writeAll(path, "\"a\"\n" + QByteArray(64 << 20, fill) + "\n\"z\"\n"));
         EXPECT_EQ(UrlHistory::load(path), QStringList({"a"}));
     }
-}
 
-TEST_F(UrlHistoryTest, UnreadableFilesReadAsEmpty) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("URL.slx");
-    EXPECT_EQ(UrlHistory::load(path), QStringList());  // missing
+    // Missing, empty, a folder, a pipe nobody writes (no waiting), an endless device.
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_EQ(UrlHistory::load(path), QStringList());
     ASSERT_TRUE(writeAll(path, QByteArray()));
-    EXPECT_EQ(UrlHistory::load(path), QStringList());  // empty
+    EXPECT_EQ(UrlHistory::load(path), QStringList());
     ASSERT_TRUE(QFile::remove(path));
     ASSERT_TRUE(QDir(dir.path()).mkdir("URL.slx"));
-    EXPECT_EQ(UrlHistory::load(path), QStringList());  // a folder
+    EXPECT_EQ(UrlHistory::load(path), QStringList());
     ASSERT_TRUE(QDir(dir.path()).rmdir("URL.slx"));
     ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    EXPECT_EQ(UrlHistory::load(path), QStringList());  // a pipe nobody writes: no waiting
+    EXPECT_EQ(UrlHistory::load(path), QStringList());
     ASSERT_TRUE(QFile::remove(path));
     ASSERT_EQ(symlink("/dev/zero", QFile::encodeName(path).constData()), 0);
-    EXPECT_EQ(UrlHistory::load(path), QStringList());  // an endless device
+    EXPECT_EQ(UrlHistory::load(path), QStringList());
 }
 
 // --- Saving ----------------------------------------------------------------------------
@@ -724,7 +679,7 @@ TEST_F(UrlHistoryTest, WhatIsRestoredSurvivesASaveAndAStart) {
     EXPECT_EQ(UrlHistory::load(path), QStringList({"c"}));
 }
 
-// A leading U+FEFF is a character like any other in names, values and history lines;
+// A leading U+FEFF is a character like any other in history lines and settings names;
 // only the UTF-16LE file's mark is a byte-order mark.
 TEST_F(UrlHistoryTest, ALeadingFeffIsKeptInNamesValuesAndHistoryLines) {
     const QString bom(QChar(0xFEFF));
@@ -732,14 +687,6 @@ TEST_F(UrlHistoryTest, ALeadingFeffIsKeptInNamesValuesAndHistoryLines) {
     EXPECT_EQ(HistoryFile::read("\"" + bomBytes + "\"\r\n\"a\"\r\n"), QStringList({bom, "a"}));
     EXPECT_EQ(HistoryFile::read("\"" + bomBytes + "http://a/\"\r\n"),
               QStringList({bom + "http://a/"}));
-
-    const QByteArray ini = "[" + bomBytes + "Tarnwick]\r\nk=1\r\n[Tarnwick]\r\nk=2\r\n" +
-                           bomBytes + "j=3\r\nv=" + bomBytes + "http://a/\r\n";
-    EXPECT_EQ(Profile::getString(ini, "Tarnwick", "k"), "2");
-    EXPECT_EQ(Profile::getString(ini, bom + "Tarnwick", "k"), "1");
-    EXPECT_EQ(Profile::getString(ini, "Tarnwick", bom + "j"), "3");
-    EXPECT_EQ(Profile::getString(ini, "Tarnwick", "j"), "");
-    EXPECT_EQ(Profile::getString(ini, "Tarnwick", "v"), bom + "http://a/");
     // A section named U+FEFF "S" is found again: a second write replaces, never appends.
     const QByteArray once = Profile::putString({}, bom + "S", "k", "1");
     EXPECT_EQ(Profile::putString(once, bom + "S", "k", "1"), once);
