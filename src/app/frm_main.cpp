@@ -13,17 +13,16 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include "platform/log.h"
 #include "browse/address_box.h"
 #include "browse/frm_source.h"
 #include "dialogs/frm_about.h"
 #include "dialogs/frm_settings.h"
+#include "platform/log.h"
 #include "platform/looks.h"
 #include "platform/module1.h"
 #include "platform/settings_location.h"
 #include "platform/twips.h"
 #include "platform/web_browser.h"
-
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <QTimer>
 #include <optional>
 
-#include "platform/log.h"
 #include "app/frm_main.h"
 #include "browse/address_box.h"
 #include "browse/frm_source.h"
+#include "platform/log.h"
 #include "platform/looks.h"
 #include "platform/web_browser.h"
 #include "platform/window_title.h"

@@ -1,11 +1,11 @@
 #include "browse/address_box.h"
-#include "platform/log.h"
 
 #include <QAction>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalBlocker>
 
+#include "platform/log.h"
 
 namespace {
 

@@ -31,7 +31,6 @@
 // and renamed over it, so a crash, a kill or a full disk leaves either the old or the new
 // file, never a truncated one.
 
-
 namespace {
 
 constexpr qsizetype kReadChunk = 256 * 1024;

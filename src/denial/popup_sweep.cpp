@@ -1,5 +1,4 @@
 #include "denial/popup_sweep.h"
-#include "platform/log.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -7,6 +6,7 @@
 #include <chrono>
 #include <limits>
 
+#include "platform/log.h"
 
 namespace {
 

@@ -10,7 +10,6 @@
 #include "platform/module1.h"
 #include "platform/twips.h"
 
-
 namespace {
 
 QRect twipsRect(int left, int top, int width, int height) {

@@ -12,7 +12,6 @@
 
 #include <string>
 
-
 namespace Profile {
 namespace {
 

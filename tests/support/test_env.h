@@ -17,8 +17,9 @@ inline constexpr char kEngineFlags[] = "--disable-gpu --no-first-run --disable-b
 QProcessEnvironment privateHome(const QString& home,
                                 QProcessEnvironment base = QProcessEnvironment::systemEnvironment());
 
-// The same for this process (and the programs it starts), for a Qt application made after;
-// engine settings already in the environment stay.
+// HOME, the XDG folders and the xcb platform of privateHome() for this process (and the
+// programs it starts), for a Qt application made after; engine settings already in the
+// environment stay, and so do the desktop's own settings.
 void exportPrivateHome(const QString& home);
 
 // The engine's flags and no sandbox for this process, unless already set.

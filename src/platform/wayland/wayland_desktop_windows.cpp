@@ -2,8 +2,8 @@
 
 #include <wayland-client.h>
 
-#include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 #include "platform/log.h"
+#include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -17,7 +17,6 @@
 #include <limits>
 #include <unordered_map>
 #include <vector>
-
 
 namespace {
 

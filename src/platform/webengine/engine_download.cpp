@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/webengine/browser_window.h"
 #include "platform/log.h"
+#include "platform/webengine/browser_window.h"
 #include "platform/webengine/person_activity.h"
 
 namespace webengine {

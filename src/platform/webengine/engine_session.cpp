@@ -10,16 +10,15 @@
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 
+#include "platform/log.h"
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_flags.h"
-#include "platform/log.h"
 #include "platform/webengine/person_activity.h"
 
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
-
 
 namespace {
 

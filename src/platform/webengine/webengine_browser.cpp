@@ -14,11 +14,11 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include "platform/log.h"
 #include "platform/typed_address.h"
 #include "platform/webengine/dead_page.h"
 #include "platform/webengine/engine_document.h"
 #include "platform/webengine/engine_download.h"
-#include "platform/log.h"
 #include "platform/webengine/engine_page.h"
 #include "platform/webengine/engine_session.h"
 #include "platform/webengine/full_screen_window.h"

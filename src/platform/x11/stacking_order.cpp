@@ -1,9 +1,10 @@
 #include "platform/x11/stacking_order.h"
-#include "platform/log.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
+
+#include "platform/log.h"
 
 namespace x11 {
 

@@ -4,9 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/x11/x11_text.h"
 #include "platform/log.h"
-
+#include "platform/x11/x11_text.h"
 
 namespace x11 {
 

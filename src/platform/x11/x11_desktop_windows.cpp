@@ -12,10 +12,10 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/log.h"
 #include "platform/x11/retitle_storm.h"
 #include "platform/x11/window_mirror.h"
 #include "platform/x11/x11_connection.h"
-#include "platform/log.h"
 
 using x11::Client;
 
