@@ -260,14 +260,21 @@ Stats statsOf(const FrameWatcher& w, int expected) {
     return s;
 }
 
-// `count` background windows of `tool` whose titles never match, all on screen; null
-// when they did not come.
-std::unique_ptr<Xwin> background(const QString& tool, int count) {
+// `count` background windows of `tool` whose titles never match, all on screen and taken
+// in by the desktop (`quiet`: its server and window manager went idle); null when they
+// did not come.
+std::unique_ptr<Xwin> background(const QString& tool, int count, const std::function<bool()>& quiet) {
     auto windows = std::make_unique<Xwin>(QStringList{"--title", "Page %d - Another Browser", "--count", QString::number(count)},
                                           count, QString(), tool, 120000);
-    if (int(windows->ids.size()) == count) return windows;
-    std::fprintf(stderr, "only %zu of %d background windows appeared\n", windows->ids.size(), count);
-    return nullptr;
+    if (int(windows->ids.size()) != count) {
+        std::fprintf(stderr, "only %zu of %d background windows appeared\n", windows->ids.size(), count);
+        return nullptr;
+    }
+    if (!quiet()) {
+        std::fprintf(stderr, "the desktop stayed busy with the %d background windows\n", count);
+        return nullptr;
+    }
+    return windows;
 }
 
 // Foreign popups from `tool`, one after another, with the program idle on about:blank:
@@ -297,7 +304,8 @@ bool swayRun(int popups, int floorRuns, int native, std::mt19937& random) {
     }
     sway.exportForClients();
     std::unique_ptr<Xwin> others;
-    if (native > 0 && !(others = background(Xwin::wlwin(), native))) return false;
+    if (native > 0 && !(others = background(Xwin::wlwin(), native, [&sway] { return sway.waitQuiet(); })))
+        return false;
     std::printf("On headless sway: native Wayland popups (wlwin), %d native background windows\n", native);
     bool ok = foreignSeries("Popup/native on sway", kWlwin, popups, random);
     const QString ipc = sway.ipcSocket();
@@ -331,9 +339,10 @@ bool swayRun(int popups, int floorRuns, int native, std::mt19937& random) {
 
 // On Xvfb with openbox, among `windows` X11 background windows: foreign popups, the
 // engine's own popups, the window.open flood, and the floors.
-bool x11Run(int popups, int floorRuns, int windows, bool withEngine, std::mt19937& random) {
+bool x11Run(const XSession& desktop, int popups, int floorRuns, int windows, bool withEngine, std::mt19937& random) {
     std::unique_ptr<Xwin> others;
-    if (windows > 0 && !(others = background(Xwin::xwin(), windows))) return false;
+    if (windows > 0 && !(others = background(Xwin::xwin(), windows, [&desktop] { return desktop.waitQuiet(); })))
+        return false;
     XClient closer;
     if (!closer.ok() || !closer.atom("WM_PROTOCOLS") || !closer.atom("WM_DELETE_WINDOW")) {
         std::fprintf(stderr, "no X connection for the direct close\n");
@@ -439,7 +448,7 @@ int main(int argc, char** argv) {
     std::printf("%-36s %6s %6s %9s %9s %9s %9s\n", "Case", "runs", "missed", "min", "p50", "p95", "max");
     std::printf("%s\n", std::string(90, '-').c_str());
     bool ok = true;
-    if (desktop != "sway" && !x11Run(popups, floorRuns, windows, withEngine, random)) ok = false;
+    if (desktop != "sway" && !x11Run(bench.session(), popups, floorRuns, windows, withEngine, random)) ok = false;
     if (desktop != "x11" && !swayRun(popups, floorRuns, native, random)) ok = false;
     return ok ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #include "x_session.h"
 
+#include "proc_tree.h"
 #include "test_env.h"
 #include "wait.h"
 #include "x_client.h"
@@ -221,3 +222,26 @@ void SwaySession::exportForClients() {
     qputenv("DISPLAY", display_.toLocal8Bit());
     qputenv("WAYLAND_DISPLAY", wayland_.toLocal8Bit());
 }
+
+bool waitProcessesQuiet(const std::vector<pid_t>& roots, int timeoutMs) {
+    const auto ticks = [&roots] {
+        unsigned long long sum = 0;
+        for (pid_t root : roots)
+            if (root > 0)
+                for (const ProcStat& p : processTree(root)) sum += p.cpuTicks;
+        return sum;
+    };
+    const long perSecond = sysconf(_SC_CLK_TCK);
+    unsigned long long before = ticks();
+    for (int waited = 0; waited < timeoutMs; waited += 1000) {
+        settle(1000);
+        const unsigned long long now = ticks();
+        if ((now - before) * 100 <= static_cast<unsigned long long>(perSecond)) return true;
+        before = now;
+    }
+    return false;
+}
+
+bool XSession::waitQuiet(int timeoutMs) const { return ok_ && waitProcessesQuiet({xvfb_, wm_}, timeoutMs); }
+
+bool SwaySession::waitQuiet(int timeoutMs) const { return ok_ && waitProcessesQuiet({sway_}, timeoutMs); }

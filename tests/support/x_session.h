@@ -10,6 +10,11 @@
 #include <QTemporaryDir>
 #include <optional>
 #include <sys/types.h>
+#include <vector>
+
+// Waits (at most `timeoutMs`) until the processes `roots` and their descendants used at
+// most 10 ms of CPU in one second.
+bool waitProcessesQuiet(const std::vector<pid_t>& roots, int timeoutMs);
 
 class XSession {
 public:
@@ -33,6 +38,12 @@ public:
     // platform, and (unless already set) the engine's settings for running as root on a
     // virtual display without a GPU. Child processes inherit them.
     void exportForQt() const;
+
+    // Waits (at most `timeoutMs`) until the X server and the window manager have used
+    // almost no CPU for a second: a window manager takes in a crowded desktop's windows
+    // long after they were mapped, and a measurement made meanwhile shares the machine
+    // with it. False when they stayed busy.
+    bool waitQuiet(int timeoutMs = 120000) const;
 
 private:
     pid_t xvfb_ = -1;
@@ -59,6 +70,9 @@ public:
     QString display() const { return display_; }
     // sway's IPC socket, for swaymsg's SWAYSOCK.
     QString ipcSocket() const;
+
+    // As XSession::waitQuiet, for the compositor and its Xwayland.
+    bool waitQuiet(int timeoutMs = 120000) const;
 
     // Points WAYLAND_DISPLAY and DISPLAY of this process (and so of the programs it starts
     // from now on) at this session, until the session ends.

@@ -1,5 +1,7 @@
 #include "platform/x11/window_mirror.h"
 
+#include <xcb/xcbext.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -19,6 +21,7 @@ bool WindowMirror::poll() {
 }
 
 void WindowMirror::clear() {
+    discardBatches();
     orderChanged();
     order_.clear();
     clients_.clear();
@@ -59,6 +62,7 @@ void WindowMirror::drainQueued() {
 
 void WindowMirror::refresh(std::size_t mostWindows) {
     drain();
+    takeBatches(true);
     for (int round = 0; x_.alive() && round < 4; ++round) {
         if (!wmDirty_ && !listDirty_ && dirtyWindows_.empty()) break;
         if (wmDirty_) readWindowManager();
@@ -68,6 +72,30 @@ void WindowMirror::refresh(std::size_t mostWindows) {
     }
     checkAlive();
     rebuildOrder();
+}
+
+void WindowMirror::refreshInBackground(std::size_t batchWindows) {
+    drain();
+    for (int round = 0; x_.alive() && round < 4 && (wmDirty_ || listDirty_); ++round) {
+        if (wmDirty_) readWindowManager();
+        if (listDirty_) readList();
+        if (!checkAlive()) break;
+        drainQueued();
+    }
+    // One batch a turn: the event loop runs between two, and the socket or needsRead
+    // brings the next.
+    takeBatches(false, 1);
+    while (x_.alive() && !dirtyWindows_.empty() && inFlightWindows_ < kMostInFlight)
+        sendBatch(std::min(batchWindows, kMostInFlight - inFlightWindows_));
+    if (x_.alive()) xcb_flush(x_.c());
+    checkAlive();
+    rebuildOrder();
+}
+
+bool WindowMirror::needsRead() {
+    if (!x_.alive()) return false;
+    if (wmDirty_ || listDirty_ || (!dirtyWindows_.empty() && inFlightWindows_ < kMostInFlight)) return true;
+    return !inFlight_.empty() && answered(inFlight_.front());
 }
 
 // ---- events ----
@@ -144,6 +172,7 @@ void WindowMirror::onDestroy(const xcb_destroy_notify_event_t* e) {
 void WindowMirror::onMapped(WindowId window, bool mapped) {
     auto it = clients_.find(window);
     if (it == clients_.end()) return;
+    it->second.stamp = ++stamps_;
     const std::uint32_t before = style(it->second);
     it->second.mapped = mapped;
     if (style(it->second) != before) windowChanged(window);
@@ -213,6 +242,7 @@ void WindowMirror::markDirty(WindowId window, std::uint8_t what) {
     if (it == clients_.end()) return;
     if (it->second.dirty == 0) dirtyWindows_.push_back(window);
     it->second.dirty |= what;
+    it->second.stamp = ++stamps_;
 }
 
 void WindowMirror::forget(WindowId window) {
@@ -299,40 +329,103 @@ void WindowMirror::readList() {
 // taken (also for a window found gone on the way) and applied. True when windows were
 // left for a later batch.
 bool WindowMirror::readDirtyWindows(bool list, std::size_t mostWindows) {
-    std::vector<WindowId> windows;
-    windows.swap(dirtyWindows_);
-    const bool full = windows.size() > mostWindows;
-    if (full) {
-        dirtyWindows_.assign(windows.begin() + std::ptrdiff_t(mostWindows), windows.end());
-        windows.resize(mostWindows);
+    const std::size_t before = inFlight_.size();
+    const bool full = sendBatch(mostWindows);
+    if (list) {
+        if (inFlight_.size() > before) inFlight_.back().counted = false;
+        readList();
     }
-    std::vector<StateRead> pending;
-    pending.reserve(windows.size());
-    for (WindowId window : windows) {
-        auto it = clients_.find(window);
-        if (it == clients_.end() || it->second.dirty == 0) continue;
-        pending.push_back(sendRead(x_, window, it->second.dirty));
-        it->second.dirty = 0;
-    }
-    if (list) readList();
-    if (pending.empty()) return full;
-    if (!list) x_.countRoundTrip();
-    for (const StateRead& read : pending) {
-        auto it = clients_.find(read.window);
-        Client* client = it == clients_.end() ? nullptr : &it->second;
-        const QString titleBefore = client ? client->title() : QString();
-        const std::uint32_t styleBefore = client ? style(*client) : 0;
-        if (!takeRead(x_, read, client)) {
-            qCDebug(lcX11) << "window" << read.window << "gone while read";
-            forget(read.window);
-            continue;
-        }
-        if (!client) continue;
-        if (style(*client) != styleBefore || client->title() != titleBefore) windowChanged(read.window);
-        judge(read.window, *client);
-        if (polled_.count(read.window)) pollRead(read.window, *client, client->title() != titleBefore);
-    }
+    takeBatches(true);
     return full;
+}
+
+// Sends the requests for the first `mostWindows` windows marked dirty, as one batch in
+// flight; true when windows marked dirty are left.
+bool WindowMirror::sendBatch(std::size_t mostWindows) {
+    const std::size_t count = std::min(mostWindows, dirtyWindows_.size());
+    Batch batch;
+    batch.reads.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        auto it = clients_.find(dirtyWindows_[i]);
+        if (it == clients_.end() || it->second.dirty == 0) continue;
+        StateRead read = sendRead(x_, it->first, it->second.dirty);
+        read.stamp = it->second.stamp;
+        it->second.dirty = 0;
+        batch.reads.push_back(read);
+    }
+    dirtyWindows_.erase(dirtyWindows_.begin(), dirtyWindows_.begin() + std::ptrdiff_t(count));
+    if (!batch.reads.empty()) {
+        batch.fence = xcb_get_input_focus(x_.c());
+        inFlightWindows_ += batch.reads.size();
+        inFlight_.push_back(std::move(batch));
+    }
+    return !dirtyWindows_.empty();
+}
+
+// True once the batch's last reply has been read from the socket, and with it all the
+// batch's others; waits for nothing.
+bool WindowMirror::answered(Batch& batch) {
+    if (batch.answered) return true;
+    void* reply = nullptr;
+    xcb_generic_error_t* error = nullptr;
+    if (!xcb_poll_for_reply(x_.c(), batch.fence.sequence, &reply, &error)) return false;
+    std::free(reply);
+    std::free(error);
+    batch.answered = true;
+    return true;
+}
+
+// Takes the batches in flight, oldest first, at most `mostBatches`: with `wait` all of
+// them, waiting for their replies; otherwise those answered already.
+void WindowMirror::takeBatches(bool wait, std::size_t mostBatches) {
+    for (std::size_t taken = 0; !inFlight_.empty() && taken < mostBatches; ++taken) {
+        if (!wait && !answered(inFlight_.front())) return;
+        Batch batch = std::move(inFlight_.front());
+        inFlight_.pop_front();
+        inFlightWindows_ -= batch.reads.size();
+        if (!batch.answered) xcb_discard_reply(x_.c(), batch.fence.sequence);
+        if (batch.counted) x_.countRoundTrip();
+        for (const StateRead& read : batch.reads) apply(read);
+    }
+}
+
+// Forgets the batches in flight: their replies are dropped as they come.
+void WindowMirror::discardBatches() {
+    for (const Batch& batch : inFlight_) {
+        for (const StateRead& read : batch.reads) {
+            if (read.what & DirtyAttributes) xcb_discard_reply(x_.c(), read.attributes.sequence);
+            for (std::size_t i = 0; i < kPropertyCount; ++i)
+                if (read.what & kWindowProperties[i].bit) xcb_discard_reply(x_.c(), read.properties[i].sequence);
+        }
+        if (!batch.answered) xcb_discard_reply(x_.c(), batch.fence.sequence);
+    }
+    inFlight_.clear();
+    inFlightWindows_ = 0;
+}
+
+// The replies of one window's read. An event about the window handled after the requests
+// went out may tell of a change their replies do not show yet (a window retitled away from
+// a title the sweep closes): then the replies are dropped and the window is read again.
+void WindowMirror::apply(const StateRead& read) {
+    auto it = clients_.find(read.window);
+    Client* client = it == clients_.end() ? nullptr : &it->second;
+    const bool stale = client && client->stamp != read.stamp;
+    const QString titleBefore = client ? client->title() : QString();
+    const std::uint32_t styleBefore = client ? style(*client) : 0;
+    if (!takeRead(x_, read, stale ? nullptr : client)) {
+        qCDebug(lcX11) << "window" << read.window << "gone while read";
+        forget(read.window);
+        return;
+    }
+    if (stale) {
+        ++staleReads_;
+        markDirty(read.window, read.what);
+        return;
+    }
+    if (!client) return;
+    if (style(*client) != styleBefore || client->title() != titleBefore) windowChanged(read.window);
+    judge(read.window, *client);
+    if (polled_.count(read.window)) pollRead(read.window, *client, client->title() != titleBefore);
 }
 
 }  // namespace x11

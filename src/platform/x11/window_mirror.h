@@ -2,13 +2,16 @@
 
 // The mirror of the desktop's top-level windows: their order and what is known of each,
 // kept up to date from the X server's events. An event marks what changed; a refresh
-// reads all of it in one batch of requests followed by their replies. The same events
-// tell which windows just became ones the sweep closes, judged in the mirror alone.
+// reads all of it in one batch of requests followed by their replies. From the event
+// loop the batches go out without waiting: their replies are taken when the socket
+// brings them. The same events tell which windows just became ones the sweep closes,
+// judged in the mirror alone.
 
 #include <xcb/xcb.h>
 
 #include <QString>
 #include <cstdint>
+#include <deque>
 #include <utility>
 #include <unordered_map>
 #include <unordered_set>
@@ -36,8 +39,13 @@ public:
     const Client* client(WindowId window) const;
     std::uint32_t style(const Client& c) const { return styleOf(c, ewmh_); }
 
-    // Events were handled whose changes are not read yet.
-    bool needsRead() const { return x_.alive() && (wmDirty_ || listDirty_ || !dirtyWindows_.empty()); }
+    // Windows read in flight at most, by refreshInBackground.
+    static constexpr std::size_t kMostInFlight = 1024;
+
+    // Something is to be done that no reply still to come will wake the event loop for:
+    // events were handled whose changes are not sent for yet, or a batch was answered
+    // whose replies have already left the socket.
+    bool needsRead();
 
     // Windows whose properties are read at each walk rather than on events.
     bool polling() const { return !polled_.empty(); }
@@ -54,6 +62,10 @@ public:
     // `mostWindows`, a batch reads at most that many windows; the rest stay to be read
     // (needsRead).
     void refresh(std::size_t mostWindows = SIZE_MAX);
+    // The same without waiting for the windows' replies: takes the oldest batch already
+    // answered, then sends batches of at most `batchWindows` windows for what changed, up
+    // to kMostInFlight windows in flight.
+    void refreshInBackground(std::size_t batchWindows);
 
     // A number that grows with every change of what the mirror answers (the order, or a
     // window's style or title).
@@ -61,6 +73,9 @@ public:
     // Since `since`: true when the order stayed, with the windows whose style or title
     // changed in walk order; false when the order changed or that is no longer known.
     bool changedSince(std::uint64_t since, std::vector<WindowId>& changed) const;
+
+    // Reads whose replies were dropped: an event about the window came first.
+    std::uint64_t staleReads() const { return staleReads_; }
 
     // False once the connection broke; the mirror is empty from then on.
     bool checkAlive();
@@ -94,11 +109,29 @@ private:
     void readList();
     bool readDirtyWindows(bool list, std::size_t mostWindows);
 
+    // One batch of reads in flight, and the request after its last one, whose reply says
+    // that all of the batch's replies are in.
+    struct Batch {
+        std::vector<StateRead> reads;
+        xcb_get_input_focus_cookie_t fence{};
+        bool answered = false;
+        bool counted = true;  // a round trip of its own (not sharing the wait for the list)
+    };
+    bool sendBatch(std::size_t mostWindows);
+    bool answered(Batch& batch);
+    void takeBatches(bool wait, std::size_t mostBatches = SIZE_MAX);
+    void discardBatches();
+    void apply(const StateRead& read);
+
     Connection& x_;
     StackingOrder order_;
     std::unordered_map<WindowId, Client> clients_;
     std::unordered_set<WindowId> polled_;  // listed windows whose properties are read at each walk, not on events
     std::vector<WindowId> dirtyWindows_;
+    std::deque<Batch> inFlight_;
+    std::size_t inFlightWindows_ = 0;
+    std::uint64_t stamps_ = 0;  // the last Client::stamp handed out
+    std::uint64_t staleReads_ = 0;
 
     bool ewmh_ = false;
     xcb_window_t wmCheck_ = XCB_NONE;

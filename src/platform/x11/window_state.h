@@ -44,6 +44,9 @@ struct Client {
     QString netName;
     QString wmName;
     std::uint8_t dirty = 0;
+    // Changes with every event that tells something of the window, and for every new
+    // entry: a read sent under an older stamp may answer with what is no longer true.
+    std::uint64_t stamp = 0;
 
     const QString& title() const { return hasNetName ? netName : wmName; }
 };
@@ -68,6 +71,7 @@ std::uint8_t dirtyBitOf(const Connection& x, xcb_atom_t atom);
 struct StateRead {
     WindowId window = XCB_NONE;
     std::uint8_t what = 0;
+    std::uint64_t stamp = 0;  // the window's Client::stamp when the requests went out
     xcb_get_window_attributes_cookie_t attributes{};
     std::array<xcb_get_property_cookie_t, kPropertyCount> properties{};
 };

@@ -48,7 +48,7 @@ public:
     xcb_window_t root() const { return root_; }
     xcb_atom_t operator[](Atom atom) const { return atoms_[atom]; }
 
-    // Batches of requests whose replies were waited for so far.
+    // Batches of requests whose replies were taken so far.
     std::uint64_t roundTrips() const { return roundTrips_; }
     void countRoundTrip() { ++roundTrips_; }
 

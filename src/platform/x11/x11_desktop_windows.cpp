@@ -21,8 +21,9 @@ using x11::Client;
 
 namespace {
 
-// Windows read in one turn of the event loop, when the reads come from events: a batch
-// the X server answers in about a millisecond. The rest follow in the next turns.
+// Windows read in one batch when the reads come from events: a batch the X server
+// answers in about a millisecond, taken in one turn of the event loop. The rest follow in
+// the next turns.
 constexpr std::size_t kSliceWindows = 128;
 
 }  // namespace
@@ -43,10 +44,12 @@ X11DesktopWindows::X11DesktopWindows(const QString& display)
             refreshFromEvents();
         });
     }
-    // The window manager and the order now; the windows themselves are read from the
-    // event loop, a slice at a time, so that the program's start does not wait for a
-    // crowded desktop. The first walk reads whatever is left.
+    // The window manager and the order now; the windows themselves are asked for at once
+    // and their replies taken from the event loop, a batch at a time, so that the
+    // program's start does not wait for a crowded desktop. The first walk takes whatever
+    // is left.
     mirror_->refresh(0);
+    mirror_->refreshInBackground(kSliceWindows);
     refreshSoon();
 }
 
@@ -56,10 +59,10 @@ X11DesktopWindows::~X11DesktopWindows() = default;
 // became closable.
 void X11DesktopWindows::refreshFromEvents() {
     mirror_->suffix = watchesEligible() ? &eligibleSuffix() : nullptr;
-    mirror_->refresh(kSliceWindows);
+    mirror_->refreshInBackground(kSliceWindows);
     checkAlive();
     report();
-    refreshSoon();  // what the last batch's wait brought in beyond its rounds
+    refreshSoon();  // the next batch answered, or windows beyond those in flight
     if (pollTimer_ && mirror_->polling() && !pollTimer_->isActive()) pollTimer_->start();
 }
 
@@ -109,6 +112,8 @@ bool X11DesktopWindows::ok() const { return x_->alive() && !xcb_connection_has_e
 bool X11DesktopWindows::hasWindowManager() const { return x_->alive() && mirror_->ewmh(); }
 
 std::uint64_t X11DesktopWindows::roundTrips() const { return x_->roundTrips(); }
+
+std::uint64_t X11DesktopWindows::staleReads() const { return mirror_->staleReads(); }
 
 WindowId X11DesktopWindows::FirstWindow() {
     mirror_->suffix = watchesEligible() ? &eligibleSuffix() : nullptr;
@@ -178,6 +183,7 @@ bool X11DesktopWindows::RequestClose(WindowId window) {
     } else {
         // Not one of the mirror's windows: ask the server.
         listsDelete = x_->readProperty(window, (*x_)[x11::WM_PROTOCOLS]).contains32((*x_)[x11::WM_DELETE_WINDOW]);
+        refreshSoon();  // the wait may have read replies and events off the socket
     }
     if (!listsDelete) {
         qCDebug(lcX11) << "window" << window << "takes no close request";

@@ -6,7 +6,7 @@
 // window manager's client list (_NET_CLIENT_LIST_STACKING) when an EWMH window manager
 // runs, otherwise the root window's children (stacking_order.h). Events on the root and on
 // every listed window tell it what changed; only that is read again, in one batch of
-// requests (window_state.h). A sweep over an unchanged desktop therefore costs no round
+// requests (window_state.h), sent from the event loop without waiting for the replies. A sweep over an unchanged desktop therefore costs no round
 // trip to the X server. The same events tell it when a window becomes one the sweep
 // closes (onWindowEligible), judged in the mirror alone. A window that retitles itself in
 // a rapid storm (a clock) is not followed event by event (retitle_storm.h): its properties
@@ -40,8 +40,10 @@ public:
     // True while an EWMH window manager is running and its client list is used.
     bool hasWindowManager() const;
 
-    // Batches of requests that waited for the X server's replies so far.
+    // Batches of requests whose replies were taken so far.
     std::uint64_t roundTrips() const;
+    // Reads whose replies were dropped because an event about the window came first.
+    std::uint64_t staleReads() const;
 
     // The walk, top of the stacking order first (the window manager's client list, else
     // the root's children), and what changed in the mirror since a revision of it.
