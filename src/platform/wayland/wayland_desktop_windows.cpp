@@ -54,6 +54,7 @@ struct WaylandDesktopWindows::Toplevel {
     bool own = false;        // one of this program's windows: `window`
     QPointer<QWindow> window;
     bool eligible = false;   // last judged one the sweep closes
+    bool shown = true;       // an own window: visible when last looked at (Revision)
     std::size_t position = 0;  // in Connection::order while described
 };
 
@@ -71,6 +72,12 @@ struct WaylandDesktopWindows::Connection {
     std::vector<Toplevel*> order;                      // the described ones, oldest first
     std::unordered_map<WindowId, Toplevel*> byId;      // both ids of each described toplevel
     std::vector<WindowId> eligibleNow;                 // became closable since the last report
+    std::vector<Toplevel*> own;                        // the described ones that are the program's
+    // Changes: the revision of the last change of the list, and each retitle since then
+    // (revision, window), oldest first.
+    std::uint64_t revision = 1;
+    std::uint64_t orderRevision = 1;
+    std::vector<std::pair<std::uint64_t, WindowId>> changes;
     WindowId lastId = 0;
 
     WindowId newId() {
@@ -212,6 +219,7 @@ void WaylandDesktopWindows::flush() {
 }
 
 void WaylandDesktopWindows::described(Toplevel& toplevel) {
+    const bool retitled = toplevel.title != toplevel.nextTitle;
     toplevel.title = toplevel.nextTitle;
     toplevel.appId = toplevel.nextAppId;
     if (!toplevel.described) {
@@ -219,6 +227,9 @@ void WaylandDesktopWindows::described(Toplevel& toplevel) {
         toplevel.position = wl_->order.size();
         wl_->order.push_back(&toplevel);
         wl_->byId[toplevel.id] = &toplevel;
+        orderChanged();
+    } else if (retitled) {
+        windowChanged(toplevel.id);
     }
     identifyOwn(toplevel);
     const bool now = watchesEligible() && toplevel.title.endsWith(eligibleSuffix());
@@ -239,6 +250,8 @@ void WaylandDesktopWindows::identifyOwn(Toplevel& toplevel) {
         toplevel.window = window;
         toplevel.id = id;
         wl_->byId[id] = &toplevel;
+        wl_->own.push_back(&toplevel);
+        orderChanged();  // the walk answers another id there
         qCDebug(lcWayland) << "toplevel" << toplevel.announced << "is the program's own window" << id
                            << toplevel.title;
         return;
@@ -251,6 +264,8 @@ void WaylandDesktopWindows::forget(Toplevel& toplevel) {
         for (std::size_t i = toplevel.position; i < wl_->order.size(); ++i) wl_->order[i]->position = i;
         wl_->byId.erase(toplevel.announced);
         if (toplevel.own) wl_->byId.erase(toplevel.id);
+        std::erase(wl_->own, &toplevel);
+        orderChanged();
     }
     zwlr_foreign_toplevel_handle_v1_destroy(toplevel.handle);
     auto& all = wl_->toplevels;
@@ -263,6 +278,48 @@ void WaylandDesktopWindows::forgetAll() {
     wl_->order.clear();
     wl_->byId.clear();
     wl_->eligibleNow.clear();
+    wl_->own.clear();
+    orderChanged();
+}
+
+void WaylandDesktopWindows::orderChanged() {
+    wl_->orderRevision = ++wl_->revision;
+    wl_->changes.clear();
+}
+
+void WaylandDesktopWindows::windowChanged(WindowId window) {
+    wl_->changes.emplace_back(++wl_->revision, window);
+    // A desktop that keeps changing is walked whole: the log stays small.
+    if (wl_->changes.size() > std::max<std::size_t>(256, wl_->order.size())) orderChanged();
+}
+
+// The program's own windows are visible as long as they are shown here, which no event
+// tells: each is looked at now.
+std::uint64_t WaylandDesktopWindows::Revision() {
+    for (Toplevel* toplevel : wl_->own) {
+        const bool shown = toplevel->window && toplevel->window->isVisible();
+        if (shown == toplevel->shown) continue;
+        toplevel->shown = shown;
+        windowChanged(toplevel->id);
+    }
+    return wl_->revision;
+}
+
+bool WaylandDesktopWindows::ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) {
+    if (since < wl_->orderRevision || since > wl_->revision) return false;
+    const auto first = std::upper_bound(wl_->changes.begin(), wl_->changes.end(), since,
+                                        [](std::uint64_t r, const auto& change) { return r < change.first; });
+    const std::size_t from = changed.size();
+    for (auto it = first; it != wl_->changes.end(); ++it) changed.push_back(it->second);
+    // Walk order: newest first.
+    const auto position = [this](WindowId w) {
+        const Toplevel* toplevel = find(w);
+        return toplevel ? toplevel->position : 0;
+    };
+    std::sort(changed.begin() + std::ptrdiff_t(from), changed.end(),
+              [&](WindowId a, WindowId b) { return position(a) > position(b); });
+    changed.erase(std::unique(changed.begin() + std::ptrdiff_t(from), changed.end()), changed.end());
+    return true;
 }
 
 void WaylandDesktopWindows::report() {

@@ -17,6 +17,10 @@
 //   window id; a toplevel that is one of this program's own windows (the same app id and
 //   the same title as one of its top-level windows) has that window's id (winId()), so
 //   the sweep knows its main window.
+// - What changed: a revision that grows with every change of the list or of a title,
+//   and the toplevels retitled since a revision. The program's own windows, whose
+//   visibility is this program's and no event's, are looked at when the revision is
+//   asked for.
 // - A close request is the protocol's close, or for the program's own windows their close
 //   event, sent from here; a window that becomes closable (its description done with a
 //   title ending in the watched suffix) is reported at once.
@@ -24,6 +28,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/desktop_windows.h"
 
@@ -45,6 +50,8 @@ public:
     // protocol has no stacking order).
     WindowId FirstWindow() override;
     WindowId NextWindow(WindowId window) override;
+    std::uint64_t Revision() override;
+    bool ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) override;
     // Visible and bordered for every listed toplevel (the compositor lists mapped ones
     // only); one of the program's own windows stops being visible once it is hidden.
     std::uint32_t Style(WindowId window) override;
@@ -67,6 +74,8 @@ private:
     void identifyOwn(Toplevel& toplevel);
     void report();
     Toplevel* find(WindowId window) const;
+    void orderChanged();
+    void windowChanged(WindowId window);
 
     std::unique_ptr<Connection> wl_;
 };
