@@ -3,7 +3,9 @@
 // popups titled "Popup N - Microsoft Internet Explorer" appear one after another (each
 // from an xwin of its own, at random moments so that they do not line up with the
 // sweep's 100 ms tick). A popup's time on screen runs from the moment xwin reports it
-// mapped (its id) to the moment xwin receives the close request ("closed ID").
+// mapped (its id) to the moment xwin receives the close request ("closed ID"); on X11
+// also from its frame's map to its frame's unmap, watched from outside, and the program's
+// part: from its frame's map (openbox has taken it in) to the close request received.
 // Then the engine's own popups: a page served from a loopback HTTP server opens as many
 // (window.open, at random moments), timed from outside from their frames' map to unmap;
 // and a page calling window.open 1,000 times in a loop: time from the first popup shown
@@ -33,10 +35,13 @@
 
 #include <algorithm>
 #include <map>
+#include <thread>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <random>
 #include <string>
@@ -74,7 +79,17 @@ const QString kWlwin = Xwin::wlwin();
 // Shows one window titled `title` with `tool` and returns how long it stayed on screen in
 // milliseconds, from its id to its "closed" line; `shown` runs once it is mapped (to
 // close it from here). Negative when it was not closed in time.
-double onScreenMs(const QString& tool, const QString& title, const std::function<void(std::uint32_t)>& shown) {
+// The steady clock in ns, shared by the threads of this program.
+qint64 steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Each closed window's id with the moment (steadyNs) its "closed" line was read.
+using ClosedAt = std::vector<std::pair<std::uint32_t, qint64>>;
+
+double onScreenMs(const QString& tool, const QString& title, const std::function<void(std::uint32_t)>& shown,
+                  ClosedAt* closedAt = nullptr) {
     QProcess xwin;
     xwin.start(tool, {QStringLiteral("--title"), title});
     if (!xwin.waitForStarted(10000)) return -1;
@@ -94,6 +109,7 @@ double onScreenMs(const QString& tool, const QString& title, const std::function
     while (readLine(xwin, line, clock, kCloseTimeoutMs)) {
         if (line == closed) {
             result = clock.nsecsElapsed() / 1e6;
+            if (closedAt) closedAt->emplace_back(id, steadyNs());
             break;
         }
     }
@@ -129,13 +145,14 @@ void report(const char* name, const Stats& s) {
 }
 
 Stats series(const char* name, int count, std::mt19937& random, const QString& titlePattern,
-             const std::function<void(std::uint32_t, const QString&)>& shown, const QString& tool = kXwin) {
+             const std::function<void(std::uint32_t, const QString&)>& shown, const QString& tool = kXwin,
+             ClosedAt* closedAt = nullptr) {
     std::uniform_int_distribution<int> delay(50, 250);
     Stats stats;
     for (int i = 1; i <= count; ++i) {
         settle(delay(random));
         const QString title = titlePattern.arg(i);
-        const double ms = onScreenMs(tool, title, [&](std::uint32_t id) { if (shown) shown(id, title); });
+        const double ms = onScreenMs(tool, title, [&](std::uint32_t id) { if (shown) shown(id, title); }, closedAt);
         ++stats.runs;
         if (ms < 0) ++stats.missed;
         else stats.ms.push_back(ms);
@@ -164,6 +181,8 @@ public:
     qint64 firstMapMs = -1;
     qint64 lastGoneMs = -1;
     int onScreen() const { return int(since_.size()); }
+    // Popup clients as their frames were mapped (steadyNs), in order; xwin's ids repeat.
+    std::vector<std::pair<xcb_window_t, qint64>> clientShownNs;
     qint64 now() const { return clock_.elapsed(); }
 
     // Handles the events that came, waiting up to 2 ms for one: a sample for sampleUntil,
@@ -192,7 +211,10 @@ private:
             // The title is read now, while the client surely exists: a popup closed within
             // moments of its frame's map may be gone by the time the map is handled here.
             auto r = reinterpret_cast<const xcb_reparent_notify_event_t*>(e);
-            if (r->parent != x_.root()) popupFrame_[r->parent] = isPopup(r->window);
+            if (r->parent != x_.root()) {
+                popupFrame_[r->parent] = isPopup(r->window);
+                clientOf_[r->parent] = r->window;
+            }
             break;
         }
         case XCB_MAP_NOTIFY: {
@@ -200,6 +222,7 @@ private:
             auto it = popupFrame_.find(m->window);
             if (it == popupFrame_.end() || since_.count(m->window) || !it->second) break;
             since_[m->window] = clock_.nsecsElapsed();
+            clientShownNs.emplace_back(clientOf_[m->window], steadyNs());
             ++shown;
             if (firstMapMs < 0) firstMapMs = clock_.elapsed();
             mostAtOnce = std::max(mostAtOnce, int(since_.size()));
@@ -220,6 +243,7 @@ private:
     xcb_connection_t* c_;
     QElapsedTimer clock_;
     std::map<xcb_window_t, bool> popupFrame_;  // frame -> whether its client is a popup
+    std::map<xcb_window_t, xcb_window_t> clientOf_;  // frame -> its client
     std::map<xcb_window_t, qint64> since_;           // frame -> map time (ns)
 };
 
@@ -278,16 +302,48 @@ std::unique_ptr<Xwin> background(const QString& tool, int count, const std::func
 }
 
 // Foreign popups from `tool`, one after another, with the program idle on about:blank:
-// the same program twice, with the early sweep and with the tick alone. False when the
-// program failed or missed a popup.
+// the same program twice, with the early sweep and with the tick alone. On X11 the window
+// manager's frames are watched meanwhile from a thread of their own: beside the time from
+// xwin's map request, the time each popup was really on screen, from its frame's map
+// (openbox has taken it in) to its frame's unmap. False when the program failed or missed
+// a popup.
 bool foreignSeries(const char* name, const QString& tool, int popups, std::mt19937& random) {
     bool ok = true;
     for (const bool early : {true, false}) {
         auto program = startProgram(QStringLiteral("about:blank"), early);
         if (!program) return false;
         settle(3000);  // start-up settles
-        const Stats swept = series((std::string(name) + (early ? "/early sweep" : "/tick only")).c_str(), popups,
-                                   random, QStringLiteral("Popup %1 - Microsoft Internet Explorer"), nullptr, tool);
+        const std::string caseName = std::string(name) + (early ? "/early sweep" : "/tick only");
+        std::unique_ptr<FrameWatcher> frames;
+        std::atomic<bool> stop{false};
+        std::thread pump;
+        if (tool == kXwin) {
+            frames = std::make_unique<FrameWatcher>();
+            pump = std::thread([&] {
+                while (!stop) frames->handleEvents();
+            });
+        }
+        ClosedAt closed;
+        const Stats swept = series(caseName.c_str(), popups, random,
+                                   QStringLiteral("Popup %1 - Microsoft Internet Explorer"), nullptr, tool, &closed);
+        if (pump.joinable()) {
+            settle(200);
+            stop = true;
+            pump.join();
+            report((caseName + ", frame").c_str(), statsOf(*frames, popups));
+            // The program's part: from the frame's map (the window on screen, taken in by
+            // openbox and so closable) to xwin's close request.
+            Stats own;
+            own.runs = popups;
+            for (const auto& [id, at] : closed) {
+                qint64 shownAt = -1;  // the last map of that id before the close
+                for (const auto& [client, ns] : frames->clientShownNs)
+                    if (client == id && ns <= at) shownAt = ns;
+                if (shownAt >= 0) own.ms.push_back((at - shownAt) / 1e6);
+            }
+            own.missed = popups - int(own.ms.size());
+            report((caseName + ", from frame").c_str(), own);
+        }
         if (!program->running()) std::fprintf(stderr, "the program ended during the run\n");
         ok = ok && program->running() && swept.missed == 0;
     }
