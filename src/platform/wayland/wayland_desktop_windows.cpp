@@ -384,6 +384,7 @@ bool WaylandDesktopWindows::RequestClose(WindowId window) {
             toplevel->window, [own = toplevel->window] { if (own) own->close(); }, Qt::QueuedConnection);
         return true;
     }
+    qCDebug(lcWayland) << "close request to toplevel" << toplevel->announced << toplevel->title;
     zwlr_foreign_toplevel_handle_v1_close(toplevel->handle);
     flush();
     return wl_->alive;
