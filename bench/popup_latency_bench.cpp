@@ -212,17 +212,16 @@ private:
             // moments of its frame's map may be gone by the time the map is handled here.
             auto r = reinterpret_cast<const xcb_reparent_notify_event_t*>(e);
             if (r->parent != x_.root()) {
-                popupFrame_[r->parent] = isPopup(r->window);
-                clientOf_[r->parent] = r->window;
+                frames_[r->parent] = Frame{r->window, isPopup(r->window)};
             }
             break;
         }
         case XCB_MAP_NOTIFY: {
             auto m = reinterpret_cast<const xcb_map_notify_event_t*>(e);
-            auto it = popupFrame_.find(m->window);
-            if (it == popupFrame_.end() || since_.count(m->window) || !it->second) break;
+            auto it = frames_.find(m->window);
+            if (it == frames_.end() || since_.count(m->window) || !it->second.popup) break;
             since_[m->window] = clock_.nsecsElapsed();
-            clientShownNs.emplace_back(clientOf_[m->window], steadyNs());
+            clientShownNs.emplace_back(it->second.client, steadyNs());
             ++shown;
             if (firstMapMs < 0) firstMapMs = clock_.elapsed();
             mostAtOnce = std::max(mostAtOnce, int(since_.size()));
@@ -232,7 +231,7 @@ private:
         case XCB_DESTROY_NOTIFY: {
             auto d = reinterpret_cast<const xcb_destroy_notify_event_t*>(e);
             gone(d->window);
-            popupFrame_.erase(d->window);
+            frames_.erase(d->window);
             break;
         }
         default: break;
@@ -242,8 +241,11 @@ private:
     XClient x_;
     xcb_connection_t* c_;
     QElapsedTimer clock_;
-    std::map<xcb_window_t, bool> popupFrame_;  // frame -> whether its client is a popup
-    std::map<xcb_window_t, xcb_window_t> clientOf_;  // frame -> its client
+    struct Frame {
+        xcb_window_t client = 0;
+        bool popup = false;  // its client's title ends in "Microsoft Internet Explorer"
+    };
+    std::map<xcb_window_t, Frame> frames_;
     std::map<xcb_window_t, qint64> since_;           // frame -> map time (ns)
 };
 

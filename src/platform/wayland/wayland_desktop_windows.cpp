@@ -2,6 +2,7 @@
 
 #include <wayland-client.h>
 
+#include "platform/change_log.h"
 #include "platform/log.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
@@ -73,11 +74,7 @@ struct WaylandDesktopWindows::Connection {
     std::unordered_map<WindowId, Toplevel*> byId;      // both ids of each described toplevel
     std::vector<WindowId> eligibleNow;                 // became closable since the last report
     std::vector<Toplevel*> own;                        // the described ones that are the program's
-    // Changes: the revision of the last change of the list, and each retitle since then
-    // (revision, window), oldest first.
-    std::uint64_t revision = 1;
-    std::uint64_t orderRevision = 1;
-    std::vector<std::pair<std::uint64_t, WindowId>> changes;
+    ChangeLog changes;  // the list's changes, and each retitle since the last of them
     WindowId lastId = 0;
 
     WindowId newId() {
@@ -227,9 +224,9 @@ void WaylandDesktopWindows::described(Toplevel& toplevel) {
         toplevel.position = wl_->order.size();
         wl_->order.push_back(&toplevel);
         wl_->byId[toplevel.id] = &toplevel;
-        orderChanged();
+        wl_->changes.orderChanged();
     } else if (retitled) {
-        windowChanged(toplevel.id);
+        wl_->changes.windowChanged(toplevel.id, wl_->order.size());
     }
     identifyOwn(toplevel);
     const bool now = watchesEligible() && toplevel.title.endsWith(eligibleSuffix());
@@ -251,7 +248,7 @@ void WaylandDesktopWindows::identifyOwn(Toplevel& toplevel) {
         toplevel.id = id;
         wl_->byId[id] = &toplevel;
         wl_->own.push_back(&toplevel);
-        orderChanged();  // the walk answers another id there
+        wl_->changes.orderChanged();  // the walk answers another id there
         qCDebug(lcWayland) << "toplevel" << toplevel.announced << "is the program's own window" << id
                            << toplevel.title;
         return;
@@ -265,7 +262,7 @@ void WaylandDesktopWindows::forget(Toplevel& toplevel) {
         wl_->byId.erase(toplevel.announced);
         if (toplevel.own) wl_->byId.erase(toplevel.id);
         std::erase(wl_->own, &toplevel);
-        orderChanged();
+        wl_->changes.orderChanged();
     }
     zwlr_foreign_toplevel_handle_v1_destroy(toplevel.handle);
     auto& all = wl_->toplevels;
@@ -279,18 +276,7 @@ void WaylandDesktopWindows::forgetAll() {
     wl_->byId.clear();
     wl_->eligibleNow.clear();
     wl_->own.clear();
-    orderChanged();
-}
-
-void WaylandDesktopWindows::orderChanged() {
-    wl_->orderRevision = ++wl_->revision;
-    wl_->changes.clear();
-}
-
-void WaylandDesktopWindows::windowChanged(WindowId window) {
-    wl_->changes.emplace_back(++wl_->revision, window);
-    // A desktop that keeps changing is walked whole: the log stays small.
-    if (wl_->changes.size() > std::max<std::size_t>(256, wl_->order.size())) orderChanged();
+    wl_->changes.orderChanged();
 }
 
 // The program's own windows are visible as long as they are shown here, which no event
@@ -300,26 +286,18 @@ std::uint64_t WaylandDesktopWindows::Revision() {
         const bool shown = toplevel->window && toplevel->window->isVisible();
         if (shown == toplevel->shown) continue;
         toplevel->shown = shown;
-        windowChanged(toplevel->id);
+        wl_->changes.windowChanged(toplevel->id, wl_->order.size());
     }
-    return wl_->revision;
+    return wl_->changes.revision();
 }
 
 bool WaylandDesktopWindows::ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) {
-    if (since < wl_->orderRevision || since > wl_->revision) return false;
-    const auto first = std::upper_bound(wl_->changes.begin(), wl_->changes.end(), since,
-                                        [](std::uint64_t r, const auto& change) { return r < change.first; });
-    const std::size_t from = changed.size();
-    for (auto it = first; it != wl_->changes.end(); ++it) changed.push_back(it->second);
     // Walk order: newest first.
     const auto position = [this](WindowId w) {
         const Toplevel* toplevel = find(w);
         return toplevel ? toplevel->position : 0;
     };
-    std::sort(changed.begin() + std::ptrdiff_t(from), changed.end(),
-              [&](WindowId a, WindowId b) { return position(a) > position(b); });
-    changed.erase(std::unique(changed.begin() + std::ptrdiff_t(from), changed.end()), changed.end());
-    return true;
+    return wl_->changes.changedSince(since, changed, [&](WindowId a, WindowId b) { return position(a) > position(b); });
 }
 
 void WaylandDesktopWindows::report() {

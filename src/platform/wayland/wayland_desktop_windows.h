@@ -74,8 +74,6 @@ private:
     void identifyOwn(Toplevel& toplevel);
     void report();
     Toplevel* find(WindowId window) const;
-    void orderChanged();
-    void windowChanged(WindowId window);
 
     std::unique_ptr<Connection> wl_;
 };

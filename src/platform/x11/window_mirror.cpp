@@ -60,13 +60,13 @@ void WindowMirror::drainQueued() {
     }
 }
 
-void WindowMirror::refresh(std::size_t mostWindows) {
+void WindowMirror::refresh() {
     drain();
     takeBatches(true);
     for (int round = 0; x_.alive() && round < 4; ++round) {
         if (!wmDirty_ && !listDirty_ && dirtyWindows_.empty()) break;
         if (wmDirty_) readWindowManager();
-        if (readDirtyWindows(listDirty_, mostWindows)) break;  // the batch was full
+        readDirtyWindows(listDirty_);
         if (!checkAlive()) break;
         drainQueued();
     }
@@ -214,27 +214,13 @@ void WindowMirror::pollRead(WindowId window, Client& c, bool titleChanged) {
 
 // ---- the mirror's state ----
 
-void WindowMirror::orderChanged() {
-    orderRevision_ = ++revision_;
-    changes_.clear();
-}
+void WindowMirror::orderChanged() { changes_.orderChanged(); }
 
-void WindowMirror::windowChanged(WindowId window) {
-    changes_.emplace_back(++revision_, window);
-    // A desktop that keeps changing is walked whole: the log stays small.
-    if (changes_.size() > std::max<std::size_t>(256, order_.windows().size())) orderChanged();
-}
+void WindowMirror::windowChanged(WindowId window) { changes_.windowChanged(window, order_.windows().size()); }
 
 bool WindowMirror::changedSince(std::uint64_t since, std::vector<WindowId>& changed) const {
-    if (since < orderRevision_ || since > revision_) return false;
-    const auto first = std::upper_bound(changes_.begin(), changes_.end(), since,
-                                        [](std::uint64_t r, const auto& change) { return r < change.first; });
-    const std::size_t from = changed.size();
-    for (auto it = first; it != changes_.end(); ++it) changed.push_back(it->second);
-    std::sort(changed.begin() + std::ptrdiff_t(from), changed.end(),
-              [this](WindowId a, WindowId b) { return order_.position(a) < order_.position(b); });
-    changed.erase(std::unique(changed.begin() + std::ptrdiff_t(from), changed.end()), changed.end());
-    return true;
+    return changes_.changedSince(since, changed,
+                                 [this](WindowId a, WindowId b) { return order_.position(a) < order_.position(b); });
 }
 
 void WindowMirror::markDirty(WindowId window, std::uint8_t what) {
@@ -324,23 +310,20 @@ void WindowMirror::readList() {
     }
 }
 
-// One batch: the requests for the windows marked dirty (at most `mostWindows`) go out,
-// then (when `list`) the list is read, so that one wait brings both, then every reply is
-// taken (also for a window found gone on the way) and applied. True when windows were
-// left for a later batch.
-bool WindowMirror::readDirtyWindows(bool list, std::size_t mostWindows) {
-    const std::size_t before = inFlight_.size();
-    const bool full = sendBatch(mostWindows);
+// One batch: the requests for the windows marked dirty go out, then (when `list`) the
+// list is read, so that one wait brings both, then every reply is taken (also for a
+// window found gone on the way) and applied.
+void WindowMirror::readDirtyWindows(bool list) {
+    const bool sent = sendBatch(SIZE_MAX);
     if (list) {
-        if (inFlight_.size() > before) inFlight_.back().counted = false;
+        if (sent) inFlight_.back().counted = false;
         readList();
     }
     takeBatches(true);
-    return full;
 }
 
 // Sends the requests for the first `mostWindows` windows marked dirty, as one batch in
-// flight; true when windows marked dirty are left.
+// flight; false when there was nothing to ask for.
 bool WindowMirror::sendBatch(std::size_t mostWindows) {
     const std::size_t count = std::min(mostWindows, dirtyWindows_.size());
     Batch batch;
@@ -358,8 +341,9 @@ bool WindowMirror::sendBatch(std::size_t mostWindows) {
         batch.fence = xcb_get_input_focus(x_.c());
         inFlightWindows_ += batch.reads.size();
         inFlight_.push_back(std::move(batch));
+        return true;
     }
-    return !dirtyWindows_.empty();
+    return false;
 }
 
 // True once the batch's last reply has been read from the socket, and with it all the

@@ -17,6 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/change_log.h"
 #include "platform/x11/stacking_order.h"
 #include "platform/x11/window_state.h"
 #include "platform/x11/x11_connection.h"
@@ -58,10 +59,8 @@ public:
     // Handles the events xcb has read already, without a system call: what is still in
     // the socket wakes the event loop and is handled there.
     void drainRead();
-    // Brings the mirror up to date: events first, then one batch for what changed. With
-    // `mostWindows`, a batch reads at most that many windows; the rest stay to be read
-    // (needsRead).
-    void refresh(std::size_t mostWindows = SIZE_MAX);
+    // Brings the mirror up to date: events first, then one batch for what changed.
+    void refresh();
     // The same without waiting for the windows' replies: takes the oldest batch already
     // answered, then sends batches of at most `batchWindows` windows for what changed, up
     // to kMostInFlight windows in flight.
@@ -69,7 +68,7 @@ public:
 
     // A number that grows with every change of what the mirror answers (the order, or a
     // window's style or title).
-    std::uint64_t revision() const { return revision_; }
+    std::uint64_t revision() const { return changes_.revision(); }
     // Since `since`: true when the order stayed, with the windows whose style or title
     // changed in walk order; false when the order changed or that is no longer known.
     bool changedSince(std::uint64_t since, std::vector<WindowId>& changed) const;
@@ -107,7 +106,7 @@ private:
     // ---- reading ----
     void readWindowManager();
     void readList();
-    bool readDirtyWindows(bool list, std::size_t mostWindows);
+    void readDirtyWindows(bool list);
 
     // One batch of reads in flight, and the request after its last one, whose reply says
     // that all of the batch's replies are in.
@@ -139,11 +138,7 @@ private:
     bool listDirty_ = true;
     bool orderStale_ = false;  // windows were removed from clients_ but not yet from the order
 
-    // Changes: the revision of the last change of the order, and each window's change
-    // since then (revision, window), oldest first.
-    std::uint64_t revision_ = 1;
-    std::uint64_t orderRevision_ = 1;
-    std::vector<std::pair<std::uint64_t, WindowId>> changes_;
+    ChangeLog changes_;
 };
 
 }  // namespace x11

@@ -48,7 +48,6 @@ X11DesktopWindows::X11DesktopWindows(const QString& display)
     // and their replies taken from the event loop, a batch at a time, so that the
     // program's start does not wait for a crowded desktop. The first walk takes whatever
     // is left.
-    mirror_->refresh(0);
     mirror_->refreshInBackground(kSliceWindows);
     refreshSoon();
 }
