@@ -132,13 +132,20 @@ std::optional<XClient::Rect> XClient::geometry(std::uint32_t window) {
     return rect;
 }
 
-bool XClient::exists(std::uint32_t window) {
-    if (!ok()) return false;
+bool XClient::exists(std::uint32_t window) { return colormap(window).has_value(); }
+
+std::optional<std::uint32_t> XClient::colormap(std::uint32_t window) {
+    if (!ok()) return std::nullopt;
     xcb_get_window_attributes_reply_t* attributes =
         xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr);
-    const bool found = attributes != nullptr;
+    if (!attributes) return std::nullopt;
+    const std::uint32_t colormap = attributes->colormap;
     free(attributes);
-    return found;
+    return colormap;
+}
+
+std::uint32_t XClient::defaultColormap() const {
+    return ok() ? xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->default_colormap : 0;
 }
 
 std::optional<std::pair<int, int>> XClient::pointer() {

@@ -49,6 +49,9 @@ public:
     };
     std::optional<Rect> geometry(std::uint32_t window);
     bool exists(std::uint32_t window);
+    // The window's colormap; none when the window is gone.
+    std::optional<std::uint32_t> colormap(std::uint32_t window);
+    std::uint32_t defaultColormap() const;
     // Where the pointer is on the root window.
     std::optional<std::pair<int, int>> pointer();
     // The 32-bit items of a property of any type; nullopt when the window does not have it.
