@@ -98,7 +98,15 @@ int main(int argc, char* argv[]) {
     std::uint32_t colormap = 0;
     std::vector<char*> arguments = platformArguments(argc, argv, colormap);
     int argumentCount = int(arguments.size()) - 1;
+    // On xcb, OpenGL through EGL rather than GLX: GLX makes a window with a colormap of its
+    // own for every context it creates and frees that colormap at once, and the X server
+    // walks every window on the screen at each free (five times at start-up, tens of
+    // milliseconds of the server's time on a crowded desktop). GLX remains Qt's fallback;
+    // an integration the user chose is kept, and programs started later see no change.
+    const bool chooseEgl = colormap && !qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION");
+    if (chooseEgl) qputenv("QT_XCB_GL_INTEGRATION", "xcb_egl");
     QApplication app(argumentCount, arguments.data());
+    if (chooseEgl) qunsetenv("QT_XCB_GL_INTEGRATION");
     if (colormap && QGuiApplication::platformName() == QLatin1String("xcb")) x11::shareColormap(app, colormap);
     const std::unique_ptr<DesktopWindows> desktop = openDesktop();
 

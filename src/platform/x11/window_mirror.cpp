@@ -74,6 +74,12 @@ void WindowMirror::refresh() {
     rebuildOrder();
 }
 
+void WindowMirror::findWindowManager() {
+    drain();
+    if (x_.alive() && wmDirty_) readWindowManager();
+    checkAlive();
+}
+
 void WindowMirror::refreshInBackground(std::size_t batchWindows) {
     drain();
     for (int round = 0; x_.alive() && round < 4 && (wmDirty_ || listDirty_); ++round) {

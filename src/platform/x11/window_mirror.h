@@ -40,8 +40,9 @@ public:
     const Client* client(WindowId window) const;
     std::uint32_t style(const Client& c) const { return styleOf(c, ewmh_); }
 
-    // Windows read in flight at most, by refreshInBackground.
-    static constexpr std::size_t kMostInFlight = 1024;
+    // Windows read in flight at most, by refreshInBackground: a few batches, so that
+    // sending them never waits long for the X server to take them in.
+    static constexpr std::size_t kMostInFlight = 256;
 
     // Something is to be done that no reply still to come will wake the event loop for:
     // events were handled whose changes are not sent for yet, or a batch was answered
@@ -59,6 +60,8 @@ public:
     // Handles the events xcb has read already, without a system call: what is still in
     // the socket wakes the event loop and is handled there.
     void drainRead();
+    // Finds the window manager (a few round trips); the windows are read later.
+    void findWindowManager();
     // Brings the mirror up to date: events first, then one batch for what changed.
     void refresh();
     // The same without waiting for the windows' replies: takes the oldest batch already

@@ -44,11 +44,11 @@ X11DesktopWindows::X11DesktopWindows(const QString& display)
             refreshFromEvents();
         });
     }
-    // The window manager and the order now; the windows themselves are asked for at once
-    // and their replies taken from the event loop, a batch at a time, so that the
-    // program's start does not wait for a crowded desktop. The first walk takes whatever
-    // is left.
-    mirror_->refreshInBackground(kSliceWindows);
+    // Nothing is read yet: the window manager, the order and the windows are asked for
+    // from the event loop, a few batches at a time, their replies taken as they come. The
+    // program's windows are made first, and its start waits neither for a crowded desktop
+    // nor for the X server (which has every window of the screen to visit when a client
+    // starts listening to the root). The first walk takes whatever is left.
     refreshSoon();
 }
 
@@ -108,7 +108,10 @@ bool X11DesktopWindows::ChangedSince(std::uint64_t since, std::vector<WindowId>&
 
 bool X11DesktopWindows::ok() const { return x_->alive() && !xcb_connection_has_error(x_->c()); }
 
-bool X11DesktopWindows::hasWindowManager() const { return x_->alive() && mirror_->ewmh(); }
+bool X11DesktopWindows::hasWindowManager() {
+    mirror_->findWindowManager();
+    return x_->alive() && mirror_->ewmh();
+}
 
 std::uint64_t X11DesktopWindows::roundTrips() const { return x_->roundTrips(); }
 

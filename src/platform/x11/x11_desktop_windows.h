@@ -38,7 +38,7 @@ public:
     bool ok() const;
 
     // True while an EWMH window manager is running and its client list is used.
-    bool hasWindowManager() const;
+    bool hasWindowManager();
 
     // Batches of requests whose replies were taken so far.
     std::uint64_t roundTrips() const;
