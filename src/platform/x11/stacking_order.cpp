@@ -9,23 +9,26 @@
 namespace x11 {
 
 void StackingOrder::read(bool ewmh) {
-    std::vector<WindowId> bottomToTop;
     if (ewmh) {
-        const auto values = x_.readProperty(x_.root(), x_[_NET_CLIENT_LIST_STACKING]).values32();
-        bottomToTop.assign(values.begin(), values.end());
-    } else {
-        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(x_.c(), xcb_query_tree(x_.c(), x_.root()), nullptr);
-        if (tree) {
-            const xcb_window_t* children = xcb_query_tree_children(tree);
-            bottomToTop.assign(children, children + xcb_query_tree_children_length(tree));
-        } else {
-            qCDebug(lcX11) << "root window's children not read";
-        }
-        std::free(tree);
-        x_.countRoundTrip();
-        resolveClients(bottomToTop);
-        for (WindowId& window : bottomToTop) window = clientOf(window);
+        setStacking(x_.readProperty(x_.root(), x_[_NET_CLIENT_LIST_STACKING]).values32());
+        return;
     }
+    std::vector<WindowId> bottomToTop;
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(x_.c(), xcb_query_tree(x_.c(), x_.root()), nullptr);
+    if (tree) {
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        bottomToTop.assign(children, children + xcb_query_tree_children_length(tree));
+    } else {
+        qCDebug(lcX11) << "root window's children not read";
+    }
+    std::free(tree);
+    x_.countRoundTrip();
+    resolveClients(bottomToTop);
+    for (WindowId& window : bottomToTop) window = clientOf(window);
+    setStacking(bottomToTop);
+}
+
+void StackingOrder::setStacking(const std::vector<WindowId>& bottomToTop) {
     order_.assign(bottomToTop.rbegin(), bottomToTop.rend());
     std::unordered_set<WindowId> seen;
     std::erase_if(order_, [&](WindowId window) { return window == XCB_NONE || !seen.insert(window).second; });

@@ -23,6 +23,8 @@ public:
     // Reads the order again (round trips): the stacking list when `ewmh`, otherwise the
     // root's children and the clients of the frames not known yet.
     void read(bool ewmh);
+    // The order from a stacking list already read (bottom first).
+    void setStacking(const std::vector<WindowId>& bottomToTop);
     void clear();
 
     // Top first, each window once.

@@ -22,6 +22,7 @@ bool WindowMirror::poll() {
 
 void WindowMirror::clear() {
     discardBatches();
+    discardRootRead();
     orderChanged();
     order_.clear();
     clients_.clear();
@@ -62,6 +63,7 @@ void WindowMirror::drainQueued() {
 
 void WindowMirror::refresh() {
     drain();
+    finishRootRead();
     takeBatches(true);
     for (int round = 0; x_.alive() && round < 4; ++round) {
         if (!wmDirty_ && !listDirty_ && dirtyWindows_.empty()) break;
@@ -76,18 +78,22 @@ void WindowMirror::refresh() {
 
 void WindowMirror::findWindowManager() {
     drain();
-    if (x_.alive() && wmDirty_) readWindowManager();
+    if (x_.alive() && (wmDirty_ || rootRead_.step == RootRead::Manager || rootRead_.step == RootRead::ManagerCheck))
+        readWindowManager();
     checkAlive();
 }
 
 void WindowMirror::refreshInBackground(std::size_t batchWindows) {
     drain();
-    for (int round = 0; x_.alive() && round < 4 && (wmDirty_ || listDirty_); ++round) {
-        if (wmDirty_) readWindowManager();
-        if (listDirty_) readList();
-        if (!checkAlive()) break;
+    // The window manager's check and the stacking list go out without waiting too, one
+    // at a time, taken once answered. Without a window manager the root's children (and
+    // the frames' clients) are read at once.
+    while (takeRootRead(false)) drainQueued();
+    if (x_.alive() && !ewmh_ && listDirty_ && !wmDirty_ && rootRead_.step == RootRead::None) {
+        readList();
         drainQueued();
     }
+    sendRootRead();
     // One batch a turn: the event loop runs between two, and the socket or needsRead
     // brings the next.
     takeBatches(false, 1);
@@ -100,7 +106,12 @@ void WindowMirror::refreshInBackground(std::size_t batchWindows) {
 
 bool WindowMirror::needsRead() {
     if (!x_.alive()) return false;
-    if (wmDirty_ || listDirty_ || (!dirtyWindows_.empty() && inFlightWindows_ < kMostInFlight)) return true;
+    if (rootRead_.step != RootRead::None) {
+        if (fenceAnswered(rootRead_.fence.sequence, rootRead_.answered)) return true;
+    } else if (wmDirty_ || listDirty_) {
+        return true;
+    }
+    if (!dirtyWindows_.empty() && inFlightWindows_ < kMostInFlight) return true;
     return !inFlight_.empty() && answered(inFlight_.front());
 }
 
@@ -262,32 +273,98 @@ void WindowMirror::rebuildOrder() {
 // ---- reading ----
 
 void WindowMirror::readWindowManager() {
-    wmDirty_ = false;
-    xcb_get_property_cookie_t checkCookie =
-        xcb_get_property(x_.c(), 0, x_.root(), x_[_NET_SUPPORTING_WM_CHECK], XCB_ATOM_WINDOW, 0, 1);
-    xcb_get_property_cookie_t supportedCookie = x_.askProperty(x_.root(), x_[_NET_SUPPORTED]);
-    const Property check = x_.takeProperty(checkCookie, x_.root(), x_[_NET_SUPPORTING_WM_CHECK]);
-    const Property supported = x_.takeProperty(supportedCookie, x_.root(), x_[_NET_SUPPORTED]);
-    x_.countRoundTrip();
+    finishRootRead();
+    wmDirty_ = true;
+    sendRootRead();
+    finishRootRead();
+}
 
-    xcb_window_t child = XCB_NONE;
-    if (const auto values = check.values32(); !values.empty()) child = values[0];
-    bool valid = false;
-    if (child != XCB_NONE) {
+// ---- the root's reads ----
+
+// Sends the read the root needs next, when none is in flight: the window manager's check
+// first, then (under an EWMH window manager) the stacking list.
+void WindowMirror::sendRootRead() {
+    if (rootRead_.step != RootRead::None || !x_.alive()) return;
+    if (wmDirty_) {
+        wmDirty_ = false;
+        rootRead_.step = RootRead::Manager;
+        rootRead_.first = xcb_get_property(x_.c(), 0, x_.root(), x_[_NET_SUPPORTING_WM_CHECK], XCB_ATOM_WINDOW, 0, 1);
+        rootRead_.second = x_.askProperty(x_.root(), x_[_NET_SUPPORTED]);
+    } else if (listDirty_ && ewmh_) {
+        listDirty_ = false;
+        rootRead_.step = RootRead::List;
+        rootRead_.first = x_.askProperty(x_.root(), x_[_NET_CLIENT_LIST_STACKING]);
+    } else {
+        return;
+    }
+    rootRead_.fence = xcb_get_input_focus(x_.c());
+    rootRead_.answered = false;
+}
+
+// Takes the root's read in flight, waiting for it with `wait`, otherwise only once
+// answered; true when a step was taken. The window manager's check takes two steps: its
+// check window is asked about in the second.
+bool WindowMirror::takeRootRead(bool wait) {
+    if (rootRead_.step == RootRead::None || !x_.alive()) return false;
+    if (!wait && !fenceAnswered(rootRead_.fence.sequence, rootRead_.answered)) return false;
+    if (!rootRead_.answered) xcb_discard_reply(x_.c(), rootRead_.fence.sequence);
+    x_.countRoundTrip();
+    const RootRead read = rootRead_;
+    rootRead_.step = RootRead::None;
+    switch (read.step) {
+    case RootRead::Manager: {
+        const Property check = x_.takeProperty(read.first, x_.root(), x_[_NET_SUPPORTING_WM_CHECK]);
+        const Property supported = x_.takeProperty(read.second, x_.root(), x_[_NET_SUPPORTED]);
+        const auto values = check.values32();
+        const xcb_window_t child = values.empty() ? XCB_NONE : values[0];
+        if (child == XCB_NONE) {
+            applyWindowManager(XCB_NONE, false);
+            break;
+        }
         // Watch the check window so that a window manager that dies is noticed.
         x_.listen(child, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
-        xcb_get_property_cookie_t cookie =
-            xcb_get_property(x_.c(), 0, child, x_[_NET_SUPPORTING_WM_CHECK], XCB_ATOM_WINDOW, 0, 1);
-        const Property own = x_.takeProperty(cookie, child, x_[_NET_SUPPORTING_WM_CHECK]);
-        x_.countRoundTrip();
-        const auto values = own.values32();
-        valid = !values.empty() && values[0] == child;
-        if (!valid) qCDebug(lcX11) << "stale window manager check window" << child;
+        rootRead_.step = RootRead::ManagerCheck;
+        rootRead_.child = child;
+        rootRead_.stacking = supported.contains32(x_[_NET_CLIENT_LIST_STACKING]);
+        rootRead_.first = xcb_get_property(x_.c(), 0, child, x_[_NET_SUPPORTING_WM_CHECK], XCB_ATOM_WINDOW, 0, 1);
+        rootRead_.fence = xcb_get_input_focus(x_.c());
+        rootRead_.answered = false;
+        break;
     }
-    const bool nowEwmh = valid && supported.contains32(x_[_NET_CLIENT_LIST_STACKING]);
-    wmCheck_ = valid ? child : XCB_NONE;
-    if (nowEwmh != ewmh_) {
-        ewmh_ = nowEwmh;
+    case RootRead::ManagerCheck: {
+        const auto values = x_.takeProperty(read.first, read.child, x_[_NET_SUPPORTING_WM_CHECK]).values32();
+        const bool valid = !values.empty() && values[0] == read.child;
+        if (!valid) qCDebug(lcX11) << "stale window manager check window" << read.child;
+        applyWindowManager(valid ? read.child : XCB_NONE, valid && read.stacking);
+        break;
+    }
+    case RootRead::List: {
+        const std::vector<WindowId> before = order_.windows();
+        order_.setStacking(x_.takeProperty(read.first, x_.root(), x_[_NET_CLIENT_LIST_STACKING]).values32());
+        listRead(before);
+        break;
+    }
+    case RootRead::None: break;
+    }
+    return true;
+}
+
+void WindowMirror::finishRootRead() {
+    while (takeRootRead(true)) {}
+}
+
+void WindowMirror::discardRootRead() {
+    if (rootRead_.step == RootRead::None) return;
+    xcb_discard_reply(x_.c(), rootRead_.first.sequence);
+    if (rootRead_.step == RootRead::Manager) xcb_discard_reply(x_.c(), rootRead_.second.sequence);
+    if (!rootRead_.answered) xcb_discard_reply(x_.c(), rootRead_.fence.sequence);
+    rootRead_.step = RootRead::None;
+}
+
+void WindowMirror::applyWindowManager(xcb_window_t check, bool ewmh) {
+    wmCheck_ = check;
+    if (ewmh != ewmh_) {
+        ewmh_ = ewmh;
         clear();
     }
     listDirty_ = true;
@@ -297,6 +374,11 @@ void WindowMirror::readList() {
     listDirty_ = false;
     const std::vector<WindowId> before = order_.windows();
     order_.read(ewmh_);
+    listRead(before);
+}
+
+// The order was read anew: windows that left it are forgotten, new ones followed and read.
+void WindowMirror::listRead(const std::vector<WindowId>& before) {
     if (order_.windows() != before) orderChanged();
     orderStale_ = false;
     for (auto it = clients_.begin(); it != clients_.end();) {
@@ -354,14 +436,18 @@ bool WindowMirror::sendBatch(std::size_t mostWindows) {
 
 // True once the batch's last reply has been read from the socket, and with it all the
 // batch's others; waits for nothing.
-bool WindowMirror::answered(Batch& batch) {
-    if (batch.answered) return true;
+bool WindowMirror::answered(Batch& batch) { return fenceAnswered(batch.fence.sequence, batch.answered); }
+
+// True once the reply to a fence request has been read from the socket (`taken` notes
+// that it was, as only the first look finds it).
+bool WindowMirror::fenceAnswered(unsigned int sequence, bool& taken) {
+    if (taken) return true;
     void* reply = nullptr;
     xcb_generic_error_t* error = nullptr;
-    if (!xcb_poll_for_reply(x_.c(), batch.fence.sequence, &reply, &error)) return false;
+    if (!xcb_poll_for_reply(x_.c(), sequence, &reply, &error)) return false;
     std::free(reply);
     std::free(error);
-    batch.answered = true;
+    taken = true;
     return true;
 }
 

@@ -109,6 +109,25 @@ private:
     // ---- reading ----
     void readWindowManager();
     void readList();
+    void listRead(const std::vector<WindowId>& before);
+
+    // The root's read in flight from refreshInBackground, closed by a fence whose reply
+    // says it is in: the window manager's check, its check window's, or the stacking list.
+    struct RootRead {
+        enum Step { None, Manager, ManagerCheck, List } step = None;
+        xcb_get_property_cookie_t first{};
+        xcb_get_property_cookie_t second{};
+        xcb_get_input_focus_cookie_t fence{};
+        bool answered = false;
+        xcb_window_t child = XCB_NONE;  // the check window named by the root
+        bool stacking = false;          // _NET_SUPPORTED lists the stacking list
+    };
+    void sendRootRead();
+    bool takeRootRead(bool wait);
+    void finishRootRead();
+    void discardRootRead();
+    void applyWindowManager(xcb_window_t check, bool ewmh);
+    bool fenceAnswered(unsigned int sequence, bool& taken);
     void readDirtyWindows(bool list);
 
     // One batch of reads in flight, and the request after its last one, whose reply says
@@ -141,6 +160,7 @@ private:
     bool listDirty_ = true;
     bool orderStale_ = false;  // windows were removed from clients_ but not yet from the order
 
+    RootRead rootRead_;
     ChangeLog changes_;
 };
 

@@ -110,6 +110,7 @@ bool X11DesktopWindows::ok() const { return x_->alive() && !xcb_connection_has_e
 
 bool X11DesktopWindows::hasWindowManager() {
     mirror_->findWindowManager();
+    refreshSoon();  // the order, and events the wait read off the socket
     return x_->alive() && mirror_->ewmh();
 }
 
