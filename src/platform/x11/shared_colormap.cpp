@@ -45,7 +45,16 @@ std::optional<ScreenVisual> defaultScreenVisual() {
     if (!xcb_connection_has_error(c)) {
         xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(c));
         for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
-        if (screens.rem) result = ScreenVisual{screens.data->root_visual, screens.data->default_colormap};
+        // Only a 24-bit true-colour root visual, the one Qt would otherwise pick beside it.
+        if (screens.rem && screens.data->root_depth == 24) {
+            for (auto depths = xcb_screen_allowed_depths_iterator(screens.data); depths.rem; xcb_depth_next(&depths)) {
+                for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem; xcb_visualtype_next(&visuals)) {
+                    if (visuals.data->visual_id == screens.data->root_visual &&
+                        visuals.data->_class == XCB_VISUAL_CLASS_TRUE_COLOR)
+                        result = ScreenVisual{screens.data->root_visual, screens.data->default_colormap};
+                }
+            }
+        }
     }
     xcb_disconnect(c);
     return result;

@@ -23,7 +23,7 @@ struct ScreenVisual {
 };
 
 // The root visual and default colormap of $DISPLAY's screen; none when no X server
-// answers.
+// answers or the root visual is not 24-bit true colour.
 std::optional<ScreenVisual> defaultScreenVisual();
 
 // From now on each top-level window the application creates takes `colormap`. Only for
