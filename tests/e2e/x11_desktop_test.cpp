@@ -516,7 +516,6 @@ TYPED_TEST(X11DesktopTest, MirrorStaysExactThroughManyWindowsComingAndGoing) {
         EXPECT_EQ(this->desktop_->Style(w), fresh.Style(w));
         EXPECT_EQ(titleOf(*this->desktop_, w), titleOf(fresh, w));
     }
-
 }
 
 // ---- desktops of their own ----

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <grp.h>
+#include <vector>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -223,6 +224,10 @@ void SwaySession::exportForClients() {
     qputenv("WAYLAND_DISPLAY", wayland_.toLocal8Bit());
 }
 
+namespace {
+
+// Waits (at most `timeoutMs`) until the processes `roots` and their descendants used at
+// most 10 ms of CPU in one second.
 bool waitProcessesQuiet(const std::vector<pid_t>& roots, int timeoutMs) {
     const auto ticks = [&roots] {
         unsigned long long sum = 0;
@@ -241,6 +246,8 @@ bool waitProcessesQuiet(const std::vector<pid_t>& roots, int timeoutMs) {
     }
     return false;
 }
+
+}  // namespace
 
 bool XSession::waitQuiet(int timeoutMs) const { return ok_ && waitProcessesQuiet({xvfb_, wm_}, timeoutMs); }
 

@@ -10,11 +10,6 @@
 #include <QTemporaryDir>
 #include <optional>
 #include <sys/types.h>
-#include <vector>
-
-// Waits (at most `timeoutMs`) until the processes `roots` and their descendants used at
-// most 10 ms of CPU in one second.
-bool waitProcessesQuiet(const std::vector<pid_t>& roots, int timeoutMs);
 
 class XSession {
 public:

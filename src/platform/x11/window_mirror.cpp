@@ -78,8 +78,8 @@ void WindowMirror::refresh() {
 
 void WindowMirror::findWindowManager() {
     drain();
-    if (x_.alive() && (wmDirty_ || rootRead_.step == RootRead::Manager || rootRead_.step == RootRead::ManagerCheck))
-        readWindowManager();
+    if (rootRead_.step == RootRead::Manager || rootRead_.step == RootRead::ManagerCheck) finishRootRead();
+    if (x_.alive() && wmDirty_) readWindowManager();
     checkAlive();
 }
 
@@ -107,12 +107,12 @@ void WindowMirror::refreshInBackground(std::size_t batchWindows) {
 bool WindowMirror::needsRead() {
     if (!x_.alive()) return false;
     if (rootRead_.step != RootRead::None) {
-        if (fenceAnswered(rootRead_.fence.sequence, rootRead_.answered)) return true;
+        if (rootRead_.fence.answered(x_.c())) return true;
     } else if (wmDirty_ || listDirty_) {
         return true;
     }
     if (!dirtyWindows_.empty() && inFlightWindows_ < kMostInFlight) return true;
-    return !inFlight_.empty() && answered(inFlight_.front());
+    return !inFlight_.empty() && inFlight_.front().fence.answered(x_.c());
 }
 
 // ---- events ----
@@ -272,9 +272,9 @@ void WindowMirror::rebuildOrder() {
 
 // ---- reading ----
 
+// Waited for: what is in flight first, then the window manager's check (wmDirty_).
 void WindowMirror::readWindowManager() {
     finishRootRead();
-    wmDirty_ = true;
     sendRootRead();
     finishRootRead();
 }
@@ -297,8 +297,7 @@ void WindowMirror::sendRootRead() {
     } else {
         return;
     }
-    rootRead_.fence = xcb_get_input_focus(x_.c());
-    rootRead_.answered = false;
+    rootRead_.fence.send(x_.c());
 }
 
 // Takes the root's read in flight, waiting for it with `wait`, otherwise only once
@@ -306,8 +305,8 @@ void WindowMirror::sendRootRead() {
 // check window is asked about in the second.
 bool WindowMirror::takeRootRead(bool wait) {
     if (rootRead_.step == RootRead::None || !x_.alive()) return false;
-    if (!wait && !fenceAnswered(rootRead_.fence.sequence, rootRead_.answered)) return false;
-    if (!rootRead_.answered) xcb_discard_reply(x_.c(), rootRead_.fence.sequence);
+    if (!wait && !rootRead_.fence.answered(x_.c())) return false;
+    rootRead_.fence.drop(x_.c());
     x_.countRoundTrip();
     const RootRead read = rootRead_;
     rootRead_.step = RootRead::None;
@@ -327,8 +326,7 @@ bool WindowMirror::takeRootRead(bool wait) {
         rootRead_.child = child;
         rootRead_.stacking = supported.contains32(x_[_NET_CLIENT_LIST_STACKING]);
         rootRead_.first = xcb_get_property(x_.c(), 0, child, x_[_NET_SUPPORTING_WM_CHECK], XCB_ATOM_WINDOW, 0, 1);
-        rootRead_.fence = xcb_get_input_focus(x_.c());
-        rootRead_.answered = false;
+        rootRead_.fence.send(x_.c());
         break;
     }
     case RootRead::ManagerCheck: {
@@ -357,7 +355,7 @@ void WindowMirror::discardRootRead() {
     if (rootRead_.step == RootRead::None) return;
     xcb_discard_reply(x_.c(), rootRead_.first.sequence);
     if (rootRead_.step == RootRead::Manager) xcb_discard_reply(x_.c(), rootRead_.second.sequence);
-    if (!rootRead_.answered) xcb_discard_reply(x_.c(), rootRead_.fence.sequence);
+    rootRead_.fence.drop(x_.c());
     rootRead_.step = RootRead::None;
 }
 
@@ -426,7 +424,7 @@ bool WindowMirror::sendBatch(std::size_t mostWindows) {
     }
     dirtyWindows_.erase(dirtyWindows_.begin(), dirtyWindows_.begin() + std::ptrdiff_t(count));
     if (!batch.reads.empty()) {
-        batch.fence = xcb_get_input_focus(x_.c());
+        batch.fence.send(x_.c());
         inFlightWindows_ += batch.reads.size();
         inFlight_.push_back(std::move(batch));
         return true;
@@ -436,30 +434,32 @@ bool WindowMirror::sendBatch(std::size_t mostWindows) {
 
 // True once the batch's last reply has been read from the socket, and with it all the
 // batch's others; waits for nothing.
-bool WindowMirror::answered(Batch& batch) { return fenceAnswered(batch.fence.sequence, batch.answered); }
-
-// True once the reply to a fence request has been read from the socket (`taken` notes
-// that it was, as only the first look finds it).
-bool WindowMirror::fenceAnswered(unsigned int sequence, bool& taken) {
-    if (taken) return true;
+// Only the first look finds the reply: `in` remembers it.
+bool Fence::answered(xcb_connection_t* c) {
+    if (in) return true;
     void* reply = nullptr;
     xcb_generic_error_t* error = nullptr;
-    if (!xcb_poll_for_reply(x_.c(), sequence, &reply, &error)) return false;
+    if (!xcb_poll_for_reply(c, cookie.sequence, &reply, &error)) return false;
     std::free(reply);
     std::free(error);
-    taken = true;
+    in = true;
     return true;
+}
+
+void Fence::drop(xcb_connection_t* c) {
+    if (!in) xcb_discard_reply(c, cookie.sequence);
+    in = true;
 }
 
 // Takes the batches in flight, oldest first, at most `mostBatches`: with `wait` all of
 // them, waiting for their replies; otherwise those answered already.
 void WindowMirror::takeBatches(bool wait, std::size_t mostBatches) {
     for (std::size_t taken = 0; !inFlight_.empty() && taken < mostBatches; ++taken) {
-        if (!wait && !answered(inFlight_.front())) return;
+        if (!wait && !inFlight_.front().fence.answered(x_.c())) return;
         Batch batch = std::move(inFlight_.front());
         inFlight_.pop_front();
         inFlightWindows_ -= batch.reads.size();
-        if (!batch.answered) xcb_discard_reply(x_.c(), batch.fence.sequence);
+        batch.fence.drop(x_.c());
         if (batch.counted) x_.countRoundTrip();
         for (const StateRead& read : batch.reads) apply(read);
     }
@@ -467,13 +467,13 @@ void WindowMirror::takeBatches(bool wait, std::size_t mostBatches) {
 
 // Forgets the batches in flight: their replies are dropped as they come.
 void WindowMirror::discardBatches() {
-    for (const Batch& batch : inFlight_) {
+    for (Batch& batch : inFlight_) {
         for (const StateRead& read : batch.reads) {
             if (read.what & DirtyAttributes) xcb_discard_reply(x_.c(), read.attributes.sequence);
             for (std::size_t i = 0; i < kPropertyCount; ++i)
                 if (read.what & kWindowProperties[i].bit) xcb_discard_reply(x_.c(), read.properties[i].sequence);
         }
-        if (!batch.answered) xcb_discard_reply(x_.c(), batch.fence.sequence);
+        batch.fence.drop(x_.c());
     }
     inFlight_.clear();
     inFlightWindows_ = 0;

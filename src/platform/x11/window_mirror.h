@@ -24,6 +24,22 @@
 
 namespace x11 {
 
+// A request (GetInputFocus) sent after a group of requests: once its reply has been read
+// from the socket, all of theirs are in.
+struct Fence {
+    xcb_get_input_focus_cookie_t cookie{};
+    bool in = false;
+
+    void send(xcb_connection_t* c) {
+        cookie = xcb_get_input_focus(c);
+        in = false;
+    }
+    // True once the reply has been read from the socket; waits for nothing.
+    bool answered(xcb_connection_t* c);
+    // The reply is not looked for any more: it is dropped as it comes.
+    void drop(xcb_connection_t* c);
+};
+
 class WindowMirror {
 public:
     explicit WindowMirror(Connection& x) : x_(x), order_(x) {}
@@ -117,8 +133,7 @@ private:
         enum Step { None, Manager, ManagerCheck, List } step = None;
         xcb_get_property_cookie_t first{};
         xcb_get_property_cookie_t second{};
-        xcb_get_input_focus_cookie_t fence{};
-        bool answered = false;
+        Fence fence;
         xcb_window_t child = XCB_NONE;  // the check window named by the root
         bool stacking = false;          // _NET_SUPPORTED lists the stacking list
     };
@@ -127,19 +142,15 @@ private:
     void finishRootRead();
     void discardRootRead();
     void applyWindowManager(xcb_window_t check, bool ewmh);
-    bool fenceAnswered(unsigned int sequence, bool& taken);
     void readDirtyWindows(bool list);
 
-    // One batch of reads in flight, and the request after its last one, whose reply says
-    // that all of the batch's replies are in.
+    // One batch of reads in flight, closed by its fence.
     struct Batch {
         std::vector<StateRead> reads;
-        xcb_get_input_focus_cookie_t fence{};
-        bool answered = false;
+        Fence fence;
         bool counted = true;  // a round trip of its own (not sharing the wait for the list)
     };
     bool sendBatch(std::size_t mostWindows);
-    bool answered(Batch& batch);
     void takeBatches(bool wait, std::size_t mostBatches = SIZE_MAX);
     void discardBatches();
     void apply(const StateRead& read);

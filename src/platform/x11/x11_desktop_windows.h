@@ -7,8 +7,9 @@
 // runs, otherwise the root window's children (stacking_order.h). Events on the root and on
 // every listed window tell it what changed; only that is read again, in one batch of
 // requests (window_state.h), sent from the event loop without waiting for the replies.
-// A sweep over an unchanged desktop therefore costs no round trip to the X server. The same events tell it when a window becomes one the sweep
-// closes (onWindowEligible), judged in the mirror alone. A window that retitles itself in
+// A sweep over an unchanged desktop therefore costs no round trip to the X server. The
+// same events tell it when a window becomes one the sweep closes (onWindowEligible),
+// judged in the mirror alone. A window that retitles itself in
 // a rapid storm (a clock) is not followed event by event (retitle_storm.h): its properties
 // are read in the batch of each walk until its title holds still again, so that it wakes
 // nobody in between.
