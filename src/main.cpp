@@ -3,57 +3,18 @@
 // and starts the program, which app/Application puts together.
 
 #include <QApplication>
-#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
-#include <vector>
 
 #include "app/application.h"
 #include "platform/webengine/engine_environment.h"
 #include "platform/webengine/start_page.h"
 #include "platform/wayland/wayland_desktop_windows.h"
-#include "platform/x11/shared_colormap.h"
+#include "platform/x11/xcb_start.h"
 #include "platform/x11/x11_desktop_windows.h"
 
 namespace {
-
-bool hasArgument(int argc, char* argv[], const char* name) {
-    for (int i = 1; i < argc; ++i)
-        if (!qstrcmp(argv[i], name) || (argv[i][0] == '-' && !qstrcmp(argv[i] + 1, name))) return true;
-    return false;
-}
-
-// The sweep watches the desktop over X11, and the program's own popups are among the
-// windows it closes only while they are X11 windows too. Qt would pick its Wayland platform
-// on a Wayland desktop, so with an X display at hand the xcb platform is asked for in the
-// arguments: QT_QPA_PLATFORM stays untouched for every program started later (the default
-// browser). A platform the user chose is kept.
-//
-// On xcb the program's windows are made with the screen's own visual, and share its
-// default colormap (shared_colormap.h); `colormap` is set then. A visual the user chose is
-// kept.
-std::vector<char*> platformArguments(int argc, char* argv[], std::uint32_t& colormap) {
-    static char platformOption[] = "-platform";
-    static char xcb[] = "xcb";
-    static char visualOption[] = "-visual";
-    static QByteArray visual;
-    std::vector<char*> arguments(argv, argv + argc);
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    const bool userPlatform = hasArgument(argc, argv, "-platform");
-    const bool chooseXcb = platform.isEmpty() && !qEnvironmentVariableIsEmpty("DISPLAY") && !userPlatform;
-    if (chooseXcb) arguments.insert(arguments.begin() + (argc > 0 ? 1 : 0), {platformOption, xcb});
-    if ((chooseXcb || (platform.startsWith("xcb") && !userPlatform)) && !hasArgument(argc, argv, "-visual") &&
-        !hasArgument(argc, argv, "-display")) {
-        if (const auto screen = x11::defaultScreenVisual()) {
-            visual = "0x" + QByteArray::number(screen->visual, 16);
-            arguments.insert(arguments.begin() + (argc > 0 ? 1 : 0), {visualOption, visual.data()});
-            colormap = screen->colormap;
-        }
-    }
-    arguments.push_back(nullptr);
-    return arguments;
-}
 
 // One line on stderr when popups cannot be denied: no X display, or a platform other
 // than xcb whose windows the sweep cannot see.
@@ -95,19 +56,10 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     // The program's own pages: their scheme is known to the engine before it starts.
     webengine::registerStartPageScheme();
-    std::uint32_t colormap = 0;
-    std::vector<char*> arguments = platformArguments(argc, argv, colormap);
-    int argumentCount = int(arguments.size()) - 1;
-    // On xcb, OpenGL through EGL rather than GLX: GLX makes a window with a colormap of its
-    // own for every context it creates and frees that colormap at once, and the X server
-    // walks every window on the screen at each free (five times at start-up, tens of
-    // milliseconds of the server's time on a crowded desktop). GLX remains Qt's fallback;
-    // an integration the user chose is kept, and programs started later see no change.
-    const bool chooseEgl = colormap && !qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION");
-    if (chooseEgl) qputenv("QT_XCB_GL_INTEGRATION", "xcb_egl");
-    QApplication app(argumentCount, arguments.data());
-    if (chooseEgl) qunsetenv("QT_XCB_GL_INTEGRATION");
-    if (colormap && QGuiApplication::platformName() == QLatin1String("xcb")) x11::shareColormap(app, colormap);
+    // On xcb: the platform, the screen's visual and colormap, OpenGL through EGL.
+    x11::XcbStart xcb(argc, argv);
+    QApplication app(xcb.argc(), xcb.argv());
+    xcb.applicationMade(app);
     const std::unique_ptr<DesktopWindows> desktop = openDesktop();
 
     Application tarnwick(*desktop);

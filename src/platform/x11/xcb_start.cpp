@@ -1,4 +1,4 @@
-#include "platform/x11/shared_colormap.h"
+#include "platform/x11/xcb_start.h"
 
 #include <xcb/xcb.h>
 
@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPlatformSurfaceEvent>
 #include <QWindow>
+#include <optional>
 
 #include "platform/log.h"
 
@@ -36,8 +37,13 @@ private:
     std::uint32_t colormap_;
 };
 
-}  // namespace
+struct ScreenVisual {
+    std::uint32_t visual = 0;
+    std::uint32_t colormap = 0;
+};
 
+// The root visual and default colormap of $DISPLAY's screen; none when no X server
+// answers or the root visual is not 24-bit true colour.
 std::optional<ScreenVisual> defaultScreenVisual() {
     int screenNumber = 0;
     xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
@@ -60,8 +66,42 @@ std::optional<ScreenVisual> defaultScreenVisual() {
     return result;
 }
 
-void shareColormap(QGuiApplication& app, std::uint32_t colormap) {
-    app.installEventFilter(new ColormapSharer(app, colormap));
+bool hasArgument(int argc, char* argv[], const char* name) {
+    for (int i = 1; i < argc; ++i)
+        if (!qstrcmp(argv[i], name) || (argv[i][0] == '-' && !qstrcmp(argv[i] + 1, name))) return true;
+    return false;
+}
+
+}  // namespace
+
+XcbStart::XcbStart(int argc, char* argv[]) : arguments_(argv, argv + argc) {
+    static char platformOption[] = "-platform";
+    static char xcb[] = "xcb";
+    static char visualOption[] = "-visual";
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    const bool userPlatform = hasArgument(argc, argv, "-platform");
+    const bool chooseXcb = platform.isEmpty() && !qEnvironmentVariableIsEmpty("DISPLAY") && !userPlatform;
+    const auto afterName = [&] { return arguments_.begin() + (argc > 0 ? 1 : 0); };
+    if (chooseXcb) arguments_.insert(afterName(), {platformOption, xcb});
+    if ((chooseXcb || (platform.startsWith("xcb") && !userPlatform)) && !hasArgument(argc, argv, "-visual") &&
+        !hasArgument(argc, argv, "-display")) {
+        if (const auto screen = defaultScreenVisual()) {
+            visual_ = "0x" + QByteArray::number(screen->visual, 16);
+            arguments_.insert(afterName(), {visualOption, visual_.data()});
+            colormap_ = screen->colormap;
+        }
+    }
+    argc_ = int(arguments_.size());
+    arguments_.push_back(nullptr);
+    chooseEgl_ = colormap_ && !qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION");
+    if (chooseEgl_) qputenv("QT_XCB_GL_INTEGRATION", "xcb_egl");
+}
+
+void XcbStart::applicationMade(QGuiApplication& app) {
+    if (chooseEgl_) qunsetenv("QT_XCB_GL_INTEGRATION");
+    chooseEgl_ = false;
+    if (colormap_ && QGuiApplication::platformName() == QLatin1String("xcb"))
+        app.installEventFilter(new ColormapSharer(app, colormap_));
 }
 
 }  // namespace x11
