@@ -11,10 +11,10 @@
 #include <QDir>
 #include <QFile>
 #include <grp.h>
-#include <vector>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>

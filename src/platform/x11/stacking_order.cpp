@@ -8,11 +8,7 @@
 
 namespace x11 {
 
-void StackingOrder::read(bool ewmh) {
-    if (ewmh) {
-        setStacking(x_.readProperty(x_.root(), x_[_NET_CLIENT_LIST_STACKING]).values32());
-        return;
-    }
+void StackingOrder::readChildren() {
     std::vector<WindowId> bottomToTop;
     xcb_query_tree_reply_t* tree = xcb_query_tree_reply(x_.c(), xcb_query_tree(x_.c(), x_.root()), nullptr);
     if (tree) {

@@ -20,10 +20,10 @@ class StackingOrder {
 public:
     explicit StackingOrder(Connection& x) : x_(x) {}
 
-    // Reads the order again (round trips): the stacking list when `ewmh`, otherwise the
-    // root's children and the clients of the frames not known yet.
-    void read(bool ewmh);
-    // The order from a stacking list already read (bottom first).
+    // Reads the order again without a window manager's list (round trips): the root's
+    // children and the clients of the frames not known yet.
+    void readChildren();
+    // The order from the window manager's stacking list, read by the caller (bottom first).
     void setStacking(const std::vector<WindowId>& bottomToTop);
     void clear();
 

@@ -368,10 +368,19 @@ void WindowMirror::applyWindowManager(xcb_window_t check, bool ewmh) {
     listDirty_ = true;
 }
 
+// Reads the order and waits for it: under an EWMH window manager its stacking list, the
+// same root read refreshInBackground sends without waiting; otherwise the root's children.
 void WindowMirror::readList() {
+    if (ewmh_) {
+        finishRootRead();
+        listDirty_ = true;
+        sendRootRead();
+        finishRootRead();
+        return;
+    }
     listDirty_ = false;
     const std::vector<WindowId> before = order_.windows();
-    order_.read(ewmh_);
+    order_.readChildren();
     listRead(before);
 }
 
