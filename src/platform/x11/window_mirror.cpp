@@ -67,7 +67,7 @@ void WindowMirror::refresh() {
     takeBatches(true);
     for (int round = 0; x_.alive() && round < 4; ++round) {
         if (!wmDirty_ && !listDirty_ && dirtyWindows_.empty()) break;
-        if (wmDirty_) readWindowManager();
+        if (wmDirty_) readRoot();
         readDirtyWindows(listDirty_);
         if (!checkAlive()) break;
         drainQueued();
@@ -79,7 +79,7 @@ void WindowMirror::refresh() {
 void WindowMirror::findWindowManager() {
     drain();
     if (rootRead_.step == RootRead::Manager || rootRead_.step == RootRead::ManagerCheck) finishRootRead();
-    if (x_.alive() && wmDirty_) readWindowManager();
+    if (x_.alive() && wmDirty_) readRoot();
     checkAlive();
 }
 
@@ -272,8 +272,8 @@ void WindowMirror::rebuildOrder() {
 
 // ---- reading ----
 
-// Waited for: what is in flight first, then the window manager's check (wmDirty_).
-void WindowMirror::readWindowManager() {
+// Waited for: what is in flight first, then the root's next read (sendRootRead).
+void WindowMirror::readRoot() {
     finishRootRead();
     sendRootRead();
     finishRootRead();
@@ -374,8 +374,7 @@ void WindowMirror::readList() {
     if (ewmh_) {
         finishRootRead();
         listDirty_ = true;
-        sendRootRead();
-        finishRootRead();
+        readRoot();
         return;
     }
     listDirty_ = false;
@@ -441,9 +440,9 @@ bool WindowMirror::sendBatch(std::size_t mostWindows) {
     return false;
 }
 
-// True once the batch's last reply has been read from the socket, and with it all the
-// batch's others; waits for nothing.
-// Only the first look finds the reply: `in` remembers it.
+// True once the fence's reply has been read from the socket, and with it the replies of
+// every request sent before it; waits for nothing. Only the first look finds the reply:
+// `in` remembers it.
 bool Fence::answered(xcb_connection_t* c) {
     if (in) return true;
     void* reply = nullptr;

@@ -123,7 +123,7 @@ private:
     void rebuildOrder();
 
     // ---- reading ----
-    void readWindowManager();
+    void readRoot();
     void readList();
     void listRead(const std::vector<WindowId>& before);
 
