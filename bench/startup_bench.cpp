@@ -505,6 +505,14 @@ int main(int argc, char** argv) {
                         p ? "" : ratio <= 1.10 ? " (target <= 1.10x) met" : " (target <= 1.10x) MISSED");
             if (p < 2 && bare > 0) std::printf("; over the bare window set up as tarnwick's %.3fx: %.3fx", bare, ratio / bare);
             std::printf("\n");
+            // Each case's runs, sorted: the spread beside the median.
+            for (int c = 0; c < 2; ++c) {
+                std::vector<double> sorted = wTime[p][c];
+                std::sort(sorted.begin(), sorted.end());
+                std::printf("  %s, sorted:", c ? "crowded" : "empty  ");
+                for (double t : sorted) std::printf(" %.0f", t * 1000);
+                std::printf(" ms\n");
+            }
         }
     };
     const auto finish = [&] {
