@@ -31,7 +31,6 @@
 #include <QEventLoop>
 #include <QProcess>
 #include <QTimer>
-#include <poll.h>
 
 #include <algorithm>
 #include <map>
@@ -166,11 +165,9 @@ Stats series(const char* name, int count, std::mt19937& random, const QString& t
 // "Microsoft Internet Explorer" count.
 class FrameWatcher {
 public:
-    FrameWatcher() : c_(x_.connection()) {
+    FrameWatcher() {
         if (!x_.ok()) return;
-        const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(c_, x_.root(), XCB_CW_EVENT_MASK, &mask);
-        xcb_flush(c_);
+        x_.listen(x_.root(), XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
         clock_.start();
     }
     bool ok() const { return x_.ok(); }
@@ -188,12 +185,10 @@ public:
     // Handles the events that came, waiting up to 2 ms for one: a sample for sampleUntil,
     // whose pace keeps the times taken here within a few milliseconds.
     void handleEvents() {
-        pollfd fd{xcb_get_file_descriptor(c_), POLLIN, 0};
-        ::poll(&fd, 1, 2);
-        while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
-            handle(e);
-            std::free(e);
-        }
+        x_.takeEvents(2, [this](const xcb_generic_event_t& e) {
+            handle(&e);
+            return false;
+        });
     }
 
 private:
@@ -239,7 +234,6 @@ private:
     }
 
     XClient x_;
-    xcb_connection_t* c_;
     QElapsedTimer clock_;
     struct Frame {
         xcb_window_t client = 0;

@@ -55,7 +55,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <xcb/xcb.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,7 +87,8 @@ public:
         : x_(QString::fromLatin1(display)),
           clientList_(x_.atom("_NET_CLIENT_LIST")),
           netName_(x_.atom("_NET_WM_NAME")) {
-        listen(x_.root());
+        // Heard from now on: no new window is listed unheard, between runs or during one.
+        x_.listen(x_.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
     }
 
     // The managed windows now; those are never looked at again (foreign windows that stay).
@@ -104,47 +104,26 @@ public:
         return false;
     }
 
-    // Whether a new managed window is titled `title` now or becomes so within `ms`.
-    bool waitTitled(const QByteArray& title, int ms) {
-        const QString wanted = QString::fromUtf8(title);
-        if (!started_) {
-            started_ = true;
-            if (lookAtList(wanted)) return true;
-        }
+    // Whether a new managed window is titled `wanted` within `ms`.
+    bool waitTitled(const QString& wanted, int ms) {
         QElapsedTimer clock;
         clock.start();
-        for (;;) {
-            while (xcb_generic_event_t* event = xcb_poll_for_event(x_.connection())) {
-                const bool found = heard(event, wanted);
-                free(event);
-                if (found) return true;
-            }
-            const int left = ms - int(clock.elapsed());
-            if (left <= 0 || xcb_connection_has_error(x_.connection())) return false;
-            pollfd fd{xcb_get_file_descriptor(x_.connection()), POLLIN, 0};
-            poll(&fd, 1, left);
-        }
+        for (int left = ms; left > 0 && x_.ok(); left = ms - int(clock.elapsed()))
+            if (x_.takeEvents(left, [&](const xcb_generic_event_t& event) { return heard(event, wanted); }))
+                return true;
+        return false;
     }
 
     // The next run starts: its window is a new one.
-    void nextRun() {
-        started_ = false;
-        heard_.clear();
-    }
+    void nextRun() { heard_.clear(); }
 
 private:
-    void listen(std::uint32_t window) {
-        const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-        xcb_change_window_attributes(x_.connection(), window, XCB_CW_EVENT_MASK, &mask);
-        xcb_flush(x_.connection());
-    }
-
-    bool heard(xcb_generic_event_t* event, const QString& wanted) {
-        if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
-        const auto* change = reinterpret_cast<xcb_property_notify_event_t*>(event);
-        if (change->window == x_.root()) return change->atom == clientList_ && lookAtList(wanted);
-        return heard_.count(change->window) && (change->atom == netName_ || change->atom == XCB_ATOM_WM_NAME) &&
-               x_.title(change->window) == wanted;
+    bool heard(const xcb_generic_event_t& event, const QString& wanted) {
+        if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
+        const auto& change = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+        if (change.window == x_.root()) return change.atom == clientList_ && lookAtList(wanted);
+        return heard_.count(change.window) && (change.atom == netName_ || change.atom == XCB_ATOM_WM_NAME) &&
+               x_.title(change.window) == wanted;
     }
 
     // Listens to each window new in the list, then reads its title (a change after the
@@ -153,7 +132,7 @@ private:
         bool found = false;
         for (std::uint32_t window : x_.clients()) {
             if (ignored_.count(window) || !heard_.insert(window).second) continue;
-            listen(window);
+            x_.listen(window, XCB_EVENT_MASK_PROPERTY_CHANGE);
             found = found || x_.title(window) == wanted;
         }
         return found;
@@ -164,7 +143,6 @@ private:
     const std::uint32_t netName_;
     std::set<std::uint32_t> ignored_;
     std::set<std::uint32_t> heard_;
-    bool started_ = false;
 };
 
 // VmHWM (kB) of `root` and every descendant, merged into `peaks` (per pid, the maximum).
@@ -210,8 +188,9 @@ Run runOnce(const QString& program, const QStringList& args, const QString& work
     bool died = false;
     // Peaks are sampled every 10 ms: a look at /proc costs about half a millisecond.
     watcher.nextRun();
+    const QString wanted = QString::fromUtf8(doneTitle);
     while (clock.elapsed() < 60000) {
-        if (watcher.waitTitled(doneTitle, 10)) {
+        if (watcher.waitTitled(wanted, 10)) {
             run.seconds = clock.nsecsElapsed() / 1e9;
             run.ok = true;
             break;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 
 XClient::XClient(const QString& display) {
     connection_ = xcb_connect(display.isEmpty() ? nullptr : display.toLatin1().constData(), nullptr);
@@ -20,6 +21,29 @@ XClient::~XClient() {
 bool XClient::ok() const { return connection_ && !xcb_connection_has_error(connection_) && root_ != 0; }
 
 void XClient::flush() { xcb_flush(connection_); }
+
+void XClient::listen(std::uint32_t window, std::uint32_t mask) {
+    if (!ok()) return;
+    xcb_change_window_attributes(connection_, window, XCB_CW_EVENT_MASK, &mask);
+    flush();
+}
+
+bool XClient::takeEvents(int waitMs, const std::function<bool(const xcb_generic_event_t&)>& take) {
+    if (!ok()) return false;
+    // Replies read meanwhile may have brought events along: those are not on the socket.
+    xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_);
+    if (!event) {
+        pollfd fd{xcb_get_file_descriptor(connection_), POLLIN, 0};
+        ::poll(&fd, 1, waitMs);
+        event = xcb_poll_for_event(connection_);
+    }
+    for (; event; event = xcb_poll_for_event(connection_)) {
+        const bool taken = take(*event);
+        std::free(event);
+        if (taken) return true;
+    }
+    return false;
+}
 
 std::uint32_t XClient::atom(const char* name) {
     auto it = atoms_.find(name);

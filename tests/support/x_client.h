@@ -3,17 +3,18 @@
 // One X11 connection of a test or benchmark's own, to look at the desktop's windows the
 // way a pager does and to act on them the way another client does.
 
+#include <xcb/xcb.h>
+
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <sys/types.h>
 #include <utility>
 #include <vector>
-
-struct xcb_connection_t;
 
 class XClient {
 public:
@@ -63,6 +64,14 @@ public:
     std::vector<std::uint32_t> clientsTitledEndingWith(const QString& suffix);
     // The window the window manager has given the keyboard (_NET_ACTIVE_WINDOW), or 0.
     std::uint32_t activeWindow();
+
+    // --- hearing ---
+    // This client's events of `mask` (XCB_EVENT_MASK_*) on `window` from now on.
+    void listen(std::uint32_t window, std::uint32_t mask);
+    // Hands this connection's events to `take`: those already here, else those that come
+    // within `waitMs`. Stops at the first for which `take` returns true, and then returns
+    // true; the rest stay for the next call.
+    bool takeEvents(int waitMs, const std::function<bool(const xcb_generic_event_t&)>& take);
 
     // --- acting (each request is sent at once) ---
     // A top-level window of this connection, not mapped yet.
