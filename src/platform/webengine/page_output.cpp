@@ -4,10 +4,12 @@
 #include <QFileInfo>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QRegularExpression>
+#include <QUrl>
 #include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+
+#include "platform/safe_file_name.h"
 
 PageOutput::PageOutput(QWebEngineView* view, QWebEnginePage* page, QObject* parent)
     : QObject(parent), view_(view), page_(page) {}
@@ -26,9 +28,9 @@ bool PageOutput::saveWithDialog() {
     if (!view_ || !page_ || page_->url().isEmpty()) return false;
     const QString completeFilter = QStringLiteral("Web Page, complete (*.htm *.html)");
     const QString archiveFilter = QStringLiteral("Web Archive, single file (*.mht *.mhtml)");
-    QString suggested = page_->title();
-    suggested.replace(QRegularExpression(QStringLiteral("[/\\\\:*?\"<>|]")), QStringLiteral("_"));
-    if (suggested.isEmpty()) suggested = QStringLiteral("page");
+    // The page names the file by its title: only a plain name is proposed from it.
+    const QString title = page_->title().isEmpty() ? QStringLiteral("page") : page_->title();
+    const QString suggested = safe_name::fileName(title, QUrl(), safe_name::kMaxBytes - 4);
     QString selectedFilter = completeFilter;
     QPointer<PageOutput> self(this);
     QString path = QFileDialog::getSaveFileName(view_->window(), QString(), suggested + QStringLiteral(".htm"),
