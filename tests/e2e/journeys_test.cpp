@@ -530,10 +530,11 @@ INSTANTIATE_TEST_SUITE_P(FocusIn, JourneyCommands, ::testing::Values(true, false
                              return info.param ? std::string("AddressBox") : std::string("Page");
                          });
 
-// A person right-clicks the page: Refresh reloads it, Launch In Default Browser hands the
-// address to the desktop's browser and ends the program. Going wrong: nothing reloads,
-// the browser gets a different or split address, a shell runs part of it, or the
-// program stays.
+// A person right-clicks the page: the program's menu shows (never the page's own),
+// Refresh reloads it, Launch In Default Browser hands the address to the desktop's
+// browser and ends the program. Going wrong: the engine's menu, nothing reloads, the
+// browser gets a different or split address, a shell runs part of it, or the program
+// stays.
 TEST_F(Journey, ContextMenuRefreshesAndHandsTheAddressToTheDefaultBrowser) {
     const QString record = app.root() + QStringLiteral("/opened");
     registerStandInBrowser(record);
@@ -554,8 +555,10 @@ TEST_F(Journey, ContextMenuRefreshesAndHandsTheAddressToTheDefaultBrowser) {
                                 QStringLiteral("&c="), QStringLiteral("=$HOME")})
         EXPECT_TRUE(address.contains(kept)) << qPrintable(address) << " lacks " << qPrintable(kept);
 
-    // A dismissed menu changes nothing and comes back.
+    // Our menu, never the page's own beside it; a dismissed menu changes nothing and comes
+    // back.
     ASSERT_TRUE(openPageMenu()) << "no context menu";
+    EXPECT_EQ(app.ownMenus().size(), 1u) << "the page's own menu came up too";
     ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
     EXPECT_TRUE(waitUntil([&] { return app.ownMenus().empty(); }, 5000)) << "the menu stayed open";
     // Launch, Refresh, Print, Save As: Refresh is the second row.
@@ -1027,6 +1030,53 @@ TEST_F(JourneyDownloads, ADownloadBombGetsOneDialogAtATimeAndNothingLandsBeforeT
     EXPECT_EQ(filesIn(folder), QStringList{QStringLiteral("single.bin")});
     EXPECT_TRUE(waitUntil([&] { return filesIn(receiving).filter(QStringLiteral(".bin")).isEmpty(); }, 10000))
         << "left in the program's folder: " << qPrintable(filesIn(receiving).join(QLatin1Char(' ')));
+
+    // Servers whose names point elsewhere: each proposal, taken with Return, is a plain
+    // name in the download folder. Going wrong: a file written above the download
+    // folder or into a folder the server named, a hidden file, a name the dialog will not
+    // save.
+    const QString elsewhere = app.home() + QStringLiteral("/elsewhere");
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    const QString longName = QString(300, QLatin1Char('n')) + QStringLiteral(".txt");
+    const std::pair<QString, QString> names[] = {
+        {QStringLiteral("../../x.sh"), QStringLiteral("x.sh")},
+        {elsewhere + QStringLiteral("/cron"), QStringLiteral("cron")},
+        {QStringLiteral("..\\..\\x.bat"), QStringLiteral("x.bat")},
+        {QStringLiteral(".profile"), QStringLiteral("profile")},
+        {longName, QString(251, QLatin1Char('n')) + QStringLiteral(".txt")},
+    };
+    QString links;
+    for (int i = 0; i < int(std::size(names)); ++i) {
+        const QString path = QStringLiteral("/named%1").arg(i);
+        server.route(path, QByteArray("file ") + QByteArray::number(i), "application/octet-stream");
+        server.setHeaders(path, "Content-Disposition: attachment; filename=\"" + names[i].first.toUtf8() + "\"\r\n");
+        links += QStringLiteral("<a href=\"%1\" style=\"display:block;height:60px\">%1</a>").arg(path);
+    }
+    server.route(QStringLiteral("/names"), page(QStringLiteral("Names"), links));
+    go(QStringLiteral("/names"), QStringLiteral("Names"));
+    QStringList saved{QStringLiteral("single.bin")};
+    for (int i = 0; i < int(std::size(names)); ++i) {
+        ASSERT_TRUE(app.pointerTo(40, app.pageTop() + 30 + 60 * i));
+        ASSERT_TRUE(app.click(1));
+        std::uint32_t dialog = 0;
+        ASSERT_TRUE(waitUntil([&] { return !saveDialogs().empty() && (dialog = saveDialogs().front()); }, 10000))
+            << "no save dialog for " << qPrintable(names[i].first);
+        ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(dialog)}));
+        ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}));
+        saved << names[i].second;
+        EXPECT_TRUE(waitUntil([&] { return readFile(folder + QLatin1Char('/') + names[i].second) == "file " + QByteArray::number(i); }, 20000))
+            << qPrintable(names[i].first) << " is not in the download folder as " << qPrintable(names[i].second)
+            << "; there: " << qPrintable(filesIn(folder).join(QLatin1Char(' ')));
+        ASSERT_TRUE(waitUntil([&] { return saveDialogs().empty(); }, 10000));
+    }
+    saved.sort();
+    QStringList there = filesIn(folder);
+    there.sort();
+    EXPECT_EQ(there, saved);
+    EXPECT_TRUE(filesIn(elsewhere).isEmpty()) << "written where the server said: " << qPrintable(filesIn(elsewhere).join(QLatin1Char(' ')));
+    for (const QString& outside : {QStringLiteral("x.sh"), QStringLiteral("x.bat"), QStringLiteral(".profile")})
+        EXPECT_FALSE(QFileInfo::exists(app.home() + QLatin1Char('/') + outside) || QFileInfo::exists(QStringLiteral("/") + outside))
+            << outside.toStdString() << " was written outside the download folder";
     ASSERT_TRUE(app.key(QStringLiteral("ctrl+e")));
     expectEndsCleanly();
 }

@@ -6,12 +6,14 @@
 #include <QMetaMethod>
 #include <QStandardPaths>
 #include <QWebEngineDownloadRequest>
+#include <QWebEngineNavigationRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <cerrno>
 #include <cstdio>
 
 #include "platform/log.h"
+#include "platform/safe_file_name.h"
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/person_activity.h"
 
@@ -133,7 +135,7 @@ void EngineDownload::end(State state) {
 
 DownloadHub::DownloadHub(QWebEngineProfile* profile, PersonActivity& activity, const QString& receivingIn,
                          QObject* parent)
-    : QObject(parent), activity_(activity) {
+    : QObject(parent), profile_(profile), activity_(activity) {
     const QString base = receivingIn.isEmpty() ? QDir::tempPath() : receivingIn;
     // Folders a run that was killed left behind hold nothing anyone accepted.
     if (!receivingIn.isEmpty())
@@ -149,18 +151,52 @@ DownloadHub::DownloadHub(QWebEngineProfile* profile, PersonActivity& activity, c
 DownloadHub::~DownloadHub() = default;
 
 void DownloadHub::allowFromNavigation(QWebEnginePage* page) {
-    if (!page || navigating_.contains(page)) return;
-    navigating_.insert(page);
+    if (!page) return;
+    stopFollowing(page);
+    // The addresses of the person's load: its first request made by the browser itself
+    // (typed, a history entry, a reload), then the server's redirects of it. A download
+    // is theirs only when it is one of these addresses: whatever a document starts has
+    // an address of its own, however soon it comes.
+    Loading& loading = navigating_[page];
+    loading.requested = connect(page, &QWebEnginePage::navigationRequested, this,
+                                [this, page](QWebEngineNavigationRequest& request) {
+        auto found = navigating_.find(page);
+        if (found == navigating_.end() || !request.isMainFrame()) return;
+        switch (request.navigationType()) {
+        case QWebEngineNavigationRequest::TypedNavigation:
+        case QWebEngineNavigationRequest::BackForwardNavigation:
+        case QWebEngineNavigationRequest::ReloadNavigation:
+            if (found->urls.isEmpty()) found->urls.insert(request.url());
+            break;
+        case QWebEngineNavigationRequest::RedirectNavigation:
+            if (!found->urls.isEmpty()) found->urls.insert(request.url());
+            break;
+        default:
+            break;
+        }
+    });
     // The first document shown ends it (the load was no download), as does the page's end.
-    auto forget = [this, page] { navigating_.remove(page); };
-    connect(page, &QWebEnginePage::urlChanged, this, forget, Qt::SingleShotConnection);
-    connect(page, &QObject::destroyed, this, forget, Qt::SingleShotConnection);
+    loading.shown = connect(page, &QWebEnginePage::urlChanged, this, [this, page] { stopFollowing(page); });
+    loading.gone = connect(page, &QObject::destroyed, this, [this, page] { stopFollowing(page); });
+}
+
+void DownloadHub::stopFollowing(const QWebEnginePage* page) {
+    auto found = navigating_.find(page);
+    if (found == navigating_.end()) return;
+    disconnect(found->requested);
+    disconnect(found->shown);
+    disconnect(found->gone);
+    navigating_.erase(found);
 }
 
 bool DownloadHub::askedFor(QWebEngineDownloadRequest* request) {
     QWebEnginePage* page = request->page();
     if (!page) return false;
-    if (navigating_.remove(page)) return true;
+    auto loading = navigating_.find(page);
+    if (loading != navigating_.end() && loading->urls.contains(request->url())) {
+        stopFollowing(page);
+        return true;
+    }
     if (activity_.take(page, PersonActivity::Answer::Download)) return true;
     // A window the person's click opened, whose address turned out to be a download.
     QWebEnginePage* opener = BrowserWindow::openerOf(page);
@@ -180,14 +216,17 @@ void DownloadHub::take(QWebEngineDownloadRequest* request) {
         emit refused();
         return;
     }
-    QString folder = request->downloadDirectory();
+    // The folder is always the download folder: a name the server gave with folders in it
+    // ("../../x", "/etc/x") names no folder here, and only its last part is proposed.
+    QString folder = profile_ ? profile_->downloadPath() : QString();
     if (folder.isEmpty()) folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
     if (folder.isEmpty()) folder = QDir::homePath();
-    QString name = QFileInfo(request->downloadFileName()).fileName();
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        name = QStringLiteral("download");
+    const QString given = request->suggestedFileName().isEmpty() ? request->downloadFileName() : request->suggestedFileName();
+    const QString name = safe_name::fileName(given, request->url());
     const QString proposed = QDir(folder).filePath(name);
-    const QString part = freeName(QDir(receiving_->path()).filePath(name + QStringLiteral(".part")));
+    // The received file's name holds ".part" and a number within what the file system takes.
+    const QString part = freeName(QDir(receiving_->path()).filePath(
+        safe_name::fileName(given, request->url(), safe_name::kMaxBytes - 16) + QStringLiteral(".part")));
     request->setDownloadDirectory(receiving_->path());
     request->setDownloadFileName(QFileInfo(part).fileName());
     auto* download = new EngineDownload(request, proposed, part);

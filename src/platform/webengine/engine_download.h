@@ -9,12 +9,14 @@
 // time: the next is offered once the one before is answered. Nothing reaches the download
 // folder before the person accepts.
 
+#include <QHash>
 #include <QList>
 #include <QMetaMethod>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
 #include <QString>
+#include <QUrl>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -70,7 +72,8 @@ public:
     // Cancels the downloads still running, removing their partial files.
     void endAll();
     // The person had `page` load an address (typed, chosen, Back, Refresh): a download
-    // that this load turns into is theirs. Holds until the page shows a document.
+    // that this load (or a redirect of it) turns into is theirs. Holds until the page
+    // shows a document.
     void allowFromNavigation(QWebEnginePage* page);
 
 signals:
@@ -85,9 +88,16 @@ private:
     void offerNext();
     bool hasListener() { return isSignalConnected(QMetaMethod::fromSignal(&DownloadHub::started)); }
 
+    QPointer<QWebEngineProfile> profile_;
     PersonActivity& activity_;
     std::unique_ptr<QTemporaryDir> receiving_;
-    QSet<const QWebEnginePage*> navigating_;  // pages loading an address for the person
+    // Pages loading an address for the person, with that load's addresses so far.
+    struct Loading {
+        QSet<QUrl> urls;
+        QMetaObject::Connection requested, shown, gone;
+    };
+    void stopFollowing(const QWebEnginePage* page);
+    QHash<const QWebEnginePage*, Loading> navigating_;
     QList<QPointer<EngineDownload>> downloads_;
     QList<QPointer<EngineDownload>> waiting_;  // received meanwhile, not yet offered
     QPointer<EngineDownload> asking_;           // offered, not yet answered
