@@ -375,7 +375,7 @@ bool swayRun(int popups, int floorRuns, int native, std::mt19937& random) {
     QTimer timeout;
     timeout.setSingleShot(true);
     QObject::connect(&timeout, &QTimer::timeout, &closing, &QEventLoop::quit);
-    direct.onWindowEligible(QStringLiteral("Closed Here"), [&](WindowId window) {
+    direct.onWindowEligible(ClosableRule{WindowStyle::Visible | WindowStyle::Border, QStringLiteral("Closed Here")}, [&](WindowId window) {
         direct.RequestClose(window);
         closing.quit();
     });

@@ -24,6 +24,9 @@ namespace {
 // How long the engine may take, after every window is gone, to write out the stores it
 // keeps in memory (cookies, local storage) before the process ends regardless.
 constexpr auto kEngineShutdownBound = std::chrono::milliseconds(600);
+// How long the end may take to get rid of the windows and their pages before it is taken
+// as stuck (a call into a page that never returns) and the process ends regardless.
+constexpr auto kStuckBound = std::chrono::seconds(10);
 
 // What the person does to a window: none of it reaches one once the program has ended.
 constexpr QEvent::Type kInput[] = {
@@ -72,10 +75,12 @@ int Application::run() {
         main.show();
         code = QApplication::exec();
     }
+    ending_->status = code;
     // Every page goes before the profile, and the profile before the engine.
     std::vector<QPointer<QWidget>> windows;
     for (QWidget* window : QApplication::topLevelWidgets()) windows.emplace_back(window);
     for (const QPointer<QWidget>& window : windows) delete window.data();
+    ending_->pagesGone = true;
     session_->close();
     return code;
 }
@@ -103,9 +108,13 @@ void Application::keepDownload(Download* accepted) {
 void Application::end() {
     if (ended_) return;
     ended_ = true;
-    std::thread([] {
+    std::thread([ending = ending_] {
+        const auto started = std::chrono::steady_clock::now();
+        while (!ending->pagesGone && std::chrono::steady_clock::now() - started < kStuckBound)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!ending->pagesGone) ::_exit(kEndStuck);
         std::this_thread::sleep_for(kEngineShutdownBound);
-        ::_exit(0);
+        ::_exit(ending->status);
     }).detach();
     qApp->installEventFilter(new EndedFilter(qApp));
     for (QWidget* window : QApplication::topLevelWidgets()) window->hide();

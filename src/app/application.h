@@ -6,6 +6,8 @@
 // downloads window, logins), and the program's end.
 
 #include <QPointer>
+#include <atomic>
+#include <memory>
 #include <vector>
 
 #include "platform/platform.h"
@@ -25,16 +27,29 @@ public:
     Application& operator=(const Application&) = delete;
 
     // Shows the main window and runs the program until it ends; then every page goes,
-    // then the engine's profile, and the engine after it. Returns the exit code.
+    // then the engine's profile, and the engine after it. Returns the exit code: 0 when
+    // the program ended cleanly, else the event loop's code, or kEndStuck when its end did
+    // not get past its pages (the process then ends regardless).
     int run();
+
+    static constexpr int kEndStuck = 70;
 
 private:
     // What the browser's page needs from the person, in the program's windows.
     void connectBrowser(WebEngineBrowser* browser, QWidget* window);
     void keepDownload(Download* accepted);
     // Ending: for the person it is over at once (every window goes), and the process
-    // exits within a bound. Meanwhile run() ends the engine's profile cleanly.
+    // exits within a bound once the pages are gone. Meanwhile run() ends the engine's
+    // profile cleanly.
     void end();
+
+    // How far the end got, shared with the thread that bounds it (which may outlive the
+    // application object).
+    struct Ending {
+        std::atomic<int> status{0};
+        std::atomic<bool> pagesGone{false};
+    };
+    std::shared_ptr<Ending> ending_ = std::make_shared<Ending>();
 
     // Belongs to the application object, which goes after the engine has shut down: the
     // profile's folders stay locked until everything is written out.

@@ -1,6 +1,10 @@
 #include "browse/history_file.h"
 
+#include "platform/log.h"
+
 #include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -12,6 +16,8 @@ namespace {
 
 // Chromium's longest address, plus the two quotes around it.
 constexpr qsizetype kMaxLineBytes = 2 * 1024 * 1024 + 2;
+// A file is read in pieces of this size, never whole.
+constexpr qsizetype kReadChunk = 256 * 1024;
 // Bytes that hold no entry (blank lines, overlong lines) are read up to this much, each
 // line counting kIdleLineCost more for its own handling; then reading stops. A file the
 // program wrote has none, and a huge file of line breaks or zeros would otherwise keep
@@ -177,6 +183,32 @@ bool write(const QStringList& entries, const std::function<bool(const char*, qin
         *out++ = '\n';
     }
     return out == base || put(base, out - base);
+}
+
+QStringList readFile(const QString& path, bool restoring, FileSave::Identity* identity) {
+    // Only a regular file: opening a pipe would wait for a writer, a device may never end.
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        if (info.exists()) qCDebug(lcHistory) << "not read: not a regular file:" << path;
+        *identity = FileSave::identify(path);
+        return {};
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        qCDebug(lcHistory) << "not read:" << path << file.errorString();
+        *identity = FileSave::identify(path);
+        return {};
+    }
+    *identity = FileSave::identify(file.handle());  // what is read, whatever replaces it meanwhile
+    Reader reader(restoring);
+    QByteArray buffer(kReadChunk, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = file.read(buffer.data(), buffer.size());
+        if (got < 0) qCDebug(lcHistory) << "read stopped:" << path << file.errorString();
+        if (got <= 0) break;
+        if (!reader.feed(QByteArrayView(buffer.constData(), got))) break;
+    }
+    return reader.finish();
 }
 
 }  // namespace HistoryFile

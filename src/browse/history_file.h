@@ -32,6 +32,8 @@
 
 #include <functional>
 
+#include "platform/file_save.h"
+
 namespace HistoryFile {
 
 // Positions are 16-bit signed on the original platform: the list never holds more.
@@ -72,6 +74,11 @@ private:
 
 // The entries of a file's bytes held whole.
 QStringList read(QByteArrayView bytes);
+
+// The entries of the file `path`, read in pieces (`restoring`: as Reader's), with what
+// was read in `identity`. Only a regular file is read: anything else, a missing file or
+// one that cannot be read reads as empty.
+QStringList readFile(const QString& path, bool restoring, FileSave::Identity* identity);
 
 // Writes the layout of `entries` through `put` in pieces of a few hundred KiB (no copy
 // of the whole file is built). Returns false as soon as `put` does.

@@ -75,8 +75,6 @@ private:
     int upperBound(const QStringList& list, const QString& entry) const;
     // `list` followed by `more`, each entry of `more` at its place as add() puts it.
     QStringList sortedAppend(QStringList list, const QStringList& more) const;
-    // `path`'s entries, and the identity of the file they were read from.
-    static QStringList read(const QString& path, bool restoring, FileSave::Identity* identity);
     // Takes what the file `path` holds now plus `added` as the list (under the lock).
     void merge(const QString& path, QStringList added);
 

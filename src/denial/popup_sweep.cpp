@@ -68,7 +68,7 @@ std::int64_t steadyMicroseconds() {
 PopupSweep::PopupSweep(DesktopWindows& desktop, Hooks hooks) : desktop_(desktop), hooks_(std::move(hooks)) {}
 
 PopupSweep::~PopupSweep() {
-    if (early_) desktop_.onWindowEligible(kDeniedTitleSuffix, nullptr);
+    if (early_) desktop_.onWindowEligible(rule_, nullptr);
 }
 
 bool PopupSweep::earlySweepWanted() {
@@ -78,7 +78,12 @@ bool PopupSweep::earlySweepWanted() {
 
 void PopupSweep::enableEarlySweep() {
     early_ = true;
-    desktop_.onWindowEligible(kDeniedTitleSuffix, [this](WindowId window) { windowEligible(window); });
+    desktop_.onWindowEligible(rule_, [this](WindowId window) { windowEligible(window); });
+}
+
+void PopupSweep::setTaskStyleMask(std::uint32_t mask) {
+    rule_.styleMask = mask;
+    if (early_) enableEarlySweep();
 }
 
 void PopupSweep::windowEligible(WindowId window) {
@@ -128,8 +133,7 @@ void PopupSweep::countDenial() {
 }
 
 bool PopupSweep::TaskWindow(const WindowId& hwnd) const {
-    const std::uint32_t style = desktop_.Style(hwnd);
-    return (style & taskStyleMask_) == taskStyleMask_;
+    return rule_.styleFits(desktop_.Style(hwnd));
 }
 
 // Lets the browser's events and the user's commands run: before the first window a sweep
@@ -149,7 +153,7 @@ void PopupSweep::FindApps() {
     const WindowId mainWindow = hooks_.ownWindow ? hooks_.ownWindow() : 0;
     const std::uint64_t revision = desktop_.Revision();
     const bool known =
-        revision != 0 && seenRevision_ != 0 && mainWindow == seenMain_ && taskStyleMask_ == seenMask_;
+        revision != 0 && seenRevision_ != 0 && mainWindow == seenMain_ && rule_.styleMask == seenMask_;
     // Nothing changed since a sweep that closed nothing: this one would find the same.
     if (known && revision == seenRevision_) return;
     const std::uint64_t since = seenRevision_;
@@ -166,7 +170,7 @@ void PopupSweep::FindApps() {
     if (clean && !matched_ && sweep == sweeps_) {
         seenRevision_ = revision;
         seenMain_ = mainWindow;
-        seenMask_ = taskStyleMask_;
+        seenMask_ = rule_.styleMask;
     } else {
         // A sweep begun in one of this one's yields recorded a walk this one went on to
         // change: the next sweep walks everything.
@@ -278,7 +282,7 @@ PopupSweep::Visit PopupSweep::visit(WindowId window, WindowId mainWindow, std::s
     else lstApp_.insert(at, AppEntry{title, 0});
 
     putLabel(id_, title, read.text, read.size);
-    if (id_ == kDeniedTitleSuffix) {
+    if (id_ == rule_.titleSuffix) {
         matched_ = matchWaits_ = true;
         const WindowId target = desktop_.FindByTitle(title);
         if (target == 0)

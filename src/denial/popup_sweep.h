@@ -75,8 +75,9 @@ public:
     // One denial that is no window: something the browser refused a page. Counted and
     // shown like a closed window, without navigating.
     void countDenial();
-    std::uint32_t TaskStyleMask() const { return taskStyleMask_; }
-    void setTaskStyleMask(std::uint32_t mask) { taskStyleMask_ = mask; }
+    std::uint32_t TaskStyleMask() const { return rule_.styleMask; }
+    // Also the rule the desktop judges by when it reports closable windows early.
+    void setTaskStyleMask(std::uint32_t mask);
 
     // How long a sweep runs at most before it lets the event loop run.
     static constexpr int kTimeSliceUs = 1000;
@@ -97,7 +98,8 @@ private:
     std::vector<AppEntry> lstApp_;
     QString id_ = QStringLiteral("Label1");  // the label the sweep uses as scratch space
     std::int64_t deniedCount_ = 0;
-    std::uint32_t taskStyleMask_ = 0;
+    // Which windows are closed: TaskStyleMask and the title's ending.
+    ClosableRule rule_{0, kDeniedTitleSuffix};
     bool sweeping_ = false;
     bool early_ = false;
     bool earlyQueued_ = false;  // an early sweep waits in the event loop

@@ -15,6 +15,18 @@ inline constexpr std::uint32_t Visible = 0x10000000u;  // shown (a minimised win
 inline constexpr std::uint32_t Border = 0x00800000u;   // decorated: has a frame or title bar
 }  // namespace WindowStyle
 
+// Which windows the popup sweep closes: each whose style has every bit of `styleMask` and
+// whose title ends in `titleSuffix`. The sweep holds the one rule; a desktop that can tell
+// from its events when a window becomes closable judges by the same rule.
+struct ClosableRule {
+    std::uint32_t styleMask = 0;
+    QString titleSuffix;
+    bool styleFits(std::uint32_t style) const { return (style & styleMask) == styleMask; }
+    bool closable(std::uint32_t style, const QString& title) const {
+        return styleFits(style) && title.endsWith(titleSuffix);
+    }
+};
+
 class DesktopWindows {
 public:
     // A desktop stands for a connection or a mirror of one: it is never copied.
@@ -62,24 +74,23 @@ public:
         return false;
     }
 
-    // Reports a window the moment it becomes visible and bordered with a title ending in
-    // `suffix` (mapped, retitled or given a frame), as far as the desktop learns it by
-    // events, without asking anyone. A window that stays so is not reported again. One
-    // listener; a new one (or none) replaces it. Called from the event loop, never from
-    // within another call of this interface.
-    void onWindowEligible(const QString& suffix, std::function<void(WindowId)> listener) {
-        eligibleSuffix_ = suffix;
+    // Reports a window the moment it becomes closable by `rule` (mapped, retitled or given
+    // a frame), as far as the desktop learns it by events, without asking anyone. A window
+    // that stays so is not reported again. One listener; a new one (or none) replaces it.
+    // Called from the event loop, never from within another call of this interface.
+    void onWindowEligible(const ClosableRule& rule, std::function<void(WindowId)> listener) {
+        eligibleRule_ = rule;
         eligibleListener_ = std::move(listener);
     }
 
 protected:
-    const QString& eligibleSuffix() const { return eligibleSuffix_; }
+    const ClosableRule& eligibleRule() const { return eligibleRule_; }
     bool watchesEligible() const { return bool(eligibleListener_); }
     void reportEligible(WindowId window) {
         if (eligibleListener_) eligibleListener_(window);
     }
 
 private:
-    QString eligibleSuffix_;
+    ClosableRule eligibleRule_;
     std::function<void(WindowId)> eligibleListener_;
 };

@@ -110,29 +110,6 @@ TEST_F(MainWindowOnEngine, PointingAtALinkShowsItsAddressAndLeavingItBringsBackT
     EXPECT_EQ(w.lastStatusText(), QString());
 }
 
-TEST_F(MainWindowOnEngine, RightClickShowsOurMenuWithTheAddressAndNeverThePagesOwn) {
-    server.route(QStringLiteral("/menu"), page("Menu", kBigLink + "<p>some text</p>"));
-    frmMain& w = start(QStringLiteral("/menu?a=1&b=2"), QStringLiteral("Menu"));
-    QStringList shown;
-    w.setPopupMenu([&](QMenu* menu) {
-        EXPECT_EQ(menu, parts(w).mnuPop);
-        shown << parts(w).mnuLaunchIE->iconText();
-    });
-    pointerAt(inPage(500, 300), 3);
-    ASSERT_TRUE(waitUntil([&] { return !shown.isEmpty(); }));
-    EXPECT_EQ(shown.first(), QStringLiteral("Launch ") + server.url(QStringLiteral("/menu?a=1&b=2")) +
-                                 QStringLiteral(" In Default Browser"));
-    // No menu of the engine's own came up.
-    QCoreApplication::processEvents();
-    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
-
-    // The hand-off: the sweep stops, the address goes out as it is, the program ends.
-    w.mnuLaunchIE_Click();
-    EXPECT_FALSE(parts(w).tmrEngine->isActive());
-    EXPECT_EQ(opened, QStringList({server.url(QStringLiteral("/menu?a=1&b=2"))}));
-    EXPECT_EQ(ends, 1);
-}
-
 TEST_F(MainWindowOnEngine, ViewSourceShowsTheRootElementsMarkup) {
     server.route(QStringLiteral("/source"), page("Source", "<p id=\"x\">markup &amp; text</p>"));
     frmMain& w = start(QStringLiteral("/source"), QStringLiteral("Source"));
@@ -143,20 +120,6 @@ TEST_F(MainWindowOnEngine, ViewSourceShowsTheRootElementsMarkup) {
     EXPECT_TRUE(text.startsWith(QLatin1String("<head><title>Source</title></head>"))) << qPrintable(text);
     EXPECT_TRUE(text.contains(QLatin1String("<p id=\"x\">markup &amp; text</p>"))) << qPrintable(text);
     EXPECT_FALSE(text.contains(QLatin1String("<html"))) << "the root element's own tags are not part of it";
-}
-
-TEST_F(MainWindowOnEngine, RightClickOnAnEmptyPageShowsOurMenuToo) {
-    server.route(QStringLiteral("/empty"), "<!DOCTYPE html><html><head><title>Empty</title></head><body></body></html>");
-    frmMain& w = start(QStringLiteral("/empty"), QStringLiteral("Empty"));
-    int shown = 0;
-    w.setPopupMenu([&](QMenu*) { ++shown; });
-    pointerAt(inPage(300, 200), 3);
-    EXPECT_TRUE(waitUntil([&] { return shown > 0; }, 5000));
-    // The engine's own request, if it comes, shows nothing more: by the second click's
-    // menu every request of the first click has been handled.
-    runTool(QStringLiteral("xdotool"), {QStringLiteral("click"), QStringLiteral("3")});
-    EXPECT_TRUE(waitUntil([&] { return shown > 1; }, 5000));
-    EXPECT_EQ(shown, 2);
 }
 
 TEST_F(MainWindowOnEngine, PagesWithTheSameTitleEachReachTheAddressBoxAndTheHistory) {

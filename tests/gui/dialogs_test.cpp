@@ -252,27 +252,6 @@ TEST_F(SettingsDialog, OneDialogAtATimeAndANewOneAfterClosing) {
 // ---------------------------------------------------------------------------------
 // About window
 
-namespace {
-
-const char* const kAboutLines[] = {
-    "Build 1.2 10/07/2003",
-    "",
-    "Tarnwick is an Internet Explorer ",
-    "shell that aids in the navigation of ",
-    "sites that bombard you with popups and ",
-    "annoying tricks. In short, it denies ",
-    "websites' calls for new windows, and ",
-    "when possible opens intended popups in ",
-    "the main browsing window.",
-    "",
-    "While Tarnwick is running, any ",
-    "Internet explorer window that ",
-    "initializes will be terminated ",
-    "immediately.",
-};
-
-}  // namespace
-
 class AboutWindow : public MainWindowFixture {
 protected:
     void TearDown() override {
@@ -280,26 +259,6 @@ protected:
         deleteClosedWindows();
     }
 };
-
-TEST_F(AboutWindow, TextIsTheFourteenLinesEachEndedByCrLf) {
-    QByteArray expected;
-    for (const char* line : kAboutLines) expected += QByteArray(line) + "\r\n";
-    EXPECT_EQ(frmAbout::text().toLatin1(), expected);
-    EXPECT_EQ(frmAbout::text().size(), expected.size());  // nothing outside Latin-1
-
-    // The text box shows each line as one paragraph, trailing blanks kept; the final CR LF
-    // leaves an empty last paragraph, as a text box does after a final line break.
-    frmAbout about;
-    QTextDocument* document = textOf(&about)->document();
-    ASSERT_EQ(document->blockCount(), 15);
-    int i = 0;
-    for (QTextBlock block = document->begin(); i < 14; block = block.next(), ++i)
-        EXPECT_EQ(block.text(), QString::fromLatin1(kAboutLines[i])) << i;
-    EXPECT_EQ(document->lastBlock().text(), QString());
-    QString shown = frmAbout::text();
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    EXPECT_EQ(textOf(&about)->toPlainText(), shown);
-}
 
 TEST_F(AboutWindow, FixedToolWindowCentredOnTheMainWindow) {
     frmMain& w = make();

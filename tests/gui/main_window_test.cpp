@@ -97,54 +97,6 @@ TEST_F(StartUp, FailingNavigationDoesNotStopTheSequence) {
 
 using MainWindowLayout = MainWindowFixture;
 
-TEST_F(MainWindowLayout, CaptionPanelsAndHiddenHelpers) {
-    frmMain& w = make();
-    EXPECT_EQ(w.windowTitle(), QStringLiteral("Tarnwick"));
-    EXPECT_EQ(parts(w).Panel1->text(), QStringLiteral("0 events denied"));
-    EXPECT_EQ(parts(w).Panel2->text(), QString());
-    EXPECT_GE(parts(w).Panel1->minimumWidth(), tw::px(2000));
-    EXPECT_GE(parts(w).Panel2->minimumWidth(), tw::px(1440));
-    EXPECT_TRUE(w.popupSweep().lstApp().empty());
-    EXPECT_EQ(w.popupSweep().id(), QStringLiteral("Label1"));
-    EXPECT_EQ(parts(w).tmrEngine->interval(), 100);
-    EXPECT_TRUE(parts(w).tmrEngine->isActive());
-    EXPECT_FALSE(w.windowIcon().isNull());
-    EXPECT_EQ(w.windowIcon().availableSizes().value(0), QSize(32, 32));
-}
-
-TEST_F(MainWindowLayout, MenuBarShowsFileEditNavigateWithTheirItems) {
-    frmMain& w = make();
-    QStringList bar;
-    for (QAction* a : w.menuBar()->actions()) bar << a->text();
-    EXPECT_EQ(bar, QStringList({"&File", "&Edit", "&Navigate"}));
-
-    auto captions = [](QMenu* menu) {
-        QStringList out;
-        for (QAction* a : menu->actions()) out << (a->isSeparator() ? QStringLiteral("-") : a->text());
-        return out;
-    };
-    EXPECT_EQ(captions(parts(w).mnuFile), QStringList({"&Settings...", "-", "&About Tarnwick...", "Exit"}));
-    EXPECT_EQ(captions(parts(w).mnuEdit), QStringList({"&View Source", "Copy", "Paste"}));
-    EXPECT_EQ(captions(parts(w).mnuNavigate),
-              QStringList({"Open location...", "-", "Back", "Forward", "Stop", "Refresh"}));
-    EXPECT_EQ(captions(parts(w).mnuPop), QStringList({"Launch In Default Browser", "Refresh", "Print", "Save As..."}));
-    EXPECT_EQ(parts(w).mnuPop->title(), QStringLiteral("Popup"));
-
-    const std::pair<QAction*, const char*> shortcuts[] = {
-        {parts(w).mnuExit, "Ctrl+E"},    {parts(w).mnuCopy, "Ctrl+C"},   {parts(w).mnuPaste, "Ctrl+V"}, {parts(w).mnuOpen, "Ctrl+O"},
-        {parts(w).mnuBack, "Ctrl+B"},    {parts(w).mnuForward, "Ctrl+F"}, {parts(w).mnuStop, "Ctrl+S"}, {parts(w).mnuRefresh, "Ctrl+R"},
-        {parts(w).mnuPrint, "Ctrl+P"},
-    };
-    for (auto [action, keys] : shortcuts) EXPECT_EQ(action->shortcut(), QKeySequence(QString::fromLatin1(keys)));
-    for (QAction* a : {parts(w).mnuSettings, parts(w).mnuAbout, parts(w).mnuSource2, parts(w).mnuLaunchIE, parts(w).mnuPopRefresh, parts(w).mnuSaveAs})
-        EXPECT_TRUE(a->shortcut().isEmpty()) << a->text().toStdString();
-    for (QMenu* menu : {parts(w).mnuFile, parts(w).mnuEdit, parts(w).mnuNavigate, parts(w).mnuPop})
-        for (QAction* a : menu->actions()) {
-            EXPECT_TRUE(a->isEnabled());
-            EXPECT_FALSE(a->isChecked());
-        }
-}
-
 TEST_F(MainWindowLayout, HiddenPopupMenuStillAnswersCtrlP) {
     frmMain& w = make();
     browser().document = std::make_shared<FakeDocument>();
@@ -154,17 +106,6 @@ TEST_F(MainWindowLayout, HiddenPopupMenuStillAnswersCtrlP) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
     QTest::keyClick(&w, Qt::Key_P, Qt::ControlModifier);
     EXPECT_EQ(browser().document->commands, QStringList({"print"}));
-}
-
-TEST_F(MainWindowLayout, ClientAreaAndCreationPositions) {
-    frmMain& w = make();
-    EXPECT_EQ(parts(w).URL->pos(), QPoint(0, 0));
-    w.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-    EXPECT_EQ(w.centralWidget()->height() + parts(w).StatusBar->height(), tw::px(6705));
-    EXPECT_EQ(w.width(), tw::px(9750));
-    EXPECT_EQ(parts(w).URL->pos(), QPoint(0, 0));
-    EXPECT_EQ(parts(w).Browser->widget()->pos(), QPoint(0, tw::px(350)));
 }
 
 TEST_F(MainWindowLayout, ResizeAppliesTheThreeRulesAndSkipsNegativeOnes) {
@@ -234,21 +175,6 @@ TEST_F(BrowserEvents, ReadyStateTableOnProgress) {
     browser().raiseProgress();
     EXPECT_EQ(parts(w).Panel2->text(), QStringLiteral("before"));
     EXPECT_EQ(w.lastStatusText(), QString());
-}
-
-TEST_F(BrowserEvents, ReadyStateIsReadFiveTimesAndTheLastHoldingTestWins) {
-    frmMain& w = make();
-    // 4 holds at the first read, then the state moves on to 3: the second test holds too.
-    browser().readyStateSequence = {4, 3, 3, 3, 3};
-    browser().readyStateReads = 0;
-    browser().raiseProgress();
-    EXPECT_EQ(browser().readyStateReads, 5);
-    EXPECT_EQ(parts(w).Panel2->text(), QStringLiteral("Loading page..."));
-
-    // Loading at every read but the last, which sees 0.
-    browser().readyStateSequence = {1, 1, 1, 1, 0};
-    browser().raiseProgress();
-    EXPECT_EQ(parts(w).Panel2->text(), QStringLiteral("Uninitialized"));
 }
 
 TEST_F(BrowserEvents, StatusTextIsAlwaysRecordedButOnlyHttpAddressesShow) {

@@ -52,13 +52,7 @@ public:
     bool GoForward() override { calls << QStringLiteral("GoForward"); return canGoForward; }
     bool Stop() override { calls << QStringLiteral("Stop"); return stopResult; }
     bool Refresh() override { calls << QStringLiteral("Refresh"); return true; }
-    int ReadyState() const override {
-        ++readyStateReads;
-        if (readyStateSequence.empty()) return readyState;
-        const int value = readyStateSequence.front();
-        readyStateSequence.erase(readyStateSequence.begin());
-        return value;
-    }
+    int ReadyState() const override { return readyState; }
     QString LocationName() const override { return locationName; }
     QString LocationURL() const override { return locationURL; }
     std::shared_ptr<HtmlDocument> Document() override { return document; }
@@ -94,8 +88,6 @@ public:
     bool stopResult = true;
     int readyState = 0;
     // When not empty, successive ReadyState reads take these values in turn.
-    mutable std::vector<int> readyStateSequence;
-    mutable int readyStateReads = 0;
     QString locationName;
     QString locationURL;
     std::shared_ptr<FakeDocument> document;

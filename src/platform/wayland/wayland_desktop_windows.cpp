@@ -229,7 +229,9 @@ void WaylandDesktopWindows::described(Toplevel& toplevel) {
         wl_->changes.windowChanged(toplevel.id, wl_->order.size());
     }
     identifyOwn(toplevel);
-    const bool now = watchesEligible() && toplevel.title.endsWith(eligibleSuffix());
+    // Every listed toplevel is shown and bordered.
+    const bool now = watchesEligible() &&
+                     eligibleRule().closable(WindowStyle::Visible | WindowStyle::Border, toplevel.title);
     if (now && !toplevel.eligible) wl_->eligibleNow.push_back(toplevel.id);
     toplevel.eligible = now;
 }

@@ -258,8 +258,7 @@ void WindowMirror::forget(WindowId window) {
 
 // Notes a window that has just become one the sweep closes.
 void WindowMirror::judge(WindowId window, Client& c) {
-    const std::uint32_t closable = WindowStyle::Visible | WindowStyle::Border;
-    const bool now = suffix && (style(c) & closable) == closable && c.title().endsWith(*suffix);
+    const bool now = rule && rule->closable(style(c), c.title());
     if (now && !c.eligible) eligibleNow.push_back(window);
     c.eligible = now;
 }

@@ -44,8 +44,8 @@ class WindowMirror {
 public:
     explicit WindowMirror(Connection& x) : x_(x), order_(x) {}
 
-    // The title ending of windows to report when they become closable; null: none.
-    const QString* suffix = nullptr;
+    // The rule of windows to report when they become closable; null: none.
+    const ClosableRule* rule = nullptr;
     // Windows that became closable since the last report.
     std::vector<WindowId> eligibleNow;
 

@@ -57,7 +57,7 @@ X11DesktopWindows::~X11DesktopWindows() = default;
 // The X server has something to say: bring the mirror up to date and report windows that
 // became closable.
 void X11DesktopWindows::refreshFromEvents() {
-    mirror_->suffix = watchesEligible() ? &eligibleSuffix() : nullptr;
+    mirror_->rule = watchesEligible() ? &eligibleRule() : nullptr;
     mirror_->refreshInBackground(kSliceWindows);
     checkAlive();
     report();
@@ -119,7 +119,7 @@ std::uint64_t X11DesktopWindows::roundTrips() const { return x_->roundTrips(); }
 std::uint64_t X11DesktopWindows::staleReads() const { return mirror_->staleReads(); }
 
 WindowId X11DesktopWindows::FirstWindow() {
-    mirror_->suffix = watchesEligible() ? &eligibleSuffix() : nullptr;
+    mirror_->rule = watchesEligible() ? &eligibleRule() : nullptr;
     pollNow();
     mirror_->refresh();
     checkAlive();
