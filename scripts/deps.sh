@@ -17,13 +17,15 @@ TARNWICK_PACKAGES=(
 
 # Only for the tests: GoogleTest and Google Benchmark, the Wayland desktops, window tools,
 # the menu entry and metainfo validators, the accessibility bus, clang's sanitizers and
-# libFuzzer, and the package build and its lintian check.
+# libFuzzer, the package build and its lintian check, and MinGW-w64 and Wine for the
+# Windows parts.
 TARNWICK_TEST_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   weston sway foot xwayland qt6-wayland wmctrl file desktop-file-utils appstream
   dbus-daemon dbus-bin at-spi2-core libatspi2.0-dev
   clang-14 libclang-rt-14-dev llvm-14
   dpkg-dev lintian
+  mingw-w64 wine wine64
 )
 
 # tarnwick_install_deps [test]
