@@ -115,11 +115,12 @@ unsigned long makeWindow(WindowThread& windows, const std::string& flags, const 
     return idOf(made);
 }
 
-// msgbox TITLE: a message box on a thread of its own; answers once it is on the desktop.
+// msgbox TITLE: a message box on a thread of its own; answers once it is shown.
 unsigned long messageBox(std::vector<std::thread>& threads, const std::wstring& title) {
     threads.emplace_back([title] { MessageBoxW(nullptr, L"A message.", title.c_str(), MB_OK); });
     for (int tries = 0; tries < 30000; ++tries) {
-        if (HWND box = FindWindowW(L"#32770", title.c_str())) return idOf(box);
+        HWND box = FindWindowW(L"#32770", title.c_str());
+        if (box && IsWindowVisible(box)) return idOf(box);
         Sleep(1);
     }
     return 0;

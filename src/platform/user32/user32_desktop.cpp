@@ -139,8 +139,17 @@ int User32Desktop::Title(WindowId window, std::u16string& title, int maxCount) {
     return count;
 }
 
+// FindWindowW compares titles without regard to case: from the window it finds on, the
+// search goes on (FindWindowExW, in the same order) to the first whose title is exactly
+// `title`, so that "page - microsoft internet explorer" above a popup is not closed for it.
 WindowId User32Desktop::FindByTitle(const std::u16string& title) {
-    return idOf(FindWindowW(nullptr, reinterpret_cast<LPCWSTR>(title.c_str())));
+    const auto text = reinterpret_cast<LPCWSTR>(title.c_str());
+    std::u16string found;
+    for (HWND window = FindWindowW(nullptr, text); window; window = FindWindowExW(nullptr, window, nullptr, text)) {
+        Title(idOf(window), found, int(title.size()) + 2);
+        if (found == title) return idOf(window);
+    }
+    return 0;
 }
 
 bool User32Desktop::RequestClose(WindowId window) {

@@ -7,7 +7,8 @@
 // The walk follows the live chain of top-level windows by GetWindow, from the desktop's
 // first child on; the style comes from GetWindowLongW(GWL_STYLE), the title from
 // GetWindowTextLengthW/GetWindowTextW, the window to close from FindWindowW by title
-// alone, the close request is PostMessageW(WM_CLOSE, 0, 0).
+// alone (the first window of the order whose title is exactly the text: FindWindowW by
+// itself ignores case), the close request is PostMessageW(WM_CLOSE, 0, 0).
 //
 // The system's window events (SetWinEventHook, out of context: they arrive through the
 // thread's message loop) keep a revision and a change log, and report windows that
