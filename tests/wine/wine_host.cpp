@@ -25,6 +25,8 @@ void wineserver(const char* option) { QProcess::execute(QStringLiteral("wineserv
 }  // namespace
 
 WineHost::WineHost(const QStringList& environment) {
+    // The prefix the test run made (ctest sets it); never the user's own.
+    if (qEnvironmentVariableIsEmpty("WINEPREFIX")) qputenv("WINEPREFIX", TARNWICK_BINARY_DIR "/wine-prefix");
     if (!x_.ok()) return;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), x_.display());
