@@ -46,6 +46,9 @@ TEST(Win32Desktop, SweepClosesExactlyTheDescribedWindows) {
     ASSERT_NE(box, 0u);
     ours[box] = Made{mie, "vb"};
 
+    // Which changes the system reported to the adapter's probe (User32Desktop::Seen bits;
+    // 127: all, and the adapter hands out revisions).
+    std::printf("window events reported to the probe: %lld of 127\n", host.number("probe"));
     auto core = std::make_unique<RemoteDesktop>(host);
     RemoteDesktop& remote = *core;
     CoreDesktopWindows desktop(std::move(core));
