@@ -17,13 +17,16 @@ TARNWICK_PACKAGES=(
 
 # Only for the tests: GoogleTest and Google Benchmark, the Wayland desktops, window tools,
 # the menu entry and metainfo validators, the accessibility bus, clang's sanitizers and
-# libFuzzer, and the package build and its lintian check.
+# libFuzzer, the package build and its lintian check, and for the Windows parts 64-bit
+# MinGW-w64 (its POSIX-threads compiler alone: the whole mingw-w64 set is four times as
+# big) and Wine.
 TARNWICK_TEST_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   weston sway foot xwayland qt6-wayland wmctrl file desktop-file-utils appstream
   dbus-daemon dbus-bin at-spi2-core libatspi2.0-dev
   clang-14 libclang-rt-14-dev llvm-14
   dpkg-dev lintian
+  g++-mingw-w64-x86-64-posix wine wine64
 )
 
 # tarnwick_install_deps [test]

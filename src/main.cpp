@@ -5,11 +5,29 @@
 #include <QApplication>
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 
 #include "app/application.h"
 #include "platform/webengine/engine_environment.h"
 #include "platform/webengine/start_page.h"
+
+#ifdef _WIN32
+#include "platform/core_desktop_windows.h"
+#include "platform/user32/user32_desktop.h"
+
+int main(int argc, char* argv[]) {
+    webengine::prepareEngine();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    webengine::registerStartPageScheme();
+    QApplication app(argc, argv);
+    // The desktop through user32, hooked on this, the user-interface thread.
+    CoreDesktopWindows desktop(std::make_unique<User32Desktop>());
+    Application tarnwick(desktop);
+    return tarnwick.run();
+}
+
+#else
+#include <unistd.h>
+
 #include "platform/wayland/wayland_desktop_windows.h"
 #include "platform/x11/xcb_start.h"
 #include "platform/x11/x11_desktop_windows.h"
@@ -65,3 +83,5 @@ int main(int argc, char* argv[]) {
     Application tarnwick(*desktop);
     return tarnwick.run();
 }
+
+#endif

@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#ifdef _WIN32
+#include <process.h>  // _exit
+#else
 #include <unistd.h>
 #include <xcb/xcb.h>
+#endif
 
 #include "app/frm_main.h"
 #include "dialogs/frm_downloads.h"
@@ -118,7 +122,9 @@ void Application::end() {
     }).detach();
     qApp->installEventFilter(new EndedFilter(qApp));
     for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
+#ifndef _WIN32
     if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
         if (x11->connection()) xcb_flush(x11->connection());
+#endif
     QCoreApplication::exit(0);
 }

@@ -1,6 +1,8 @@
 #include "dialogs/tool_window.h"
 
+#ifndef _WIN32
 #include <xcb/xcb.h>
+#endif
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -11,6 +13,7 @@
 #include "platform/looks.h"
 #include "platform/twips.h"
 
+#ifndef _WIN32
 namespace {
 
 xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
@@ -22,6 +25,7 @@ xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
 }
 
 }  // namespace
+#endif
 
 ToolWindow::ToolWindow(const QString& title, int widthTwips, int heightTwips, Sizing sizing) : QWidget(nullptr) {
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -47,6 +51,9 @@ void ToolWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void keepOutOfTaskbar(QWidget* window) {
+#ifdef _WIN32
+    (void)window;  // Windows leaves tool windows out of the taskbar itself
+#else
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (!x11 || !window || !window->testAttribute(Qt::WA_WState_Created)) return;
     xcb_connection_t* c = x11->connection();
@@ -68,4 +75,5 @@ void keepOutOfTaskbar(QWidget* window) {
     std::free(reply);
     if (!present) xcb_change_property(c, XCB_PROP_MODE_APPEND, id, state, XCB_ATOM_ATOM, 32, 1, &skip);
     xcb_flush(c);
+#endif
 }

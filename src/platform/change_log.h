@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/desktop_windows.h"
+#include "platform/window_id.h"
 
 class ChangeLog {
 public:

@@ -1,19 +1,14 @@
 #pragma once
 
 // The desktop's top-level windows, as the popup sweep sees them. Window ids are the
-// platform's own (X11 window ids here); 0 means "no window".
+// platform's own (window_id.h); 0 means "no window".
 
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <vector>
 
-using WindowId = std::uint32_t;
-
-namespace WindowStyle {
-inline constexpr std::uint32_t Visible = 0x10000000u;  // shown (a minimised window counts)
-inline constexpr std::uint32_t Border = 0x00800000u;   // decorated: has a frame or title bar
-}  // namespace WindowStyle
+#include "platform/window_id.h"
 
 // Which windows the popup sweep closes: each whose style has every bit of `styleMask` and
 // whose title ends in `titleSuffix`. The sweep holds the one rule; a desktop that can tell

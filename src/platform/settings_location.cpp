@@ -4,10 +4,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/profile.h"
+
+#ifdef _WIN32
+#include "platform/user32/user32_shell.h"
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace SettingsLocation {
 
@@ -16,6 +21,35 @@ namespace {
 QString programFile(const QString& programFolder) { return programFolder + QStringLiteral("/Tarnwick.ini"); }
 
 }  // namespace
+
+#ifdef _WIN32
+
+// Windows: a program folder that cannot be written sends the settings to the roaming
+// application-data folder, as user32::settingsFile chooses.
+
+namespace {
+
+std::wstring native(const QString& path) { return QDir::toNativeSeparators(path).toStdWString(); }
+
+QString settingsFile(const QString& programFolder, bool forWriting) {
+    return QDir::fromNativeSeparators(
+        QString::fromStdWString(user32::settingsFile(native(programFolder), user32::roamingFolder(), forWriting)));
+}
+
+}  // namespace
+
+bool redirected(const QString& programFolder) { return !user32::folderWritable(native(programFolder)); }
+
+QString perUserFile() {
+    return QDir::fromNativeSeparators(QString::fromStdWString(user32::roamingFolder())) +
+           QStringLiteral("/Tarnwick/Tarnwick.ini");
+}
+
+QString forReading(const QString& programFolder) { return settingsFile(programFolder, false); }
+
+QString forWriting(const QString& programFolder) { return settingsFile(programFolder, true); }
+
+#else
 
 bool redirected(const QString& programFolder) {
     const QByteArray folder = QFile::encodeName(programFolder);
@@ -53,5 +87,7 @@ QString forWriting(const QString& programFolder) {
                                        QFileDevice::ReadOther);
     return own;
 }
+
+#endif
 
 }  // namespace SettingsLocation

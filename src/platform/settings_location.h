@@ -6,6 +6,8 @@
 // writes to its protected folder: reads and writes go to a per-user copy,
 // $XDG_CONFIG_HOME/tarnwick/Tarnwick.ini, and until that copy exists reads fall back to
 // the program folder's Tarnwick.ini (a default an administrator may place there).
+// On Windows the same holds for a program folder that cannot be written, with the copy in
+// the roaming application-data folder: %APPDATA%\Tarnwick\Tarnwick.ini.
 
 #include <QString>
 

@@ -5,13 +5,21 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#ifdef _WIN32
+#include "platform/user32/user32_shell.h"
+#endif
+
 namespace shell {
 
+#ifdef _WIN32
+bool openUrl(const QString& address) { return user32::openUrl(address.toStdWString()); }
+#else
 bool openUrl(const QString& address) {
     const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (opener.isEmpty()) return false;
     return QProcess::startDetached(opener, QStringList{address});
 }
+#endif
 
 QString programFolder() { return QCoreApplication::applicationDirPath(); }
 

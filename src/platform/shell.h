@@ -10,8 +10,8 @@ class DesktopWindows;
 
 namespace shell {
 
-// Hands `address` to the desktop's opener for it (xdg-open), as one argument and never
-// through a shell. Returns false when the opener could not be started.
+// Hands `address` to the desktop's opener for it (xdg-open; on Windows the shell's "open"
+// verb), as one argument and never through a command interpreter. Returns false when the opener could not be started.
 bool openUrl(const QString& address);
 
 // The folder of the running program.
