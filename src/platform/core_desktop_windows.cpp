@@ -21,10 +21,9 @@ void CoreDesktopWindows::touched(WindowId window) {
     const std::uint32_t style = core_->Style(window);
     const int length = core_->TitleLength(window);
     bool eligible = false;
-    if ((style & WindowStyle::Visible) && (style & WindowStyle::Border) && length > 0) {
+    if (eligibleRule().styleFits(style) && length > 0) {
         core_->Title(window, text_, length + 1);
-        const std::u16string suffix = toUtf16(eligibleSuffix());
-        eligible = text_.size() >= suffix.size() && text_.compare(text_.size() - suffix.size(), suffix.size(), suffix) == 0;
+        eligible = eligibleRule().closable(style, QString::fromStdU16String(text_));
     }
     if (!eligible) {
         reported_.erase(window);
