@@ -7,20 +7,7 @@
 #include <cstdio>
 #include <random>
 
-int patient(int timeoutMs) {
-    // A deadline only ends a wait that failed; a busy machine must not turn a slow pass
-    // into a failure, so every deadline is this many times what the test names
-    // (TARNWICK_TEST_PATIENCE, 3 unless set).
-    static const double factor = [] {
-        bool ok = false;
-        const double set = qEnvironmentVariable("TARNWICK_TEST_PATIENCE").toDouble(&ok);
-        return ok && set > 0 ? set : 3.0;
-    }();
-    return static_cast<int>(timeoutMs * factor);
-}
-
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int intervalMs) {
-    timeoutMs = patient(timeoutMs);
     QElapsedTimer sinceCheck;
     const auto due = [&] {
         // qWaitFor runs one pass of the event loop between its 10 ms naps; the engine

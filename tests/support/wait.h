@@ -2,15 +2,10 @@
 
 #include <functional>
 
-// Checks `condition` until it holds or its deadline passes, running the calling thread's
-// Qt events in between (QTest::qWaitFor); true when it held. A costly condition (one that
-// asks another program) is checked only every `intervalMs`. The deadline is
-// patient(timeoutMs).
+// Checks `condition` until it holds or `timeoutMs` pass, running the calling thread's Qt
+// events in between (QTest::qWaitFor); true when it held. A costly condition (one that
+// asks another program) is checked only every `intervalMs`.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 20000, int intervalMs = 0);
-
-// `timeoutMs` made patient: the deadline a wait for something to happen gets, so that a
-// busy machine makes a passing test slower, never a failing one.
-int patient(int timeoutMs);
 
 // For measurements, where the pace is the caller's: calls `sample` every `intervalMs`
 // (running Qt events in between) until it returns true or `timeoutMs` pass; true when
