@@ -177,7 +177,8 @@ void DownloadHub::take(QWebEngineDownloadRequest* request) {
     if (!askedFor(request)) {
         qCDebug(lcEngine) << "download refused: nobody asked for it" << request->url();
         request->cancel();
-        emit refused();
+        const QUrl from = request->page() ? request->page()->url() : request->url();
+        emit refused(request->suggestedFileName(), from.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment));
         return;
     }
     QString folder = request->downloadDirectory();
