@@ -281,11 +281,12 @@ TEST_F(Journey, ClickedPopupLinkOpensInTheMainWindowAndThePopupIsDenied) {
 
 // A page denies the person an https link opened in a new window, a window.open button
 // and, on load, three alerts; another program's window goes too. The person clicks panel
-// 1: the list names each of them, newest first, one row per counted event. Enter on the
-// https link's row opens its address here, as typed; from the page, the list's key
-// brings it back, and Open here on the button's row lands on that page with no referrer.
-// Going wrong: rows missing or not adding up to the count, a row that does not say what
-// it was, the lost link not reachable, or the page that asked riding along.
+// 1: the list names each of them, newest first, one row per counted event. Ctrl+C copies
+// a row's address; Enter on the https link's row opens its address here, as typed; from
+// the page, the list's key brings it back, and Open here on the button's row lands on
+// that page with no referrer. Going wrong: rows missing or not adding up to the count, a
+// row that does not say what it was, the lost link not reachable, or the page that asked
+// riding along.
 TEST_F(Journey, DeniedListNamesEveryDenialAndOpensTheLostWindowsHere) {
     const QString secure = QStringLiteral("https://127.0.0.1:%1/secure").arg(server.port());
     server.route(QStringLiteral("/offer"), page(QStringLiteral("Offer")));
@@ -326,15 +327,20 @@ TEST_F(Journey, DeniedListNamesEveryDenialAndOpensTheLostWindowsHere) {
     for (int i = 3; i < 6; ++i)
         EXPECT_TRUE(rows[i].contains(QStringLiteral("Dialog: \u201CLoop %1\u201D from http://127.0.0.1").arg(5 - i))) << qPrintable(rows[i]);
 
-    // Enter on the https link's row: its address is the main window's, as typed.
-    ASSERT_TRUE(clickOn([&](const a11y::Node& n) { return isRow(n) && n.text.contains(secure); }));
-    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}));
+    // Ctrl+C on the button's row; Enter on the https link's row: its address is the main
+    // window's, as typed, and the copied one pastes into the address box.
+    const auto isOfferRow = [&](const a11y::Node& n) { return isRow(n) && n.text.contains(QLatin1String("/offer")); };
+    const auto press = [](const char* chord) { return runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QLatin1String(chord)}); };
+    ASSERT_TRUE(clickOn(isOfferRow) && press("ctrl+c"));
+    ASSERT_TRUE(clickOn([&](const a11y::Node& n) { return isRow(n) && n.text.contains(secure); }) && press("Return"));
     EXPECT_TRUE(waitUntil([&] { return view().address == secure; })) << qPrintable(view().address);
+    ASSERT_TRUE(app.key({QStringLiteral("ctrl+l"), QStringLiteral("ctrl+v")}));
+    EXPECT_TRUE(waitUntil([&] { return view().address == server.url(QStringLiteral("/offer")); })) << qPrintable(view().address);
     // From the page, the key brings the list up; Open here on the button's row.
     ASSERT_TRUE(app.key(QStringLiteral("ctrl+shift+d")));
     const std::uint32_t list = app.waitForOwnWindow(QStringLiteral("Denied"));
     ASSERT_TRUE(list != 0 && waitUntil([&] { return app.desktop().activeWindow() == list; }));
-    ASSERT_TRUE(clickOn([&](const a11y::Node& n) { return isRow(n) && n.text.contains(QLatin1String("/offer")); }));
+    ASSERT_TRUE(clickOn(isOfferRow));
     ASSERT_TRUE(clickOn([](const a11y::Node& n) { return n.role == QLatin1String("push button") && n.text == QLatin1String("Open here"); }));
     EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Offer - Tarnwick"))) << qPrintable(app.mainTitle());
     EXPECT_FALSE(server.lastRequest(QStringLiteral("/offer")).contains("Referer")) << server.lastRequest(QStringLiteral("/offer")).constData();
