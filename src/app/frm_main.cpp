@@ -77,7 +77,8 @@ frmMain::frmMain(Platform platform, QWidget* parent)
                 },
             .navigate = [this](const QString& address) { Browser->Navigate(address); },
         });
-    sweep_->setWindowDescriber([this](WindowId window) { return Browser->newWindowOf(window); });
+    sweep_->setWindowDescriber(
+        [this](WindowId window, const QString& title) { return Browser->newWindowOf(window, title); });
     if (PopupSweep::earlySweepWanted()) sweep_->enableEarlySweep();
     Browser->deniedCount = [this] { return sweep_->DeniedCount(); };
     createMenus();

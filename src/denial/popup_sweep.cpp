@@ -252,7 +252,7 @@ bool PopupSweep::walkChanged(WindowId mainWindow, std::uint64_t revision) {
 // A closed window as the log keeps it: a page's window as the browser tells it, else
 // another program's window by its title and program.
 Denial PopupSweep::describe(WindowId window, const QString& title) {
-    std::optional<Denial> described = describeWindow_ ? describeWindow_(window) : std::nullopt;
+    std::optional<Denial> described = describeWindow_ ? describeWindow_(window, title) : std::nullopt;
     if (described) return std::move(*described);
     return Denial::of(QStringLiteral("Program"), desktop_.Program(window), title);
 }

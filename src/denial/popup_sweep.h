@@ -81,7 +81,7 @@ public:
     const DenialLog& deniedLog() const { return log_; }
     // Tells what a window the sweep closes was, asked before the window is asked to
     // close; without it (or when it tells nothing) the window is another program's.
-    void setWindowDescriber(std::function<std::optional<Denial>(WindowId window)> describe) {
+    void setWindowDescriber(std::function<std::optional<Denial>(WindowId window, const QString& title)> describe) {
         describeWindow_ = std::move(describe);
     }
     std::uint32_t TaskStyleMask() const { return taskStyleMask_; }
@@ -108,7 +108,7 @@ private:
     QString id_ = QStringLiteral("Label1");  // the label the sweep uses as scratch space
     std::int64_t deniedCount_ = 0;
     DenialLog log_;
-    std::function<std::optional<Denial>(WindowId)> describeWindow_;
+    std::function<std::optional<Denial>(WindowId, const QString&)> describeWindow_;
     std::uint32_t taskStyleMask_ = 0;
     bool sweeping_ = false;
     bool early_ = false;

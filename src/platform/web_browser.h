@@ -179,9 +179,11 @@ public:
 
     // A window the browser opened for a page (window.open, target=_blank): the address
     // the page asked it to open, the page that asked and the window's title, as a
-    // "Window" denial. Nothing for any other window.
-    virtual std::optional<Denial> newWindowOf(WindowId window) {
+    // "Window" denial. Nothing for any other window. The window is known by its id on
+    // the desktop, else (a desktop whose ids are not the windows' own) by its `title`.
+    virtual std::optional<Denial> newWindowOf(WindowId window, const QString& title) {
         (void)window;
+        (void)title;
         return std::nullopt;
     }
 

@@ -110,15 +110,19 @@ QWebEnginePage* BrowserWindow::openerOf(const QWebEnginePage* page) {
     return window ? window->opener() : nullptr;
 }
 
-std::optional<Denial> BrowserWindow::denialOf(WindowId window) {
-    if (window == 0) return std::nullopt;
+std::optional<Denial> BrowserWindow::denialOf(WindowId window, const QString& title) {
+    const BrowserWindow* titled = nullptr;
     for (QWidget* each : QApplication::topLevelWidgets()) {
-        auto* opened = qobject_cast<BrowserWindow*>(each);
-        if (!opened || WindowId(opened->internalWinId()) != window) continue;
-        return Denial::of(QStringLiteral("Window"), opened->openerAddress_.toDisplayString(), opened->windowTitle(),
-                          opened->address_.toString());
+        const auto* opened = qobject_cast<BrowserWindow*>(each);
+        if (!opened) continue;
+        if (window != 0 && WindowId(opened->internalWinId()) == window) return opened->denial();
+        if (!titled && opened->isVisible() && opened->windowTitle() == title) titled = opened;
     }
-    return std::nullopt;
+    return titled ? std::optional<Denial>(titled->denial()) : std::nullopt;
+}
+
+Denial BrowserWindow::denial() const {
+    return Denial::of(QStringLiteral("Window"), openerAddress_.toDisplayString(), windowTitle(), address_.toString());
 }
 
 BrowserWindow::~BrowserWindow() {

@@ -40,8 +40,9 @@ public:
     // to), and the address of the page that asked, as it was then.
     QUrl requestedAddress() const { return address_; }
     QUrl openerAddress() const { return openerAddress_; }
-    // The window of this process with the native id `window`, as a "Window" denial.
-    static std::optional<Denial> denialOf(WindowId window);
+    // The window of this process with the native id `window`, else the shown one titled
+    // `title`, as a "Window" denial.
+    static std::optional<Denial> denialOf(WindowId window, const QString& title);
 
     // The window title for a page title: "T - Microsoft Internet Explorer", or
     // "Microsoft Internet Explorer" for an empty title.
@@ -51,6 +52,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    Denial denial() const;
     void applyRequestedGeometry(const QRect& geometry);
     // Shows the window with its first frame held back a moment (see the definition).
     void showHoldingFirstFrame();

@@ -128,7 +128,9 @@ WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
                               [self = QPointer(this)] { return self && self->deniedCount ? self->deniedCount() : 0; });
 }
 
-std::optional<Denial> WebEngineBrowser::newWindowOf(WindowId window) { return BrowserWindow::denialOf(window); }
+std::optional<Denial> WebEngineBrowser::newWindowOf(WindowId window, const QString& title) {
+    return BrowserWindow::denialOf(window, title);
+}
 
 void WebEngineBrowser::adopt(EnginePage* page) {
     page_ = page;
