@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMetaEnum>
+#include <QMouseEvent>
 #include <QResizeEvent>
 #include <QShowEvent>
 #include <QStatusBar>
@@ -16,6 +18,7 @@
 #include "browse/address_box.h"
 #include "browse/frm_source.h"
 #include "dialogs/frm_about.h"
+#include "dialogs/frm_denied.h"
 #include "dialogs/frm_settings.h"
 #include "platform/log.h"
 #include "platform/looks.h"
@@ -67,9 +70,15 @@ frmMain::frmMain(Platform platform, QWidget* parent)
         PopupSweep::Hooks{
             .ownWindow = [this] { return hWnd(); },
             .lastStatusText = [this] { return LastStatusText; },
-            .countChanged = [this](std::int64_t count) { Panel1->setText(deniedCountText(count)); },
+            .countChanged =
+                [this](std::int64_t count) {
+                    Panel1->setText(deniedCountText(count));
+                    if (Denied) Denied->showLog(sweep_->deniedLog(), count);
+                },
             .navigate = [this](const QString& address) { Browser->Navigate(address); },
         });
+    sweep_->setWindowDescriber(
+        [this](WindowId window, const QString& title) { return Browser->newWindowOf(window, title); });
     if (PopupSweep::earlySweepWanted()) sweep_->enableEarlySweep();
     Browser->deniedCount = [this] { return sweep_->DeniedCount(); };
     createMenus();
@@ -91,6 +100,7 @@ frmMain::~frmMain() {
     if (Settings) delete Settings.data();
     if (About) delete About.data();
     if (Source) delete Source.data();
+    if (Denied) delete Denied.data();
 }
 
 void frmMain::createControls() {
@@ -105,6 +115,10 @@ void frmMain::createControls() {
     setStatusBar(StatusBar);
     Panel1 = addPanel(StatusBar, "Panel1", deniedCountText(0), 2000, 0);
     Panel2 = addPanel(StatusBar, "Panel2", QString(), 1440, 1);
+    // A click on panel 1 opens the list of what was denied.
+    Panel1->setCursor(Qt::PointingHandCursor);
+    Panel1->setToolTip(QStringLiteral("What was denied (Ctrl+Shift+D)"));
+    Panel1->installEventFilter(this);
     // A long link address must not widen the window: panel 2 takes what is left.
     Panel2->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
@@ -186,13 +200,18 @@ void frmMain::connectHandlers() {
     connect(Browser, &WebBrowser::DocumentComplete, this, &frmMain::Browser_DocumentComplete);
     // What the browser refuses a page (a dialog, full screen, a download the person did
     // not ask for) is a denied event like a closed popup.
-    connect(Browser, &WebBrowser::Refused, this, [this] { sweep_->countDenial(); });
+    connect(Browser, &WebBrowser::Refused, this, [this](WebBrowser::Refusal what, const Denial& details) {
+        Denial denial = details;
+        if (denial.kind.isEmpty())
+            denial.kind = QLatin1String(QMetaEnum::fromType<WebBrowser::Refusal>().valueToKey(int(what)));
+        sweep_->countDenial(std::move(denial));
+    });
 
     // The address box: every key reaches URL_KeyPress (Enter is 13) and still the
     // control; choosing a list entry (mouse or arrow keys) is URL_Click. A loss of focus
     // opens nothing. The window's commands come before the box's editing keys; copy
     // and paste stay the box's own.
-    address_->setWindowCommands({mnuExit, mnuOpen, mnuBack, mnuForward, mnuStop, mnuRefresh, mnuPrint});
+    address_->setWindowCommands({mnuExit, mnuOpen, mnuBack, mnuForward, mnuStop, mnuRefresh, mnuPrint, keyDenied_});
     connect(address_, &AddressBox::keyPressed, this, &frmMain::URL_KeyPress);
     connect(address_, &AddressBox::entryChosen, this, &frmMain::URL_Click);
 
@@ -210,6 +229,7 @@ WindowId frmMain::hWnd() const {
 frmSettings* frmMain::settingsWindow() const { return Settings; }
 frmAbout* frmMain::aboutWindow() const { return About; }
 frmSource* frmMain::sourceWindow() const { return Source; }
+frmDenied* frmMain::deniedWindow() const { return Denied; }
 
 frmSettings* frmMain::settingsDialog() {
     if (!Settings) {
@@ -274,6 +294,33 @@ void frmMain::closeEvent(QCloseEvent* event) {
 // The popup sweep (denial/PopupSweep)
 
 void frmMain::tmrEngine_Timer() { sweep_->tmrEngine_Timer(); }
+
+void frmMain::showDeniedList() {
+    // A hidden list was closed and waits for its deletion: create a new one.
+    if (!Denied || Denied->isHidden()) {
+        Denied = new frmDenied([this](const QString& address) { openDeniedAddress(address); });
+        Denied->showLog(sweep_->deniedLog(), sweep_->DeniedCount());
+    }
+    Denied->show();
+    Denied->raise();
+    Denied->activateWindow();
+}
+
+void frmMain::openDeniedAddress(const QString& address) {
+    address_->setText(address);
+    URL_KeyPress(13);
+    raise();
+    activateWindow();
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Panel1 && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        showDeniedList();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
 
 void frmMain::FindApps() { sweep_->FindApps(); }
 

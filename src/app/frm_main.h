@@ -28,6 +28,7 @@ class QStatusBar;
 class QTimer;
 class WebBrowser;
 class frmAbout;
+class frmDenied;
 class frmSettings;
 class frmSource;
 
@@ -46,6 +47,7 @@ public:
     frmSettings* settingsWindow() const;
     frmAbout* aboutWindow() const;
     frmSource* sourceWindow() const;
+    frmDenied* deniedWindow() const;
 
     // The settings file to read and the one to write: the program's folder +
     // "/Tarnwick.ini", or the per-user copy when that folder is read-only
@@ -106,11 +108,16 @@ public:
     void FindApps();
     bool TaskWindow(const WindowId& hwnd);
     PopupSweep& popupSweep() { return *sweep_; }
+    // The "Denied" list (a click on panel 1, or its key): shown and brought up.
+    void showDeniedList();
+    // Opens `address` from the list as if the person had typed it into the address box.
+    void openDeniedAddress(const QString& address);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls();
@@ -134,6 +141,7 @@ private:
     WebBrowser* Browser = nullptr;
     QTimer* tmrEngine = nullptr;
     FindBar* findBar_ = nullptr;  // find in page, over the browser
+    QAction* keyDenied_ = nullptr;  // the key of the "Denied" list
 
     // --- menus ---
     QMenu* mnuFile = nullptr;
@@ -166,4 +174,5 @@ private:
     QPointer<frmSettings> Settings;
     QPointer<frmAbout> About;
     QPointer<frmSource> Source;
+    QPointer<frmDenied> Denied;
 };

@@ -42,6 +42,8 @@ void frmMain::createKeys() {
     on(addKey(this, "keyZoomOut", {Qt::CTRL | Qt::Key_Minus}), [this] { Browser->Zoom(-1); });
     on(addKey(this, "keyZoomReset", {Qt::CTRL | Qt::Key_0}), [this] { Browser->Zoom(0); });
     on(addKey(this, "keyFindNext", {Qt::Key_F3, Qt::CTRL | Qt::Key_G}), [this] { findBar_->findNext(); });
+    keyDenied_ = addKey(this, "keyDenied", {Qt::CTRL | Qt::SHIFT | Qt::Key_D});
+    on(keyDenied_, [this] { showDeniedList(); });
     on(addKey(this, "keyFindPrevious", {Qt::SHIFT | Qt::Key_F3, Qt::CTRL | Qt::SHIFT | Qt::Key_G}),
        [this] { findBar_->findPrevious(); });
 }

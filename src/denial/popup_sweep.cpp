@@ -127,7 +127,8 @@ void PopupSweep::tmrEngine_Timer() {
     }
 }
 
-void PopupSweep::countDenial() {
+void PopupSweep::countDenial(Denial denial) {
+    log_.add(std::move(denial));
     ++deniedCount_;
     if (hooks_.countChanged) hooks_.countChanged(deniedCount_);
 }
@@ -252,6 +253,14 @@ bool PopupSweep::walkChanged(WindowId mainWindow, std::uint64_t revision) {
     return main == mainWindow;
 }
 
+// A closed window as the log keeps it: a page's window as the browser tells it, else
+// another program's window by its title and program.
+Denial PopupSweep::describe(WindowId window, const QString& title) {
+    std::optional<Denial> described = describeWindow_ ? describeWindow_(window, title) : std::nullopt;
+    if (described) return std::move(*described);
+    return Denial::of(QStringLiteral("Program"), desktop_.Program(window), title);
+}
+
 QString PopupSweep::labelOf(WindowId window) const {
     TitleRead title;
     if (!readTitle(desktop_, window, title)) return id_;
@@ -285,11 +294,12 @@ PopupSweep::Visit PopupSweep::visit(WindowId window, WindowId mainWindow, std::s
     if (id_ == rule_.titleSuffix) {
         matched_ = matchWaits_ = true;
         const WindowId target = desktop_.FindByTitle(title);
+        Denial denial = describe(target == 0 ? window : target, title);
         if (target == 0)
             qCDebug(lcSweep) << "no window titled" << title << "left to close";
         else if (!desktop_.RequestClose(target))
             qCDebug(lcSweep) << "close request to window" << target << "not sent";
-        countDenial();
+        countDenial(std::move(denial));
         const QString status = hooks_.lastStatusText ? hooks_.lastStatusText() : QString();
         if (status.left(7) == QLatin1String("http://") && hooks_.navigate) hooks_.navigate(status);
     }

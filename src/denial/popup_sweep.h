@@ -10,8 +10,10 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
+#include "platform/denial_record.h"
 #include "platform/desktop_windows.h"
 #include "platform/window_title.h"
 
@@ -73,8 +75,15 @@ public:
     std::int64_t DeniedCount() const { return deniedCount_; }
     void setDeniedCount(std::int64_t count) { deniedCount_ = count; }
     // One denial that is no window: something the browser refused a page. Counted and
-    // shown like a closed window, without navigating.
-    void countDenial();
+    // shown like a closed window, without navigating, and recorded in the log.
+    void countDenial(Denial denial = Denial());
+    // This session's denials, newest first; the count may exceed what it keeps.
+    const DenialLog& deniedLog() const { return log_; }
+    // Tells what a window the sweep closes was, asked before the window is asked to
+    // close; without it (or when it tells nothing) the window is another program's.
+    void setWindowDescriber(std::function<std::optional<Denial>(WindowId window, const QString& title)> describe) {
+        describeWindow_ = std::move(describe);
+    }
     std::uint32_t TaskStyleMask() const { return rule_.styleMask; }
     // Also the rule the desktop judges by when it reports closable windows early.
     void setTaskStyleMask(std::uint32_t mask);
@@ -86,6 +95,7 @@ private:
     enum class Visit { Skipped, Listed, Abandoned };
     Visit visit(WindowId window, WindowId mainWindow, std::size_t listAt, bool replace);
     QString labelOf(WindowId window) const;
+    Denial describe(WindowId window, const QString& title);
     void yieldIfDue(bool first);
     bool walkFrom(WindowId from, WindowId mainWindow, bool yieldFirst);
     bool walkChanged(WindowId mainWindow, std::uint64_t revision);
@@ -98,6 +108,8 @@ private:
     std::vector<AppEntry> lstApp_;
     QString id_ = QStringLiteral("Label1");  // the label the sweep uses as scratch space
     std::int64_t deniedCount_ = 0;
+    DenialLog log_;
+    std::function<std::optional<Denial>(WindowId, const QString&)> describeWindow_;
     // Which windows are closed: TaskStyleMask and the title's ending.
     ClosableRule rule_{0, kDeniedTitleSuffix};
     bool sweeping_ = false;

@@ -51,6 +51,14 @@ public:
     // none has it.
     virtual WindowId FindByTitle(const QString& title) = 0;
 
+    // The program the window belongs to, as a person knows it: its class (WM_CLASS on
+    // X11, the app id on Wayland) or its process's name; empty when unknown or gone. May
+    // ask the desktop and wait for the answer.
+    virtual QString Program(WindowId window) {
+        (void)window;
+        return QString();
+    }
+
     // Asks the window politely to close; does not wait. Returns false when the request
     // could not be sent.
     virtual bool RequestClose(WindowId window) = 0;

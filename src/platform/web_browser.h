@@ -12,6 +12,9 @@
 #include <memory>
 #include <optional>
 
+#include "platform/denial_record.h"
+#include "platform/desktop_windows.h"
+
 class QWidget;
 
 // The browser's current top-level HTML document.
@@ -174,6 +177,16 @@ public:
     // dialog is answered as cancelled.
     std::function<void(PageDialog* dialog)> showDialog;
 
+    // A window the browser opened for a page (window.open, target=_blank): the address
+    // the page asked it to open, the page that asked and the window's title, as a
+    // "Window" denial. Nothing for any other window. The window is known by its id on
+    // the desktop, else (a desktop whose ids are not the windows' own) by its `title`.
+    virtual std::optional<Denial> newWindowOf(WindowId window, const QString& title) {
+        (void)window;
+        (void)title;
+        return std::nullopt;
+    }
+
 signals:
     void StatusTextChange(const QString& text);
     void ProgressChange(int progress, int progressMax);
@@ -185,6 +198,7 @@ signals:
     // The browser refused a page one thing it asked for without a fresh action of the
     // person in that page (on load, from a timer, the next round of a loop): a script
     // dialog answered at once as cancelled, full screen, a download. One signal per
-    // refusal; the program counts each as a denied event.
-    void Refused(WebBrowser::Refusal what);
+    // refusal; the program counts each as a denied event. `details` tells where it came
+    // from (its kind may be left empty: it is `what`).
+    void Refused(WebBrowser::Refusal what, const Denial& details = Denial());
 };

@@ -279,6 +279,76 @@ TEST_F(Journey, ClickedPopupLinkOpensInTheMainWindowAndThePopupIsDenied) {
     expectEndsCleanly();
 }
 
+// A page denies the person an https link opened in a new window, a window.open button
+// and, on load, three alerts; another program's window goes too. The person clicks panel
+// 1: the list names each of them, newest first, one row per counted event. Ctrl+C copies
+// a row's address; Enter on the https link's row opens its address here, as typed; from
+// the page, the list's key brings it back, and Open here on the button's row lands on
+// that page with no referrer. Going wrong: rows missing or not adding up to the count, a
+// row that does not say what it was, the lost link not reachable, or the page that asked
+// riding along.
+TEST_F(Journey, DeniedListNamesEveryDenialAndOpensTheLostWindowsHere) {
+    const QString secure = QStringLiteral("https://127.0.0.1:%1/secure").arg(server.port());
+    server.route(QStringLiteral("/offer"), page(QStringLiteral("Offer")));
+    server.route(QStringLiteral("/denials"), page(QStringLiteral("Denials"),
+        QStringLiteral("<a href=\"%1\" target=\"_blank\" style=\"display:block;height:160px\">secure</a>"
+                       "<button style=\"display:block;width:400px;height:100px\" "
+                       "onclick=\"window.open('/offer', '_blank', 'noopener')\">offer</button>"
+                       "<script>for (var i = 0; i < 3; ++i) alert('Loop ' + i);</script>").arg(secure)));
+    startAt(QStringLiteral("/start"), QStringLiteral("Start"));
+    go(QStringLiteral("/denials"), QStringLiteral("Denials"));
+    EXPECT_TRUE(waitForPanel(0, QStringLiteral("3 events denied"))) << qPrintable(panels());
+    QProcess other;
+    other.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"), {QStringLiteral("--title"), QStringLiteral("Notes - Microsoft Internet Explorer")});
+    ASSERT_TRUE(other.waitForStarted() && other.waitForFinished(10000)) << "the foreign window was not closed";
+    for (const auto& [y, count] : {std::pair{80, "5 events denied"}, std::pair{210, "6 events denied"}}) {
+        ASSERT_TRUE(app.activateMain() && app.pointerTo(200, app.pageTop() + y) && app.click(1));
+        ASSERT_TRUE(waitForPanel(0, QLatin1String(count))) << qPrintable(panels());
+    }
+    const auto clickOn = [&](const std::function<bool(const a11y::Node&)>& match) {
+        std::optional<a11y::Node> target;
+        return waitUntil([&] { return (target = node(match)).has_value(); }) &&
+               app.pointerToScreen(target->screen.center().x(), target->screen.center().y()) && app.click(1);
+    };
+    ASSERT_TRUE(clickOn([](const a11y::Node& n) { return n.parentRole == QLatin1String("status bar") && n.text.endsWith(QLatin1String(" denied")); }));
+    const auto isRow = [](const a11y::Node& n) { return n.parent == QLatin1String("Denied events, newest first") && n.role == QLatin1String("list item"); };
+    QStringList rows;
+    EXPECT_TRUE(waitUntil([&] {
+        rows.clear();
+        for (const a11y::Node& each : a11y::nodes(app.pid()))
+            if (isRow(each)) rows << each.text;
+        return rows.size() == 6;
+    })) << spoken();
+    ASSERT_EQ(rows.size(), 6) << qPrintable(rows.join(QLatin1Char('\n')));
+    EXPECT_TRUE(rows[0].contains(QStringLiteral("Window: ") + server.url(QStringLiteral("/offer")) + QStringLiteral(" ")) &&
+                rows[0].endsWith(QStringLiteral("from ") + server.url(QStringLiteral("/denials")))) << qPrintable(rows[0]);
+    EXPECT_TRUE(rows[1].contains(QStringLiteral("Window: ") + secure + QStringLiteral(" "))) << qPrintable(rows[1]);
+    EXPECT_TRUE(rows[2].contains(QStringLiteral("Notes - Microsoft Internet Explorer")) && rows[2].endsWith(QStringLiteral("of Xwin"))) << qPrintable(rows[2]);
+    for (int i = 3; i < 6; ++i)
+        EXPECT_TRUE(rows[i].contains(QStringLiteral("Dialog: \u201CLoop %1\u201D from http://127.0.0.1").arg(5 - i))) << qPrintable(rows[i]);
+
+    // Ctrl+C on the button's row; Enter on the https link's row: its address is the main
+    // window's, as typed, and the copied one pastes into the address box.
+    const auto isOfferRow = [&](const a11y::Node& n) { return isRow(n) && n.text.contains(QLatin1String("/offer")); };
+    const auto press = [](const char* chord) { return runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QLatin1String(chord)}); };
+    ASSERT_TRUE(clickOn(isOfferRow) && press("ctrl+c"));
+    ASSERT_TRUE(clickOn([&](const a11y::Node& n) { return isRow(n) && n.text.contains(secure); }) && press("Return"));
+    EXPECT_TRUE(waitUntil([&] { return view().address == secure; })) << qPrintable(view().address);
+    ASSERT_TRUE(app.key({QStringLiteral("ctrl+l"), QStringLiteral("ctrl+v")}));
+    EXPECT_TRUE(waitUntil([&] { return view().address == server.url(QStringLiteral("/offer")); })) << qPrintable(view().address);
+    // From the page, the key brings the list up; Open here on the button's row.
+    ASSERT_TRUE(app.key(QStringLiteral("ctrl+shift+d")));
+    const std::uint32_t list = app.waitForOwnWindow(QStringLiteral("Denied"));
+    ASSERT_TRUE(list != 0 && waitUntil([&] { return app.desktop().activeWindow() == list; }));
+    ASSERT_TRUE(clickOn(isOfferRow));
+    ASSERT_TRUE(clickOn([](const a11y::Node& n) { return n.role == QLatin1String("push button") && n.text == QLatin1String("Open here"); }));
+    EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Offer - Tarnwick"))) << qPrintable(app.mainTitle());
+    EXPECT_FALSE(server.lastRequest(QStringLiteral("/offer")).contains("Referer")) << server.lastRequest(QStringLiteral("/offer")).constData();
+    EXPECT_EQ(view().statusPanels.value(0), QStringLiteral("6 events denied"));
+    EXPECT_TRUE(app.closeWindow(app.mainWindow()));
+    expectEndsCleanly();
+}
+
 // A person picks earlier addresses from the drop-down list, with the mouse and with the
 // keyboard, and types a new one; then starts a second copy of the program from the same
 // folder, visits pages in both by turns, and clears the history in the first. Going
@@ -521,6 +591,7 @@ TEST_P(JourneyCommands, EveryCommandKeyWorksWhereverTheFocusIs) {
 
     pressForDialog(QStringLiteral("ctrl+o"));
     pressForDialog(QStringLiteral("ctrl+p"));
+    pressForDialog(QStringLiteral("ctrl+shift+d"));
     press(QStringLiteral("ctrl+e"));
     expectEndsCleanly();
 }

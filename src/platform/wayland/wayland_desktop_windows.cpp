@@ -337,6 +337,11 @@ int WaylandDesktopWindows::TitleLength(WindowId window) {
     return toplevel ? int(std::min<qsizetype>(toplevel->title.size(), std::numeric_limits<int>::max())) : 0;
 }
 
+QString WaylandDesktopWindows::Program(WindowId window) {
+    const Toplevel* toplevel = find(window);
+    return toplevel ? toplevel->appId : QString();
+}
+
 int WaylandDesktopWindows::Title(WindowId window, QString& title, int maxCount) {
     const Toplevel* toplevel = find(window);
     if (!toplevel || maxCount < 1) {

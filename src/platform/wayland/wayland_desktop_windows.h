@@ -58,6 +58,8 @@ public:
     int TitleLength(WindowId window) override;
     int Title(WindowId window, QString& title, int maxCount) override;
     WindowId FindByTitle(const QString& title) override;
+    // The toplevel's app id.
+    QString Program(WindowId window) override;
     // The protocol's close request; the program's own windows get their close event directly.
     bool RequestClose(WindowId window) override;
 

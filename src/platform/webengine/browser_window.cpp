@@ -1,5 +1,6 @@
 #include "platform/webengine/browser_window.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QExposeEvent>
 #include <QGuiApplication>
@@ -68,8 +69,12 @@ QString BrowserWindow::titleFor(const QString& pageTitle) {
     return literalWindowTitle(pageTitle + QStringLiteral(" - ") + suffix);
 }
 
-BrowserWindow::BrowserWindow(EngineSession& session, QWebEnginePage* opener)
-    : QWebEngineView(static_cast<QWidget*>(nullptr)), session_(&session), opener_(opener) {
+BrowserWindow::BrowserWindow(EngineSession& session, QWebEnginePage* opener, const QUrl& address)
+    : QWebEngineView(static_cast<QWidget*>(nullptr)),
+      session_(&session),
+      opener_(opener),
+      address_(address),
+      openerAddress_(opener ? opener->url() : QUrl()) {
     session.windowOpened();
     setAttribute(Qt::WA_DeleteOnClose);  // closing destroys the view, its page and its renderer share
     // A new window does not take the keyboard from the window the person is typing in (it
@@ -84,6 +89,9 @@ BrowserWindow::BrowserWindow(EngineSession& session, QWebEnginePage* opener)
     setWindowTitle(titleFor(QString()));
     resize(800, 600);
 
+    connect(page, &QWebEnginePage::urlChanged, this, [this](const QUrl& url) {
+        if (address_.isEmpty()) address_ = url;
+    });
     connect(page, &QWebEnginePage::titleChanged, this,
             [this](const QString& title) { setWindowTitle(titleFor(title)); });
     // window.close() from the page's script.
@@ -100,6 +108,21 @@ BrowserWindow::BrowserWindow(EngineSession& session, QWebEnginePage* opener)
 QWebEnginePage* BrowserWindow::openerOf(const QWebEnginePage* page) {
     const auto* window = page ? qobject_cast<const BrowserWindow*>(page->parent()) : nullptr;
     return window ? window->opener() : nullptr;
+}
+
+std::optional<Denial> BrowserWindow::denialOf(WindowId window, const QString& title) {
+    const BrowserWindow* titled = nullptr;
+    for (QWidget* each : QApplication::topLevelWidgets()) {
+        const auto* opened = qobject_cast<BrowserWindow*>(each);
+        if (!opened) continue;
+        if (window != 0 && WindowId(opened->internalWinId()) == window) return opened->denial();
+        if (!titled && opened->isVisible() && opened->windowTitle() == title) titled = opened;
+    }
+    return titled ? std::optional<Denial>(titled->denial()) : std::nullopt;
+}
+
+Denial BrowserWindow::denial() const {
+    return Denial::of(QStringLiteral("Window"), openerAddress_.toDisplayString(), windowTitle(), address_.toString());
 }
 
 BrowserWindow::~BrowserWindow() {

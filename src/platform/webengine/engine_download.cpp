@@ -213,7 +213,8 @@ void DownloadHub::take(QWebEngineDownloadRequest* request) {
     if (!askedFor(request)) {
         qCDebug(lcEngine) << "download refused: nobody asked for it" << request->url();
         request->cancel();
-        emit refused();
+        const QUrl from = request->page() ? request->page()->url() : request->url();
+        emit refused(request->suggestedFileName(), from.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment));
         return;
     }
     // The folder is always the download folder: a name the server gave with folders in it

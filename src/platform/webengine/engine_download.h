@@ -79,8 +79,9 @@ public:
 signals:
     // A download to ask the person about; the next comes once this one is answered.
     void started(Download* download);
-    // A download refused: nobody asked for it.
-    void refused();
+    // A download refused: nobody asked for it. `fileName` is the server's name for the
+    // file, `origin` the page it came from (else its own address).
+    void refused(const QString& fileName, const QUrl& origin);
 
 private:
     void take(QWebEngineDownloadRequest* request);

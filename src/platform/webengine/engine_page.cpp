@@ -2,6 +2,7 @@
 
 #include <QAuthenticator>
 #include <QCoreApplication>
+#include <QWebEngineNewWindowRequest>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
 
@@ -13,6 +14,12 @@ EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
     : QWebEnginePage(session.profile(), parent), session_(&session), policy_(std::move(policy)) {
     denyPermissions();
     connect(this, &QWebEnginePage::loadStarted, this, [this] { leaving_ = false; });
+    // Every request for a new window, with the address it asks to open (createWindow is
+    // left to the engine's default, which declines, so that the request comes here).
+    connect(this, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest& request) {
+        if (QWebEnginePage* page = session_ ? session_->openWindow(this, request.requestedUrl()) : nullptr)
+            request.openIn(page);
+    });
     connect(this, &QWebEnginePage::authenticationRequired, this,
             [this](const QUrl& url, QAuthenticator* authenticator) { answerLogin(url, false, authenticator); });
     connect(this, &QWebEnginePage::proxyAuthenticationRequired, this,
@@ -21,27 +28,35 @@ EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
             });
 }
 
-QWebEnginePage* EnginePage::createWindow(WebWindowType) { return session_ ? session_->openWindow(this) : nullptr; }
-
 void EnginePage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
                                           const QString& source) {
     if (policy_.consoleMessages) QWebEnginePage::javaScriptConsoleMessage(level, message, line, source);
 }
 
-void EnginePage::refuse(WebBrowser::Refusal what) {
-    if (policy_.refused) policy_.refused(what);
+void EnginePage::refuse(WebBrowser::Refusal what, const Denial& details) {
+    if (!policy_.refused) return;
+    Denial denial = details;
+    if (denial.origin.isEmpty()) denial.origin = url().toDisplayString();
+    policy_.refused(what, denial);
 }
 
-bool EnginePage::mayShowDialog() {
+// The start of a dialog's message, on one line.
+static QString messageStart(const QString& message) {
+    constexpr qsizetype kStart = 80;
+    const QString line = message.simplified();
+    return line.size() <= kStart ? line : line.left(kStart - 1) + QChar(0x2026);
+}
+
+bool EnginePage::mayShowDialog(const QUrl& origin, const QString& message) {
     if (policy_.dialogs && session_ && session_->activity().take(this, PersonActivity::Answer::Dialog)) return true;
     qCDebug(lcEngine) << "dialog answered at once: no fresh action of the person in" << url();
-    refuse(WebBrowser::Refusal::Dialog);
+    refuse(WebBrowser::Refusal::Dialog, Denial::of(QString(), origin.toDisplayString(), messageStart(message)));
     return false;
 }
 
 bool EnginePage::ask(PageDialog::Kind kind, const QUrl& origin, const QString& message, const QString& value,
                      QString* result) {
-    if (!mayShowDialog()) return false;
+    if (!mayShowDialog(origin, message)) return false;
     PageDialog dialog(kind, origin, message, value);
     const Waiting waiting(*this);
     QPointer<EnginePage> self(this);
@@ -67,7 +82,7 @@ bool EnginePage::javaScriptConfirm(const QUrl& origin, const QString& message) {
         "QWebEnginePage", "Are you sure you want to leave this page? Changes that you made may not be saved.");
     if (leaving_ && message == leavePage) {
         qCDebug(lcEngine) << "leave-page question answered \"leave\" for" << url();
-        refuse(WebBrowser::Refusal::Dialog);
+        refuse(WebBrowser::Refusal::Dialog, Denial::of(QString(), origin.toDisplayString(), message));
         return true;
     }
     return ask(PageDialog::Kind::Confirm, origin, message);
@@ -78,7 +93,7 @@ bool EnginePage::javaScriptPrompt(const QUrl& origin, const QString& message, co
 }
 
 QStringList EnginePage::chooseFiles(FileSelectionMode mode, const QStringList& oldFiles, const QStringList& types) {
-    if (!mayShowDialog()) return {};
+    if (!mayShowDialog(url(), QStringLiteral("Choose a file"))) return {};
     const Waiting waiting(*this);
     return QWebEnginePage::chooseFiles(mode, oldFiles, types);
 }

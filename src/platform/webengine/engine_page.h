@@ -37,7 +37,7 @@ public:
         std::function<bool(LoginRequest& request)> login;
         // Told of every dialog (and whatever else) refused to the page for want of a
         // fresh action of the person.
-        std::function<void(WebBrowser::Refusal what)> refused;
+        std::function<void(WebBrowser::Refusal what, const Denial& details)> refused;
     };
 
     EnginePage(EngineSession& session, Policy policy, QObject* parent);
@@ -52,7 +52,6 @@ public:
     bool waitingForPerson() const { return waits_ > 0; }
 
 protected:
-    QWebEnginePage* createWindow(WebWindowType type) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
                                   const QString& source) override;
     void javaScriptAlert(const QUrl& origin, const QString& message) override;
@@ -62,11 +61,11 @@ protected:
 
 private:
     // Whether the page may show a dialog now; a refusal is reported.
-    bool mayShowDialog();
+    bool mayShowDialog(const QUrl& origin, const QString& message);
     // A script dialog: shown when it may be, else answered at once as cancelled.
     bool ask(PageDialog::Kind kind, const QUrl& origin, const QString& message, const QString& value = QString(),
              QString* result = nullptr);
-    void refuse(WebBrowser::Refusal what);
+    void refuse(WebBrowser::Refusal what, const Denial& details = Denial());
     void denyPermissions();
     void answerLogin(const QUrl& site, bool proxy, QAuthenticator* authenticator);
 

@@ -114,7 +114,7 @@ void EngineSession::close() {
     delete profile_.data();
 }
 
-QWebEnginePage* EngineSession::openWindow(QWebEnginePage* opener) {
+QWebEnginePage* EngineSession::openWindow(QWebEnginePage* opener, const QUrl& address) {
     if (!profile_) return nullptr;
     if (openWindows_ >= kMaxOpenWindows) {
         // Refused. Answering with no page leaves the engine holding the new window's
@@ -125,7 +125,7 @@ QWebEnginePage* EngineSession::openWindow(QWebEnginePage* opener) {
         QTimer::singleShot(0, discarded, &QObject::deleteLater);
         return discarded;
     }
-    return (new BrowserWindow(*this, opener))->page();
+    return (new BrowserWindow(*this, opener, address))->page();
 }
 
 void EngineSession::windowOpened() { ++openWindows_; }

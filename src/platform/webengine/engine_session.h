@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 #include <QWebEngineProfile>
 #include <memory>
 
@@ -60,8 +61,9 @@ public:
     // A page's request for a new window: opens a BrowserWindow, shown from the event loop
     // right after, and returns its page for the engine to load the requested document
     // into; while kMaxOpenWindows windows are open, a page that is dropped at once and
-    // shows nothing. `opener` is the page that asked. Null once closed.
-    QWebEnginePage* openWindow(QWebEnginePage* opener = nullptr);
+    // shows nothing. `opener` is the page that asked, `address` what it asked to open
+    // (when the engine told). Null once closed.
+    QWebEnginePage* openWindow(QWebEnginePage* opener = nullptr, const QUrl& address = QUrl());
     // How many of the windows opened for pages exist now.
     int openWindowCount() const { return openWindows_; }
 

@@ -16,6 +16,7 @@
 
 #include "platform/log.h"
 #include "platform/typed_address.h"
+#include "platform/webengine/browser_window.h"
 #include "platform/webengine/dead_page.h"
 #include "platform/webengine/engine_document.h"
 #include "platform/webengine/engine_download.h"
@@ -105,7 +106,7 @@ WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
                                          const std::function<bool(LoginRequest&)> prompt = loginPrompt;
                                          return prompt && prompt(request);
                                      },
-                                 .refused = [this](Refusal what) { emit Refused(what); }};
+                                 .refused = [this](Refusal what, const Denial& details) { emit Refused(what, details); }};
     session.activity().watch(view);
     view->customMenu = [this](const QPoint& globalPos) { return onContextMenu(globalPos); };
     view->hasCustomMenu = [this] { return document_ && document_->oncontextmenu; };
@@ -119,10 +120,16 @@ WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
     adopt(new EnginePage(session, policy_, view));
     if (webengine::DownloadHub* hub = session.downloads()) {
         connect(hub, &webengine::DownloadHub::started, this, &WebBrowser::DownloadRequested);
-        connect(hub, &webengine::DownloadHub::refused, this, [this] { emit Refused(Refusal::Download); });
+        connect(hub, &webengine::DownloadHub::refused, this, [this](const QString& fileName, const QUrl& origin) {
+            emit Refused(Refusal::Download, Denial::of(QString(), origin.toDisplayString(), fileName));
+        });
     }
     webengine::serveStartPage(page_->profile(),
                               [self = QPointer(this)] { return self && self->deniedCount ? self->deniedCount() : 0; });
+}
+
+std::optional<Denial> WebEngineBrowser::newWindowOf(WindowId window, const QString& title) {
+    return BrowserWindow::denialOf(window, title);
 }
 
 void WebEngineBrowser::adopt(EnginePage* page) {
@@ -368,7 +375,7 @@ void WebEngineBrowser::onFullScreenRequested(QWebEngineFullScreenRequest request
         // page's later ones; one that is granted and left again at once is over.
         request.accept();
         page_->triggerAction(QWebEnginePage::ExitFullScreen);
-        emit Refused(Refusal::FullScreen);
+        emit Refused(Refusal::FullScreen, Denial::of(QString(), request.origin().toDisplayString()));
         return;
     }
     request.accept();

@@ -58,6 +58,7 @@ public:
     std::shared_ptr<HtmlDocument> Document() override;
     bool Zoom(int step) override;
     void FindText(const QString& text, bool backward, std::function<void(int active, int count)> found) override;
+    std::optional<Denial> newWindowOf(WindowId window, const QString& title) override;
 
     // The document commands that need a file or a printer, without their dialogs
     // (PageOutput).

@@ -13,6 +13,7 @@ namespace x11 {
     X(UTF8_STRING)                         \
     X(COMPOUND_TEXT)                       \
     X(_NET_WM_NAME)                        \
+    X(_NET_WM_PID)                         \
     X(_NET_SUPPORTING_WM_CHECK)            \
     X(_NET_SUPPORTED)                      \
     X(_NET_CLIENT_LIST_STACKING)           \

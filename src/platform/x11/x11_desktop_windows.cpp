@@ -3,6 +3,7 @@
 #include <xcb/xcb.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QPointer>
@@ -161,6 +162,22 @@ WindowId X11DesktopWindows::FindByTitle(const QString& title) {
         if (c && c->title() == title) return window;
     }
     return 0;
+}
+
+QString X11DesktopWindows::Program(WindowId window) {
+    if (!checkAlive() || window == 0) return QString();
+    const x11::Property wmClass = x_->readProperty(window, XCB_ATOM_WM_CLASS);
+    const x11::Property pid = wmClass.gone ? x11::Property() : x_->readProperty(window, (*x_)[x11::_NET_WM_PID]);
+    refreshSoon();  // the waits may have read replies and events off the socket
+    // "instance\0class\0": the class names the program.
+    const QList<QByteArray> names = wmClass.bytes.split('\0');
+    if (names.size() >= 2 && !names.at(1).isEmpty()) return QString::fromLocal8Bit(names.at(1));
+    if (names.size() >= 1 && !names.at(0).isEmpty()) return QString::fromLocal8Bit(names.at(0));
+    const std::vector<std::uint32_t> ids = pid.values32();
+    if (ids.empty() || ids.front() == 0) return QString();
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(ids.front()));
+    if (!comm.open(QIODevice::ReadOnly)) return QString();
+    return QString::fromLocal8Bit(comm.readLine(256).trimmed());
 }
 
 // A window of this very process (the engine's new windows) gets its close request

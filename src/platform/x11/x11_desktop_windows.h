@@ -57,6 +57,8 @@ public:
     int TitleLength(WindowId window) override;
     int Title(WindowId window, QString& title, int maxCount) override;
     WindowId FindByTitle(const QString& title) override;
+    // WM_CLASS's class, else the name of the process _NET_WM_PID names.
+    QString Program(WindowId window) override;
     // WM_DELETE_WINDOW, for a window that takes it.
     bool RequestClose(WindowId window) override;
 
