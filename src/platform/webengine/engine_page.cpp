@@ -2,17 +2,23 @@
 
 #include <QAuthenticator>
 #include <QCoreApplication>
+#include <QTimer>
+#include <QWebEngineHistory>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
 
 #include "platform/log.h"
+#include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_session.h"
 #include "platform/webengine/person_activity.h"
 
 EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
     : QWebEnginePage(session.profile(), parent), session_(&session), policy_(std::move(policy)) {
     denyPermissions();
-    connect(this, &QWebEnginePage::loadStarted, this, [this] { leaving_ = false; });
+    // The person's load done: the page left is gone.
+    connect(this, &QWebEnginePage::loadFinished, this, [this] {
+        if (!personPending_) leaving_ = false;
+    });
     connect(this, &QWebEnginePage::authenticationRequired, this,
             [this](const QUrl& url, QAuthenticator* authenticator) { answerLogin(url, false, authenticator); });
     connect(this, &QWebEnginePage::proxyAuthenticationRequired, this,
@@ -21,7 +27,94 @@ EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
             });
 }
 
-QWebEnginePage* EnginePage::createWindow(WebWindowType) { return session_ ? session_->openWindow(this) : nullptr; }
+QString EnginePage::documentStamp() const {
+    // Every document the page shows gets its history entry stamped with the time it came,
+    // the same address loaded again too.
+    const QWebEngineHistory* entries = history();
+    return QString::number(entries->currentItemIndex()) + QLatin1Char('/') + QString::number(entries->count()) +
+           QLatin1Char('/') + QString::number(entries->currentItem().lastVisited().toMSecsSinceEpoch());
+}
+
+bool EnginePage::stillLeaving() {
+    // The document the person asked for has come: the page left is gone. The person acts
+    // in the page as it shows now (the history entry they went to was in the same
+    // document): they are there, not leaving it.
+    if (leaving_ && ((!personPending_ && documentStamp() != passedAt_) ||
+                     (session_ && session_->activity().fresh(this))))
+        leaving_ = personPending_ = false;
+    return leaving_;
+}
+
+QWebEnginePage* EnginePage::createWindow(WebWindowType) {
+    if (stillLeaving()) {
+        qCDebug(lcEngine) << "window refused: the person is leaving" << url();
+        return nullptr;
+    }
+    return session_ ? session_->openWindow(this) : nullptr;
+}
+
+void EnginePage::personLeaves() {
+    leaving_ = true;
+    personPending_ = true;
+    crossed_ = false;
+    steps_ = 0;
+    // Nothing the person did in the page counts any more: it gets no dialog, full screen
+    // or download from it while it goes.
+    if (session_) session_->activity().forget(this);
+}
+
+bool EnginePage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
+    // Frames inside the page go where the page has them go; what the page shows stays.
+    if (!isMainFrame) return true;
+    qCDebug(lcEngine) << "navigation asked:" << type << url << "leaving" << leaving_ << "pending" << personPending_
+                      << "steps" << steps_ << documentStamp() << passedAt_;
+    const bool personKind = type == NavigationTypeTyped || type == NavigationTypeBackForward ||
+                            type == NavigationTypeReload;
+    if (personPending_ && personKind) {
+        personPending_ = false;
+        passedAt_ = documentStamp();
+        followOns_ = 0;
+        return true;
+    }
+    return mayNavigate(url, type);
+}
+
+bool EnginePage::mayNavigate(const QUrl& url, NavigationType type) {
+    // A redirect before any document came is part of the navigation before it (an HTTP
+    // redirect). Past the engine's own bound on those, it is a page going round.
+    if (type == NavigationTypeRedirect && documentStamp() == passedAt_ && ++followOns_ <= 20) return true;
+    PersonActivity* activity = session_ ? &session_->activity() : nullptr;
+    if (stillLeaving() && type != NavigationTypeRedirect) {
+        // The page being left answers the person's leave with a navigation of its own.
+        if (!crossed_ && policy_.leaveCrossed) {
+            crossed_ = true;
+            QTimer::singleShot(0, this, [this] { policy_.leaveCrossed(); });
+        }
+        return refuseNavigation(url, "the person is leaving the page");
+    }
+    if (activity && !leaving_ && activity->fresh(this)) {
+        // The person's click or key in the page: theirs, and the count starts anew. What
+        // a download this navigation turns into is theirs too; the next document starts
+        // with nothing the person did.
+        steps_ = 0;
+        if (webengine::DownloadHub* hub = session_->downloads()) hub->allowFromNavigation(this);
+    } else {
+        if (lastStep_.isValid() && lastStep_.elapsed() >= std::chrono::milliseconds(kQuietFor).count()) steps_ = 0;
+        if (steps_ >= kOwnSteps) return refuseNavigation(url, "the page went elsewhere on its own too often in a row");
+        ++steps_;
+        lastStep_.start();
+    }
+    if (activity) activity->forget(this);
+    passedAt_ = documentStamp();
+    followOns_ = 0;
+    return true;
+}
+
+bool EnginePage::refuseNavigation(const QUrl& url, const char* why) {
+    qCDebug(lcEngine) << "navigation refused:" << why << url;
+    refuse(WebBrowser::Refusal::Navigation);
+    return false;
+}
 
 void EnginePage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
                                           const QString& source) {
@@ -33,7 +126,7 @@ void EnginePage::refuse(WebBrowser::Refusal what) {
 }
 
 bool EnginePage::mayShowDialog() {
-    if (policy_.dialogs && session_ && session_->activity().take(this, PersonActivity::Answer::Dialog)) return true;
+    if (policy_.dialogs && !stillLeaving() && session_ && session_->activity().take(this, PersonActivity::Answer::Dialog)) return true;
     qCDebug(lcEngine) << "dialog answered at once: no fresh action of the person in" << url();
     refuse(WebBrowser::Refusal::Dialog);
     return false;

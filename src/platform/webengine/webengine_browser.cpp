@@ -105,7 +105,8 @@ WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
                                          const std::function<bool(LoginRequest&)> prompt = loginPrompt;
                                          return prompt && prompt(request);
                                      },
-                                 .refused = [this](Refusal what) { emit Refused(what); }};
+                                 .refused = [this](Refusal what) { emit Refused(what); },
+                                 .leaveCrossed = [this] { onLeaveCrossed(); }};
     session.activity().watch(view);
     view->customMenu = [this](const QPoint& globalPos) { return onContextMenu(globalPos); };
     view->hasCustomMenu = [this] { return document_ && document_->oncontextmenu; };
@@ -168,9 +169,23 @@ bool WebEngineBrowser::leave(Leave go) {
     // Known not to answer (the person's input asked it meanwhile): replaced at once.
     if (watchdog_->unanswered()) replacePage();
     carryOut(go);
+    personGo_ = go;
     leaving_ = std::move(go);
     watchdog_->ask();
     return true;
+}
+
+void WebEngineBrowser::onLeaveCrossed() {
+    // The page being left started a navigation of its own meanwhile, refused; the engine
+    // may have dropped the person's for it. A fresh page, which has nothing of the page
+    // left, does what the person asked, once.
+    const Leave go = std::move(personGo_);
+    personGo_ = nullptr;
+    if (!go || !page_) return;
+    qCDebug(lcEngine) << "the page being left tried to go elsewhere; a fresh page carries out the person's leave";
+    replacePage();
+    leave(go);
+    personGo_ = nullptr;
 }
 
 void WebEngineBrowser::onHung() {
@@ -230,15 +245,33 @@ void goToEntry(QWebEnginePage* page, int index) {
 }  // namespace
 
 bool WebEngineBrowser::GoBack() {
-    if (!page_ || !page_->history()->canGoBack()) return false;
-    const int index = page_->history()->currentItemIndex() - 1;
-    return leave([index](QWebEnginePage* page) { goToEntry(page, index); });
+    return page_ && page_->history()->canGoBack() && goInHistory(-1);
 }
 
 bool WebEngineBrowser::GoForward() {
-    if (!page_ || !page_->history()->canGoForward()) return false;
-    const int index = page_->history()->currentItemIndex() + 1;
-    return leave([index](QWebEnginePage* page) { goToEntry(page, index); });
+    return page_ && page_->history()->canGoForward() && goInHistory(1);
+}
+
+bool WebEngineBrowser::goInHistory(int step) {
+    // The engine's own step passes over the entries a page added without the person's
+    // action in it (one pushed on load, a thousand of them), so one step reaches the page
+    // the person was on. The entry reached is kept: a page that replaces this one goes
+    // straight there.
+    auto target = std::make_shared<int>(-1);
+    return leave([target, step](QWebEnginePage* page) {
+        QWebEngineHistory* history = page->history();
+        if (*target >= 0) {
+            goToEntry(page, *target);
+            return;
+        }
+        const int from = history->currentItemIndex();
+        if (step < 0)
+            history->back();
+        else
+            history->forward();
+        const int to = history->currentItemIndex();
+        *target = to != from ? to : from + step;
+    });
 }
 
 bool WebEngineBrowser::Stop() {
