@@ -1,6 +1,7 @@
 #include "platform/webengine/engine_page.h"
 
 #include <QAuthenticator>
+#include <algorithm>
 #include <QCoreApplication>
 #include <QTimer>
 #include <QWebEngineHistory>
@@ -10,10 +11,12 @@
 #include "platform/log.h"
 #include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_session.h"
+#include "platform/webengine/history_steps.h"
 #include "platform/webengine/person_activity.h"
 
 EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
-    : QWebEnginePage(session.profile(), parent), session_(&session), policy_(std::move(policy)) {
+    : QWebEnginePage(session.profile(), parent), session_(&session), policy_(std::move(policy)),
+      historySteps_(new HistorySteps(this, &session.activity())) {
     denyPermissions();
     // The person's load done: the page left is gone.
     connect(this, &QWebEnginePage::loadFinished, this, [this] {
@@ -28,11 +31,13 @@ EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
 }
 
 QString EnginePage::documentStamp() const {
-    // Every document the page shows gets its history entry stamped with the time it came,
-    // the same address loaded again too.
+    // Every document the page shows stamps its history entry with the time it came, the
+    // same address loaded again too; an entry the page is only on its way to has none yet.
     const QWebEngineHistory* entries = history();
-    return QString::number(entries->currentItemIndex()) + QLatin1Char('/') + QString::number(entries->count()) +
-           QLatin1Char('/') + QString::number(entries->currentItem().lastVisited().toMSecsSinceEpoch());
+    qint64 latest = 0;
+    for (const QWebEngineHistoryItem& entry : entries->items())
+        latest = std::max(latest, entry.lastVisited().toMSecsSinceEpoch());
+    return QString::number(entries->count()) + QLatin1Char('/') + QString::number(latest);
 }
 
 bool EnginePage::stillLeaving() {
@@ -57,7 +62,9 @@ void EnginePage::personLeaves() {
     leaving_ = true;
     personPending_ = true;
     crossed_ = false;
-    steps_ = 0;
+    ownSteps_ = 0;
+    historySteps_->personNavigates();
+    leftAt_ = documentStamp();
     // Nothing the person did in the page counts any more: it gets no dialog, full screen
     // or download from it while it goes.
     if (session_) session_->activity().forget(this);
@@ -67,7 +74,7 @@ bool EnginePage::acceptNavigationRequest(const QUrl& url, NavigationType type, b
     // Frames inside the page go where the page has them go; what the page shows stays.
     if (!isMainFrame) return true;
     qCDebug(lcEngine) << "navigation asked:" << type << url << "leaving" << leaving_ << "pending" << personPending_
-                      << "steps" << steps_ << documentStamp() << passedAt_;
+                      << "steps" << ownSteps_ << documentStamp() << passedAt_;
     const bool personKind = type == NavigationTypeTyped || type == NavigationTypeBackForward ||
                             type == NavigationTypeReload;
     if (personPending_ && personKind) {
@@ -84,7 +91,12 @@ bool EnginePage::mayNavigate(const QUrl& url, NavigationType type) {
     // redirect). Past the engine's own bound on those, it is a page going round.
     if (type == NavigationTypeRedirect && documentStamp() == passedAt_ && ++followOns_ <= 20) return true;
     PersonActivity* activity = session_ ? &session_->activity() : nullptr;
-    if (stillLeaving() && type != NavigationTypeRedirect) {
+    if (stillLeaving() && personPending_ && documentStamp() != leftAt_) {
+        // The person's step went to another entry of the same document, which answers it
+        // (on popstate) by going elsewhere.
+        return refuseNavigation(url, "the page answers the person's step in its history");
+    }
+    if (leaving_ && type != NavigationTypeRedirect) {
         // The page being left answers the person's leave with a navigation of its own.
         if (!crossed_ && policy_.leaveCrossed) {
             crossed_ = true;
@@ -96,12 +108,13 @@ bool EnginePage::mayNavigate(const QUrl& url, NavigationType type) {
         // The person's click or key in the page: theirs, and the count starts anew. What
         // a download this navigation turns into is theirs too; the next document starts
         // with nothing the person did.
-        steps_ = 0;
+        ownSteps_ = 0;
+        historySteps_->personNavigates();
         if (webengine::DownloadHub* hub = session_->downloads()) hub->allowFromNavigation(this);
     } else {
-        if (lastStep_.isValid() && lastStep_.elapsed() >= std::chrono::milliseconds(kQuietFor).count()) steps_ = 0;
-        if (steps_ >= kOwnSteps) return refuseNavigation(url, "the page went elsewhere on its own too often in a row");
-        ++steps_;
+        if (lastStep_.isValid() && lastStep_.elapsed() >= std::chrono::milliseconds(kQuietFor).count()) ownSteps_ = 0;
+        if (ownSteps_ >= kOwnSteps) return refuseNavigation(url, "the page went elsewhere on its own too often in a row");
+        ++ownSteps_;
         lastStep_.start();
     }
     if (activity) activity->forget(this);

@@ -25,6 +25,7 @@
 
 class QAuthenticator;
 class EngineSession;
+class HistorySteps;
 
 class EnginePage : public QWebEnginePage {
     Q_OBJECT
@@ -69,6 +70,9 @@ public:
     // theirs.
     void personLeaves();
 
+    // Back and Forward for the person.
+    HistorySteps& historySteps() const { return *historySteps_; }
+
     // The engine's call into the page that waits for the person (a dialog, a file chooser,
     // a login) is running: the page must not be deleted now.
     bool waitingForPerson() const { return waits_ > 0; }
@@ -106,9 +110,11 @@ private:
     bool leaving_ = false;         // from the person's leave until their load is done
     bool personPending_ = false;   // the person's own navigation is yet to come
     bool crossed_ = false;         // the page being left tried to go elsewhere
-    int steps_ = 0;                // navigations the page started on its own, in a row
+    int ownSteps_ = 0;                // navigations the page started on its own, in a row
     int followOns_ = 0;            // redirects taken for part of the navigation before
+    HistorySteps* historySteps_;
     QString passedAt_;             // documentStamp() when the last navigation was let through
+    QString leftAt_;               // and when the person left
     QElapsedTimer lastStep_;
     int waits_ = 0;  // calls of the engine waiting for the person, nested
 

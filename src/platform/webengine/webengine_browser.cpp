@@ -13,6 +13,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+#include <utility>
 
 #include "platform/log.h"
 #include "platform/typed_address.h"
@@ -22,6 +23,7 @@
 #include "platform/webengine/engine_page.h"
 #include "platform/webengine/engine_session.h"
 #include "platform/webengine/full_screen_window.h"
+#include "platform/webengine/history_steps.h"
 #include "platform/webengine/hover_status.h"
 #include "platform/webengine/page_output.h"
 #include "platform/webengine/page_view_tools.h"
@@ -177,12 +179,9 @@ bool WebEngineBrowser::leave(Leave go) {
 
 void WebEngineBrowser::onLeaveCrossed() {
     // The page being left started a navigation of its own meanwhile, refused; the engine
-    // may have dropped the person's for it. A fresh page, which has nothing of the page
-    // left, does what the person asked, once.
-    const Leave go = std::move(personGo_);
-    personGo_ = nullptr;
+    // may have dropped the person's for it. A fresh page does what the person asked, once.
+    const Leave go = std::exchange(personGo_, nullptr);
     if (!go || !page_) return;
-    qCDebug(lcEngine) << "the page being left tried to go elsewhere; a fresh page carries out the person's leave";
     replacePage();
     leave(go);
     personGo_ = nullptr;
@@ -204,7 +203,7 @@ void WebEngineBrowser::carryOut(const Leave& go) {
 
 void WebEngineBrowser::replacePage() {
     if (!page_ || !session_ || !session_->profile()) return;
-    qCDebug(lcEngine) << "the page's renderer does not answer; a fresh page replaces" << page_->url();
+    qCDebug(lcEngine) << "a fresh page replaces" << page_->url();
     fullScreen_.reset();
     // The history is the engine's, outside the renderer, and goes over whole; restoring it
     // loads its current entry, which what the person asked for then replaces.
@@ -213,9 +212,11 @@ void WebEngineBrowser::replacePage() {
         QDataStream out(&history, QIODevice::WriteOnly);
         out << *page_->history();
     }
+    auto* fresh = new EnginePage(*session_, policy_, view_);
+    fresh->historySteps().takeOver(page_->historySteps());
     retire(page_);
     bind(nullptr);
-    adopt(new EnginePage(*session_, policy_, view_));
+    adopt(fresh);
     QDataStream in(history);
     in >> *page_->history();
 }
@@ -232,46 +233,15 @@ bool WebEngineBrowser::Navigate(const QString& address) {
     return leave([url](QWebEnginePage* page) { page->load(url); });
 }
 
-namespace {
+bool WebEngineBrowser::GoBack() { return page_ && page_->history()->canGoBack() && goInHistory(-1); }
 
-// Goes to the history entry `index`, unless the page is there (a page that replaced one
-// is there already when the one it replaced was on its way).
-void goToEntry(QWebEnginePage* page, int index) {
-    QWebEngineHistory* history = page->history();
-    if (history->currentItemIndex() != index && index >= 0 && index < history->count())
-        history->goToItem(history->itemAt(index));
-}
-
-}  // namespace
-
-bool WebEngineBrowser::GoBack() {
-    return page_ && page_->history()->canGoBack() && goInHistory(-1);
-}
-
-bool WebEngineBrowser::GoForward() {
-    return page_ && page_->history()->canGoForward() && goInHistory(1);
-}
+bool WebEngineBrowser::GoForward() { return page_ && page_->history()->canGoForward() && goInHistory(1); }
 
 bool WebEngineBrowser::goInHistory(int step) {
-    // The engine's own step passes over the entries a page added without the person's
-    // action in it (one pushed on load, a thousand of them), so one step reaches the page
-    // the person was on. The entry reached is kept: a page that replaces this one goes
-    // straight there.
-    auto target = std::make_shared<int>(-1);
-    return leave([target, step](QWebEnginePage* page) {
-        QWebEngineHistory* history = page->history();
-        if (*target >= 0) {
-            goToEntry(page, *target);
-            return;
-        }
-        const int from = history->currentItemIndex();
-        if (step < 0)
-            history->back();
-        else
-            history->forward();
-        const int to = history->currentItemIndex();
-        *target = to != from ? to : from + step;
-    });
+    // Past the entries the page added on its own (HistorySteps): one step reaches the page
+    // the person was on.
+    const int index = page_->historySteps().target(step);
+    return index >= 0 && leave([index](QWebEnginePage* page) { HistorySteps::goTo(page, index); });
 }
 
 bool WebEngineBrowser::Stop() {
