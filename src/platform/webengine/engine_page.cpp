@@ -7,6 +7,8 @@
 #include <QWebEngineHistory>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 
 #include "platform/log.h"
 #include "platform/webengine/engine_download.h"
@@ -198,6 +200,19 @@ void EnginePage::denyPermissions() {
             [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
     connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
             [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
+    // The engine asks no one before it takes the keyboard for a page (it lets the page
+    // have the keys the program's commands use, in full screen): the page hears "not
+    // allowed", in every frame, before any script of its own runs.
+    QWebEngineScript noKeyboardLock;
+    noKeyboardLock.setName(QStringLiteral("tarnwick-no-keyboard-lock"));
+    noKeyboardLock.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    noKeyboardLock.setWorldId(QWebEngineScript::MainWorld);
+    noKeyboardLock.setRunsOnSubFrames(true);
+    noKeyboardLock.setSourceCode(QStringLiteral(
+        "if (self.Keyboard && Keyboard.prototype.lock) Object.defineProperty(Keyboard.prototype, 'lock', {"
+        " value: function () { return Promise.reject(new DOMException('Keyboard lock is not allowed', 'NotAllowedError')); }"
+        "});"));
+    scripts().insert(noKeyboardLock);
 }
 
 void EnginePage::answerLogin(const QUrl& site, bool proxy, QAuthenticator* authenticator) {

@@ -4,8 +4,9 @@
 // pages of the windows it opens. Every request for a new window (window.open,
 // target=_blank links and forms) opens one of the session's windows, under its bound;
 // every permission a page asks for (notifications, location, camera, microphone, screen
-// sharing, pointer lock, protocol handlers, file system access) is denied without asking
-// the person: the page sees "denied". What differs between the pages is the Policy.
+// sharing, pointer lock, keyboard lock, protocol handlers, file system access) is denied
+// without asking the person: the page sees "denied". What differs between the pages is
+// the Policy.
 //
 // Where the page goes is the person's: a page that goes elsewhere or loads itself again
 // on its own (script, a refresh in its markup, a chain of pages doing so) gets a few such
