@@ -75,8 +75,8 @@ void EnginePage::personLeaves() {
 bool EnginePage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
     // Frames inside the page go where the page has them go; what the page shows stays.
     if (!isMainFrame) return true;
-    qCDebug(lcEngine) << "navigation asked:" << type << url << "leaving" << leaving_ << "pending" << personPending_
-                      << "steps" << ownSteps_ << documentStamp() << passedAt_;
+    qCDebug(lcEngine) << "navigation asked:" << type << url << "leaving" << leaving_ << "the person's pending"
+                      << personPending_ << "steps" << ownSteps_;
     const bool personKind = type == NavigationTypeTyped || type == NavigationTypeBackForward ||
                             type == NavigationTypeReload;
     if (personPending_ && personKind) {
@@ -115,7 +115,7 @@ bool EnginePage::mayNavigate(const QUrl& url, NavigationType type) {
         if (webengine::DownloadHub* hub = session_->downloads()) hub->allowFromNavigation(this);
     } else {
         if (lastStep_.isValid() && lastStep_.elapsed() >= std::chrono::milliseconds(kQuietFor).count()) ownSteps_ = 0;
-        if (ownSteps_ >= kOwnSteps) return refuseNavigation(url, "the page went elsewhere on its own too often in a row");
+        if (ownSteps_ >= kOwnSteps) return refuseNavigation(url, "the page went elsewhere on its own too often");
         ++ownSteps_;
         lastStep_.start();
     }
@@ -141,7 +141,9 @@ void EnginePage::refuse(WebBrowser::Refusal what) {
 }
 
 bool EnginePage::mayShowDialog() {
-    if (policy_.dialogs && !stillLeaving() && session_ && session_->activity().take(this, PersonActivity::Answer::Dialog)) return true;
+    if (policy_.dialogs && !stillLeaving() && session_ &&
+        session_->activity().take(this, PersonActivity::Answer::Dialog))
+        return true;
     qCDebug(lcEngine) << "dialog answered at once: no fresh action of the person in" << url();
     refuse(WebBrowser::Refusal::Dialog);
     return false;
@@ -200,9 +202,9 @@ void EnginePage::denyPermissions() {
             [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
     connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
             [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
-    // The engine asks no one before it takes the keyboard for a page (it lets the page
-    // have the keys the program's commands use, in full screen): the page hears "not
-    // allowed", in every frame, before any script of its own runs.
+    // The engine grants a page's keyboard lock (the keys the program's commands use, in
+    // full screen) without asking anyone, and has no permission for it to deny: the page
+    // hears "not allowed" instead, in every frame, before any script of its own runs.
     QWebEngineScript noKeyboardLock;
     noKeyboardLock.setName(QStringLiteral("tarnwick-no-keyboard-lock"));
     noKeyboardLock.setInjectionPoint(QWebEngineScript::DocumentCreation);
@@ -210,7 +212,8 @@ void EnginePage::denyPermissions() {
     noKeyboardLock.setRunsOnSubFrames(true);
     noKeyboardLock.setSourceCode(QStringLiteral(
         "if (self.Keyboard && Keyboard.prototype.lock) Object.defineProperty(Keyboard.prototype, 'lock', {"
-        " value: function () { return Promise.reject(new DOMException('Keyboard lock is not allowed', 'NotAllowedError')); }"
+        " value: function () {"
+        "   return Promise.reject(new DOMException('Keyboard lock is not allowed', 'NotAllowedError')); }"
         "});"));
     scripts().insert(noKeyboardLock);
 }
