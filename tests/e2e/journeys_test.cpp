@@ -877,9 +877,10 @@ TEST_F(JourneyTraps, LeavingWinsAndBackGoesBackWhateverThePageDoes) {
                        "(navigator.keyboard ? navigator.keyboard.lock() : Promise.reject()).then("
                        "  function () { fetch('/asked?locked'); }, function () { fetch('/asked?refused'); });</script>")));
     server.route(QStringLiteral("/home"), page(QStringLiteral("Home"), linkPageBody(QStringLiteral("/greedy"))));
-    const QString away = QStringLiteral("function away() { location.href = '/ad'; window.open('/ad'); }"
+    const QString away = QStringLiteral("function away() { location.replace('/ad'); window.open('/ad'); }"
                                         "addEventListener('beforeunload', function () { setTimeout(away, 0); });"
-                                        "addEventListener('pagehide', away); addEventListener('unload', away);");
+                                        "addEventListener('pagehide', function () { location.href = '/ad'; });"
+                                        "addEventListener('unload', away);");
     server.route(QStringLiteral("/sticky"), page(QStringLiteral("Sticky"), QStringLiteral("<div style=\"height:600px\">stay</div>"),
                                                   QStringLiteral("<script>") + away + QStringLiteral("</script>")));
     server.route(QStringLiteral("/pushy"), page(QStringLiteral("Pushy"), QString(),

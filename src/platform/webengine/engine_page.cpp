@@ -67,6 +67,7 @@ void EnginePage::personLeaves() {
     ownSteps_ = 0;
     historySteps_->personNavigates();
     leftAt_ = documentStamp();
+    mayCross_ = session_ && session_->activity().fresh(this, kEngineConsentFor);
     // Nothing the person did in the page counts any more: it gets no dialog, full screen
     // or download from it while it goes.
     if (session_) session_->activity().forget(this);
@@ -89,23 +90,28 @@ bool EnginePage::acceptNavigationRequest(const QUrl& url, NavigationType type, b
 }
 
 bool EnginePage::mayNavigate(const QUrl& url, NavigationType type) {
-    // A redirect before any document came is part of the navigation before it (an HTTP
-    // redirect). Past the engine's own bound on those, it is a page going round.
-    if (type == NavigationTypeRedirect && documentStamp() == passedAt_ && ++followOns_ <= 20) return true;
+    // No document came since the last navigation let through: a redirect now is part of
+    // that navigation (an HTTP redirect), or a page going round past the engine's own
+    // bound on those.
+    const bool noneCame = documentStamp() == passedAt_;
     PersonActivity* activity = session_ ? &session_->activity() : nullptr;
-    if (stillLeaving() && personPending_ && documentStamp() != leftAt_) {
-        // The person's step went to another entry of the same document, which answers it
-        // (on popstate) by going elsewhere.
-        return refuseNavigation(url, "the page answers the person's step in its history");
-    }
-    if (leaving_ && type != NavigationTypeRedirect) {
-        // The page being left answers the person's leave with a navigation of its own.
-        if (!crossed_ && policy_.leaveCrossed) {
-            crossed_ = true;
-            QTimer::singleShot(0, this, [this] { policy_.leaveCrossed(); });
+    if (stillLeaving()) {
+        if (personPending_ && documentStamp() != leftAt_) {
+            // The person's step went to another entry of the same document, which answers
+            // it (on popstate) by going elsewhere.
+            return refuseNavigation(url, "the page answers the person's step in its history");
         }
-        return refuseNavigation(url, "the person is leaving the page");
+        // The page being left answers the person's leave with a navigation of its own
+        // (a redirect of its own too, when it had the person's click to do it with).
+        if (type != NavigationTypeRedirect || (mayCross_ && noneCame)) {
+            if (!crossed_ && policy_.leaveCrossed) {
+                crossed_ = true;
+                QTimer::singleShot(0, this, [this] { policy_.leaveCrossed(); });
+            }
+            return refuseNavigation(url, "the person is leaving the page");
+        }
     }
+    if (type == NavigationTypeRedirect && noneCame && ++followOns_ <= 20) return true;
     if (activity && !leaving_ && activity->fresh(this)) {
         // The person's click or key in the page: theirs, and the count starts anew. What
         // a download this navigation turns into is theirs too; the next document starts

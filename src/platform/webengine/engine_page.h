@@ -60,6 +60,10 @@ public:
     // A page that has not navigated on its own for this long starts its count anew (a
     // page that refreshes itself every half minute keeps refreshing).
     static constexpr std::chrono::seconds kQuietFor{10};
+    // For how long after the person's click or key the engine lets the page's own
+    // navigation take the place of one the person asked for: the engine's 5 s, counted
+    // from when its renderer got the input, with room for a busy machine.
+    static constexpr std::chrono::seconds kEngineConsentFor{10};
 
     EnginePage(EngineSession& session, Policy policy, QObject* parent);
 
@@ -111,6 +115,7 @@ private:
     bool leaving_ = false;         // from the person's leave until their load is done
     bool personPending_ = false;   // the person's own navigation is yet to come
     bool crossed_ = false;         // the page being left tried to go elsewhere
+    bool mayCross_ = false;        // the page being left had the person's input lately
     int ownSteps_ = 0;                // navigations the page started on its own, in a row
     int followOns_ = 0;            // redirects taken for part of the navigation before
     HistorySteps* historySteps_;

@@ -99,9 +99,9 @@ void PersonActivity::record(const QWebEnginePage* page, Input input) {
     if (input == Input::Click) action.clickNeeded = 0;
 }
 
-bool PersonActivity::fresh(const QWebEnginePage* page) const {
+bool PersonActivity::fresh(const QWebEnginePage* page, std::chrono::milliseconds within) const {
     auto found = pages_.find(page);
-    return found != pages_.end() && found->second.at >= 0 && clock_.elapsed() - found->second.at <= kFreshFor.count();
+    return found != pages_.end() && found->second.at >= 0 && clock_.elapsed() - found->second.at <= within.count();
 }
 
 void PersonActivity::forget(const QWebEnginePage* page) {

@@ -44,9 +44,9 @@ public:
     // even for a key (after Esc has taken a page out of full screen, say).
     void requireClick(const QWebEnginePage* page, Answer kind);
 
-    // Whether the person pressed a mouse button or a key in `page` within kFreshFor; no
-    // answer is used up.
-    bool fresh(const QWebEnginePage* page) const;
+    // Whether the person pressed a mouse button or a key in `page`'s document within
+    // `within`; no answer is used up.
+    bool fresh(const QWebEnginePage* page, std::chrono::milliseconds within = kFreshFor) const;
 
     // The page's document goes (another one comes, or the person leaves it): what the
     // person did in it counts for nothing more, in it or in the next one.
