@@ -17,14 +17,27 @@ namespace {
 class KeepBoxText {
 public:
     explicit KeepBoxText(QComboBox* box)
-        : box_(box), blocker_(box), text_(box->currentText()),
-          cursor_(box->lineEdit() ? box->lineEdit()->cursorPosition() : 0) {}
+        : box_(box), blocker_(box), text_(box->currentText()) {
+        if (QLineEdit* edit = box->lineEdit()) {
+            cursor_ = edit->cursorPosition();
+            selectionStart_ = edit->selectionStart();
+            selectionLength_ = edit->selectionLength();
+        }
+    }
 
     ~KeepBoxText() {
         if (box_->currentIndex() != -1) box_->setCurrentIndex(-1);
-        if (box_->currentText() != text_) {
-            box_->setEditText(text_);
-            if (QLineEdit* edit = box_->lineEdit()) edit->setCursorPosition(cursor_);
+        if (box_->currentText() != text_) box_->setEditText(text_);
+        QLineEdit* edit = box_->lineEdit();
+        if (!edit || (edit->cursorPosition() == cursor_ && edit->selectionStart() == selectionStart_ &&
+                      edit->selectionLength() == selectionLength_))
+            return;
+        if (selectionStart_ < 0) {
+            edit->setCursorPosition(cursor_);
+        } else if (cursor_ == selectionStart_) {  // selected leftwards: the cursor at its start
+            edit->setSelection(selectionStart_ + selectionLength_, -selectionLength_);
+        } else {
+            edit->setSelection(selectionStart_, selectionLength_);
         }
     }
 
@@ -35,7 +48,9 @@ private:
     QComboBox* box_;
     QSignalBlocker blocker_;
     QString text_;
-    int cursor_;
+    int cursor_ = 0;
+    int selectionStart_ = -1;
+    int selectionLength_ = 0;
 };
 
 }  // namespace
@@ -51,6 +66,7 @@ AddressBox::AddressBox(QWidget* parent, const QString& text, const QString& hist
     box_->setModel(&history_);
     box_->setCurrentIndex(-1);
     box_->setEditText(text);
+    pageText_ = text;
 
     // Keys reach the combo box (the line edit's focus proxy), which hands them on to the
     // line edit directly; keys sent to the line edit itself are seen there.
@@ -72,12 +88,54 @@ AddressBox::AddressBox(QWidget* parent, const QString& text, const QString& hist
     // in the box, and what a screen reader announces there.
     box_->setAccessibleName(QStringLiteral("Address"));
     box_->lineEdit()->setAccessibleName(QStringLiteral("Address"));
-    connect(box_, qOverload<int>(&QComboBox::activated), this, [this](int) { emit entryChosen(); });
+    connect(box_, qOverload<int>(&QComboBox::activated), this, [this](int) {
+        edited_ = false;
+        emit entryChosen();
+    });
+    connect(box_->lineEdit(), &QLineEdit::textEdited, this, [this] { edited_ = true; });
 }
 
 void AddressBox::setText(const QString& text) {
+    pageText_ = text;
+    // What the person is typing stays as it is: the page's address shows again once they
+    // leave the box without confirming, or press Esc.
+    if (edited_ && box_->hasFocus()) return;
+    edited_ = false;
     box_->setEditText(text);
     if (box_->hasFocus() && box_->lineEdit()) box_->lineEdit()->selectAll();
+}
+
+void AddressBox::restorePageText() {
+    edited_ = false;
+    box_->setEditText(pageText_);
+    if (box_->hasFocus()) box_->lineEdit()->selectAll();
+}
+
+bool AddressBox::followsFocus(QObject* watched, QEvent* event) {
+    // The keyboard comes into the box, or goes elsewhere in the program: the person's
+    // typing starts, or is over. The drop-down list and another program's window taking
+    // the keyboard for a while are neither.
+    if ((watched != box_ && watched != box_->lineEdit()) ||
+        (event->type() != QEvent::FocusIn && event->type() != QEvent::FocusOut))
+        return false;
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason) return false;
+    if (event->type() == QEvent::FocusIn)
+        edited_ = false;
+    else if (edited_ && !box_->hasFocus())
+        restorePageText();
+    return true;
+}
+
+bool AddressBox::escapes(QObject* watched, QEvent* event) {
+    // Esc over typed text gives the page's address back, before any window command
+    // bound to Esc.
+    if (!edited_ || (watched != box_ && watched != box_->lineEdit())) return false;
+    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress) return false;
+    if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape) return false;
+    event->accept();
+    if (event->type() == QEvent::KeyPress) restorePageText();
+    return true;
 }
 
 bool AddressBox::eventFilter(QObject* watched, QEvent* event) {
@@ -86,6 +144,8 @@ bool AddressBox::eventFilter(QObject* watched, QEvent* event) {
     QLineEdit* edit = box_->lineEdit();
     if ((watched == box_ || watched == edit) && event->type() == QEvent::FocusIn)
         selectAtRelease_ = static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason;
+    followsFocus(watched, event);
+    if (escapes(watched, event)) return true;
     if (watched == edit && event->type() == QEvent::MouseButtonRelease && selectAtRelease_) {
         selectAtRelease_ = false;
         if (!edit->hasSelectedText()) edit->selectAll();
@@ -111,6 +171,7 @@ bool AddressBox::eventFilter(QObject* watched, QEvent* event) {
             code = 13;
         else if (!key->text().isEmpty())
             code = key->text().at(0).unicode();
+        if (code == 13) edited_ = false;  // confirmed: the page's next address shows
         if (code != 0) emit keyPressed(code);
     }
     return QObject::eventFilter(watched, event);  // the key still reaches the control
@@ -151,6 +212,8 @@ void AddressBox::ClearUrlHistory(const QString& location) {
         history_.clear();
     }
     box_->setEditText(location);
+    pageText_ = location;
+    edited_ = false;
     {
         KeepBoxText keep(box_);
         history_.add(location);

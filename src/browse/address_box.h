@@ -4,7 +4,10 @@
 // history, kept in the file "URL.slx". Its text and its list are independent: a change
 // of the list never changes the text, never leaves an entry selected, and runs no
 // handler. A click that brings the keyboard into the box selects its whole text, as in
-// every browser.
+// every browser. What the person types is theirs: once they have changed the text since
+// the keyboard came into the box, the page's addresses (setText) no longer change the
+// text, the selection or the cursor; the page's last address shows again when they leave
+// the box without confirming (Enter, a chosen entry), at once on Esc.
 
 #include <QComboBox>
 #include <QList>
@@ -24,8 +27,9 @@ public:
 
     QComboBox* widget() const { return box_; }
     QString text() const { return box_->currentText(); }
-    // While the box has the keyboard, the new text is selected whole: what the person
-    // types next replaces it instead of joining it.
+    // The page's address. While the box has the keyboard, the new text is selected whole:
+    // what the person types next replaces it instead of joining it; while the person is
+    // typing there, it waits until they leave the box.
     void setText(const QString& text);
     const UrlHistory& history() const { return history_; }
 
@@ -58,9 +62,15 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void restorePageText();
+    bool followsFocus(QObject* watched, QEvent* event);
+    bool escapes(QObject* watched, QEvent* event);
+
     QComboBox* box_;
     UrlHistory history_;
     QString historyFile_;
     QList<QAction*> commands_;
     bool selectAtRelease_ = false;  // a click brought the keyboard into the box
+    QString pageText_;              // the page's address, as last given
+    bool edited_ = false;           // the person changed the text since the keyboard came in
 };

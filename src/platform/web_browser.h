@@ -127,8 +127,10 @@ private:
 class WebBrowser : public QObject {
     Q_OBJECT
 public:
-    // What a page may ask for only in answer to the person's own click or key in it.
-    enum class Refusal { Dialog, FullScreen, Download };
+    // What a page may ask for only in answer to the person's own click or key in it. A
+    // Navigation is a page going elsewhere (or loading itself again) on its own once it
+    // has done so a few times in a row, or while the person is leaving it.
+    enum class Refusal { Dialog, FullScreen, Download, Navigation };
     Q_ENUM(Refusal)
 
     using QObject::QObject;
@@ -197,7 +199,7 @@ signals:
     void DownloadRequested(Download* download);
     // The browser refused a page one thing it asked for without a fresh action of the
     // person in that page (on load, from a timer, the next round of a loop): a script
-    // dialog answered at once as cancelled, full screen, a download. One signal per
+    // dialog answered at once as cancelled, full screen, a download, a navigation. One signal per
     // refusal; the program counts each as a denied event. `details` tells where it came
     // from (its kind may be left empty: it is `what`).
     void Refused(WebBrowser::Refusal what, const Denial& details = Denial());

@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <tuple>
+#include <unistd.h>
 
 #include "a11y.h"
 #include "app_fixture.h"
@@ -862,6 +863,148 @@ TEST_F(JourneyTraps, FullScreenTrapIsLeftWithOneEscAndStaysLeftUntilTheNextClick
         EXPECT_EQ(fullScreenWindow(), 0u) << "the page took the screen back";
     }
     EXPECT_GE(typeAddress(QStringLiteral("/after"), QStringLiteral("After")), 0) << qPrintable(app.mainTitle());
+    EXPECT_TRUE(app.closeWindow(app.mainWindow()));
+    expectEndsCleanly();
+}
+
+// Pages that go round by themselves: one reloads itself on load, one refreshes itself to
+// a new address each time (?n=1, ?n=2, ...), two send each other back and forth; all of
+// them rename themselves every 40 ms. The person types at 80 ms a key into the address
+// box meanwhile, gives up once with Esc, and at last presses Enter. Going wrong: the page
+// loads again and again, the machine stays busy, the address box is rewritten under the
+// person's fingers (Enter reloads the trap, or opens the typed text cut short as a file),
+// Esc keeps the half-typed text, the refusals go uncounted, or the history fills with
+// addresses nobody chose.
+TEST_F(JourneyTraps, PagesGoingRoundAreStoppedAndTheTypedAddressIsThePersons) {
+    const QString renaming = QStringLiteral(
+        "<script>var t = 0; setInterval(function () { document.title = document.title.split(' ')[0] + ' ' + ++t; }, 40);"
+        "</script>");
+    server.route(QStringLiteral("/after"), page(QStringLiteral("After")));
+    server.route(QStringLiteral("/reload"), page(QStringLiteral("Reload"), QString(),
+        renaming + QStringLiteral("<script>addEventListener('load', function () { location.reload(); });</script>")));
+    server.route(QStringLiteral("/counting"), page(QStringLiteral("Counting"), QString(),
+        renaming + QStringLiteral("<script>document.write('<meta http-equiv=\"refresh\" content=\"0;url=/counting?n=' +"
+                                  " (Number(location.search.slice(3)) + 1) + '\">');</script>")));
+    for (const auto& [from, to] : {std::pair{QStringLiteral("ping"), QStringLiteral("pong")},
+                                   std::pair{QStringLiteral("pong"), QStringLiteral("ping")}})
+        server.route(QLatin1Char('/') + from, page(from, QString(),
+            renaming + QStringLiteral("<meta http-equiv=\"refresh\" content=\"0;url=/%1\">").arg(to)));
+    startAt(QStringLiteral("/start"), QStringLiteral("Start"));
+    QElapsedTimer clock;
+    for (const QString& trap : {QStringLiteral("/reload"), QStringLiteral("/counting"), QStringLiteral("/ping")}) {
+        const int denied = deniedCount();
+        ASSERT_TRUE(app.enterAddress(server.url(trap)));
+        ASSERT_TRUE(waitForDenied(denied + 1)) << "the loop was not stopped: " << qPrintable(panels());
+        // Idle: from one whole sweep to the next the page asks for no further load, and
+        // nothing more is refused.
+        sweepBarrier();
+        const int loads = server.requestCount(trap) + server.requestCount(QStringLiteral("/pong"));
+        const int refused = deniedCount();
+        sweepBarrier();
+        EXPECT_EQ(server.requestCount(trap) + server.requestCount(QStringLiteral("/pong")), loads) << "still loading";
+        EXPECT_EQ(deniedCount(), refused + 1) << qPrintable(panels());
+        std::printf("%s: %d loads before the loop stopped\n", qPrintable(trap), loads);
+
+        // Half an address, then Esc: the page's address is back. Then the whole address.
+        unsigned long long ticks = 0;
+        for (const ProcStat& process : processTree(app.pid())) ticks += process.cpuTicks;
+        clock.start();
+        const QString shown = view().address;
+        ASSERT_TRUE(app.key(QStringLiteral("ctrl+l")));
+        const QString typed = server.url(QStringLiteral("/after"));
+        ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"),
+                                                        QStringLiteral("80"), typed.left(12)}, 30000));
+        EXPECT_TRUE(waitUntil([&] { return view().address == typed.left(12); })) << qPrintable(view().address);
+        ASSERT_TRUE(app.key(QStringLiteral("Escape")));
+        EXPECT_TRUE(waitUntil([&] { return view().address == shown; })) << qPrintable(view().address);
+        ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"),
+                                                        QStringLiteral("80"), typed}, 30000));
+        unsigned long long after = 0;
+        for (const ProcStat& process : processTree(app.pid())) after += process.cpuTicks;
+        std::printf("%s: the program took %.0f %% of a core while the person typed (the page renaming itself)\n",
+                    qPrintable(trap), 100.0 * double(after - ticks) / double(sysconf(_SC_CLK_TCK)) / (double(clock.elapsed()) / 1000.0));
+        const qint64 out = timed(QStringLiteral("Return"), [&] { return app.waitForMainTitle(QStringLiteral("After - Tarnwick")); });
+        ASSERT_GE(out, 0) << "Enter did not open the typed address: " << qPrintable(app.mainTitle());
+        EXPECT_EQ(view().address, typed);
+    }
+    // The history: the pages shown, each once, and nothing typed or cut short.
+    const QByteArray history = app.readHistory();
+    EXPECT_FALSE(history.contains("file:")) << history.constData();
+    EXPECT_EQ(history.count("/counting"), server.requestCount(QStringLiteral("/counting"))) << history.constData();
+    EXPECT_LE(history.count('\n'), 12) << history.constData();
+    EXPECT_TRUE(app.closeWindow(app.mainWindow()));
+    expectEndsCleanly();
+}
+
+// A person clicks a link to a page that asks for a dialog and the keyboard on load; clicks
+// in a page whose every way out (beforeunload, pagehide, unload) starts a navigation to an
+// ad and a window, and at once types another address, comes back and clicks and presses
+// Back; then visits a page that adds a history entry on load (and answers Back with the ad)
+// and one that adds a thousand. Going wrong: the click's consent carries over to the next
+// page, the person lands on the ad, a window opens, or Back takes two presses or thirty.
+TEST_F(JourneyTraps, LeavingWinsAndBackGoesBackWhateverThePageDoes) {
+    server.route(QStringLiteral("/ad"), page(QStringLiteral("Ad")));
+    server.route(QStringLiteral("/after"), page(QStringLiteral("After")));
+    server.route(QStringLiteral("/asked"), "", "text/plain");
+    server.route(QStringLiteral("/greedy"), page(QStringLiteral("Greedy"), QString(),
+        QStringLiteral("<script>alert('on load');"
+                       "(navigator.keyboard ? navigator.keyboard.lock() : Promise.reject()).then("
+                       "  function () { fetch('/asked?locked'); }, function () { fetch('/asked?refused'); });</script>")));
+    server.route(QStringLiteral("/home"), page(QStringLiteral("Home"), linkPageBody(QStringLiteral("/greedy"))));
+    const QString away = QStringLiteral("function away() { location.replace('/ad'); window.open('/ad'); }"
+                                        "addEventListener('beforeunload', function () { setTimeout(away, 0); });"
+                                        "addEventListener('pagehide', function () { location.href = '/ad'; });"
+                                        "addEventListener('unload', away);");
+    server.route(QStringLiteral("/sticky"), page(QStringLiteral("Sticky"), QStringLiteral("<div style=\"height:600px\">stay</div>"),
+                                                  QStringLiteral("<script>") + away + QStringLiteral("</script>")));
+    server.route(QStringLiteral("/pushy"), page(QStringLiteral("Pushy"), QString(),
+        QStringLiteral("<script>history.pushState({}, '', '?pushed');"
+                       "addEventListener('popstate', function () { location.replace('/ad'); }); fetch('/asked?pushed');</script>")));
+    server.route(QStringLiteral("/thousand"), page(QStringLiteral("Thousand"), QString(),
+        QStringLiteral("<script>for (var i = 0; i < 1000; ++i) history.pushState({}, '', '?i=' + i);"
+                       "addEventListener('popstate', function () { history.pushState({}, '', '?again'); });"
+                       "fetch('/asked?thousand');</script>")));
+    startAt(QStringLiteral("/start"), QStringLiteral("Start"));
+
+    // The link's click is no consent for the next page's dialog, nor for its keyboard lock.
+    go(QStringLiteral("/home"), QStringLiteral("Home"));
+    ASSERT_TRUE(app.pointerTo(200, app.pageTop() + 80) && app.click(1));
+    ASSERT_TRUE(app.waitForMainTitle(QStringLiteral("Greedy - Tarnwick"))) << qPrintable(app.mainTitle());
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/asked"), 1));
+    EXPECT_TRUE(waitForDenied(1)) << qPrintable(panels());
+    EXPECT_FALSE(view().labels.contains(QStringLiteral("on load"))) << "the dialog showed";
+    EXPECT_TRUE(server.lastRequest(QStringLiteral("/asked")).contains("refused")) << server.lastRequest(QStringLiteral("/asked")).constData();
+
+    // Right after a click, a typed address and Back each land where the person asked.
+    server.setDelay(QStringLiteral("/after"), 700);
+    go(QStringLiteral("/sticky"), QStringLiteral("Sticky"));
+    ASSERT_TRUE(clickPage());
+    qint64 out = typeAddress(QStringLiteral("/after"), QStringLiteral("After"));
+    ASSERT_GE(out, 0) << "the typed address did not win: " << qPrintable(app.mainTitle());
+    report("a typed address right after a click in a page that navigates on its way out", out);
+    ASSERT_TRUE(app.key(QStringLiteral("ctrl+b")));
+    ASSERT_TRUE(app.waitForMainTitle(QStringLiteral("Sticky - Tarnwick"))) << qPrintable(app.mainTitle());
+    ASSERT_TRUE(clickPage());
+    out = timed(QStringLiteral("alt+Left"), [&] { return app.waitForMainTitle(QStringLiteral("Greedy - Tarnwick")); });
+    ASSERT_GE(out, 0) << "Back did not win: " << qPrintable(app.mainTitle());
+    report("Back right after a click in a page that navigates on its way out", out);
+
+    // One Back past a page's own history entries, and one Forward to its last.
+    for (const QString& name : {QStringLiteral("Pushy"), QStringLiteral("Thousand")}) {
+        const int asked = server.requestCount(QStringLiteral("/asked"));
+        go(QLatin1Char('/') + name.toLower(), name);
+        ASSERT_TRUE(waitForRequests(QStringLiteral("/asked"), asked + 1));
+        ASSERT_TRUE(app.key(QStringLiteral("ctrl+b")));
+        EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Greedy - Tarnwick"))) << qPrintable(app.mainTitle());
+        ASSERT_TRUE(app.key(QStringLiteral("ctrl+f")));
+        EXPECT_TRUE(app.waitForMainTitle(name + QStringLiteral(" - Tarnwick"))) << qPrintable(app.mainTitle());
+        EXPECT_TRUE(view().address.startsWith(server.url(QLatin1Char('/') + name.toLower()) + QLatin1Char('?')))
+            << qPrintable(view().address);
+        ASSERT_TRUE(app.key(QStringLiteral("alt+Left")));
+        EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Greedy - Tarnwick"))) << qPrintable(app.mainTitle());
+    }
+    EXPECT_EQ(server.requestCount(QStringLiteral("/ad")), 0) << "the ad was opened";
+    EXPECT_EQ(app.ownWindows().size(), 1u);
     EXPECT_TRUE(app.closeWindow(app.mainWindow()));
     expectEndsCleanly();
 }

@@ -1,24 +1,39 @@
 #include "platform/webengine/engine_page.h"
 
 #include <QAuthenticator>
+#include <algorithm>
 #include <QCoreApplication>
 #include <QWebEngineNewWindowRequest>
+#include <QTimer>
+#include <QWebEngineHistory>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 
 #include "platform/log.h"
+#include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_session.h"
+#include "platform/webengine/history_steps.h"
 #include "platform/webengine/person_activity.h"
 
 EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
-    : QWebEnginePage(session.profile(), parent), session_(&session), policy_(std::move(policy)) {
+    : QWebEnginePage(session.profile(), parent), session_(&session), policy_(std::move(policy)),
+      historySteps_(new HistorySteps(this, &session.activity())) {
     denyPermissions();
-    connect(this, &QWebEnginePage::loadStarted, this, [this] { leaving_ = false; });
     // Every request for a new window, with the address it asks to open (createWindow is
     // left to the engine's default, which declines, so that the request comes here).
     connect(this, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest& request) {
+        if (stillLeaving()) {
+            qCDebug(lcEngine) << "window refused: the person is leaving" << url();
+            return;
+        }
         if (QWebEnginePage* page = session_ ? session_->openWindow(this, request.requestedUrl()) : nullptr)
             request.openIn(page);
+    });
+    // The person's load done: the page left is gone.
+    connect(this, &QWebEnginePage::loadFinished, this, [this] {
+        if (!personPending_) leaving_ = false;
     });
     connect(this, &QWebEnginePage::authenticationRequired, this,
             [this](const QUrl& url, QAuthenticator* authenticator) { answerLogin(url, false, authenticator); });
@@ -26,6 +41,104 @@ EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
             [this](const QUrl&, QAuthenticator* authenticator, const QString& proxyHost) {
                 answerLogin(QUrl(QStringLiteral("http://") + proxyHost), true, authenticator);
             });
+}
+
+QString EnginePage::documentStamp() const {
+    // Every document the page shows stamps its history entry with the time it came, the
+    // same address loaded again too; an entry the page is only on its way to has none yet.
+    const QWebEngineHistory* entries = history();
+    qint64 latest = 0;
+    for (const QWebEngineHistoryItem& entry : entries->items())
+        latest = std::max(latest, entry.lastVisited().toMSecsSinceEpoch());
+    return QString::number(entries->count()) + QLatin1Char('/') + QString::number(latest);
+}
+
+bool EnginePage::stillLeaving() {
+    // The document the person asked for has come: the page left is gone. The person acts
+    // in the page as it shows now (the history entry they went to was in the same
+    // document): they are there, not leaving it.
+    if (leaving_ && ((!personPending_ && documentStamp() != passedAt_) ||
+                     (session_ && session_->activity().fresh(this))))
+        leaving_ = personPending_ = false;
+    return leaving_;
+}
+
+void EnginePage::personLeaves() {
+    leaving_ = true;
+    personPending_ = true;
+    crossed_ = false;
+    ownSteps_ = 0;
+    historySteps_->personNavigates();
+    leftAt_ = documentStamp();
+    mayCross_ = session_ && session_->activity().fresh(this, kEngineConsentFor);
+    // Nothing the person did in the page counts any more: it gets no dialog, full screen
+    // or download from it while it goes.
+    if (session_) session_->activity().forget(this);
+}
+
+bool EnginePage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
+    // Frames inside the page go where the page has them go; what the page shows stays.
+    if (!isMainFrame) return true;
+    qCDebug(lcEngine) << "navigation asked:" << type << url << "leaving" << leaving_ << "the person's pending"
+                      << personPending_ << "steps" << ownSteps_;
+    const bool personKind = type == NavigationTypeTyped || type == NavigationTypeBackForward ||
+                            type == NavigationTypeReload;
+    if (personPending_ && personKind) {
+        personPending_ = false;
+        passedAt_ = documentStamp();
+        followOns_ = 0;
+        return true;
+    }
+    return mayNavigate(url, type);
+}
+
+bool EnginePage::mayNavigate(const QUrl& url, NavigationType type) {
+    // No document came since the last navigation let through: a redirect now is part of
+    // that navigation (an HTTP redirect), or a page going round past the engine's own
+    // bound on those.
+    const bool noneCame = documentStamp() == passedAt_;
+    PersonActivity* activity = session_ ? &session_->activity() : nullptr;
+    if (stillLeaving()) {
+        if (personPending_ && documentStamp() != leftAt_) {
+            // The person's step went to another entry of the same document, which answers
+            // it (on popstate) by going elsewhere.
+            return refuseNavigation(url, "the page answers the person's step in its history");
+        }
+        // The page being left answers the person's leave with a navigation of its own
+        // (a redirect of its own too, when it had the person's click to do it with).
+        if (type != NavigationTypeRedirect || (mayCross_ && noneCame)) {
+            if (!crossed_ && policy_.leaveCrossed) {
+                crossed_ = true;
+                QTimer::singleShot(0, this, [this] { policy_.leaveCrossed(); });
+            }
+            return refuseNavigation(url, "the person is leaving the page");
+        }
+    }
+    if (type == NavigationTypeRedirect && noneCame && ++followOns_ <= 20) return true;
+    if (activity && !leaving_ && activity->fresh(this)) {
+        // The person's click or key in the page: theirs, and the count starts anew. What
+        // a download this navigation turns into is theirs too; the next document starts
+        // with nothing the person did.
+        ownSteps_ = 0;
+        historySteps_->personNavigates();
+        if (webengine::DownloadHub* hub = session_->downloads()) hub->allowFromNavigation(this);
+    } else {
+        if (lastStep_.isValid() && lastStep_.elapsed() >= std::chrono::milliseconds(kQuietFor).count()) ownSteps_ = 0;
+        if (ownSteps_ >= kOwnSteps) return refuseNavigation(url, "the page went elsewhere on its own too often");
+        ++ownSteps_;
+        lastStep_.start();
+    }
+    if (activity) activity->forget(this);
+    passedAt_ = documentStamp();
+    followOns_ = 0;
+    return true;
+}
+
+bool EnginePage::refuseNavigation(const QUrl& url, const char* why) {
+    qCDebug(lcEngine) << "navigation refused:" << why << url;
+    // The address the page wanted, listed but not offered as a way back to anything lost.
+    refuse(WebBrowser::Refusal::Navigation, Denial::of(QString(), QString(), url.toDisplayString()));
+    return false;
 }
 
 void EnginePage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
@@ -48,7 +161,9 @@ static QString messageStart(const QString& message) {
 }
 
 bool EnginePage::mayShowDialog(const QUrl& origin, const QString& message) {
-    if (policy_.dialogs && session_ && session_->activity().take(this, PersonActivity::Answer::Dialog)) return true;
+    if (policy_.dialogs && !stillLeaving() && session_ &&
+        session_->activity().take(this, PersonActivity::Answer::Dialog))
+        return true;
     qCDebug(lcEngine) << "dialog answered at once: no fresh action of the person in" << url();
     refuse(WebBrowser::Refusal::Dialog, Denial::of(QString(), origin.toDisplayString(), messageStart(message)));
     return false;
@@ -107,6 +222,20 @@ void EnginePage::denyPermissions() {
             [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
     connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
             [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
+    // The engine grants a page's keyboard lock (the keys the program's commands use, in
+    // full screen) without asking anyone, and has no permission for it to deny: the page
+    // hears "not allowed" instead, in every frame, before any script of its own runs.
+    QWebEngineScript noKeyboardLock;
+    noKeyboardLock.setName(QStringLiteral("tarnwick-no-keyboard-lock"));
+    noKeyboardLock.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    noKeyboardLock.setWorldId(QWebEngineScript::MainWorld);
+    noKeyboardLock.setRunsOnSubFrames(true);
+    noKeyboardLock.setSourceCode(QStringLiteral(
+        "if (self.Keyboard && Keyboard.prototype.lock) Object.defineProperty(Keyboard.prototype, 'lock', {"
+        " value: function () {"
+        "   return Promise.reject(new DOMException('Keyboard lock is not allowed', 'NotAllowedError')); }"
+        "});"));
+    scripts().insert(noKeyboardLock);
 }
 
 void EnginePage::answerLogin(const QUrl& site, bool proxy, QAuthenticator* authenticator) {

@@ -4,17 +4,29 @@
 // pages of the windows it opens. Every request for a new window (window.open,
 // target=_blank links and forms) opens one of the session's windows, under its bound;
 // every permission a page asks for (notifications, location, camera, microphone, screen
-// sharing, pointer lock, protocol handlers, file system access) is denied without asking
-// the person: the page sees "denied". What differs between the pages is the Policy.
+// sharing, pointer lock, keyboard lock, protocol handlers, file system access) is denied
+// without asking the person: the page sees "denied". What differs between the pages is
+// the Policy.
+//
+// Where the page goes is the person's: a page that goes elsewhere or loads itself again
+// on its own (script, a refresh in its markup, a chain of pages doing so) gets a few such
+// steps in a row, then its next one is refused, and the last page stays. Steps are
+// counted, not timed: the count starts again only at the person's own action (their
+// address, Back, Forward, Refresh, a click or key in the page) or after the page has
+// kept still for kQuietFor. Once the person leaves, the page being left starts nothing
+// more: no navigation, window or dialog.
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWebEnginePage>
+#include <chrono>
 #include <functional>
 
 #include "platform/web_browser.h"
 
 class QAuthenticator;
 class EngineSession;
+class HistorySteps;
 
 class EnginePage : public QWebEnginePage {
     Q_OBJECT
@@ -38,14 +50,33 @@ public:
         // Told of every dialog (and whatever else) refused to the page for want of a
         // fresh action of the person.
         std::function<void(WebBrowser::Refusal what, const Denial& details)> refused;
+        // The page being left started a navigation of its own, which was refused; the
+        // engine may have dropped the person's navigation for it, to be carried out anew.
+        std::function<void()> leaveCrossed;
     };
+
+    // How many navigations in a row a page may start on its own.
+    static constexpr int kOwnSteps = 5;
+    // A page that has not navigated on its own for this long starts its count anew (a
+    // page that refreshes itself every half minute keeps refreshing).
+    static constexpr std::chrono::seconds kQuietFor{10};
+    // For how long after the person's click or key the engine lets the page's own
+    // navigation take the place of one the person asked for: the engine's 5 s, counted
+    // from when its renderer got the input, with room for a busy machine.
+    static constexpr std::chrono::seconds kEngineConsentFor{10};
 
     EnginePage(EngineSession& session, Policy policy, QObject* parent);
 
     // The person leaves the page (another address, Back, Forward, Refresh): the page's
     // question whether to leave (its beforeunload handler) is answered "leave" at once,
-    // never shown, until the next load starts. Leaving is the person's answer.
-    void personLeaves() { leaving_ = true; }
+    // never shown, and the page starts nothing more (navigation, window, dialog, download)
+    // until the load the person asked for is done. Leaving is the person's answer. The
+    // next navigation of the person's kind (an address, a history entry, a reload) is
+    // theirs.
+    void personLeaves();
+
+    // Back and Forward for the person.
+    HistorySteps& historySteps() const { return *historySteps_; }
 
     // The engine's call into the page that waits for the person (a dialog, a file chooser,
     // a login) is running: the page must not be deleted now.
@@ -58,6 +89,7 @@ protected:
     bool javaScriptConfirm(const QUrl& origin, const QString& message) override;
     bool javaScriptPrompt(const QUrl& origin, const QString& message, const QString& value, QString* result) override;
     QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles, const QStringList& types) override;
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
 
 private:
     // Whether the page may show a dialog now; a refusal is reported.
@@ -71,7 +103,24 @@ private:
 
     QPointer<EngineSession> session_;
     Policy policy_;
-    bool leaving_ = false;
+    // Tells one document the page showed from the next.
+    QString documentStamp() const;
+    // Whether the person is still leaving the page.
+    bool stillLeaving();
+    // Whether the page's own navigation may go on; a refusal is reported.
+    bool mayNavigate(const QUrl& url, NavigationType type);
+    bool refuseNavigation(const QUrl& url, const char* why);
+
+    bool leaving_ = false;         // from the person's leave until their load is done
+    bool personPending_ = false;   // the person's own navigation is yet to come
+    bool crossed_ = false;         // the page being left tried to go elsewhere
+    bool mayCross_ = false;        // the page being left had the person's input lately
+    int ownSteps_ = 0;                // navigations the page started on its own, in a row
+    int followOns_ = 0;            // redirects taken for part of the navigation before
+    HistorySteps* historySteps_;
+    QString passedAt_;             // documentStamp() when the last navigation was let through
+    QString leftAt_;               // and when the person left
+    QElapsedTimer lastStep_;
     int waits_ = 0;  // calls of the engine waiting for the person, nested
 
     // Counts one such call while it runs.

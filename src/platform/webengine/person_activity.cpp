@@ -99,11 +99,19 @@ void PersonActivity::record(const QWebEnginePage* page, Input input) {
     if (input == Input::Click) action.clickNeeded = 0;
 }
 
-bool PersonActivity::take(const QWebEnginePage* page, Answer kind) {
+bool PersonActivity::fresh(const QWebEnginePage* page, std::chrono::milliseconds within) const {
     auto found = pages_.find(page);
-    if (found == pages_.end()) return false;
-    Action& action = found->second;
-    if (action.at < 0 || clock_.elapsed() - action.at > kFreshFor.count()) return false;
+    return found != pages_.end() && found->second.at >= 0 && clock_.elapsed() - found->second.at <= within.count();
+}
+
+void PersonActivity::forget(const QWebEnginePage* page) {
+    auto found = pages_.find(page);
+    if (found != pages_.end()) found->second.at = -1;
+}
+
+bool PersonActivity::take(const QWebEnginePage* page, Answer kind) {
+    if (!fresh(page)) return false;
+    Action& action = pages_.find(page)->second;
     if ((action.taken | action.clickNeeded) & bit(kind)) return false;
     action.taken |= bit(kind);
     return true;

@@ -6,7 +6,8 @@
 // dialog, one entry into full screen, one download. What a page asks for without one
 // (on load, from a timer, the next round of a loop) gets no answer here and is refused
 // by the caller. Input to the program's own widgets over a page (a dialog panel) is not
-// input to the page.
+// input to the page. An action counts only for the document it was made in: the page's
+// next document starts with none (forget).
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -42,6 +43,14 @@ public:
     // From now until the person next clicks in `page`, it gets no answer of `kind`, not
     // even for a key (after Esc has taken a page out of full screen, say).
     void requireClick(const QWebEnginePage* page, Answer kind);
+
+    // Whether the person pressed a mouse button or a key in `page`'s document within
+    // `within`; no answer is used up.
+    bool fresh(const QWebEnginePage* page, std::chrono::milliseconds within = kFreshFor) const;
+
+    // The page's document goes (another one comes, or the person leaves it): what the
+    // person did in it counts for nothing more, in it or in the next one.
+    void forget(const QWebEnginePage* page);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -13,6 +13,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+#include <utility>
 
 #include "platform/log.h"
 #include "platform/typed_address.h"
@@ -23,6 +24,7 @@
 #include "platform/webengine/engine_page.h"
 #include "platform/webengine/engine_session.h"
 #include "platform/webengine/full_screen_window.h"
+#include "platform/webengine/history_steps.h"
 #include "platform/webengine/hover_status.h"
 #include "platform/webengine/page_output.h"
 #include "platform/webengine/page_view_tools.h"
@@ -106,7 +108,8 @@ WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
                                          const std::function<bool(LoginRequest&)> prompt = loginPrompt;
                                          return prompt && prompt(request);
                                      },
-                                 .refused = [this](Refusal what, const Denial& details) { emit Refused(what, details); }};
+                                 .refused = [this](Refusal what, const Denial& details) { emit Refused(what, details); },
+                                 .leaveCrossed = [this] { onLeaveCrossed(); }};
     session.activity().watch(view);
     view->customMenu = [this](const QPoint& globalPos) { return onContextMenu(globalPos); };
     view->hasCustomMenu = [this] { return document_ && document_->oncontextmenu; };
@@ -175,9 +178,20 @@ bool WebEngineBrowser::leave(Leave go) {
     // Known not to answer (the person's input asked it meanwhile): replaced at once.
     if (watchdog_->unanswered()) replacePage();
     carryOut(go);
+    personGo_ = go;
     leaving_ = std::move(go);
     watchdog_->ask();
     return true;
+}
+
+void WebEngineBrowser::onLeaveCrossed() {
+    // The page being left started a navigation of its own meanwhile, refused; the engine
+    // may have dropped the person's for it. A fresh page does what the person asked, once.
+    const Leave go = std::exchange(personGo_, nullptr);
+    if (!go || !page_) return;
+    replacePage();
+    leave(go);
+    personGo_ = nullptr;
 }
 
 void WebEngineBrowser::onHung() {
@@ -196,7 +210,7 @@ void WebEngineBrowser::carryOut(const Leave& go) {
 
 void WebEngineBrowser::replacePage() {
     if (!page_ || !session_ || !session_->profile()) return;
-    qCDebug(lcEngine) << "the page's renderer does not answer; a fresh page replaces" << page_->url();
+    qCDebug(lcEngine) << "a fresh page replaces" << page_->url();
     fullScreen_.reset();
     // The history is the engine's, outside the renderer, and goes over whole; restoring it
     // loads its current entry, which what the person asked for then replaces.
@@ -205,9 +219,11 @@ void WebEngineBrowser::replacePage() {
         QDataStream out(&history, QIODevice::WriteOnly);
         out << *page_->history();
     }
+    auto* fresh = new EnginePage(*session_, policy_, view_);
+    fresh->historySteps().takeOver(page_->historySteps());
     retire(page_);
     bind(nullptr);
-    adopt(new EnginePage(*session_, policy_, view_));
+    adopt(fresh);
     QDataStream in(history);
     in >> *page_->history();
 }
@@ -224,28 +240,15 @@ bool WebEngineBrowser::Navigate(const QString& address) {
     return leave([url](QWebEnginePage* page) { page->load(url); });
 }
 
-namespace {
+bool WebEngineBrowser::GoBack() { return page_ && page_->history()->canGoBack() && goInHistory(-1); }
 
-// Goes to the history entry `index`, unless the page is there (a page that replaced one
-// is there already when the one it replaced was on its way).
-void goToEntry(QWebEnginePage* page, int index) {
-    QWebEngineHistory* history = page->history();
-    if (history->currentItemIndex() != index && index >= 0 && index < history->count())
-        history->goToItem(history->itemAt(index));
-}
+bool WebEngineBrowser::GoForward() { return page_ && page_->history()->canGoForward() && goInHistory(1); }
 
-}  // namespace
-
-bool WebEngineBrowser::GoBack() {
-    if (!page_ || !page_->history()->canGoBack()) return false;
-    const int index = page_->history()->currentItemIndex() - 1;
-    return leave([index](QWebEnginePage* page) { goToEntry(page, index); });
-}
-
-bool WebEngineBrowser::GoForward() {
-    if (!page_ || !page_->history()->canGoForward()) return false;
-    const int index = page_->history()->currentItemIndex() + 1;
-    return leave([index](QWebEnginePage* page) { goToEntry(page, index); });
+bool WebEngineBrowser::goInHistory(int step) {
+    // Past the entries the page added on its own (HistorySteps): one step reaches the page
+    // the person was on.
+    const int index = page_->historySteps().target(step);
+    return index >= 0 && leave([index](QWebEnginePage* page) { HistorySteps::goTo(page, index); });
 }
 
 bool WebEngineBrowser::Stop() {

@@ -73,6 +73,10 @@ private:
     // one that replaces it when that one does not answer.
     using Leave = std::function<void(QWebEnginePage* page)>;
     bool leave(Leave go);
+    // One step back (-1) or forward (1) in the history.
+    bool goInHistory(int step);
+    // The page being left tried to go elsewhere while the person left it.
+    void onLeaveCrossed();
     // The person left a page that does not answer: a fresh page takes its place.
     void onHung();
     void carryOut(const Leave& go);
@@ -106,6 +110,7 @@ private:
     QPointer<EnginePage> page_;
     PageWatchdog* watchdog_ = nullptr;
     Leave leaving_;  // the last leave, until the page's renderer answers
+    Leave personGo_;  // the last leave, until the page being left crosses it
     // The page whose renderer ended: what the browser reports for it until the next load.
     struct Dead {
         QString name, url;
