@@ -23,6 +23,7 @@
 #include "platform/webengine/engine_session.h"
 #include "platform/webengine/full_screen_window.h"
 #include "platform/webengine/hover_status.h"
+#include "platform/webengine/page_memory.h"
 #include "platform/webengine/page_output.h"
 #include "platform/webengine/page_view_tools.h"
 #include "platform/webengine/page_watchdog.h"
@@ -112,6 +113,7 @@ WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
     hover_ = new HoverStatus(view, this);
     output_ = new PageOutput(view, nullptr, this);
     watchdog_ = new PageWatchdog(this);
+    memory_ = new PageMemory(webengine::pageMemoryBoundKb(), this);
     watchdog_->askOnInputIn(parent ? parent->window() : area_.data());
     connect(watchdog_, &PageWatchdog::hung, this, &WebEngineBrowser::onHung);
     connect(watchdog_, &PageWatchdog::answered, this, [this] { leaving_ = nullptr; });
@@ -145,6 +147,7 @@ void WebEngineBrowser::adopt(EnginePage* page) {
     view_->setPage(page);
     output_->setPage(page);
     watchdog_->watch(page);
+    memory_->watch(page);
 }
 
 WebEngineBrowser::~WebEngineBrowser() {
@@ -165,8 +168,9 @@ bool WebEngineBrowser::leave(Leave go) {
     // No dialog of the page stays, nor a question whether to leave.
     withdrawDialog();
     page_->personLeaves();
-    // Known not to answer (the person's input asked it meanwhile): replaced at once.
-    if (watchdog_->unanswered()) replacePage();
+    // Known not to answer (the person's input asked it meanwhile), or holding much memory
+    // that its renderer would keep for the next page of the site: replaced at once.
+    if (watchdog_->unanswered() || memory_->heldKb() > memory_->leaveFreshAboveKb()) replacePage();
     carryOut(go);
     leaving_ = std::move(go);
     watchdog_->ask();
@@ -189,7 +193,7 @@ void WebEngineBrowser::carryOut(const Leave& go) {
 
 void WebEngineBrowser::replacePage() {
     if (!page_ || !session_ || !session_->profile()) return;
-    qCDebug(lcEngine) << "the page's renderer does not answer; a fresh page replaces" << page_->url();
+    qCDebug(lcEngine) << "a fresh page replaces" << page_->url();
     fullScreen_.reset();
     // The history is the engine's, outside the renderer, and goes over whole; restoring it
     // loads its current entry, which what the person asked for then replaces.
@@ -391,7 +395,8 @@ void WebEngineBrowser::onRenderProcessTerminated(QWebEnginePage::RenderProcessTe
     ++loadGeneration_;
     readyState_ = 4;
     bind(nullptr);
-    const DeadPage::Ending ending = DeadPage::endingOf(status, exitCode);
+    const DeadPage::Ending ending =
+        memory_->stoppedForMemory() ? DeadPage::Ending::OutOfMemory : DeadPage::endingOf(status, exitCode);
     const QString title = page_->title();
     const QString url = page_->url().toString(QUrl::FullyEncoded);
     const QString said = DeadPage::shortText(ending);
