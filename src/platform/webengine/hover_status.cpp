@@ -8,8 +8,7 @@ HoverStatus::HoverStatus(QWebEngineView* view, QObject* parent) : QObject(parent
 
 void HoverStatus::linkHovered(const QString& url) {
     watchPointer();
-    const bool focusLost = view_ && !view_->window()->isActiveWindow();
-    if (url.isEmpty() && !text_.isEmpty() && focusLost && QCursor::pos() == pointer_) {
+    if (url.isEmpty() && !text_.isEmpty() && covered() && QCursor::pos() == pointer_) {
         clearPending_ = true;
         return;
     }
@@ -17,6 +16,13 @@ void HoverStatus::linkHovered(const QString& url) {
     if (!url.isEmpty()) pointer_ = QCursor::pos();
     text_ = url;
     emit changed(url);
+}
+
+// The view no longer has the person's pointer or keyboard without the pointer moving: a
+// window took the focus, or came up under the pointer.
+bool HoverStatus::covered() const {
+    if (!view_) return false;
+    return !view_->window()->isActiveWindow() || (pointerSurface_ && !pointerSurface_->underMouse());
 }
 
 void HoverStatus::loadStarted() { releasePendingClear(); }
@@ -37,11 +43,16 @@ void HoverStatus::watchPointer() {
 }
 
 bool HoverStatus::eventFilter(QObject* watched, QEvent* event) {
-    if (clearPending_ && watched == pointerSurface_) {
-        if (event->type() == QEvent::Leave ||
-            (event->type() == QEvent::MouseMove &&
-             static_cast<QMouseEvent*>(event)->globalPosition().toPoint() != pointer_))
+    const QEvent::Type type = event->type();
+    if (watched == pointerSurface_ && (type == QEvent::Leave || type == QEvent::MouseMove)) {
+        // Where the pointer rests now: a window that comes up under it makes the view's
+        // pointer leave, the pointer itself stays.
+        const QPoint at = type == QEvent::MouseMove ? static_cast<QMouseEvent*>(event)->globalPosition().toPoint()
+                                                    : QCursor::pos();
+        if (clearPending_ && at != pointer_)
             releasePendingClear();
+        else if (!clearPending_ && !text_.isEmpty() && type == QEvent::MouseMove)
+            pointer_ = at;  // still over the link the engine reported
     }
     return QObject::eventFilter(watched, event);
 }

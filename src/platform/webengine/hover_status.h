@@ -2,8 +2,9 @@
 
 // The browser's status text: the link under the pointer, as the engine reports it. The
 // engine also drops the link when the window merely loses the focus (a popup the click
-// opened takes it), with the pointer still resting on the link; the link then stays the
-// status text until the pointer moves or leaves the page, or the next load starts.
+// opened takes it) or another window comes up under the pointer (a popup the window
+// manager places there), with the pointer still resting on the link; the link then stays
+// the status text until the pointer moves, or the next load starts.
 
 #include <QObject>
 #include <QPoint>
@@ -32,12 +33,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool covered() const;
     void releasePendingClear();
     void watchPointer();
 
     QPointer<QWebEngineView> view_;
     QString text_;                      // the link last reported under the pointer
-    QPoint pointer_;                    // where the pointer was when it was reported
+    QPoint pointer_;                    // where the pointer last rested on it
     bool clearPending_ = false;         // the engine dropped it without the pointer moving
     QPointer<QWidget> pointerSurface_;  // the view's input widget, watched for motion
 };
