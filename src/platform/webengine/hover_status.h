@@ -24,6 +24,9 @@ public:
     void linkHovered(const QString& url);
     // A load starts: a link held after the engine dropped it goes now.
     void loadStarted();
+    // The page under the pointer, or what its link is, may have changed without a report
+    // of the engine (a load finished): the page is asked which link is under the pointer.
+    void askPage();
 
 signals:
     // The status text changed to `text`.
@@ -41,5 +44,6 @@ private:
     QString text_;                      // the link last reported under the pointer
     QPoint pointer_;                    // where the pointer last rested on it
     bool clearPending_ = false;         // the engine dropped it without the pointer moving
+    quint64 reports_ = 0;               // the engine's reports so far
     QPointer<QWidget> pointerSurface_;  // the view's input widget, watched for motion
 };

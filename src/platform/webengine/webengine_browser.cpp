@@ -134,6 +134,7 @@ void WebEngineBrowser::adopt(EnginePage* page) {
     connect(page, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::onLoadFinished);
     connect(page, &QWebEnginePage::renderProcessTerminated, this, &WebEngineBrowser::onRenderProcessTerminated);
     connect(page, &QWebEnginePage::linkHovered, hover_, &HoverStatus::linkHovered);
+    connect(page, &QWebEnginePage::loadFinished, hover_, &HoverStatus::askPage);
     connect(page, &QWebEnginePage::titleChanged, this, [this](const QString& title) {
         if (dead_) return;
         if (readyState_ != 4) titleThisLoad_ = true;  // not a script's change after the load
