@@ -26,6 +26,7 @@
 #include "platform/webengine/full_screen_window.h"
 #include "platform/webengine/history_steps.h"
 #include "platform/webengine/hover_status.h"
+#include "platform/webengine/page_memory.h"
 #include "platform/webengine/page_output.h"
 #include "platform/webengine/page_view_tools.h"
 #include "platform/webengine/page_watchdog.h"
@@ -116,6 +117,7 @@ WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
     hover_ = new HoverStatus(view, this);
     output_ = new PageOutput(view, nullptr, this);
     watchdog_ = new PageWatchdog(this);
+    memory_ = new PageMemory(webengine::pageMemoryBoundKb(), this);
     watchdog_->askOnInputIn(parent ? parent->window() : area_.data());
     connect(watchdog_, &PageWatchdog::hung, this, &WebEngineBrowser::onHung);
     connect(watchdog_, &PageWatchdog::answered, this, [this] { leaving_ = nullptr; });
@@ -142,6 +144,7 @@ void WebEngineBrowser::adopt(EnginePage* page) {
     connect(page, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::onLoadFinished);
     connect(page, &QWebEnginePage::renderProcessTerminated, this, &WebEngineBrowser::onRenderProcessTerminated);
     connect(page, &QWebEnginePage::linkHovered, hover_, &HoverStatus::linkHovered);
+    connect(page, &QWebEnginePage::loadFinished, hover_, &HoverStatus::askPage);
     connect(page, &QWebEnginePage::titleChanged, this, [this](const QString& title) {
         if (dead_) return;
         if (readyState_ != 4) titleThisLoad_ = true;  // not a script's change after the load
@@ -155,6 +158,7 @@ void WebEngineBrowser::adopt(EnginePage* page) {
     view_->setPage(page);
     output_->setPage(page);
     watchdog_->watch(page);
+    memory_->watch(page);
 }
 
 WebEngineBrowser::~WebEngineBrowser() {
@@ -175,8 +179,9 @@ bool WebEngineBrowser::leave(Leave go) {
     // No dialog of the page stays, nor a question whether to leave.
     withdrawDialog();
     page_->personLeaves();
-    // Known not to answer (the person's input asked it meanwhile): replaced at once.
-    if (watchdog_->unanswered()) replacePage();
+    // Known not to answer (the person's input asked it meanwhile), or holding much memory
+    // that its renderer would keep for the next page of the site: replaced at once.
+    if (watchdog_->unanswered() || memory_->heldKb() > memory_->leaveFreshAboveKb()) replacePage();
     carryOut(go);
     personGo_ = go;
     leaving_ = std::move(go);
@@ -401,7 +406,8 @@ void WebEngineBrowser::onRenderProcessTerminated(QWebEnginePage::RenderProcessTe
     ++loadGeneration_;
     readyState_ = 4;
     bind(nullptr);
-    const DeadPage::Ending ending = DeadPage::endingOf(status, exitCode);
+    const DeadPage::Ending ending =
+        memory_->stoppedForMemory() ? DeadPage::Ending::OutOfMemory : DeadPage::endingOf(status, exitCode);
     const QString title = page_->title();
     const QString url = page_->url().toString(QUrl::FullyEncoded);
     const QString said = DeadPage::shortText(ending);

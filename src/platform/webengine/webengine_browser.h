@@ -6,12 +6,14 @@
 // profile, the new windows and the downloads (EngineSession), the status text
 // (HoverStatus), the document and its commands (WebEngineDocument), saving and printing
 // (PageOutput), full screen (FullScreenWindow), whether the page's renderer answers
-// (PageWatchdog) and what shows over a page whose renderer ended (DeadPage).
+// (PageWatchdog), the bound on its memory (PageMemory) and what shows over a page whose
+// renderer ended (DeadPage).
 //
 // Leaving a page always works: a page whose renderer does not answer when the person
 // leaves it (a navigation, Back, Forward, Refresh) is replaced by a fresh page in the same
 // profile, on the same view and with the same history, which does what the person asked;
-// the old page goes, and its renderer with it.
+// the old page goes, and its renderer with it. A page holding much memory is replaced the
+// same way when the person leaves it, so that no renderer keeps what the left page held.
 
 #include <QPoint>
 #include <QPointer>
@@ -26,6 +28,7 @@
 class DeadPage;
 class EngineSession;
 class FullScreenWindow;
+class PageMemory;
 class PageWatchdog;
 class QStackedLayout;
 class HoverStatus;
@@ -109,6 +112,7 @@ private:
     DeadPage* deadPage_ = nullptr;
     QPointer<EnginePage> page_;
     PageWatchdog* watchdog_ = nullptr;
+    PageMemory* memory_ = nullptr;
     Leave leaving_;  // the last leave, until the page's renderer answers
     Leave personGo_;  // the last leave, until the page being left crosses it
     // The page whose renderer ended: what the browser reports for it until the next load.

@@ -1,0 +1,103 @@
+#include "platform/webengine/page_memory.h"
+
+#include <QWebEnginePage>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/log.h"
+
+namespace webengine {
+
+namespace {
+
+// The value of the "Name:  123 kB" line `name` in /proc's status text `text`, or -1.
+qint64 statusField(const char* text, const char* name) {
+    const char* at = std::strstr(text, name);
+    return at ? std::strtoll(at + std::strlen(name), nullptr, 10) : -1;
+}
+
+}  // namespace
+
+qint64 ownResidentKb(qint64 pid) {
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/%lld/status", static_cast<long long>(pid));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    char text[4096];
+    const ssize_t read = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (read <= 0) return -1;
+    text[read] = '\0';
+    const qint64 anon = statusField(text, "\nRssAnon:");
+    const qint64 shmem = statusField(text, "\nRssShmem:");
+    return anon < 0 ? -1 : anon + std::max<qint64>(shmem, 0);
+}
+
+qint64 pageMemoryBoundKb() {
+    constexpr qint64 kMostKb = 1536 * 1024;
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) return kMostKb;
+    return std::min(kMostKb, qint64(pages) * (pageSize / 1024) / 4);
+}
+
+}  // namespace webengine
+
+PageMemory::PageMemory(qint64 boundKb, QObject* parent) : QObject(parent), boundKb_(boundKb) {
+    timer_.setSingleShot(true);
+    connect(&timer_, &QTimer::timeout, this, &PageMemory::check);
+}
+
+void PageMemory::watch(QWebEnginePage* page) {
+    if (page_) disconnect(page_, nullptr, this, nullptr);
+    page_ = page;
+    pid_ = 0;
+    stoppedPid_ = 0;
+    timer_.stop();
+    if (!page) return;
+    // The engine announces a new renderer only for some of the page's renderers, and may
+    // announce one while the navigation is still on its way to it: every load wakes the
+    // reads too, and each reads the page's renderer as it is then.
+    connect(page, &QWebEnginePage::renderProcessPidChanged, this, &PageMemory::check);
+    connect(page, &QWebEnginePage::loadStarted, this, &PageMemory::check);
+    connect(page, &QWebEnginePage::loadFinished, this, &PageMemory::check);
+    check();
+}
+
+qint64 PageMemory::heldKb() const {
+    const qint64 pid = page_ ? page_->renderProcessPid() : 0;
+    return pid > 0 ? std::max<qint64>(webengine::ownResidentKb(pid), 0) : 0;
+}
+
+void PageMemory::check() {
+    const qint64 pid = page_ ? page_->renderProcessPid() : 0;
+    if (pid <= 0) return;  // no renderer: no reads until the next load
+    if (pid != pid_) {  // another renderer: what was read of the last one does not count
+        pid_ = pid;
+        stoppedPid_ = 0;
+        lastKb_ = -1;
+    }
+    const qint64 kb = webengine::ownResidentKb(pid);
+    if (kb < 0) return;  // gone: the next load reads the next one
+    if (kb > boundKb_) {
+        qCDebug(lcEngine) << "the page's renderer holds" << kb / 1024 << "MiB, over its bound; stopped:" << page_->url();
+        stoppedPid_ = pid;
+        ::kill(pid_t(pid), SIGKILL);
+        return;
+    }
+    // The next read comes before a renderer growing at its last pace could reach the bound.
+    int next = kCalmMs;
+    const qint64 elapsedMs = lastAt_.isValid() ? std::max<qint64>(lastAt_.elapsed(), 1) : 0;
+    if (lastKb_ >= 0 && kb > lastKb_ && elapsedMs > 0) {
+        const qint64 reachMs = (boundKb_ - kb) * elapsedMs / (kb - lastKb_);
+        next = int(std::clamp<qint64>(reachMs / 2, kQuickestMs, kCalmMs));
+    }
+    lastKb_ = kb;
+    lastAt_.start();
+    timer_.start(next);
+}
