@@ -150,14 +150,16 @@ DownloadHub::DownloadHub(QWebEngineProfile* profile, PersonActivity& activity, c
 
 DownloadHub::~DownloadHub() = default;
 
-void DownloadHub::allowFromNavigation(QWebEnginePage* page) {
+void DownloadHub::allowFromNavigation(QWebEnginePage* page, const QUrl& address) {
     if (!page) return;
     stopFollowing(page);
-    // The addresses of the person's load: its first request made by the browser itself
-    // (typed, a history entry, a reload), then the server's redirects of it. A download
-    // is theirs only when it is one of these addresses: whatever a document starts has
-    // an address of its own, however soon it comes.
+    // The addresses of the person's load: `address` when the caller knows it (a link the
+    // person clicked), else its first request made by the browser itself (typed, a
+    // history entry, a reload); then the server's redirects of it. A download is theirs
+    // only when it is one of these addresses: whatever a document starts has an address
+    // of its own, however soon it comes.
     Loading& loading = navigating_[page];
+    if (address.isValid()) loading.urls.insert(address);
     loading.requested = connect(page, &QWebEnginePage::navigationRequested, this,
                                 [this, page](QWebEngineNavigationRequest& request) {
         auto found = navigating_.find(page);

@@ -74,7 +74,8 @@ public:
     // The person had `page` load an address (typed, chosen, Back, Refresh): a download
     // that this load (or a redirect of it) turns into is theirs. Holds until the page
     // shows a document.
-    void allowFromNavigation(QWebEnginePage* page);
+    // `address`: the load's own address, when the caller knows it.
+    void allowFromNavigation(QWebEnginePage* page, const QUrl& address = QUrl());
 
 signals:
     // A download to ask the person about; the next comes once this one is answered.

@@ -121,7 +121,7 @@ bool EnginePage::mayNavigate(const QUrl& url, NavigationType type) {
         // with nothing the person did.
         ownSteps_ = 0;
         historySteps_->personNavigates();
-        if (webengine::DownloadHub* hub = session_->downloads()) hub->allowFromNavigation(this);
+        if (webengine::DownloadHub* hub = session_->downloads()) hub->allowFromNavigation(this, url);
     } else {
         if (lastStep_.isValid() && lastStep_.elapsed() >= std::chrono::milliseconds(kQuietFor).count()) ownSteps_ = 0;
         if (ownSteps_ >= kOwnSteps) return refuseNavigation(url, "the page went elsewhere on its own too often");
