@@ -29,13 +29,6 @@
 
 namespace {
 
-QAction* addItem(QMenu* menu, const char* name, const QString& caption, QKeySequence shortcut = {}) {
-    QAction* action = menu->addAction(caption);
-    action->setObjectName(QLatin1String(name));
-    if (!shortcut.isEmpty()) action->setShortcut(shortcut);
-    return action;
-}
-
 QMenu* addMenu(QMenuBar* bar, const char* name, const QString& caption) {
     QMenu* menu = bar->addMenu(caption);
     menu->setObjectName(QLatin1String(name));
@@ -82,7 +75,7 @@ frmMain::frmMain(Platform platform, QWidget* parent)
     if (PopupSweep::earlySweepWanted()) sweep_->enableEarlySweep();
     Browser->deniedCount = [this] { return sweep_->DeniedCount(); };
     createMenus();
-    createKeys();
+    createCommands();
     connectHandlers();
 
     // Client area 9750 x 6705 twips; the menu bar lies outside it.
@@ -144,55 +137,20 @@ void frmMain::createControls() {
 }
 
 void frmMain::createMenus() {
+    // The menus; their items come from the command table (frm_main_commands.cpp).
     QMenuBar* bar = menuBar();
     mnuFile = addMenu(bar, "mnuFile", QStringLiteral("&File"));
-    mnuSettings = addItem(mnuFile, "mnuSettings", QStringLiteral("&Settings..."));
-    mnuBar2 = mnuFile->addSeparator();
-    mnuAbout = addItem(mnuFile, "mnuAbout", QStringLiteral("&About ") + kProgramName + QStringLiteral("..."));
-    mnuExit = addItem(mnuFile, "mnuExit", QStringLiteral("Exit"), QKeySequence(Qt::CTRL | Qt::Key_E));
-
     mnuEdit = addMenu(bar, "mnuEdit", QStringLiteral("&Edit"));
-    mnuSource2 = addItem(mnuEdit, "mnuSource2", QStringLiteral("&View Source"));
-    mnuCopy = addItem(mnuEdit, "mnuCopy", QStringLiteral("Copy"), QKeySequence(Qt::CTRL | Qt::Key_C));
-    mnuPaste = addItem(mnuEdit, "mnuPaste", QStringLiteral("Paste"), QKeySequence(Qt::CTRL | Qt::Key_V));
-
     mnuNavigate = addMenu(bar, "mnuNavigate", QStringLiteral("&Navigate"));
-    mnuOpen = addItem(mnuNavigate, "mnuOpen", QStringLiteral("Open location..."), QKeySequence(Qt::CTRL | Qt::Key_O));
-    mnuBar1 = mnuNavigate->addSeparator();
-    mnuBack = addItem(mnuNavigate, "mnuBack", QStringLiteral("Back"), QKeySequence(Qt::CTRL | Qt::Key_B));
-    mnuForward = addItem(mnuNavigate, "mnuForward", QStringLiteral("Forward"), QKeySequence(Qt::CTRL | Qt::Key_F));
-    mnuStop = addItem(mnuNavigate, "mnuStop", QStringLiteral("Stop"), QKeySequence(Qt::CTRL | Qt::Key_S));
-    mnuRefresh = addItem(mnuNavigate, "mnuRefresh", QStringLiteral("Refresh"), QKeySequence(Qt::CTRL | Qt::Key_R));
-
     // "Popup": a top-level menu that never appears in the menu bar; it is the page's
-    // context menu. Its actions also belong to the window so that Ctrl+P works.
+    // context menu.
     mnuPop = new QMenu(QStringLiteral("Popup"), this);
     mnuPop->setObjectName(QStringLiteral("mnuPop"));
-    mnuLaunchIE = addItem(mnuPop, "mnuLaunchIE", QStringLiteral("Launch In Default Browser"));
-    mnuPopRefresh = addItem(mnuPop, "mnuPopRefresh", QStringLiteral("Refresh"));
-    mnuPrint = addItem(mnuPop, "mnuPrint", QStringLiteral("Print"), QKeySequence(Qt::CTRL | Qt::Key_P));
-    mnuSaveAs = addItem(mnuPop, "mnuSaveAs", QStringLiteral("Save As..."));
-    addActions(mnuPop->actions());
 
     popupMenu = [](QMenu* menu) { menu->exec(QCursor::pos()); };
 }
 
 void frmMain::connectHandlers() {
-    connect(mnuSettings, &QAction::triggered, this, [this] { mnuSettings_Click(); });
-    connect(mnuAbout, &QAction::triggered, this, [this] { mnuAbout_Click(); });
-    connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
-    connect(mnuSource2, &QAction::triggered, this, [this] { mnuSource2_Click(); });
-    connect(mnuCopy, &QAction::triggered, this, [this] { mnuCopy_Click(); });
-    connect(mnuPaste, &QAction::triggered, this, [this] { mnuPaste_Click(); });
-    connect(mnuOpen, &QAction::triggered, this, [this] { mnuOpen_Click(); });
-    connect(mnuBack, &QAction::triggered, this, [this] { mnuBack_Click(); });
-    connect(mnuForward, &QAction::triggered, this, [this] { mnuForward_Click(); });
-    connect(mnuStop, &QAction::triggered, this, [this] { mnuStop_Click(); });
-    connect(mnuRefresh, &QAction::triggered, this, [this] { mnuRefresh_Click(); });
-    connect(mnuLaunchIE, &QAction::triggered, this, [this] { mnuLaunchIE_Click(); });
-    connect(mnuPopRefresh, &QAction::triggered, this, [this] { mnuPopRefresh_Click(); });
-    connect(mnuPrint, &QAction::triggered, this, [this] { mnuPrint_Click(); });
-    connect(mnuSaveAs, &QAction::triggered, this, [this] { mnuSaveAs_Click(); });
 
     connect(Browser, &WebBrowser::StatusTextChange, this, &frmMain::Browser_StatusTextChange);
     connect(Browser, &WebBrowser::ProgressChange, this, &frmMain::Browser_ProgressChange);
@@ -209,9 +167,7 @@ void frmMain::connectHandlers() {
 
     // The address box: every key reaches URL_KeyPress (Enter is 13) and still the
     // control; choosing a list entry (mouse or arrow keys) is URL_Click. A loss of focus
-    // opens nothing. The window's commands come before the box's editing keys; copy
-    // and paste stay the box's own.
-    address_->setWindowCommands({mnuExit, mnuOpen, mnuBack, mnuForward, mnuStop, mnuRefresh, mnuPrint, keyDenied_});
+    // opens nothing.
     connect(address_, &AddressBox::keyPressed, this, &frmMain::URL_KeyPress);
     connect(address_, &AddressBox::entryChosen, this, &frmMain::URL_Click);
 

@@ -122,8 +122,9 @@ protected:
 private:
     void createControls();
     void createMenus();
-    // The keys every browser has (F5, Alt+Left, Ctrl+L, Esc, F11, zoom, find), in no menu.
-    void createKeys();
+    // Every command: the menus' items, the keys in no menu (F5, Alt+Left, Ctrl+L, Esc, F11,
+    // zoom, find, the Denied list) and which of them outrank the address box's keys.
+    void createCommands();
     void connectHandlers();
     // The settings dialog, created hidden when it does not exist.
     frmSettings* settingsDialog();
@@ -141,7 +142,7 @@ private:
     WebBrowser* Browser = nullptr;
     QTimer* tmrEngine = nullptr;
     FindBar* findBar_ = nullptr;  // find in page, over the browser
-    QAction* keyDenied_ = nullptr;  // the key of the "Denied" list
+    QAction* keyStop_ = nullptr;  // Esc: Stop while a page loads
 
     // --- menus ---
     QMenu* mnuFile = nullptr;
