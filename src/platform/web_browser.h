@@ -130,7 +130,7 @@ public:
     // What a page may ask for only in answer to the person's own click or key in it. A
     // Navigation is a page going elsewhere (or loading itself again) on its own once it
     // has done so a few times in a row, or while the person is leaving it.
-    enum class Refusal { Dialog, FullScreen, Download, Navigation };
+    enum class Refusal { Dialog, FullScreen, Download, Navigation, Permission };
     Q_ENUM(Refusal)
 
     using QObject::QObject;

@@ -706,6 +706,10 @@ TEST_F(WebEngineBrowserTest, FullScreenShowsThePageAloneAndEscRestoresTheWindowW
                   page("Video", "<button id=b style=\"width:300px;height:150px\" "
                                 "onclick=\"document.documentElement.requestFullscreen().then("
                                 "function(){document.title='full'},function(e){document.title='refused '+e})\">go</button>"));
+    QStringList permissions;
+    QObject::connect(browser, &WebBrowser::Refused, [&](WebBrowser::Refusal what, const Denial& details) {
+        if (what == WebBrowser::Refusal::Permission) permissions << details.text;
+    });
     ASSERT_TRUE(load(server->url("/video.html")));
 
     // Permissions: denied at once, and no window asks the user.
@@ -721,6 +725,9 @@ TEST_F(WebEngineBrowserTest, FullScreenShowsThePageAloneAndEscRestoresTheWindowW
     ASSERT_TRUE(waitUntil([&] { return !evaluate(QStringLiteral("window.mic")).toString().isEmpty(); }));
     EXPECT_NE(evaluate(QStringLiteral("window.mic")).toString(), QStringLiteral("granted"));
     EXPECT_EQ(QApplication::topLevelWidgets().size(), windowsBefore);
+    // Each refusal is reported, to be counted and listed, with what was asked.
+    EXPECT_TRUE(permissions.contains(QStringLiteral("Notifications")) && permissions.contains(QStringLiteral("Geolocation")))
+        << permissions.join(QLatin1Char(' ')).toStdString();
 
     // Full screen from a real click (a page may ask only on a user's gesture).
     host->move(40, 30);

@@ -3,6 +3,7 @@
 #include <QAuthenticator>
 #include <algorithm>
 #include <QCoreApplication>
+#include <QMetaEnum>
 #include <QWebEngineNewWindowRequest>
 #include <QTimer>
 #include <QWebEngineHistory>
@@ -214,14 +215,26 @@ QStringList EnginePage::chooseFiles(FileSelectionMode mode, const QStringList& o
 }
 
 void EnginePage::denyPermissions() {
+    // Each refusal is a denied event like any other, listed with what was asked.
     connect(this, &QWebEnginePage::featurePermissionRequested, this, [this](const QUrl& origin, Feature feature) {
         qCDebug(lcEngine) << "permission denied:" << feature << origin;
         setFeaturePermission(origin, feature, PermissionDeniedByUser);
+        refuse(WebBrowser::Refusal::Permission,
+               Denial::of(QString(), origin.toDisplayString(),
+                          QLatin1String(QMetaEnum::fromType<QWebEnginePage::Feature>().valueToKey(int(feature)))));
     });
     connect(this, &QWebEnginePage::registerProtocolHandlerRequested, this,
-            [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
-    connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
-            [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
+            [this](QWebEngineRegisterProtocolHandlerRequest request) {
+                request.reject();
+                refuse(WebBrowser::Refusal::Permission,
+                       Denial::of(QString(), request.origin().toDisplayString(),
+                                  QStringLiteral("ProtocolHandler ") + request.scheme()));
+            });
+    connect(this, &QWebEnginePage::fileSystemAccessRequested, this, [this](QWebEngineFileSystemAccessRequest request) {
+        request.reject();
+        refuse(WebBrowser::Refusal::Permission,
+               Denial::of(QString(), request.origin().toDisplayString(), QStringLiteral("FileSystemAccess")));
+    });
     // The engine grants a page's keyboard lock (the keys the program's commands use, in
     // full screen) without asking anyone, and has no permission for it to deny: the page
     // hears "not allowed" instead, in every frame, before any script of its own runs.
