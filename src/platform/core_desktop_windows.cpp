@@ -2,14 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-
-std::u16string toUtf16(const QString& text) {
-    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), std::size_t(text.size()));
-}
-
-}  // namespace
-
 CoreDesktopWindows::CoreDesktopWindows(std::unique_ptr<DesktopCore> core) : core_(std::move(core)) {
     core_->onWindowTouched([this](WindowId window) { touched(window); });
 }
@@ -47,7 +39,7 @@ int CoreDesktopWindows::Title(WindowId window, QString& title, int maxCount) {
     return int(size);
 }
 
-WindowId CoreDesktopWindows::FindByTitle(const QString& title) { return core_->FindByTitle(toUtf16(title)); }
+WindowId CoreDesktopWindows::FindByTitle(const QString& title) { return core_->FindByTitle(title.toStdU16String()); }
 
 bool CoreDesktopWindows::RequestClose(WindowId window) { return core_->RequestClose(window); }
 
