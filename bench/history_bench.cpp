@@ -28,7 +28,7 @@
 
 #include "browse/history_file.h"
 #include "browse/url_history.h"
-#include "platform/file_save.h"
+#include "platform/settings/file_save.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "platform/webengine/start_page.h"
 
 #ifdef _WIN32
-#include "platform/core_desktop_windows.h"
+#include "platform/desktop/core_desktop_windows.h"
 #include "platform/user32/user32_desktop.h"
 
 int main(int argc, char* argv[]) {

@@ -20,11 +20,11 @@
 #include "dialogs/frm_about.h"
 #include "dialogs/frm_denied.h"
 #include "dialogs/frm_settings.h"
-#include "platform/log.h"
-#include "platform/looks.h"
-#include "platform/module1.h"
-#include "platform/settings_location.h"
-#include "platform/twips.h"
+#include "platform/system/log.h"
+#include "platform/ui/looks.h"
+#include "platform/settings/module1.h"
+#include "platform/settings/settings_location.h"
+#include "platform/ui/twips.h"
 #include "platform/web_browser.h"
 
 namespace {

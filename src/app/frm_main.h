@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "denial/popup_sweep.h"
-#include "platform/desktop_windows.h"
+#include "platform/desktop/desktop_windows.h"
 #include "platform/platform.h"
 
 class AddressBox;

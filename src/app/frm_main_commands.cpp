@@ -9,7 +9,7 @@
 #include "app/frm_main.h"
 #include "browse/address_box.h"
 #include "browse/find_bar.h"
-#include "platform/looks.h"
+#include "platform/ui/looks.h"
 #include "platform/web_browser.h"
 
 void frmMain::createCommands() {

@@ -11,10 +11,10 @@
 #include "app/frm_main.h"
 #include "browse/address_box.h"
 #include "browse/frm_source.h"
-#include "platform/log.h"
-#include "platform/looks.h"
+#include "platform/system/log.h"
+#include "platform/ui/looks.h"
 #include "platform/web_browser.h"
-#include "platform/window_title.h"
+#include "platform/desktop/window_title.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 
-#include "platform/log.h"
+#include "platform/system/log.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include "platform/twips.h"
+#include "platform/ui/twips.h"
 #include "platform/web_browser.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <QPlainTextEdit>
 #include <QEvent>
 
-#include "platform/looks.h"
-#include "platform/twips.h"
-#include "platform/window_title.h"
+#include "platform/ui/looks.h"
+#include "platform/ui/twips.h"
+#include "platform/desktop/window_title.h"
 
 frmSource::frmSource() {
     setObjectName(QStringLiteral("frmSource"));

@@ -1,6 +1,6 @@
 #include "browse/history_file.h"
 
-#include "platform/log.h"
+#include "platform/system/log.h"
 
 #include <QByteArray>
 #include <QFile>

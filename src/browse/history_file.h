@@ -32,7 +32,7 @@
 
 #include <functional>
 
-#include "platform/file_save.h"
+#include "platform/settings/file_save.h"
 
 namespace HistoryFile {
 

@@ -2,8 +2,8 @@
 
 #include "browse/collator_sort.h"
 #include "browse/history_file.h"
-#include "platform/file_save.h"
-#include "platform/log.h"
+#include "platform/settings/file_save.h"
+#include "platform/system/log.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -27,7 +27,7 @@
 // pieces, never whole. A missing file, a file that cannot be opened or read, and anything
 // that is not a regular file (a folder, a pipe, a device) read as an empty file.
 //
-// Writing replaces the file atomically with the rules of platform/file_save.h: only a regular
+// Writing replaces the file atomically with the rules of platform/settings/file_save.h: only a regular
 // file (or a link to one) is replaced, through a temporary file beside it that is flushed
 // and renamed over it, so a crash, a kill or a full disk leaves either the old or the new
 // file, never a truncated one.

@@ -13,7 +13,7 @@
 // entries another copy cleared (removeFile) stay gone unless visited here again.
 
 #include "browse/history_file.h"
-#include "platform/file_save.h"
+#include "platform/settings/file_save.h"
 
 #include <QAbstractListModel>
 #include <QByteArray>

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <limits>
 
-#include "platform/log.h"
+#include "platform/system/log.h"
 
 namespace {
 

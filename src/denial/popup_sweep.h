@@ -13,9 +13,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/denial_record.h"
-#include "platform/desktop_windows.h"
-#include "platform/window_title.h"
+#include "platform/desktop/denial_record.h"
+#include "platform/desktop/desktop_windows.h"
+#include "platform/desktop/window_title.h"
 
 // The title ending of the windows the sweep closes.
 inline const QString& kDeniedTitleSuffix = kForeignBrowserName;

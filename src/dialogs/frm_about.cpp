@@ -3,8 +3,8 @@
 #include <QPalette>
 #include <QPlainTextEdit>
 
-#include "platform/looks.h"
-#include "platform/twips.h"
+#include "platform/ui/looks.h"
+#include "platform/ui/twips.h"
 
 QString frmAbout::text() {
     static const char* const lines[] = {

@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "dialogs/tool_window.h"
-#include "platform/denial_record.h"
+#include "platform/desktop/denial_record.h"
 
 class QLabel;
 class QListWidget;

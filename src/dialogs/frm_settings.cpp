@@ -5,10 +5,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "platform/log.h"
-#include "platform/looks.h"
-#include "platform/module1.h"
-#include "platform/twips.h"
+#include "platform/system/log.h"
+#include "platform/ui/looks.h"
+#include "platform/settings/module1.h"
+#include "platform/ui/twips.h"
 
 namespace {
 

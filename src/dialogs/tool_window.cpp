@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/looks.h"
-#include "platform/twips.h"
+#include "platform/ui/looks.h"
+#include "platform/ui/twips.h"
 
 #ifndef _WIN32
 namespace {

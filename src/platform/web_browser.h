@@ -12,8 +12,8 @@
 #include <memory>
 #include <optional>
 
-#include "platform/denial_record.h"
-#include "platform/desktop_windows.h"
+#include "platform/desktop/denial_record.h"
+#include "platform/desktop/desktop_windows.h"
 
 class QWidget;
 

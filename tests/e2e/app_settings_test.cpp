@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 
 #include "app/frm_main.h"
-#include "platform/looks.h"
+#include "platform/ui/looks.h"
 #include "app_fixture.h"
 
 namespace {

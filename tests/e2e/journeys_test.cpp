@@ -20,7 +20,7 @@
 
 #include "a11y.h"
 #include "app_fixture.h"
-#include "platform/looks.h"
+#include "platform/ui/looks.h"
 #include "proc_tree.h"
 
 namespace {

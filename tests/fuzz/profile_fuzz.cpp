@@ -1,4 +1,4 @@
-// libFuzzer target for the settings file's reader and writer (platform/profile.h).
+// libFuzzer target for the settings file's reader and writer (platform/settings/profile.h).
 //
 // The input is a small header (section, key and value to write, a buffer size) and then
 // the file's bytes. Checked for each input:
@@ -11,7 +11,7 @@
 //    or ';'); other names only must not crash or hang.
 // A difference aborts, so libFuzzer keeps the input.
 
-#include "platform/profile.h"
+#include "platform/settings/profile.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

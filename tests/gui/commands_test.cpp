@@ -11,7 +11,7 @@
 
 #include "browse/frm_source.h"
 #include "main_window_fixture.h"
-#include "platform/twips.h"
+#include "platform/ui/twips.h"
 #include "window_parts.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "dialogs/frm_about.h"
 #include "dialogs/frm_settings.h"
 #include "main_window_fixture.h"
-#include "platform/twips.h"
+#include "platform/ui/twips.h"
 #include "window_parts.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "browse/url_history.h"
 #include "dialogs/frm_settings.h"
 #include "main_window_fixture.h"
-#include "platform/twips.h"
+#include "platform/ui/twips.h"
 #include "window_parts.h"
 
 namespace {

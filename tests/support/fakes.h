@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/desktop_windows.h"
+#include "platform/desktop/desktop_windows.h"
 #include "platform/platform.h"
 #include "platform/web_browser.h"
 

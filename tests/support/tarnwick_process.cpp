@@ -22,7 +22,7 @@
 #include <set>
 #include <unistd.h>
 
-#include "platform/twips.h"
+#include "platform/ui/twips.h"
 
 // ---------------------------------------------------------------------------------
 // Helpers

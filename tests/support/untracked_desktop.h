@@ -3,7 +3,7 @@
 // A desktop seen through an interface that cannot tell what changed (the default
 // Revision and ChangedSince): every sweep over it walks every window.
 
-#include "platform/desktop_windows.h"
+#include "platform/desktop/desktop_windows.h"
 
 class UntrackedDesktop : public DesktopWindows {
 public:

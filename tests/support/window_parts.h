@@ -23,7 +23,7 @@
 #include "dialogs/frm_about.h"
 #include "dialogs/frm_settings.h"
 #include "browse/address_box.h"
-#include "platform/looks.h"
+#include "platform/ui/looks.h"
 #include "platform/web_browser.h"
 
 // The application's top-level widgets of type T.

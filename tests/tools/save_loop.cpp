@@ -25,7 +25,7 @@
 #include <unistd.h>
 
 #include "browse/url_history.h"
-#include "platform/profile.h"
+#include "platform/settings/profile.h"
 #include "save_loop.h"
 
 namespace {

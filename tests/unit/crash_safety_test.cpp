@@ -27,7 +27,7 @@
 #include "../tools/save_loop.h"
 #include "browse/history_file.h"
 #include "browse/url_history.h"
-#include "platform/profile.h"
+#include "platform/settings/profile.h"
 
 extern char** environ;
 

@@ -22,8 +22,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/module1.h"
-#include "platform/profile.h"
+#include "platform/settings/module1.h"
+#include "platform/settings/profile.h"
 #include "profile_cases.h"
 
 using namespace profile_cases;

@@ -4,7 +4,7 @@
 
 #include <QUrl>
 
-#include "platform/safe_file_name.h"
+#include "platform/system/safe_file_name.h"
 
 TEST(SafeFileName, ServerNamesBecomePlainNamesInTheDownloadFolder) {
     const QUrl at(QStringLiteral("http://127.0.0.1/dl/report%20final.pdf?x=1"));

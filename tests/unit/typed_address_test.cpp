@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/typed_address.h"
+#include "platform/system/typed_address.h"
 
 TEST(TypedAddress, PathsBecomeFilesBareHostsGetHttpAndSchemesStayAsTyped) {
     const std::pair<const char*, const char*> cases[] = {

@@ -25,7 +25,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "platform/profile.h"
+#include "platform/settings/profile.h"
 #include "browse/history_file.h"
 #include "browse/url_history.h"
 

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "denial/popup_sweep.h"
-#include "platform/core_desktop_windows.h"
+#include "platform/desktop/core_desktop_windows.h"
 #include "wait.h"
 #include "wine_host.h"
 

@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "platform/profile.h"
+#include "platform/settings/profile.h"
 #include "profile_cases.h"
 #include "wait.h"
 #include "wine_host.h"

@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <memory>
 
-#include "platform/desktop_core.h"
+#include "platform/desktop/desktop_core.h"
 #include "x_session.h"
 
 // UTF-16 code units as four hex digits each, "-" for none: how text crosses the pipe.

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/change_log.h"
-#include "platform/desktop_core.h"
+#include "platform/desktop/change_log.h"
+#include "platform/desktop/desktop_core.h"
 
 class User32Desktop : public DesktopCore {
 public:

@@ -2,8 +2,8 @@
 
 #include <wayland-client.h>
 
-#include "platform/change_log.h"
-#include "platform/log.h"
+#include "platform/desktop/change_log.h"
+#include "platform/system/log.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 #include <QCoreApplication>

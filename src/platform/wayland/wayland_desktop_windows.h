@@ -30,7 +30,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/desktop_windows.h"
+#include "platform/desktop/desktop_windows.h"
 
 class WaylandDesktopWindows : public DesktopWindows {
 public:

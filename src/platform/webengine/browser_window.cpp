@@ -11,7 +11,7 @@
 
 #include "platform/webengine/engine_page.h"
 #include "platform/webengine/engine_session.h"
-#include "platform/window_title.h"
+#include "platform/desktop/window_title.h"
 
 namespace {
 

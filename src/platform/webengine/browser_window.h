@@ -13,8 +13,8 @@
 #include <QWebEngineView>
 #include <optional>
 
-#include "platform/denial_record.h"
-#include "platform/desktop_windows.h"
+#include "platform/desktop/denial_record.h"
+#include "platform/desktop/desktop_windows.h"
 
 class EngineSession;
 class QWebEnginePage;

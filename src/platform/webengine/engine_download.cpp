@@ -12,8 +12,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/log.h"
-#include "platform/safe_file_name.h"
+#include "platform/system/log.h"
+#include "platform/system/safe_file_name.h"
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/person_activity.h"
 

@@ -12,7 +12,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 
-#include "platform/log.h"
+#include "platform/system/log.h"
 #include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_session.h"
 #include "platform/webengine/history_steps.h"

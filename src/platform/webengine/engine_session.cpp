@@ -10,7 +10,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 
-#include "platform/log.h"
+#include "platform/system/log.h"
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_flags.h"

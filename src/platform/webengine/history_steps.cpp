@@ -4,7 +4,7 @@
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
 
-#include "platform/log.h"
+#include "platform/system/log.h"
 #include "platform/webengine/person_activity.h"
 
 namespace {

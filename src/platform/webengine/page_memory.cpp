@@ -9,7 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/log.h"
+#include "platform/system/log.h"
 
 namespace webengine {
 

@@ -9,7 +9,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
-#include "platform/safe_file_name.h"
+#include "platform/system/safe_file_name.h"
 
 PageOutput::PageOutput(QWebEngineView* view, QWebEnginePage* page, QObject* parent)
     : QObject(parent), view_(view), page_(page) {}

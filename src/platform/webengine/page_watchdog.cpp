@@ -5,7 +5,7 @@
 #include <QWebEngineScript>
 #include <QWidget>
 
-#include "platform/log.h"
+#include "platform/system/log.h"
 
 PageWatchdog::PageWatchdog(QObject* parent) : QObject(parent) {
     patience_.setSingleShot(true);

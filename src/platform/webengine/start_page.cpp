@@ -8,8 +8,8 @@
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 
-#include "platform/file_save.h"
-#include "platform/log.h"
+#include "platform/settings/file_save.h"
+#include "platform/system/log.h"
 
 namespace webengine {
 

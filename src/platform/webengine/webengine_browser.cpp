@@ -15,8 +15,8 @@
 #include <QWebEngineView>
 #include <utility>
 
-#include "platform/log.h"
-#include "platform/typed_address.h"
+#include "platform/system/log.h"
+#include "platform/system/typed_address.h"
 #include "platform/webengine/browser_view.h"
 #include "platform/webengine/browser_window.h"
 #include "platform/webengine/dead_page.h"

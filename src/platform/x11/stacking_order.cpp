@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "platform/log.h"
+#include "platform/system/log.h"
 
 namespace x11 {
 

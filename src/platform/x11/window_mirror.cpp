@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/desktop_windows.h"
-#include "platform/log.h"
+#include "platform/desktop/desktop_windows.h"
+#include "platform/system/log.h"
 
 namespace x11 {
 

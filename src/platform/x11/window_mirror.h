@@ -17,8 +17,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/change_log.h"
-#include "platform/desktop_windows.h"
+#include "platform/desktop/change_log.h"
+#include "platform/desktop/desktop_windows.h"
 #include "platform/x11/stacking_order.h"
 #include "platform/x11/window_state.h"
 #include "platform/x11/x11_connection.h"

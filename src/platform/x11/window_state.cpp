@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "platform/desktop_windows.h"
+#include "platform/desktop/desktop_windows.h"
 
 namespace x11 {
 

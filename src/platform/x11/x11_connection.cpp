@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/log.h"
+#include "platform/system/log.h"
 #include "platform/x11/x11_text.h"
 
 namespace x11 {

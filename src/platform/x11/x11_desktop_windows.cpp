@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/log.h"
+#include "platform/system/log.h"
 #include "platform/x11/retitle_storm.h"
 #include "platform/x11/window_mirror.h"
 #include "platform/x11/x11_connection.h"

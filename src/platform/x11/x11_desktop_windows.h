@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/desktop_windows.h"
+#include "platform/desktop/desktop_windows.h"
 
 class QSocketNotifier;
 class QTimer;

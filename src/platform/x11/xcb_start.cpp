@@ -8,7 +8,7 @@
 #include <QWindow>
 #include <optional>
 
-#include "platform/log.h"
+#include "platform/system/log.h"
 
 namespace x11 {
 

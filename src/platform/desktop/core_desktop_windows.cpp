@@ -1,4 +1,4 @@
-#include "platform/core_desktop_windows.h"
+#include "platform/desktop/core_desktop_windows.h"
 
 #include <algorithm>
 

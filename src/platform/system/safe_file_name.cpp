@@ -1,4 +1,4 @@
-#include "platform/safe_file_name.h"
+#include "platform/system/safe_file_name.h"
 
 #include <QRegularExpression>
 #include <QUrl>

@@ -1,4 +1,4 @@
-#include "platform/accessibility.h"
+#include "platform/ui/accessibility.h"
 
 #include <QAccessible>
 #include <QAccessibleObject>

@@ -9,8 +9,8 @@
 #include <memory>
 #include <unordered_set>
 
-#include "platform/desktop_core.h"
-#include "platform/desktop_windows.h"
+#include "platform/desktop/desktop_core.h"
+#include "platform/desktop/desktop_windows.h"
 
 class CoreDesktopWindows : public DesktopWindows {
 public:

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/window_id.h"
+#include "platform/desktop/window_id.h"
 
 class ChangeLog {
 public:

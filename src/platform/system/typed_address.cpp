@@ -1,9 +1,9 @@
-#include "platform/typed_address.h"
+#include "platform/system/typed_address.h"
 
 #include <QRegularExpression>
 #include <QStringList>
 
-#include "platform/looks.h"
+#include "platform/ui/looks.h"
 
 QUrl addressToUrl(const QString& address) {
     const QString text = address.trimmed();

@@ -1,11 +1,11 @@
-#include "platform/settings_location.h"
+#include "platform/settings/settings_location.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include "platform/profile.h"
+#include "platform/settings/profile.h"
 
 #ifdef _WIN32
 #include "platform/user32/user32_shell.h"

@@ -1,4 +1,4 @@
-#include "platform/shell.h"
+#include "platform/system/shell.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>

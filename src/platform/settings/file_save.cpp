@@ -1,4 +1,4 @@
-#include "platform/file_save.h"
+#include "platform/settings/file_save.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>

@@ -1,7 +1,7 @@
-#include "platform/profile.h"
+#include "platform/settings/profile.h"
 
-#include "platform/file_save.h"
-#include "platform/log.h"
+#include "platform/settings/file_save.h"
+#include "platform/system/log.h"
 
 #include <QByteArrayView>
 #include <QFile>

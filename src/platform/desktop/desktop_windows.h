@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/window_id.h"
+#include "platform/desktop/window_id.h"
 
 // Which windows the popup sweep closes: each whose style has every bit of `styleMask` and
 // whose title ends in `titleSuffix`. The sweep holds the one rule; a desktop that can tell

@@ -1,4 +1,4 @@
-#include "platform/looks.h"
+#include "platform/ui/looks.h"
 
 static void initTarnwickResources() { Q_INIT_RESOURCE(assets); }
 

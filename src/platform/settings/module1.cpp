@@ -1,7 +1,7 @@
-#include "platform/module1.h"
+#include "platform/settings/module1.h"
 
-#include "platform/looks.h"
-#include "platform/profile.h"
+#include "platform/ui/looks.h"
+#include "platform/settings/profile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/log.h"
+#include "platform/system/log.h"
 
 namespace {
 

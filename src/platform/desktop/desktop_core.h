@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/window_id.h"
+#include "platform/desktop/window_id.h"
 
 class DesktopCore {
 public:
