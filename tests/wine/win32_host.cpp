@@ -15,12 +15,15 @@
 #include <deque>
 #include <functional>
 #include <iostream>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/settings/file_lock.h"
 #include "platform/user32/user32_desktop.h"
 #include "platform/user32/user32_shell.h"
 
@@ -140,6 +143,9 @@ std::wstring profileDump(const std::wstring& path) {
     return out;
 }
 
+// The file locks taken by "lock", by slot, held until "unlock".
+std::map<std::string, std::unique_ptr<FileLock>> locks;
+
 std::string answer(User32Desktop& desktop, WindowThread& windows, std::vector<std::thread>& threads,
                    const std::string& line) {
     std::istringstream in(line);
@@ -189,7 +195,20 @@ std::string answer(User32Desktop& desktop, WindowThread& windows, std::vector<st
         in >> d;
         out << WritePrivateProfileStringW(unhex(b).c_str(), unhex(c).c_str(), unhex(d).c_str(), unhex(a).c_str());
     } else if (command == "pdump") out << hex(profileDump(unhex(a)));
-    else if (command == "open") out << user32::openUrl(unhex(a));
+    else if (command == "lock") {  // lock SLOT PATH WAITMS: 1, or 0 and why not
+        std::unique_ptr<FileLock>& lock = locks[a];
+        lock.reset();
+        lock = std::make_unique<FileLock>(std::filesystem::path(unhex(b)), std::stoi(c));
+        out << lock->held();
+        if (!lock->held()) out << ' ' << lock->failure();
+    } else if (command == "unlock") {
+        locks.erase(a);
+        out << "ok";
+    } else if (command == "ident") {
+        const FileIdentity id = identifyFile(std::filesystem::path(unhex(a)));
+        out << id.exists << ' ' << id.device << ' ' << id.inode << ' ' << id.size << ' ' << id.modifiedNs << ' '
+            << id.changedNs;
+    } else if (command == "open") out << user32::openUrl(unhex(a));
     else if (command == "folder") out << hex(user32::programFolder());
     else if (command == "roaming") out << hex(user32::roamingFolder());
     else if (command == "settings") out << hex(user32::settingsFile(unhex(a), user32::roamingFolder(), b == "w"));

@@ -1,12 +1,14 @@
 // Our settings file's reader and writer against kernel32's GetPrivateProfileStringW and
 // WritePrivateProfileStringW under Wine, on every case of the format's tables; and the
-// hand-off and the settings file's place through the Windows shell.
+// hand-off, the settings file's place and its lock through the Windows shell and kernel32.
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <cstdio>
 
 #include "platform/settings/profile.h"
 #include "profile_cases.h"
@@ -98,8 +100,8 @@ TEST(Win32Profile, ReaderAndWriterGiveWhatKernel32Gives) {
 // opener (Wine's winebrowser, then the first of its browsers on PATH: here a recorder;
 // winebrowser escapes characters no address holds, such as '`'); the settings
 // file lies beside the program while its folder can be written, else in the roaming
-// folder.
-TEST(Win32Shell, HandOffAndSettingsFile) {
+// folder; saves of a shared file take turns by the lock beside it.
+TEST(Win32Shell, HandOffSettingsFileAndItsLock) {
     QTemporaryDir dir;
     const QString record = dir.filePath("opened");
     const QString opener = dir.filePath("xdg-open");
@@ -126,4 +128,32 @@ TEST(Win32Shell, HandOffAndSettingsFile) {
     EXPECT_EQ(host.number("pput " + hex16(own) + " " + hex16("Tarnwick") + " " + hex16("DefaultURL") + " " +
                           hex16("http://example.test/")), 1);
     EXPECT_EQ(host.text("settings " + hex16("Z:\\proc") + " r"), own);
+
+    // A replaced file is told from the one before.
+    const QString file = dir.filePath("URL.slx");
+    ASSERT_TRUE(save(file, "http://a/\n"));
+    const QStringList before = host.ask("ident " + hex16(windowsPath(file))).split(' ');
+    ASSERT_TRUE(save(file + ".new", "http://b/\n") && std::rename(qPrintable(file + ".new"), qPrintable(file)) == 0);
+    const QStringList after = host.ask("ident " + hex16(windowsPath(file))).split(' ');
+    ASSERT_EQ(before.size(), 6);
+    ASSERT_EQ(after.size(), 6);
+    EXPECT_EQ(before[0], "1");
+    EXPECT_NE(before[2], after[2]) << "a replaced file looks like the one before";
+
+    // Two programs saving one file take turns: the second waits for the first's lock and
+    // goes on without it when it is not let go, and gets it once it is; a folder or a
+    // link is never taken for a lock file. (The second program ends the prefix's Wine
+    // server, and so the first, when it ends: this comes last.)
+    const QString lockFile = windowsPath(dir.filePath("URL.slx.lock"));
+    ASSERT_TRUE(QFile::link(dir.path(), dir.filePath("link.lock")));
+    EXPECT_EQ(host.ask("lock a " + hex16(lockFile) + " 0"), "1");
+    {
+        WineHost other;
+        ASSERT_TRUE(other.ok());
+        EXPECT_EQ(other.ask("lock a " + hex16(lockFile) + " 300"), "0 still held by another program");
+        EXPECT_EQ(host.ask("unlock a"), "ok");
+        EXPECT_EQ(other.ask("lock a " + hex16(lockFile) + " 0"), "1");
+        EXPECT_EQ(other.ask("lock b " + hex16(windowsPath(dir.path())) + " 0"), "0 is not a regular file");
+        EXPECT_EQ(other.ask("lock c " + hex16(windowsPath(dir.filePath("link.lock"))) + " 0"), "0 is not a regular file");
+    }
 }

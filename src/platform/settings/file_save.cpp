@@ -1,19 +1,12 @@
 #include "platform/settings/file_save.h"
 
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSaveFile>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace FileSave {
 
@@ -26,81 +19,28 @@ QString target(const QString& path) {
 
 namespace {
 
-Identity identityOf(const struct stat& st) {
-    return {true,
-            st.st_dev,
-            st.st_ino,
-            st.st_size,
-            qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-            qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+// The path as the system takes it: UTF-16 on Windows, the file-name encoding's bytes
+// elsewhere.
+std::filesystem::path nativePath(const QString& path) {
+#ifdef _WIN32
+    return std::filesystem::path(path.toStdU16String());
+#else
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
 }
 
 }  // namespace
 
-Identity identify(const QString& path) {
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? identityOf(st) : Identity{};
-}
+Identity identify(const QString& path) { return identifyFile(nativePath(path)); }
 
-Identity identify(int fd) {
-    struct stat st {};
-    return ::fstat(fd, &st) == 0 ? identityOf(st) : Identity{};
-}
+Identity identify(int fd) { return identifyOpenFile(fd); }
 
 Lock::Lock(const QString& path, const QLoggingCategory& log) {
     // Nothing that is not saved is locked: no lock file beside a device or a pipe.
     if (!replaceable(path)) return;
-    const QByteArray name = QFile::encodeName(target(path) + QStringLiteral(".lock"));
-    const auto fail = [&](const char* what, int error) {
-        if (error != 0) qCDebug(log) << "saving without a lock:" << name << what << std::strerror(error);
-        else qCDebug(log) << "saving without a lock:" << name << what;
-    };
-    QDeadlineTimer deadline(kLockWaitMs);
-    useconds_t pause = 1000;
-    // No links (a link to a device must not be opened), no waiting on a pipe.
-    constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-    for (;;) {
-        int fd = ::open(name.constData(), O_RDWR | O_CREAT | kFlags, 0666);
-        // A folder that may not be written to can still hold a lock file from before.
-        if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = ::open(name.constData(), O_RDONLY | kFlags);
-        if (fd < 0) {
-            fail("open:", errno);
-            return;
-        }
-        struct stat opened {};
-        if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-            ::close(fd);
-            fail("is not a regular file", 0);
-            return;
-        }
-        while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int error = errno;
-            if ((error != EWOULDBLOCK && error != EINTR) || deadline.hasExpired()) {
-                ::close(fd);
-                if (error == EWOULDBLOCK) fail("still held by another program", 0);
-                else fail("flock:", error);
-                return;
-            }
-            ::usleep(pause);
-            pause = std::min<useconds_t>(pause * 2, 20000);
-        }
-        // Locked: still the file under that name? (Someone may have removed or replaced
-        // it meanwhile; the next holder would lock the one there now.)
-        struct stat named {};
-        if (::stat(name.constData(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
-            fd_ = fd;
-            return;
-        }
-        ::close(fd);
-        if (deadline.hasExpired()) {
-            fail("the lock file keeps being replaced", 0);
-            return;
-        }
-    }
-}
-
-Lock::~Lock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    const QString name = target(path) + QStringLiteral(".lock");
+    lock_ = std::make_unique<FileLock>(nativePath(name), kLockWaitMs);
+    if (!lock_->held()) qCDebug(log) << "saving without a lock:" << name << lock_->failure().c_str();
 }
 
 bool replaceable(const QString& path) {

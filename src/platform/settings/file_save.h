@@ -10,7 +10,7 @@
 //  - A temporary file of ours left behind by a save that was killed before its rename
 //    (our name pattern, a regular file, older than a few minutes) is removed by the next
 //    save of the same file.
-//  - Programs that share a file take turns with an advisory lock (flock) on a lock file
+//  - Programs that share a file take turns with an advisory lock (file_lock.h) on a lock file
 //    beside it, "<name>.lock" (which the leftover rule never matches). The lock file stays:
 //    removing it would let a later save lock a new file while an earlier one still holds
 //    the old. Where no lock can be had, saving goes on without one.
@@ -20,8 +20,9 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <memory>
 
-#include <sys/types.h>
+#include "platform/settings/file_lock.h"
 
 namespace FileSave {
 
@@ -34,17 +35,8 @@ inline constexpr int kLockWaitMs = 1000;
 // of now).
 QString target(const QString& path);
 
-// What tells one state of a file from another without reading it: a replaced file is a
-// new inode, a file written in place has a new size or modification time.
-struct Identity {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    qint64 modifiedNs = 0;
-    qint64 changedNs = 0;
-    bool operator==(const Identity&) const = default;
-};
+using Identity = FileIdentity;
+
 // The file `path` names (links followed); `exists` is false when there is none.
 Identity identify(const QString& path);
 // The file open as `fd`.
@@ -58,13 +50,12 @@ Identity identify(int fd);
 class Lock {
 public:
     Lock(const QString& path, const QLoggingCategory& log);
-    ~Lock();
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return lock_ && lock_->held(); }
 
 private:
-    int fd_ = -1;
+    std::unique_ptr<FileLock> lock_;
 };
 
 // How old a temporary file must be before a later save takes it for a leftover.
