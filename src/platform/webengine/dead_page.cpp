@@ -13,8 +13,13 @@ DeadPage::Ending DeadPage::endingOf(int terminationStatus, int exitCode) {
     case QWebEnginePage::CrashedTerminationStatus:
         // The engine stops a renderer with a trap when its page outgrows the memory it
         // may have (the script heap's bound, or an allocation that fails); a fault of
-        // the renderer itself ends it with another signal.
+        // the renderer itself ends it with another signal. On Windows the trap is a
+        // breakpoint exception, or the engine's own out-of-memory exception code.
+#ifdef _WIN32
+        return exitCode == int(0x80000003u) || exitCode == int(0xE0000008u) ? Ending::OutOfMemory : Ending::Crashed;
+#else
         return exitCode == SIGTRAP ? Ending::OutOfMemory : Ending::Crashed;
+#endif
     case QWebEnginePage::AbnormalTerminationStatus:
         return Ending::Crashed;
     default:

@@ -2,16 +2,56 @@
 
 #include <QWebEnginePage>
 #include <algorithm>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <psapi.h>
+#else
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include "platform/system/log.h"
 
 namespace webengine {
+
+namespace {
+constexpr qint64 kMostKb = 1536 * 1024;
+}  // namespace
+
+#ifdef _WIN32
+
+qint64 ownResidentKb(qint64 pid) {
+    // The memory committed to the process alone (its private bytes), as the Linux
+    // reading counts anonymous and shared memory and leaves the mapped program out.
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process) return -1;
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    const bool read = K32GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                              sizeof counters);
+    CloseHandle(process);
+    return read ? qint64(counters.PrivateUsage / 1024) : -1;
+}
+
+qint64 pageMemoryBoundKb() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) return kMostKb;
+    return std::min(kMostKb, qint64(status.ullTotalPhys / 1024 / 4));
+}
+
+void endProcess(qint64 pid) {
+    const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(pid));
+    if (!process) return;
+    TerminateProcess(process, 1);
+    CloseHandle(process);
+}
+
+#else
 
 namespace {
 
@@ -39,12 +79,15 @@ qint64 ownResidentKb(qint64 pid) {
 }
 
 qint64 pageMemoryBoundKb() {
-    constexpr qint64 kMostKb = 1536 * 1024;
     const long pages = ::sysconf(_SC_PHYS_PAGES);
     const long pageSize = ::sysconf(_SC_PAGE_SIZE);
     if (pages <= 0 || pageSize <= 0) return kMostKb;
     return std::min(kMostKb, qint64(pages) * (pageSize / 1024) / 4);
 }
+
+void endProcess(qint64 pid) { ::kill(pid_t(pid), SIGKILL); }
+
+#endif
 
 }  // namespace webengine
 
@@ -87,7 +130,7 @@ void PageMemory::check() {
     if (kb > boundKb_) {
         qCDebug(lcEngine) << "the page's renderer holds" << kb / 1024 << "MiB, over its bound; stopped:" << page_->url();
         stoppedPid_ = pid;
-        ::kill(pid_t(pid), SIGKILL);
+        webengine::endProcess(pid);
         return;
     }
     // The next read comes before a renderer growing at its last pace could reach the bound.

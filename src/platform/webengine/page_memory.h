@@ -24,6 +24,9 @@ qint64 ownResidentKb(qint64 pid);
 // less, KiB.
 qint64 pageMemoryBoundKb();
 
+// Ends the process at once (SIGKILL; TerminateProcess on Windows).
+void endProcess(qint64 pid);
+
 }  // namespace webengine
 
 class PageMemory : public QObject {
