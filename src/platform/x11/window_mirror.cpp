@@ -16,7 +16,10 @@ const Client* WindowMirror::client(WindowId window) const {
 }
 
 bool WindowMirror::poll() {
-    for (WindowId window : polled_) markDirty(window, DirtyProperties);
+    // The poll's reads leave a read still on its way valid: otherwise, on a machine slow
+    // enough that a read's answer takes longer than a poll's interval, every answer would
+    // be dropped and the window's title never read again.
+    for (WindowId window : polled_) markDirty(window, DirtyProperties, false);
     return !polled_.empty();
 }
 
@@ -240,12 +243,12 @@ bool WindowMirror::changedSince(std::uint64_t since, std::vector<WindowId>& chan
                                  [this](WindowId a, WindowId b) { return order_.position(a) < order_.position(b); });
 }
 
-void WindowMirror::markDirty(WindowId window, std::uint8_t what) {
+void WindowMirror::markDirty(WindowId window, std::uint8_t what, bool newer) {
     auto it = clients_.find(window);
     if (it == clients_.end()) return;
     if (it->second.dirty == 0) dirtyWindows_.push_back(window);
     it->second.dirty |= what;
-    it->second.stamp = ++stamps_;
+    if (newer) it->second.stamp = ++stamps_;
 }
 
 void WindowMirror::forget(WindowId window) {

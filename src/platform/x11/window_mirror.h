@@ -118,7 +118,10 @@ private:
     void orderChanged();
     void windowChanged(WindowId window);
 
-    void markDirty(WindowId window, std::uint8_t what);
+    // Marks what of the window is to be read. `newer`: something happened to the window
+    // (an event) that replies to reads already on their way may not show yet, so they are
+    // dropped when they come; a poll is no such thing, and keeps them.
+    void markDirty(WindowId window, std::uint8_t what, bool newer = true);
     void forget(WindowId window);
     void judge(WindowId window, Client& c);
     void rebuildOrder();
