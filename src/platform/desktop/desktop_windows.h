@@ -4,7 +4,9 @@
 // platform's own (window_id.h); 0 means "no window".
 
 #include <QString>
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <functional>
 
 #include "platform/desktop/window_id.h"
@@ -23,7 +25,22 @@ struct ClosableRule {
 
 class DesktopWindows : public WindowWalk<QString> {
 public:
-    // Title() hands out a whole title shared with the desktop's text, not copied.
+    // For a desktop that holds its windows' titles (heldTitle): the length, and the title
+    // cut to maxCount - 1 characters, a whole title shared with the desktop's text, not
+    // copied; 0 and empty when untitled, gone or maxCount < 1.
+    int TitleLength(WindowId window) override {
+        const QString* title = heldTitle(window);
+        return title ? int(std::min<qsizetype>(title->size(), std::numeric_limits<int>::max())) : 0;
+    }
+    int Title(WindowId window, QString& title, int maxCount) override {
+        const QString* held = heldTitle(window);
+        if (!held || maxCount < 1) {
+            title.clear();
+            return 0;
+        }
+        title = held->left(maxCount - 1);
+        return int(title.size());
+    }
 
     // The program the window belongs to, as a person knows it: its class (WM_CLASS on
     // X11, the app id on Wayland) or its process's name; empty when unknown or gone. May
@@ -43,6 +60,13 @@ public:
     }
 
 protected:
+    // The title the desktop holds for the window; null when the window is gone (or the
+    // desktop overrides TitleLength and Title instead).
+    virtual const QString* heldTitle(WindowId window) {
+        (void)window;
+        return nullptr;
+    }
+
     const ClosableRule& eligibleRule() const { return eligibleRule_; }
     bool watchesEligible() const { return bool(eligibleListener_); }
     void reportEligible(WindowId window) {

@@ -332,24 +332,14 @@ std::uint32_t WaylandDesktopWindows::Style(WindowId window) {
     return WindowStyle::Visible | WindowStyle::Border;
 }
 
-int WaylandDesktopWindows::TitleLength(WindowId window) {
-    const Toplevel* toplevel = find(window);
-    return toplevel ? int(std::min<qsizetype>(toplevel->title.size(), std::numeric_limits<int>::max())) : 0;
-}
-
 QString WaylandDesktopWindows::Program(WindowId window) {
     const Toplevel* toplevel = find(window);
     return toplevel ? toplevel->appId : QString();
 }
 
-int WaylandDesktopWindows::Title(WindowId window, QString& title, int maxCount) {
+const QString* WaylandDesktopWindows::heldTitle(WindowId window) {
     const Toplevel* toplevel = find(window);
-    if (!toplevel || maxCount < 1) {
-        title.clear();
-        return 0;
-    }
-    title = toplevel->title.left(maxCount - 1);
-    return int(title.size());
+    return toplevel ? &toplevel->title : nullptr;
 }
 
 WindowId WaylandDesktopWindows::FindByTitle(const QString& title) {

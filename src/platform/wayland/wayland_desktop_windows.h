@@ -55,8 +55,6 @@ public:
     // Visible and bordered for every listed toplevel (the compositor lists mapped ones
     // only); one of the program's own windows stops being visible once it is hidden.
     std::uint32_t Style(WindowId window) override;
-    int TitleLength(WindowId window) override;
-    int Title(WindowId window, QString& title, int maxCount) override;
     WindowId FindByTitle(const QString& title) override;
     // The toplevel's app id.
     QString Program(WindowId window) override;
@@ -65,6 +63,9 @@ public:
 
     struct Toplevel;
     struct Connection;
+
+protected:
+    const QString* heldTitle(WindowId window) override;
 
 private:
     friend struct Connection;

@@ -139,19 +139,9 @@ std::uint32_t X11DesktopWindows::Style(WindowId window) {
     return c ? mirror_->style(*c) : 0;
 }
 
-int X11DesktopWindows::TitleLength(WindowId window) {
+const QString* X11DesktopWindows::heldTitle(WindowId window) {
     const Client* c = mirror_->client(window);
-    return c ? int(std::min<qsizetype>(c->title().size(), std::numeric_limits<int>::max())) : 0;
-}
-
-int X11DesktopWindows::Title(WindowId window, QString& title, int maxCount) {
-    const Client* c = mirror_->client(window);
-    if (!c || maxCount < 1) {
-        title.clear();
-        return 0;
-    }
-    title = c->title().left(maxCount - 1);
-    return int(title.size());
+    return c ? &c->title() : nullptr;
 }
 
 WindowId X11DesktopWindows::FindByTitle(const QString& title) {

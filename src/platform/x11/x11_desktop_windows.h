@@ -54,13 +54,14 @@ public:
     bool ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) override;
     // One window as the mirror holds it.
     std::uint32_t Style(WindowId window) override;
-    int TitleLength(WindowId window) override;
-    int Title(WindowId window, QString& title, int maxCount) override;
     WindowId FindByTitle(const QString& title) override;
     // WM_CLASS's class, else the name of the process _NET_WM_PID names.
     QString Program(WindowId window) override;
     // WM_DELETE_WINDOW, for a window that takes it.
     bool RequestClose(WindowId window) override;
+
+protected:
+    const QString* heldTitle(WindowId window) override;
 
 private:
     void refreshFromEvents();
