@@ -6,12 +6,12 @@
 // asks the renderer a question from the application's own script world, which that thread
 // answers between two tasks of the page. The patience is counted in the processor time
 // that thread spends meanwhile, not in the time that passes: a page that does not return
-// runs without end, while a renderer that is merely slow (a busy machine shares its cores)
-// or waiting (for the person's answer to the page's dialog) spends little; neither is
-// taken for one that does not return, however long the answer takes. Where that time
-// cannot be read, the time that passes counts instead. It asks only when it is needed
-// (the person's input in the window, the person leaving the page): a quiet page costs
-// nothing.
+// spends it without end, while a renderer that is merely slow (a busy machine shares its
+// cores) gets to the question after a little of its own time, and one waiting for the
+// person's answer to the page's dialog spends none; neither is taken for one that does
+// not return, however long the answer takes by the clock. Where that time cannot be read,
+// the time that passes counts instead. It asks only when it is needed (the person's input
+// in the window, the person leaving the page): a quiet page costs nothing.
 
 #include <QObject>
 #include <QPointer>
