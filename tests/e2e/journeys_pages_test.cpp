@@ -49,9 +49,10 @@ protected:
 // heap; in workers, buffers and a WebAssembly memory), and a page holding 800 MB is left
 // for another page of the site. Going wrong: the typed address never loads and Back does
 // nothing while the page spins; the spinning renderer keeps a core busy after the person
-// left; a killed page leaves a grey view with the old caption and "Idle", no way to reload
-// it, or an internal address in the box and the history; a page takes gigabytes of
-// memory, or its renderer keeps them after the person left it.
+// left, or the page left is loaded again on its own; a killed page leaves a grey view with
+// the old caption and "Idle", no way to reload it, or an internal address in the box and
+// the history; a page takes gigabytes of memory, or its renderer keeps them after the
+// person left it.
 TEST_F(JourneyRenderer, HungPagesAreLeftAtOnceAndDeadPagesSaySoAndReload) {
     server.route(QStringLiteral("/spinning"), "", "text/plain");
     server.route(QStringLiteral("/spin"),
@@ -112,6 +113,7 @@ TEST_F(JourneyRenderer, HungPagesAreLeftAtOnceAndDeadPagesSaySoAndReload) {
     ASSERT_TRUE(app.enterAddress(server.url(QStringLiteral("/after")).replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost"))));
     EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("After - Tarnwick"))) << qPrintable(app.mainTitle());
     EXPECT_TRUE(waitUntil([&] { return gone(spinning); }, 10000)) << "the spinning renderer still runs";
+    EXPECT_EQ(server.requestCount(QStringLiteral("/spin")), 3) << "a page left was loaded again";
 
     // A page whose renderer is killed: shown as such, under its address, and reloaded.
     go(QStringLiteral("/victim"), QStringLiteral("Victim"));

@@ -3,6 +3,7 @@
 #include <QAuthenticator>
 #include <algorithm>
 #include <QCoreApplication>
+#include <QDataStream>
 #include <QMetaEnum>
 #include <QWebEngineNewWindowRequest>
 #include <QTimer>
@@ -77,9 +78,20 @@ void EnginePage::personLeaves() {
     if (session_) session_->activity().forget(this);
 }
 
+void EnginePage::restoreHistory(const QByteArray& history) {
+    restoring_ = true;
+    QDataStream in(history);
+    in >> *this->history();
+    restoring_ = false;
+}
+
 bool EnginePage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
     // Frames inside the page go where the page has them go; what the page shows stays.
     if (!isMainFrame) return true;
+    if (restoring_) {
+        qCDebug(lcEngine) << "the restored history's own load held back:" << url;
+        return false;
+    }
     qCDebug(lcEngine) << "navigation asked:" << type << url << "leaving" << leaving_ << "the person's pending"
                       << personPending_ << "steps" << ownSteps_;
     const bool personKind = type == NavigationTypeTyped || type == NavigationTypeBackForward ||

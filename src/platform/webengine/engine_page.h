@@ -75,6 +75,11 @@ public:
     // theirs.
     void personLeaves();
 
+    // Takes over `history`, the engine's serialized history of a page this one replaces.
+    // The engine would load its current entry again on its own; that load is held back,
+    // since what the person asked for comes next.
+    void restoreHistory(const QByteArray& history);
+
     // Back and Forward for the person.
     HistorySteps& historySteps() const { return *historySteps_; }
 
@@ -112,6 +117,7 @@ private:
     bool refuseNavigation(const QUrl& url, const char* why);
 
     bool leaving_ = false;         // from the person's leave until their load is done
+    bool restoring_ = false;       // restoreHistory() is running
     bool personPending_ = false;   // the person's own navigation is yet to come
     bool crossed_ = false;         // the page being left tried to go elsewhere
     bool mayCross_ = false;        // the page being left had the person's input lately

@@ -65,6 +65,5 @@ int HistorySteps::target(int step) {
 
 void HistorySteps::goTo(QWebEnginePage* page, int index) {
     QWebEngineHistory* history = page->history();
-    if (history->currentItemIndex() != index && index >= 0 && index < history->count())
-        history->goToItem(history->itemAt(index));
+    if (index >= 0 && index < history->count()) history->goToItem(history->itemAt(index));
 }

@@ -30,8 +30,8 @@ public:
     // -1 when there is none.
     int target(int step);
 
-    // Has `page` go to its history entry `index`, unless it is there (a page that replaced
-    // one is there already when the one it replaced was on its way).
+    // Has `page` go to its history entry `index`, the one it is on too (a fresh page that
+    // replaced one on its way there has the entry but has not loaded it).
     static void goTo(QWebEnginePage* page, int index);
 
     // A page that replaces `other`'s, with its history, passes over the same entries.

@@ -1,16 +1,48 @@
 #include "platform/webengine/page_watchdog.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWidget>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
 
 #include "platform/system/log.h"
 
+namespace {
+
+// The processor time, in ms, the main thread of process `pid` has spent (in the program
+// and in the system for it); -1 where it cannot be read.
+qint64 mainThreadCpuMs(qint64 pid) {
+    QFile file(QStringLiteral("/proc/%1/task/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray text = file.read(1024);
+    // The thread's name, in parentheses, may hold anything; the fields after it are the
+    // state, then ten numbers, then the time in the program and in the system.
+    const char* at = std::strrchr(text.constData(), ')');
+    if (!at || at[1] != ' ' || !at[2]) return -1;
+    at += 3;  // the state
+    for (int field = 0; field < 11; ++field) {
+        at = std::strchr(at, ' ');
+        if (!at) return -1;
+        ++at;
+    }
+    char* end = nullptr;
+    const long long user = std::strtoll(at, &end, 10);
+    if (end == at) return -1;
+    const long long system = std::strtoll(end, nullptr, 10);
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    return ticks > 0 ? (user + system) * 1000 / ticks : -1;
+}
+
+}  // namespace
+
 PageWatchdog::PageWatchdog(QObject* parent) : QObject(parent) {
     patience_.setSingleShot(true);
-    patience_.setInterval(kPatienceMs);
-    connect(&patience_, &QTimer::timeout, this, &PageWatchdog::expire);
+    patience_.setInterval(kLookEveryMs);
+    connect(&patience_, &QTimer::timeout, this, &PageWatchdog::look);
 }
 
 void PageWatchdog::watch(QWebEnginePage* page) {
@@ -25,6 +57,8 @@ void PageWatchdog::ask() {
     open_ = true;
     late_ = false;
     askedPid_ = pid;
+    askedCpuMs_ = mainThreadCpuMs(pid);
+    waitedMs_ = 0;
     const quint64 question = ++question_;
     QPointer<PageWatchdog> self(this);
     // The engine also calls back, with no value, for a page that goes away meanwhile.
@@ -39,15 +73,22 @@ void PageWatchdog::ask() {
 
 bool PageWatchdog::unanswered() const { return late_ && page_ && page_->renderProcessPid() == askedPid_; }
 
-void PageWatchdog::expire() {
-    if (!open_) return;
+void PageWatchdog::look() {
+    if (!open_ || late_) return;
     // A page that went on to another renderer (a navigation to another site) has left
     // the one that was asked.
     if (!page_ || page_->renderProcessPid() != askedPid_) {
         close();
         return;
     }
-    qCDebug(lcEngine) << "the page's renderer has not answered for" << kPatienceMs << "ms:" << page_->url();
+    waitedMs_ += kLookEveryMs;
+    const qint64 cpuMs = askedCpuMs_ < 0 ? -1 : mainThreadCpuMs(askedPid_);
+    const qint64 spentMs = cpuMs < 0 ? waitedMs_ : cpuMs - askedCpuMs_;
+    if (spentMs < kPatienceMs) {
+        patience_.start();
+        return;
+    }
+    qCDebug(lcEngine) << "the page's renderer has spent" << spentMs << "ms without answering:" << page_->url();
     late_ = true;
     emit hung();
 }

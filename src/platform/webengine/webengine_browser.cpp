@@ -186,8 +186,8 @@ void WebEngineBrowser::replacePage() {
     if (!page_ || !session_ || !session_->profile()) return;
     qCDebug(lcEngine) << "a fresh page replaces" << page_->url();
     fullScreen_.reset();
-    // The history is the engine's, outside the renderer, and goes over whole; restoring it
-    // loads its current entry, which what the person asked for then replaces.
+    // The history is the engine's, outside the renderer, and goes over whole; the fresh
+    // page does not load its current entry again, what the person asked for comes next.
     QByteArray history;
     {
         QDataStream out(&history, QIODevice::WriteOnly);
@@ -198,8 +198,7 @@ void WebEngineBrowser::replacePage() {
     retire(page_);
     bind(nullptr);
     adopt(fresh);
-    QDataStream in(history);
-    in >> *page_->history();
+    fresh->restoreHistory(history);
 }
 
 void WebEngineBrowser::retire(EnginePage* page) {
