@@ -48,13 +48,28 @@ protected:
         return clock.elapsed();
     }
     static void report(const char* what, qint64 ms) { std::printf("time to get out, %s: %lld ms\n", what, ms); }
+    // The person ends the program with `chords` (Alt+F4; Alt+F, Up, Return for File >
+    // Exit): it ends by itself with status 0, and no window but the main one shows meanwhile.
+    void endWith(const QStringList& chords) {
+        std::size_t most = 0;
+        ASSERT_TRUE(app.activateMain());
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(runTool(QStringLiteral("xdotool"),
+                            QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60")} + chords));
+        waitUntil([&] { return (most = std::max(most, app.ownWindows().size())) > 1 || !app.running(); }, 10000, 10);
+        report(qPrintable(chords.join(QLatin1Char(' '))), clock.elapsed());
+        EXPECT_LE(most, 1u) << "a window showed while the program ended";
+        expectEndsCleanly();
+    }
 };
 
 // A page asks with dialogs: alerts from a timer, a prompt and 500 confirms in a row in
 // answer to clicks, a question whether to leave. Going wrong: a box pops up that the
 // person did not ask for, a box holds the whole program, the next box comes at every
 // Esc, the typed address goes into the page's prompt or gets the old address glued in
-// front of it, the count misses a refused box, or the page refuses to be left.
+// front of it, the count misses a refused box, or the page refuses to be left (Alt+F4,
+// its prompt open, does not end the program at once).
 TEST_F(JourneyTraps, PageDialogsShowOnlyForThePersonsClickAndNeverHoldTheProgram) {
     server.route(QStringLiteral("/answer"), "", "text/plain");
     server.route(QStringLiteral("/timer-done"), "", "text/plain");
@@ -121,8 +136,13 @@ TEST_F(JourneyTraps, PageDialogsShowOnlyForThePersonsClickAndNeverHoldTheProgram
     EXPECT_EQ(view().address, server.url(QStringLiteral("/after")));
     EXPECT_EQ(server.requestCount(QStringLiteral("/after")), 2);
     EXPECT_EQ(server.requestCount(QStringLiteral("/dialogs")), 2);
-    EXPECT_TRUE(app.closeWindow(app.mainWindow()));
-    expectEndsCleanly();
+    // Alt+F4 with the page's prompt open, the page asking whether to leave.
+    ASSERT_TRUE(app.key(QStringLiteral("ctrl+b")));
+    ASSERT_TRUE(app.waitForMainTitle(QStringLiteral("Dialogs - Tarnwick")));
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/timer-done"), 3));
+    ASSERT_TRUE(clickPage());
+    ASSERT_TRUE(waitForPageDialog(QStringLiteral("Your name?")));
+    endWith({QStringLiteral("alt+F4")});
 }
 
 // A page alerts every 50 ms, and in an endless loop once clicked. Going wrong: the
@@ -296,8 +316,10 @@ TEST_F(JourneyTraps, PagesGoingRoundAreStoppedAndTheTypedAddressIsThePersons) {
 // in a page whose every way out (beforeunload, pagehide, unload) starts a navigation to an
 // ad and a window, and at once types another address, comes back and clicks and presses
 // Back; then visits a page that adds a history entry on load (and answers Back with the ad)
-// and one that adds a thousand. Going wrong: the click's consent carries over to the next
-// page, the person lands on the ad, a window opens, or Back takes two presses or thirty.
+// and one that adds a thousand; at last clicks in the first page again and chooses File >
+// Exit. Going wrong: the click's consent carries over to the next page, the person lands
+// on the ad, a window or box opens, Back takes two presses or thirty, or the program does
+// not end at once with status 0.
 TEST_F(JourneyTraps, LeavingWinsAndBackGoesBackWhateverThePageDoes) {
     server.route(QStringLiteral("/ad"), page(QStringLiteral("Ad")));
     server.route(QStringLiteral("/after"), page(QStringLiteral("After")));
@@ -307,8 +329,8 @@ TEST_F(JourneyTraps, LeavingWinsAndBackGoesBackWhateverThePageDoes) {
                        "(navigator.keyboard ? navigator.keyboard.lock() : Promise.reject()).then("
                        "  function () { fetch('/asked?locked'); }, function () { fetch('/asked?refused'); });</script>")));
     server.route(QStringLiteral("/home"), page(QStringLiteral("Home"), linkPageBody(QStringLiteral("/greedy"))));
-    const QString away = QStringLiteral("function away() { location.replace('/ad'); window.open('/ad'); }"
-                                        "addEventListener('beforeunload', function () { setTimeout(away, 0); });"
+    const QString away = QStringLiteral("function away() { location.replace('/ad'); window.open('/ad'); alert('stay'); }"
+                                        "addEventListener('beforeunload', function (e) { setTimeout(away, 0); e.preventDefault(); });"
                                         "addEventListener('pagehide', function () { location.href = '/ad'; });"
                                         "addEventListener('unload', away);");
     server.route(QStringLiteral("/sticky"), page(QStringLiteral("Sticky"), QStringLiteral("<div style=\"height:600px\">stay</div>"),
@@ -359,10 +381,12 @@ TEST_F(JourneyTraps, LeavingWinsAndBackGoesBackWhateverThePageDoes) {
         ASSERT_TRUE(app.key(QStringLiteral("alt+Left")));
         EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Greedy - Tarnwick"))) << qPrintable(app.mainTitle());
     }
-    EXPECT_EQ(server.requestCount(QStringLiteral("/ad")), 0) << "the ad was opened";
+    // File > Exit right after a click in the page that navigates on its way out.
+    go(QStringLiteral("/sticky"), QStringLiteral("Sticky"));
+    ASSERT_TRUE(clickPage());
     EXPECT_EQ(app.ownWindows().size(), 1u);
-    EXPECT_TRUE(app.closeWindow(app.mainWindow()));
-    expectEndsCleanly();
+    endWith({QStringLiteral("alt+f"), QStringLiteral("Up"), QStringLiteral("Return")});
+    EXPECT_EQ(server.requestCount(QStringLiteral("/ad")), 0) << "the ad was opened";
 }
 
 // ---------------------------------------------------------------------------------

@@ -129,6 +129,13 @@ bool EnginePage::mayNavigate(const QUrl& url, NavigationType type) {
     }
     if (type == NavigationTypeRedirect && noneCame && ++followOns_ <= 20) return true;
     if (activity && !leaving_ && activity->fresh(this)) {
+        // A link to another document may be followed on a fresh page (the browser's).
+        const bool sameDocument =
+            url.hasFragment() && url.adjusted(QUrl::RemoveFragment) == this->url().adjusted(QUrl::RemoveFragment);
+        if (type == NavigationTypeLinkClicked && !sameDocument && policy_.personFollows && policy_.personFollows(url)) {
+            activity->forget(this);
+            return false;
+        }
         // The person's click or key in the page: theirs, and the count starts anew. What
         // a download this navigation turns into is theirs too; the next document starts
         // with nothing the person did.

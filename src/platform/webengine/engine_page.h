@@ -53,6 +53,10 @@ public:
         // The page being left started a navigation of its own, which was refused; the
         // engine may have dropped the person's navigation for it, to be carried out anew.
         std::function<void()> leaveCrossed;
+        // The person follows a link in the page with their click or key. Returns true
+        // when the browser carries the navigation out itself (on a fresh page): the page's
+        // own goes no further.
+        std::function<bool(const QUrl& url)> personFollows;
     };
 
     // How many navigations in a row a page may start on its own.

@@ -79,7 +79,8 @@ WebEngineBrowser::WebEngineBrowser(EngineSession& session, QWidget* parent)
                                          return prompt && prompt(request);
                                      },
                                  .refused = [this](Refusal what, const Denial& details) { emit Refused(what, details); },
-                                 .leaveCrossed = [this] { onLeaveCrossed(); }};
+                                 .leaveCrossed = [this] { onLeaveCrossed(); },
+                                 .personFollows = [this](const QUrl& url) { return followFresh(url); }};
     session.activity().watch(view);
     view->customMenu = [this](const QPoint& globalPos) { return onContextMenu(globalPos); };
     view->hasCustomMenu = [this] { return document_ && document_->oncontextmenu; };
@@ -143,14 +144,14 @@ QWidget* WebEngineBrowser::widget() { return area_; }
 // ---------------------------------------------------------------------------------
 // Leaving the page
 
-bool WebEngineBrowser::leave(Leave go) {
+bool WebEngineBrowser::leave(Leave go, bool freshPage) {
     if (!page_) return false;
     // No dialog of the page stays, nor a question whether to leave.
     withdrawDialog();
     page_->personLeaves();
     // Known not to answer (the person's input asked it meanwhile), or holding much memory
     // that its renderer would keep for the next page of the site: replaced at once.
-    if (watchdog_->unanswered() || memory_->heldKb() > memory_->leaveFreshAboveKb()) replacePage();
+    if (freshPage || watchdog_->unanswered() || holdsMuch()) replacePage();
     carryOut(go);
     personGo_ = go;
     leaving_ = std::move(go);
@@ -167,6 +168,16 @@ void WebEngineBrowser::onLeaveCrossed() {
     leave(go);
     personGo_ = nullptr;
 }
+
+bool WebEngineBrowser::followFresh(const QUrl& url) {
+    // A link the person follows out of a page holding much memory is left like a typed
+    // address: the next page of the site gets a renderer of its own.
+    if (!holdsMuch()) return false;
+    QTimer::singleShot(0, this, [this, url] { leave([url](QWebEnginePage* page) { page->load(url); }, true); });
+    return true;
+}
+
+bool WebEngineBrowser::holdsMuch() const { return memory_->heldKb() > memory_->leaveFreshAboveKb(); }
 
 void WebEngineBrowser::onHung() {
     if (!leaving_) return;  // while the person stays, a page that does not return holds only itself

@@ -13,7 +13,8 @@
 // leaves it (a navigation, Back, Forward, Refresh) is replaced by a fresh page in the same
 // profile, on the same view and with the same history, which does what the person asked;
 // the old page goes, and its renderer with it. A page holding much memory is replaced the
-// same way when the person leaves it, so that no renderer keeps what the left page held.
+// same way when the person leaves it (a link they follow in it too), so that no renderer
+// keeps what the left page held.
 
 #include <QPoint>
 #include <QPointer>
@@ -75,11 +76,17 @@ private:
     // What leaving does to a page: the one shown when the person leaves, and again the
     // one that replaces it when that one does not answer.
     using Leave = std::function<void(QWebEnginePage* page)>;
-    bool leave(Leave go);
+    // With `freshPage`, a fresh page takes the place of the one left in any case.
+    bool leave(Leave go, bool freshPage = false);
+    // The page holds so much memory that its renderer should go with it when it is left.
+    bool holdsMuch() const;
     // One step back (-1) or forward (1) in the history.
     bool goInHistory(int step);
     // The page being left tried to go elsewhere while the person left it.
     void onLeaveCrossed();
+    // The person follows a link out of the page: true when the browser leaves it for
+    // `url` itself, on a fresh page.
+    bool followFresh(const QUrl& url);
     // The person left a page that does not answer: a fresh page takes its place.
     void onHung();
     void carryOut(const Leave& go);
