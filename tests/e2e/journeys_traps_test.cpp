@@ -222,7 +222,7 @@ TEST_F(JourneyTraps, FullScreenTrapIsLeftWithOneEscAndStaysLeftUntilTheNextClick
         ASSERT_TRUE(waitForRequests(QStringLiteral("/fs-in"), round));
         ASSERT_TRUE(waitUntil([&] { return fullScreenWindow() != 0; })) << "not full screen";
         EXPECT_EQ(app.desktop().title(fullScreenWindow()), QStringLiteral("Trap - Tarnwick"));
-        EXPECT_TRUE(waitUntil([&] { return view().labels.contains(QStringLiteral("Press Esc to leave full screen")); }, 3000))
+        EXPECT_TRUE(waitUntil([&] { return view().labels.contains(QStringLiteral("Press Esc to leave full screen")); }))
             << qPrintable(view().labels.join(QLatin1Char('|')));
         // One Esc. The page's try to come back 100 ms later is refused (by the engine
         // itself once the click's activation is used up); so is its try at the person's

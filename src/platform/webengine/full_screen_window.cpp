@@ -33,7 +33,9 @@ FullScreenWindow::FullScreenWindow(QWidget* area, QWebEnginePage* page, PersonAc
     notice_->setStyleSheet(QStringLiteral("QLabel{background:rgba(32,32,32,220);color:white;padding:10px 18px;"
                                           "border-radius:6px;font-size:16px}"));
     notice_->adjustSize();
-    QTimer::singleShot(kNoticeMs, notice_, &QWidget::hide);
+    // Its time counts from when it is first painted, on screen: a busy machine that takes
+    // seconds to show the window does not shorten it.
+    notice_->installEventFilter(this);
 
     showFullScreen();
     activateWindow();
@@ -54,6 +56,14 @@ FullScreenWindow::~FullScreenWindow() {
 void FullScreenWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     askToLeave();
+}
+
+bool FullScreenWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == notice_ && event->type() == QEvent::Paint && !noticeShown_) {
+        noticeShown_ = true;
+        QTimer::singleShot(kNoticeMs, notice_, &QWidget::hide);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void FullScreenWindow::resizeEvent(QResizeEvent* event) {

@@ -18,7 +18,7 @@ class QWebEnginePage;
 
 class FullScreenWindow : public QWidget {
 public:
-    // The notice's text, and how long it shows.
+    // The notice's text, and how long it shows once on screen.
     static const QString kLeaveNotice;
     static constexpr int kNoticeMs = 4000;
 
@@ -30,6 +30,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void askToLeave();
@@ -41,4 +42,5 @@ private:
     QPointer<QWebEnginePage> page_;
     QPointer<PersonActivity> activity_;
     QLabel* notice_ = nullptr;
+    bool noticeShown_ = false;  // painted once: its time runs
 };
