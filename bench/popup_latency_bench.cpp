@@ -49,6 +49,7 @@
 #include "http_server.h"
 #include "platform/wayland/wayland_desktop_windows.h"
 #include "bench_main.h"
+#include "x_watchers.h"
 #include "tarnwick_process.h"
 #include "wait.h"
 #include "x_client.h"
@@ -78,12 +79,6 @@ const QString kWlwin = Xwin::wlwin();
 // Shows one window titled `title` with `tool` and returns how long it stayed on screen in
 // milliseconds, from its id to its "closed" line; `shown` runs once it is mapped (to
 // close it from here). Negative when it was not closed in time.
-// The steady clock in ns, shared by the threads of this program.
-qint64 steadyNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // Each closed window's id with the moment (steadyNs) its "closed" line was read.
 using ClosedAt = std::vector<std::pair<std::uint32_t, qint64>>;
 
@@ -159,89 +154,6 @@ Stats series(const char* name, int count, std::mt19937& random, const QString& t
     report(name, stats);
     return stats;
 }
-
-// Watches the window manager's frames from outside: a popup is on screen from its frame's
-// map to its frame's unmap (or destruction). Only frames whose client's title ends in
-// "Microsoft Internet Explorer" count.
-class FrameWatcher {
-public:
-    FrameWatcher() {
-        if (!x_.ok()) return;
-        x_.listen(x_.root(), XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
-        clock_.start();
-    }
-    bool ok() const { return x_.ok(); }
-
-    std::vector<double> onScreenMs;  // one per popup gone
-    int shown = 0;                   // popups mapped so far
-    int mostAtOnce = 0;
-    qint64 firstMapMs = -1;
-    qint64 lastGoneMs = -1;
-    int onScreen() const { return int(since_.size()); }
-    // Popup clients as their frames were mapped (steadyNs), in order; xwin's ids repeat.
-    std::vector<std::pair<xcb_window_t, qint64>> clientShownNs;
-    qint64 now() const { return clock_.elapsed(); }
-
-    // Handles the events that came, waiting up to 2 ms for one: a sample for sampleUntil,
-    // whose pace keeps the times taken here within a few milliseconds.
-    void handleEvents() {
-        x_.takeEvents(2, [this](const xcb_generic_event_t& e) {
-            handle(&e);
-            return false;
-        });
-    }
-
-private:
-    bool isPopup(xcb_window_t client) { return x_.title(client).endsWith(QLatin1String("Microsoft Internet Explorer")); }
-    void gone(xcb_window_t frame) {
-        auto it = since_.find(frame);
-        if (it == since_.end()) return;
-        onScreenMs.push_back((clock_.nsecsElapsed() - it->second) / 1e6);
-        lastGoneMs = clock_.elapsed();
-        since_.erase(it);
-    }
-    void handle(const xcb_generic_event_t* e) {
-        switch (e->response_type & 0x7F) {
-        case XCB_REPARENT_NOTIFY: {
-            // The title is read now, while the client surely exists: a popup closed within
-            // moments of its frame's map may be gone by the time the map is handled here.
-            auto r = reinterpret_cast<const xcb_reparent_notify_event_t*>(e);
-            if (r->parent != x_.root()) {
-                frames_[r->parent] = Frame{r->window, isPopup(r->window)};
-            }
-            break;
-        }
-        case XCB_MAP_NOTIFY: {
-            auto m = reinterpret_cast<const xcb_map_notify_event_t*>(e);
-            auto it = frames_.find(m->window);
-            if (it == frames_.end() || since_.count(m->window) || !it->second.popup) break;
-            since_[m->window] = clock_.nsecsElapsed();
-            clientShownNs.emplace_back(it->second.client, steadyNs());
-            ++shown;
-            if (firstMapMs < 0) firstMapMs = clock_.elapsed();
-            mostAtOnce = std::max(mostAtOnce, int(since_.size()));
-            break;
-        }
-        case XCB_UNMAP_NOTIFY: gone(reinterpret_cast<const xcb_unmap_notify_event_t*>(e)->window); break;
-        case XCB_DESTROY_NOTIFY: {
-            auto d = reinterpret_cast<const xcb_destroy_notify_event_t*>(e);
-            gone(d->window);
-            frames_.erase(d->window);
-            break;
-        }
-        default: break;
-        }
-    }
-
-    XClient x_;
-    QElapsedTimer clock_;
-    struct Frame {
-        xcb_window_t client = 0;
-        bool popup = false;  // its client's title ends in "Microsoft Internet Explorer"
-    };
-    std::map<xcb_window_t, Frame> frames_;
-    std::map<xcb_window_t, qint64> since_;           // frame -> map time (ns)
-};
 
 // The program started on `page`, with or without the early sweep; null when it failed.
 std::unique_ptr<TarnwickProcess> startProgram(const QString& page, bool early) {

@@ -63,6 +63,8 @@
 #include <vector>
 
 #include "bench_main.h"
+#include "history_files.h"
+#include "x_watchers.h"
 #include "http_server.h"
 #include "proc_tree.h"
 #include "test_env.h"
@@ -76,73 +78,6 @@ struct Run {
     double seconds = 0;
     double peakMb = 0;
     bool ok = false;
-};
-
-// Window titles of the managed top-level windows, heard as they change: the root's client
-// list (_NET_CLIENT_LIST) names each new window, whose title changes are then heard too.
-// Waiting costs the desktop nothing, so the crowded desktop is not read once per sample.
-class TitleWatcher {
-public:
-    explicit TitleWatcher(const QByteArray& display)
-        : x_(QString::fromLatin1(display)),
-          clientList_(x_.atom("_NET_CLIENT_LIST")),
-          netName_(x_.atom("_NET_WM_NAME")) {
-        // Heard from now on: no new window is listed unheard, between runs or during one.
-        x_.listen(x_.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
-    }
-
-    // The managed windows now; those are never looked at again (foreign windows that stay).
-    int ignoreExisting() {
-        const std::vector<std::uint32_t> windows = x_.clients();
-        ignored_.insert(windows.begin(), windows.end());
-        return int(windows.size());
-    }
-
-    bool anyTitled(const QByteArray& title) {
-        for (std::uint32_t window : x_.clients())
-            if (!ignored_.count(window) && x_.title(window) == QString::fromUtf8(title)) return true;
-        return false;
-    }
-
-    // Whether a new managed window is titled `wanted` within `ms`.
-    bool waitTitled(const QString& wanted, int ms) {
-        QElapsedTimer clock;
-        clock.start();
-        for (int left = ms; left > 0 && x_.ok(); left = ms - int(clock.elapsed()))
-            if (x_.takeEvents(left, [&](const xcb_generic_event_t& event) { return heard(event, wanted); }))
-                return true;
-        return false;
-    }
-
-    // The next run starts: its window is a new one.
-    void nextRun() { heard_.clear(); }
-
-private:
-    bool heard(const xcb_generic_event_t& event, const QString& wanted) {
-        if ((event.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
-        const auto& change = reinterpret_cast<const xcb_property_notify_event_t&>(event);
-        if (change.window == x_.root()) return change.atom == clientList_ && lookAtList(wanted);
-        return heard_.count(change.window) && (change.atom == netName_ || change.atom == XCB_ATOM_WM_NAME) &&
-               x_.title(change.window) == wanted;
-    }
-
-    // Listens to each window new in the list, then reads its title (a change after the
-    // read is heard).
-    bool lookAtList(const QString& wanted) {
-        bool found = false;
-        for (std::uint32_t window : x_.clients()) {
-            if (ignored_.count(window) || !heard_.insert(window).second) continue;
-            x_.listen(window, XCB_EVENT_MASK_PROPERTY_CHANGE);
-            found = found || x_.title(window) == wanted;
-        }
-        return found;
-    }
-
-    XClient x_;
-    const std::uint32_t clientList_;
-    const std::uint32_t netName_;
-    std::set<std::uint32_t> ignored_;
-    std::set<std::uint32_t> heard_;
 };
 
 // VmHWM (kB) of `root` and every descendant, merged into `peaks` (per pid, the maximum).
@@ -214,72 +149,6 @@ Run runOnce(const QString& program, const QStringList& args, const QString& work
     return run;
 }
 
-// A full history file: kMaxEntries realistic addresses of varying lengths, unique, in
-// the order the program keeps its list (case-insensitive, by the locale's collation), one
-// '"' address '"' CR LF line each.
-constexpr int kFullHistoryEntries = 32767;
-
-QByteArray fullHistoryFile() {
-    static const char* const words[] = {"news", "docs", "shop", "wiki", "forum", "blog", "media",
-                                        "search", "account", "support", "archive", "download"};
-    QStringList addresses;
-    addresses.reserve(kFullHistoryEntries);
-    quint32 seed = 12345;
-    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
-    for (int i = 0; i < kFullHistoryEntries; ++i) {
-        QString a = (next() % 4 ? QStringLiteral("http://host-%1.example") : QStringLiteral("https://www.host-%1.example"))
-                        .arg(i);
-        const int depth = next() % 6;
-        for (int d = 0; d < depth; ++d) a += u'/' + QLatin1String(words[next() % 12]);
-        a += QStringLiteral("/path/%1").arg(i);
-        if (next() % 3 == 0) a += QStringLiteral(".html");
-        if (next() % 4 == 0) a += QStringLiteral("?id=%1&ref=%2").arg(next()).arg(QLatin1String(words[next() % 12]));
-        if (next() % 10 == 0) a += QStringLiteral("#section-%1").arg(next() % 50);
-        addresses.append(a);
-    }
-    QCollator collator{QLocale()};
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(addresses.begin(), addresses.end(),
-              [&collator](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
-    QByteArray file;
-    file.reserve(kFullHistoryEntries * 64);
-    for (const QString& a : addresses) file += '"' + a.toLatin1() + "\"\r\n";
-    return file;
-}
-
-// Puts `contents` into `dir`/URL.slx, or removes the file when `contents` is null.
-bool resetHistory(const QString& dir, const QByteArray& contents) {
-    const QString path = QDir(dir).filePath(QStringLiteral("URL.slx"));
-    QFile::remove(path);
-    if (contents.isNull()) return !QFile::exists(path);
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(contents) == contents.size() && f.flush();
-}
-
-// Writes `path` as `bytes` line breaks (LF).
-bool lineBreaksFile(const QString& path, qint64 bytes) {
-    QFile f(path);
-    const QByteArray block(64 << 20, '\n');
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    for (qint64 left = bytes; left > 0; left -= block.size())
-        if (f.write(block.constData(), std::min<qint64>(left, block.size())) <= 0) return false;
-    return f.flush();
-}
-
-// Makes `dir`/URL.slx a hard link to `master`.
-bool linkHistory(const QString& dir, const QString& master) {
-    const QString path = QDir(dir).filePath(QStringLiteral("URL.slx"));
-    QFile::remove(path);
-    return link(QFile::encodeName(master).constData(), QFile::encodeName(path).constData()) == 0;
-}
-
-// Makes `dir`/URL.slx a sparse file of `bytes` zeros.
-bool hugeHistory(const QString& dir, qint64 bytes) {
-    const QString path = QDir(dir).filePath(QStringLiteral("URL.slx"));
-    QFile::remove(path);
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.resize(bytes);
-}
 
 double median(std::vector<double> v) {
     if (v.empty()) return 0;
