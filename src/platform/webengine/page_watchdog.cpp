@@ -7,14 +7,33 @@
 #include <QWidget>
 #include <cstdlib>
 #include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "platform/system/log.h"
 
 namespace {
 
 // The processor time, in ms, the main thread of process `pid` has spent (in the program
-// and in the system for it); -1 where it cannot be read.
+// and in the system for it); -1 where it cannot be read. On Windows, the whole process's.
+#ifdef _WIN32
+qint64 mainThreadCpuMs(qint64 pid) {
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process) return -1;
+    FILETIME created{}, ended{}, system{}, user{};
+    const bool read = GetProcessTimes(process, &created, &ended, &system, &user);
+    CloseHandle(process);
+    if (!read) return -1;
+    const auto ms = [](const FILETIME& t) {  // 100 ns steps
+        return qint64((std::uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10000);
+    };
+    return ms(user) + ms(system);
+}
+#else
 qint64 mainThreadCpuMs(qint64 pid) {
     QFile file(QStringLiteral("/proc/%1/task/%1/stat").arg(pid));
     if (!file.open(QIODevice::ReadOnly)) return -1;
@@ -36,6 +55,7 @@ qint64 mainThreadCpuMs(qint64 pid) {
     const long ticks = ::sysconf(_SC_CLK_TCK);
     return ticks > 0 ? (user + system) * 1000 / ticks : -1;
 }
+#endif
 
 }  // namespace
 
