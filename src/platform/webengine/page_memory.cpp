@@ -1,5 +1,6 @@
 #include "platform/webengine/page_memory.h"
 
+#include <QFile>
 #include <QWebEnginePage>
 #include <algorithm>
 
@@ -44,6 +45,19 @@ qint64 pageMemoryBoundKb() {
     return std::min(kMostKb, qint64(status.ullTotalPhys / 1024 / 4));
 }
 
+qint64 mainThreadCpuMs(qint64 pid) {
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process) return -1;
+    FILETIME created{}, ended{}, system{}, user{};
+    const bool read = GetProcessTimes(process, &created, &ended, &system, &user);
+    CloseHandle(process);
+    if (!read) return -1;
+    const auto ms = [](const FILETIME& t) {  // 100 ns steps
+        return qint64((std::uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10000);
+    };
+    return ms(user) + ms(system);
+}
+
 void endProcess(qint64 pid) {
     const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(pid));
     if (!process) return;
@@ -83,6 +97,28 @@ qint64 pageMemoryBoundKb() {
     const long pageSize = ::sysconf(_SC_PAGE_SIZE);
     if (pages <= 0 || pageSize <= 0) return kMostKb;
     return std::min(kMostKb, qint64(pages) * (pageSize / 1024) / 4);
+}
+
+qint64 mainThreadCpuMs(qint64 pid) {
+    QFile file(QStringLiteral("/proc/%1/task/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray text = file.read(1024);
+    // The thread's name, in parentheses, may hold anything; the fields after it are the
+    // state, then ten numbers, then the time in the program and in the system.
+    const char* at = std::strrchr(text.constData(), ')');
+    if (!at || at[1] != ' ' || !at[2]) return -1;
+    at += 3;  // the state
+    for (int field = 0; field < 11; ++field) {
+        at = std::strchr(at, ' ');
+        if (!at) return -1;
+        ++at;
+    }
+    char* end = nullptr;
+    const long long user = std::strtoll(at, &end, 10);
+    if (end == at) return -1;
+    const long long system = std::strtoll(end, nullptr, 10);
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    return ticks > 0 ? (user + system) * 1000 / ticks : -1;
 }
 
 void endProcess(qint64 pid) { ::kill(pid_t(pid), SIGKILL); }

@@ -24,6 +24,10 @@ qint64 ownResidentKb(qint64 pid);
 // less, KiB.
 qint64 pageMemoryBoundKb();
 
+// The processor time, in ms, the main thread of process `pid` has spent (in the program
+// and in the system for it); -1 where it cannot be read. On Windows, the whole process's.
+qint64 mainThreadCpuMs(qint64 pid);
+
 // Ends the process at once (SIGKILL; TerminateProcess on Windows).
 void endProcess(qint64 pid);
 
