@@ -42,10 +42,12 @@ inline constexpr Read kReads[] = {
     {"x[S]\r\nk=v\r\n", "S", "k", ""},
     {"[S]\r\n[T]\r\nk=v\r\n", "S", "k", ""},
     {"[S]\r\n[T\r\nk=v\r\n", "S", "k", ""},
-    // Names match case-insensitively (ASCII letters only), values keep their case.
+    // Names match case-insensitively letter by letter (Ö is ö, ß is not ss), values keep
+    // their case; text outside ASCII is in the system's code page.
     {"[TarnWick]\r\ndefaultURL=Http://Example.COM/\r\n", "tarnwick", "DEFAULTurl", "Http://Example.COM/"},
     {"[Größe]\r\nSCHLÜSSEL=Wert\r\n", "grösse", "schlüssel", ""},
     {"[GRÖSSE]\r\nSCHLÜSSEL=Wert\r\n", "grösse", "schlüssel", "Wert"},
+    {"[Größe]\r\nSchlüssel=\"Wärme\" \r\n", "Größe", "schlüssel", "Wärme"},
     // An entry splits at its first '='; no '=' is a key without value; an empty key is
     // nobody's.
     {"[S]\r\nk=a=b\r\n", "S", "k", "a=b"},

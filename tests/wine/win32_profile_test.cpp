@@ -8,7 +8,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
+#include <string>
 
 #include "platform/settings/profile.h"
 #include "profile_cases.h"
@@ -42,20 +45,39 @@ bool anyLine(const QByteArray& file, bool (*test)(const QByteArray& line)) {
     return false;
 }
 
-// The cases where Wine is known to part from Windows: a header without ']' or with a
-// second ']', a UTF-8 mark, a value written with leading blanks, the ';' key, a form feed
-// (a blank to Wine), empty names; and where this machine's code pages part: non-ASCII
-// text or NUL in a file that is not UTF-16.
-bool wineDiffers(std::string_view file, const char* section, const char* key, const char* value = "") {
+// Why Wine may part from Windows on a case, or nothing: the differences the format lists
+// (a header without ']' or with a second ']', a UTF-8 mark, the ';' key, a value written
+// with leading blanks), three more seen here (a form feed is a blank to Wine, Wine ends a
+// name or a value at a NUL, and it folds the capitals of A to Z only: "GRÖSSE" is not
+// "grösse" to it), and names the program never uses (empty or all blanks).
+const char* whyWineParts(std::string_view file, const char* section, const char* key, const char* value = "") {
     const QByteArray f = bytes(file);
-    const bool headerOdd = anyLine(f, [](const QByteArray& l) {
-        return l.startsWith('[') && (!l.contains(']') || l.count(']') > 1);
-    });
-    const bool eightBit = !f.startsWith("\xFF\xFE") &&
-        std::any_of(f.begin(), f.end(), [](char c) { return c == 0 || (unsigned char)c >= 0x80; });
-    return headerOdd || eightBit || f.contains('\f') || f.startsWith("\xEF\xBB\xBF") || QByteArray(key).trimmed().startsWith(';') ||
-           QByteArray(section).trimmed().isEmpty() || QByteArray(key).trimmed().isEmpty() ||
-           (*value == ' ' || *value == '\t');
+    const auto blank = [](const char* name) { return QByteArray(name).trimmed().isEmpty(); };
+    if (anyLine(f, [](const QByteArray& l) { return l.startsWith('[') && (!l.contains(']') || l.count(']') > 1); }))
+        return "a header without ']' or with a second one";
+    if (f.startsWith("\xEF\xBB\xBF")) return "a UTF-8 mark";
+    if (QByteArray(key).trimmed().startsWith(';')) return "the ';' key";
+    if (*value == ' ' || *value == '\t') return "a value written with leading blanks";
+    if (f.contains('\f')) return "a form feed";
+    if (!f.startsWith("\xFF\xFE") && f.contains('\0')) return "a NUL in a name or a value";
+    if (blank(section) || blank(key)) return "an empty name";
+    const auto otherCapitals = [&](const char* name) {
+        const QByteArray n(name);
+        return std::any_of(n.begin(), n.end(), [](char c) { return (unsigned char)c >= 0x80; }) && !f.contains(n);
+    };
+    if (otherCapitals(section) || otherCapitals(key)) return "a name in other capitals outside A to Z";
+    return nullptr;
+}
+
+// The file as Windows would hold the same text: a file in this system's code page
+// (UTF-8) goes to Wine in Wine's own, Windows-1252, where its text has a place there.
+QByteArray inWinesCodePage(const QByteArray& file) {
+    if (file.startsWith("\xFF\xFE") || file.startsWith("\xEF\xBB\xBF") || file.contains('\0')) return file;
+    const QString text = QString::fromUtf8(file);
+    if (text.toUtf8() != file) return file;
+    for (QChar c : text)
+        if (c.unicode() > 0xFF || (c.unicode() >= 0x80 && c.unicode() < 0xA0)) return file;
+    return text.toLatin1();  // the same as Windows-1252 from 0xA0 up
 }
 
 }  // namespace
@@ -65,15 +87,21 @@ TEST(Win32Profile, ReaderAndWriterGiveWhatKernel32Gives) {
     ASSERT_TRUE(host.ok());
     QTemporaryDir dir;
     int file = 0, sameReads = 0, sameBytes = 0, sameEntries = 0;
+    std::map<std::string, int> parted;
     for (const Read& r : kReads) {
         const QString path = dir.filePath(QStringLiteral("r%1.ini").arg(++file));
-        ASSERT_TRUE(save(path, bytes(r.file)));
+        ASSERT_TRUE(save(path, inWinesCodePage(bytes(r.file))));
         const QString ours = Profile::getString(bytes(r.file), name(r.section), name(r.key));
         const QStringList theirs = host.ask(QStringLiteral("pget %1 %2 %3").arg(hex16(windowsPath(path)),
                                             hex16(name(r.section)), hex16(name(r.key)))).split(' ');
-        if (ours == unhex16(theirs.value(1))) ++sameReads;
-        else EXPECT_TRUE(wineDiffers(r.file, r.section, r.key)) << path.toStdString() << " ours " << ours.toStdString()
-                                                                << " kernel32 " << unhex16(theirs.value(1)).toStdString();
+        if (ours == unhex16(theirs.value(1))) {
+            ++sameReads;
+        } else if (const char* why = whyWineParts(r.file, r.section, r.key)) {
+            ++parted[why];
+        } else {
+            ADD_FAILURE() << "read " << file << " [" << r.section << "] " << r.key << ": ours \"" << ours.toStdString()
+                          << "\", kernel32 \"" << unhex16(theirs.value(1)).toStdString() << '"';
+        }
     }
     for (const Write& w : kWrites) {
         const QString path = dir.filePath(QStringLiteral("w%1.ini").arg(++file));
@@ -84,16 +112,20 @@ TEST(Win32Profile, ReaderAndWriterGiveWhatKernel32Gives) {
                                                        hex16(name(w.key)), hex16(name(w.value))));
         // Wine rewrites the whole file: where its bytes differ, its reader must still
         // find the same sections and entries in both files.
-        if (load(path) == ours) ++sameBytes;
-        else if (host.ask("pdump " + hex16(windowsPath(path))) == host.ask("pdump " + hex16(windowsPath(oursPath))))
+        if (load(path) == ours) {
+            ++sameBytes;
+        } else if (host.ask("pdump " + hex16(windowsPath(path))) == host.ask("pdump " + hex16(windowsPath(oursPath)))) {
             ++sameEntries;
-        else EXPECT_TRUE(wineDiffers(w.file, w.section, w.key, w.value)) << path.toStdString();
+        } else if (const char* why = whyWineParts(w.file, w.section, w.key, w.value)) {
+            ++parted[why];
+        } else {
+            ADD_FAILURE() << "write " << file << " [" << w.section << "] " << w.key << "=" << w.value << ": ours\n"
+                          << ours.toStdString() << "\nkernel32\n" << load(path).toStdString();
+        }
     }
-    const int cases = int(std::size(kReads) + std::size(kWrites));
-    std::printf("%d cases: %d reads and %d writes as kernel32's (%d byte for byte), %d where Wine parts\n", cases,
-                sameReads, sameBytes + sameEntries, sameBytes, cases - sameReads - sameBytes - sameEntries);
-    EXPECT_GT(sameReads, int(std::size(kReads)) * 3 / 4);
-    EXPECT_GT(sameBytes + sameEntries, int(std::size(kWrites)) * 3 / 4);
+    std::printf("%d cases: %d reads and %d writes as kernel32's (%d byte for byte)\n",
+                int(std::size(kReads) + std::size(kWrites)), sameReads, sameBytes + sameEntries, sameBytes);
+    for (const auto& [why, count] : parted) std::printf("  Wine parts from Windows on %d: %s\n", count, why.c_str());
 }
 
 // ShellExecuteW hands the address, one argument that no shell has seen, to the system's
