@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
+#include <algorithm>
 #include <map>
 
 #include "denial/popup_sweep.h"
@@ -121,4 +124,27 @@ TEST(Win32Desktop, SweepClosesExactlyTheDescribedWindows) {
     sweepOnce(doomed);
     sweepOnce(0);
     EXPECT_EQ(sweep.lstApp().size(), 4u);
+
+    // The early sweep: a window the system reports (here by its creation, the one change
+    // Wine reports) is judged at once; one the sweep would close wakes a sweep of its own,
+    // with no tick, and is closed; one it would not close wakes nobody.
+    remote.relayTouched();  // the windows made before
+    sweep.enableEarlySweep();
+    const auto sweeps = sweep.sweepCount();
+    const auto touched = [&](WindowId window) {
+        return waitUntil([&] {
+            const std::vector<WindowId> relayed = remote.relayTouched();
+            return std::find(relayed.begin(), relayed.end(), window) != relayed.end();
+        });
+    };
+    const auto plain = WindowId(host.number("make vb " + hex16("Plain page")));
+    ASSERT_TRUE(touched(plain));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sweep.sweepCount(), sweeps);
+    const auto early = WindowId(host.number("make vb " + hex16("Early - " + mie)));
+    ASSERT_TRUE(touched(early));
+    EXPECT_TRUE(waitUntil([&] { return sweep.sweepCount() > sweeps; }));
+    ASSERT_EQ(host.ask("pump"), "ok");
+    EXPECT_TRUE(waitUntil([&] { return host.number(QStringLiteral("alive %1").arg(early)) == 0; }));
+    EXPECT_EQ(host.number(QStringLiteral("alive %1").arg(plain)), 1);
 }

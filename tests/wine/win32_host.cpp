@@ -143,6 +143,10 @@ std::wstring profileDump(const std::wstring& path) {
     return out;
 }
 
+// The windows the adapter reported touched (shown, retitled or created) since "touched"
+// last asked.
+std::vector<WindowId> touched;
+
 // The file locks taken by "lock", by slot, held until "unlock".
 std::map<std::string, std::unique_ptr<FileLock>> locks;
 
@@ -169,6 +173,10 @@ std::string answer(User32Desktop& desktop, WindowThread& windows, std::vector<st
         out << (desktop.ChangedSince(std::stoull(a), changed) ? "ok" : "no");
         for (WindowId w : changed) out << ' ' << w;
     } else if (command == "probe") out << desktop.seenAtProbe();
+    else if (command == "touched") {
+        for (WindowId window : touched) out << window << ' ';
+        touched.clear();
+    }
     else if (command == "make") out << makeWindow(windows, a, unhex(b));
     else if (command == "msgbox") out << messageBox(threads, unhex(a));
     else if (command == "destroy") windows.call([&] { out << DestroyWindow(handleOf(id(a))); });
@@ -220,6 +228,7 @@ std::string answer(User32Desktop& desktop, WindowThread& windows, std::vector<st
 
 int main() {
     User32Desktop desktop;
+    desktop.onWindowTouched([](WindowId window) { touched.push_back(window); });
     WindowThread windows;
     std::vector<std::thread> threads;
     // Lines from stdin, read on a thread of their own so that the main thread keeps

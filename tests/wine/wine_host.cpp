@@ -81,3 +81,12 @@ bool RemoteDesktop::ChangedSince(std::uint64_t since, std::vector<WindowId>& cha
     for (qsizetype i = 1; i < answer.size(); ++i) changed.push_back(WindowId(answer[i].toUInt()));
     return answer.value(0) == QLatin1String("ok");
 }
+
+std::vector<WindowId> RemoteDesktop::relayTouched() {
+    std::vector<WindowId> windows;
+    for (const QString& w : host_.ask(QStringLiteral("touched")).split(' ', Qt::SkipEmptyParts)) {
+        windows.push_back(WindowId(w.toUInt()));
+        reportTouched(windows.back());
+    }
+    return windows;
+}

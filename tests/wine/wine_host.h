@@ -52,6 +52,8 @@ public:
     bool RequestClose(WindowId window) override { return host_.number(QStringLiteral("close %1").arg(window)) != 0; }
     std::uint64_t Revision() override { return std::uint64_t(host_.number(QStringLiteral("rev"))); }
     bool ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) override;
+    // Passes on the windows the adapter reported touched since the last call; returns them.
+    std::vector<WindowId> relayTouched();
 
 private:
     WindowId id(const QString& command) { return WindowId(host_.number(command)); }
