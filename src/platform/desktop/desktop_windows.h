@@ -42,6 +42,16 @@ public:
         return int(title.size());
     }
 
+    // For a desktop that holds its windows' titles: the first window of the walk whose
+    // title is exactly `title`, hidden ones included; 0 when none.
+    WindowId FindByTitle(const QString& title) override {
+        for (WindowId window = FirstWindow(); window != 0; window = NextWindow(window)) {
+            const QString* held = heldTitle(window);
+            if (held && *held == title) return window;
+        }
+        return 0;
+    }
+
     // The program the window belongs to, as a person knows it: its class (WM_CLASS on
     // X11, the app id on Wayland) or its process's name; empty when unknown or gone. May
     // ask the desktop and wait for the answer.

@@ -342,12 +342,6 @@ const QString* WaylandDesktopWindows::heldTitle(WindowId window) {
     return toplevel ? &toplevel->title : nullptr;
 }
 
-WindowId WaylandDesktopWindows::FindByTitle(const QString& title) {
-    for (auto it = wl_->order.rbegin(); it != wl_->order.rend(); ++it)
-        if ((*it)->title == title) return (*it)->id;
-    return 0;
-}
-
 // A window of this very process gets the close event its close request would have
 // become, from the event loop, without the trip through the compositor and Xwayland.
 bool WaylandDesktopWindows::RequestClose(WindowId window) {

@@ -55,7 +55,6 @@ public:
     // Visible and bordered for every listed toplevel (the compositor lists mapped ones
     // only); one of the program's own windows stops being visible once it is hidden.
     std::uint32_t Style(WindowId window) override;
-    WindowId FindByTitle(const QString& title) override;
     // The toplevel's app id.
     QString Program(WindowId window) override;
     // The protocol's close request; the program's own windows get their close event directly.

@@ -144,6 +144,8 @@ const QString* X11DesktopWindows::heldTitle(WindowId window) {
     return c ? &c->title() : nullptr;
 }
 
+// The mirror as it stands, with the replies already in: a new walk from FirstWindow would
+// read again windows that retitle themselves in a storm.
 WindowId X11DesktopWindows::FindByTitle(const QString& title) {
     mirror_->drainRead();
     refreshSoon();
