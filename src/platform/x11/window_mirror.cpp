@@ -103,19 +103,21 @@ void WindowMirror::refreshInBackground(std::size_t batchWindows) {
     while (x_.alive() && !dirtyWindows_.empty() && inFlightWindows_ < kMostInFlight)
         sendBatch(std::min(batchWindows, kMostInFlight - inFlightWindows_));
     if (x_.alive()) xcb_flush(x_.c());
-    checkAlive();
-    rebuildOrder();
+    drainRead();  // events read off the socket while looking for the replies
 }
 
 bool WindowMirror::needsRead() {
     if (!x_.alive()) return false;
-    if (rootRead_.step != RootRead::None) {
-        if (rootRead_.fence.answered(x_.c())) return true;
-    } else if (wmDirty_ || listDirty_) {
-        return true;
-    }
-    if (!dirtyWindows_.empty() && inFlightWindows_ < kMostInFlight) return true;
-    return !inFlight_.empty() && inFlight_.front().fence.answered(x_.c());
+    bool answered = false;
+    if (rootRead_.step != RootRead::None) answered = rootRead_.fence.answered(x_.c());
+    if (!answered && !inFlight_.empty()) answered = inFlight_.front().fence.answered(x_.c());
+    // Looking for a reply reads whatever the socket holds, events too: those would wake
+    // nobody (the socket is empty now) and wait for the next event, on a busy machine
+    // for good. They are handled here.
+    drainRead();
+    if (answered) return true;
+    if (rootRead_.step == RootRead::None && (wmDirty_ || listDirty_)) return true;
+    return !dirtyWindows_.empty() && inFlightWindows_ < kMostInFlight;
 }
 
 // ---- events ----

@@ -63,7 +63,8 @@ public:
 
     // Something is to be done that no reply still to come will wake the event loop for:
     // events were handled whose changes are not sent for yet, or a batch was answered
-    // whose replies have already left the socket.
+    // whose replies have already left the socket. Handles the events that looking for
+    // those replies read off the socket.
     bool needsRead();
 
     // Windows whose properties are read at each walk rather than on events.

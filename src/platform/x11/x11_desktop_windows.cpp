@@ -83,7 +83,8 @@ void X11DesktopWindows::report() {
 // will not bring them back: their reading and their reports wait for the event loop.
 void X11DesktopWindows::refreshSoon() {
     if (refreshQueued_ || !notifier_ || !x_->alive()) return;
-    if (mirror_->eligibleNow.empty() && !mirror_->needsRead()) return;
+    const bool read = mirror_->needsRead();  // first: it may handle events
+    if (!read && mirror_->eligibleNow.empty()) return;
     refreshQueued_ = true;
     QMetaObject::invokeMethod(
         notifier_.get(),
