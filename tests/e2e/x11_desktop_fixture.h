@@ -86,6 +86,16 @@ protected:
 
     static bool withWindowManager() { return Desktop::wm == XSession::WindowManager::Openbox; }
 
+    // A window as the mirror holds it and as a fresh connection reads it: for failures.
+    std::string mirrorAndServer(WindowId w) {
+        X11DesktopWindows fresh(session_->display());
+        walk(fresh);
+        const auto says = [&](DesktopWindows& d) {
+            return QStringLiteral("style %1 \"%2\"").arg(d.Style(w), 0, 16).arg(titleOf(d, w)).toStdString();
+        };
+        return "the mirror holds " + says(*desktop_) + ", the server " + says(fresh);
+    }
+
     Xwin& xwin(QStringList args, int count = 1) {
         processes_.push_back(std::make_unique<Xwin>(args, count, session_->display()));
         Xwin& p = *processes_.back();

@@ -102,7 +102,7 @@ TYPED_TEST(X11DesktopTest, StyleFollowsMappingTypeAndDecorations) {
     EXPECT_TRUE(waitUntil([&] {
         return this->desktop_->Style(changing) == WindowStyle::Visible &&
                titleOf(*this->desktop_, changing) == QStringLiteral("Renamed - ") + kIE;
-    }));
+    })) << this->mirrorAndServer(changing);
 }
 
 TYPED_TEST(X11DesktopTest, TitlesInEveryEncodingAreReadWhole) {

@@ -119,12 +119,7 @@ TYPED_TEST(X11DesktopTest, EarlySweepClosesWindowsAsTheyBecomeClosableAndIgnores
         if (tick % 50 == 0) QCoreApplication::processEvents();
     }
     ASSERT_TRUE(waitUntil([&] { return titleOf(*this->desktop_, clock) == QStringLiteral("Clock 299"); }))
-        << "the mirror holds \"" << titleOf(*this->desktop_, clock).toStdString() << "\", the server \""
-        << [&] {
-               X11DesktopWindows fresh(this->session_->display());
-               walk(fresh);
-               return titleOf(fresh, clock).toStdString();
-           }() << "\"";
+        << this->mirrorAndServer(clock);
     QCoreApplication::processEvents();
     EXPECT_EQ(sweep.sweepCount(), 0u);
     // Right after its storm (its title now read in batches), the clock comes to match.
