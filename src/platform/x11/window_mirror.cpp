@@ -108,13 +108,13 @@ void WindowMirror::refreshInBackground(std::size_t batchWindows) {
 
 bool WindowMirror::needsRead() {
     if (!x_.alive()) return false;
-    bool answered = false;
-    if (rootRead_.step != RootRead::None) answered = rootRead_.fence.answered(x_.c());
+    const bool looked = rootRead_.step != RootRead::None || !inFlight_.empty();
+    bool answered = rootRead_.step != RootRead::None && rootRead_.fence.answered(x_.c());
     if (!answered && !inFlight_.empty()) answered = inFlight_.front().fence.answered(x_.c());
     // Looking for a reply reads whatever the socket holds, events too: those would wake
     // nobody (the socket is empty now) and wait for the next event, on a busy machine
-    // for good. They are handled here.
-    drainRead();
+    // for good. They are handled here; with nothing in flight nothing was read.
+    if (looked) drainRead();
     if (answered) return true;
     if (rootRead_.step == RootRead::None && (wmDirty_ || listDirty_)) return true;
     return !dirtyWindows_.empty() && inFlightWindows_ < kMostInFlight;
