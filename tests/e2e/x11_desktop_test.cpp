@@ -94,11 +94,20 @@ TYPED_TEST(X11DesktopTest, StyleFollowsMappingTypeAndDecorations) {
     EXPECT_EQ(this->desktop_->Title(untitled, title, 100), 0);
     EXPECT_TRUE(title.isEmpty());
 
-    // Changes made later are followed: decorations removed, title replaced.
+    // Changes made later are followed: decorations removed, title replaced. The server is
+    // held meanwhile, so the window's read for the first change is still unanswered when
+    // the second comes, and a second read goes out: the first answer is dropped as older
+    // than the second change, the second is taken.
     XClient x(this->session_->display());
     const WindowId changing = windows[0];
+    x.grabServer(true);
     x.setDecorations(changing, false);
+    x.activeWindow();                   // a round trip: the change's event is sent
+    QCoreApplication::processEvents();  // the event handled, the read sent
     x.retitle(changing, "Renamed - Microsoft Internet Explorer");
+    x.activeWindow();
+    QCoreApplication::processEvents();
+    x.grabServer(false);
     EXPECT_TRUE(waitUntil([&] {
         return this->desktop_->Style(changing) == WindowStyle::Visible &&
                titleOf(*this->desktop_, changing) == QStringLiteral("Renamed - ") + kIE;

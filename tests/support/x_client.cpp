@@ -231,6 +231,12 @@ void XClient::setDecorations(std::uint32_t window, bool on) {
     flush();
 }
 
+void XClient::grabServer(bool on) {
+    if (on) xcb_grab_server(connection_);
+    else xcb_ungrab_server(connection_);
+    flush();
+}
+
 void XClient::raise(std::uint32_t window, bool windowManager) {
     if (windowManager) {
         xcb_client_message_event_t m{};

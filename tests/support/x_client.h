@@ -86,6 +86,8 @@ public:
     void setDecorations(std::uint32_t window, bool on);
     // Raises the window: through the window manager when one runs, else directly.
     void raise(std::uint32_t window, bool windowManager);
+    // Holds every other client's requests until ungrabbed (events still reach them).
+    void grabServer(bool on);
     // Another client's claim that the window was unmapped and destroyed (SendEvent to
     // whoever follows the window's structure), while it stays as it is.
     void fakeGone(std::uint32_t window);
