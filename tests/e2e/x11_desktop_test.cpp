@@ -94,10 +94,8 @@ TYPED_TEST(X11DesktopTest, StyleFollowsMappingTypeAndDecorations) {
     EXPECT_EQ(this->desktop_->Title(untitled, title, 100), 0);
     EXPECT_TRUE(title.isEmpty());
 
-    // Changes made later are followed: decorations removed, title replaced. The server is
-    // held meanwhile, so the window's read for the first change is still unanswered when
-    // the second comes, and a second read goes out: the first answer is dropped as older
-    // than the second change, the second is taken.
+    // Changes made later are followed: decorations removed, title replaced, the server held
+    // meanwhile, so that the first change's read is still unanswered when the second's goes.
     XClient x(this->session_->display());
     const WindowId changing = windows[0];
     x.grabServer(true);

@@ -121,7 +121,8 @@ private:
 
     // Marks what of the window is to be read. `newer`: something happened to the window
     // (an event) that replies to reads already on their way may not show yet, so they are
-    // dropped when they come; a poll is no such thing, and keeps them.
+    // dropped when they come; a poll or a dropped read sent again is no such thing, and
+    // keeps them.
     void markDirty(WindowId window, std::uint8_t what, bool newer = true);
     void forget(WindowId window);
     void judge(WindowId window, Client& c);

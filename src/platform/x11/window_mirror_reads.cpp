@@ -232,11 +232,9 @@ void WindowMirror::discardBatches() {
 
 // The replies of one window's read. An event about the window handled after the requests
 // went out may tell of a change their replies do not show yet (a window retitled away from
-// a title the sweep closes): then the replies are dropped and the window is read again,
-// under the stamp the event gave. A read sent after that event (one may be in flight
-// already) is as new as the window's state: a dropped read that counted as news itself
-// would make that one stale too, and with two reads in flight every answer would be
-// dropped for good.
+// a title the sweep closes): then the replies are dropped and the window is read again.
+// The drop is no news of the window: a read sent after the event stays good, or with two
+// reads in flight every answer would be dropped for good.
 void WindowMirror::apply(const StateRead& read) {
     auto it = clients_.find(read.window);
     Client* client = it == clients_.end() ? nullptr : &it->second;
