@@ -134,6 +134,35 @@ TEST_P(JourneyCommands, EveryCommandKeyWorksWhereverTheFocusIs) {
     expectEndsCleanly();
 }
 
+// Edit > View Source from the keyboard: a window named after the address shows the markup
+// inside the page's root element; the main window keeps its caption; Exit with the source
+// window open ends everything. Going wrong: nothing opens, the markup is the engine's
+// rendering or wraps the root's own tags, or the program stays.
+TEST_F(Journey, ViewSourceShowsThePagesMarkupInAWindowNamedAfterTheAddress) {
+    startAt(QStringLiteral("/source"), QStringLiteral("Source"), QStringLiteral("<p id=\"x\">markup &amp; text</p>"));
+    // It does nothing until the engine has the page's document, some time after the
+    // title: chosen again until the window shows.
+    std::uint32_t source = 0;
+    for (int attempt = 0; attempt < 5 && source == 0; ++attempt) {
+        ASSERT_TRUE(app.key({QStringLiteral("alt+e"), QStringLiteral("v")}));
+        source = app.waitForOwnWindow(server.url(QStringLiteral("/source")) + QStringLiteral(" - Tarnwick"), 3000);
+    }
+    ASSERT_NE(source, 0u) << "no source window";
+    QString markup;
+    EXPECT_TRUE(waitForNode([&](const a11y::Node& n) {
+        if (!n.text.contains(QLatin1String("<p id=\"x\">"))) return false;
+        markup = n.text;
+        return true;
+    })) << spoken();
+    EXPECT_TRUE(markup.startsWith(QLatin1String("<head>")) && markup.contains(QLatin1String("<title>Source</title>")))
+        << qPrintable(markup);
+    EXPECT_TRUE(markup.contains(QLatin1String("<p id=\"x\">markup &amp; text</p>"))) << qPrintable(markup);
+    EXPECT_FALSE(markup.contains(QLatin1String("<html"))) << "the root element's own tags are not part of it";
+    EXPECT_EQ(app.mainTitle(), QStringLiteral("Source - Tarnwick"));
+    EXPECT_TRUE(exitFromMenu());
+    expectEndsCleanly();
+}
+
 INSTANTIATE_TEST_SUITE_P(FocusIn, JourneyCommands, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? std::string("AddressBox") : std::string("Page");

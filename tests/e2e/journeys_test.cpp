@@ -393,10 +393,10 @@ TEST_F(Journey, HistoryEntriesOpenOnceAndTwoCopiesShareTheFileAndItsClear) {
 }
 
 // A person right-clicks the page: the program's menu shows (never the page's own),
-// Refresh reloads it, Launch In Default Browser hands the address to the desktop's
-// browser and ends the program. Going wrong: the engine's menu, nothing reloads, the
-// browser gets a different or split address, a shell runs part of it, or the program
-// stays.
+// Refresh reloads it, Save As writes it through the save dialog, Launch In Default Browser
+// hands the address to the desktop's browser and ends the program. Going wrong: the
+// engine's menu, nothing reloads or is saved, the browser gets a different or split
+// address, a shell runs part of it, or the program stays.
 TEST_F(Journey, ContextMenuRefreshesAndHandsTheAddressToTheDefaultBrowser) {
     const QString record = app.root() + QStringLiteral("/opened");
     registerStandInBrowser(record);
@@ -407,7 +407,7 @@ TEST_F(Journey, ContextMenuRefreshesAndHandsTheAddressToTheDefaultBrowser) {
                                          "&d=\"quoted\"&e='single'&f=x y|z&g=$HOME")
                               .arg(marker);
     server.route(QStringLiteral("/evil"),
-                 page(QStringLiteral("Evil"), QStringLiteral("<p>an innocent page</p>") + loadedSignal()));
+                 page(QStringLiteral("Evil"), QStringLiteral("<p>markup worth keeping</p>") + loadedSignal()));
     startAt(QStringLiteral("/start"), QStringLiteral("Start"));
     go(QStringLiteral("/evil") + query, QStringLiteral("Evil"));
     ASSERT_TRUE(waitForRequests(QStringLiteral("/loaded"), 1)) << "the page did not finish loading";
@@ -430,6 +430,23 @@ TEST_F(Journey, ContextMenuRefreshesAndHandsTheAddressToTheDefaultBrowser) {
     ASSERT_TRUE(waitForRequests(QStringLiteral("/loaded"), 2)) << "the page did not finish loading again";
     EXPECT_TRUE(app.running());
     EXPECT_TRUE(readFile(record).isEmpty());
+
+    // Save As, the last row: the file name field of the dialog has the focus.
+    ASSERT_TRUE(openPageMenu()) << "no context menu";
+    clickMenuRow(3, 4);
+    ASSERT_NE(app.waitForOwnWindow(QStringLiteral("Save As")), 0u) << "no save dialog";
+    const QString saved = app.root() + QStringLiteral("/saved.htm");
+    const auto keys = [](const QStringList& chords) {
+        return runTool(QStringLiteral("xdotool"), QStringList{QStringLiteral("key"), QStringLiteral("--delay"),
+                                                              QStringLiteral("80")} + chords);
+    };
+    ASSERT_TRUE(keys({QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")}));
+    ASSERT_TRUE(app.type(saved));
+    ASSERT_TRUE(keys({QStringLiteral("Return")}));
+    EXPECT_TRUE(waitUntil([&] { return readFile(saved).contains("markup worth keeping"); }, 15000))
+        << "saved: " << readFile(saved).left(300).toStdString();
+    EXPECT_TRUE(readFile(saved).contains("<title>Evil</title>"));
+    ASSERT_TRUE(waitUntil([&] { return app.ownWindows().size() == 1; }, 10000)) << "the save dialog stayed";
 
     QByteArray opened;
     handOff(record, opened);

@@ -14,7 +14,6 @@
 #include <memory>
 
 #include "app/frm_main.h"
-#include "browse/frm_source.h"
 #include "http_server.h"
 #include "tarnwick_process.h"
 #include "wait.h"
@@ -108,18 +107,6 @@ TEST_F(MainWindowOnEngine, PointingAtALinkShowsItsAddressAndLeavingItBringsBackT
     pointerAt(inPage(500, 300));
     EXPECT_TRUE(waitUntil([&] { return parts(w).Panel2->text() == QLatin1String("Idle"); })) << qPrintable(parts(w).Panel2->text());
     EXPECT_EQ(w.lastStatusText(), QString());
-}
-
-TEST_F(MainWindowOnEngine, ViewSourceShowsTheRootElementsMarkup) {
-    server.route(QStringLiteral("/source"), page("Source", "<p id=\"x\">markup &amp; text</p>"));
-    frmMain& w = start(QStringLiteral("/source"), QStringLiteral("Source"));
-    w.mnuSource2_Click();
-    ASSERT_TRUE(waitUntil([&] { return w.sourceWindow() && w.sourceWindow()->isVisible(); }));
-    EXPECT_EQ(w.sourceWindow()->windowTitle(), server.url(QStringLiteral("/source")) + QStringLiteral(" - Tarnwick"));
-    const QString text = textOf(w.sourceWindow())->toPlainText();
-    EXPECT_TRUE(text.startsWith(QLatin1String("<head><title>Source</title></head>"))) << qPrintable(text);
-    EXPECT_TRUE(text.contains(QLatin1String("<p id=\"x\">markup &amp; text</p>"))) << qPrintable(text);
-    EXPECT_FALSE(text.contains(QLatin1String("<html"))) << "the root element's own tags are not part of it";
 }
 
 TEST_F(MainWindowOnEngine, PagesWithTheSameTitleEachReachTheAddressBoxAndTheHistory) {
