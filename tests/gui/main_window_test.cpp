@@ -376,28 +376,6 @@ TEST_F(Shutdown, ExitCloseAndCtrlEEndTheProgram) {
     EXPECT_FALSE(QFile::exists(workDir.filePath(QStringLiteral("URL.slx"))));
 }
 
-TEST_F(Shutdown, WindowCommandsWinOverTheAddressBoxEditingKeys) {
-    // On X11 the line edit would take Ctrl+B/E/F as cursor movements.
-    frmMain& w = make();
-    w.show();
-    w.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    parts(w).URL->setFocus();
-    ASSERT_TRUE(parts(w).URL->hasFocus() || parts(w).URL->lineEdit()->hasFocus());
-    browser().calls.clear();
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_B, Qt::ControlModifier);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_R, Qt::ControlModifier);
-    EXPECT_EQ(browser().calls, QStringList({"GoBack", "GoForward", "Refresh"}));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_E, Qt::ControlModifier);
-    EXPECT_EQ(fake.endRequests, 1);
-    // Enter typed into the box (as the window system delivers it: to the combo box).
-    browser().navigations.clear();
-    parts(w).URL->setEditText(QStringLiteral("http://typed.example/"));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_EQ(browser().navigations, QStringList({"http://typed.example/"}));
-}
-
 TEST_F(MainWindowLayout, BrowserHasTheFocusFirst) {
     frmMain& w = make();
     w.show();
