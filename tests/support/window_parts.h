@@ -97,6 +97,20 @@ inline SettingsParts parts(const frmSettings* d) { return SettingsParts(d); }
 inline QPlainTextEdit* textOf(const frmAbout* a) { return namedChild<QPlainTextEdit>(a, "Text1"); }
 inline QPlainTextEdit* textOf(const frmSource* s) { return namedChild<QPlainTextEdit>(s, "txtSource"); }
 
+// A fixed tool window: small caption with a close box, no minimise or maximise button,
+// not resizable.
+inline void expectFixedToolWindow(QWidget* w, QSize clientPx) {
+    EXPECT_EQ(w->windowType(), Qt::Tool);
+    EXPECT_TRUE(w->windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(w->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(w->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(w->minimumSize(), clientPx);
+    EXPECT_EQ(w->maximumSize(), clientPx);
+    EXPECT_EQ(w->size(), clientPx);
+    EXPECT_EQ(w->parentWidget(), nullptr);
+    EXPECT_FALSE(w->windowIcon().isNull());
+}
+
 // The text windows' font as the widget really draws it: Courier New or whatever the
 // system substitutes for it (Liberation Mono, its fixed-pitch fallback), at 8.25 points,
 // regular. What was asked for does not matter; what is drawn does.

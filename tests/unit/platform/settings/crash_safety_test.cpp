@@ -24,7 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "../tools/save_loop.h"
+#include "save_loop.h"
 #include "browse/history_file.h"
 #include "browse/url_history.h"
 #include "platform/settings/profile.h"
