@@ -106,19 +106,23 @@ void PopupSweep::scheduleEarly() {
                 earlyAgain_ = true;
                 return;
             }
-            tmrEngine_Timer();
+            sweepOnce(true);
         },
         Qt::QueuedConnection);
 }
 
-void PopupSweep::tmrEngine_Timer() {
+void PopupSweep::tmrEngine_Timer() { sweepOnce(false); }
+
+void PopupSweep::sweepOnce(bool early) {
     if (sweeping_) {
         qCDebug(lcSweep) << "sweep skipped: another one is yielding";
         return;
     }
     sweeping_ = true;
     earlyAgain_ = false;
+    earlyNow_ = early;
     FindApps();
+    earlyNow_ = false;
     sweeping_ = false;
     // Windows reported while this sweep yielded may lie behind where it had got to.
     if (earlyAgain_) {
@@ -150,9 +154,15 @@ void PopupSweep::yieldIfDue(bool first) {
 void PopupSweep::FindApps() {
     const std::uint64_t sweep = ++sweeps_;
     matched_ = matchWaits_ = false;
+    if (!earlyNow_) {
+        ++ticks_;
+        std::erase_if(asked_, [this](const auto& entry) { return entry.second.untilTick <= ticks_; });
+    }
     const WindowId first = desktop_.FirstWindow();
     const WindowId mainWindow = hooks_.ownWindow ? hooks_.ownWindow() : 0;
     const std::uint64_t revision = desktop_.Revision();
+    forgetChangedAsked(revision);
+    sweepRevision_ = revision;
     const bool known =
         revision != 0 && seenRevision_ != 0 && mainWindow == seenMain_ && rule_.styleMask == seenMask_;
     // Nothing changed since a sweep that closed nothing: this one would find the same.
@@ -176,6 +186,23 @@ void PopupSweep::FindApps() {
         // A sweep begun in one of this one's yields recorded a walk this one went on to
         // change: the next sweep walks everything.
         seenRevision_ = 0;
+    }
+}
+
+// A window asked to close waits out its time only while it is surely the same window with
+// the same title and style: when windows came or went since (an id can pass to a new
+// window), or the desktop cannot tell, or the window changed, it is looked at anew.
+void PopupSweep::forgetChangedAsked(std::uint64_t revision) {
+    std::vector<std::uint64_t> since;  // the revisions the waiting windows were asked at
+    for (const auto& [window, asked] : asked_)
+        if (std::find(since.begin(), since.end(), asked.revision) == since.end()) since.push_back(asked.revision);
+    for (std::uint64_t at : since) {
+        changed_.clear();
+        const bool told = revision != 0 && desktop_.ChangedSince(at, changed_);
+        std::erase_if(asked_, [&](const auto& entry) {
+            return entry.second.revision == at &&
+                   (!told || std::find(changed_.begin(), changed_.end(), entry.first) != changed_.end());
+        });
     }
 }
 
@@ -291,8 +318,11 @@ PopupSweep::Visit PopupSweep::visit(WindowId window, WindowId mainWindow, std::s
     else lstApp_.insert(at, AppEntry{title, 0});
 
     putLabel(id_, title, read.text, read.size);
-    if (id_ == rule_.titleSuffix) {
+    if (id_ == rule_.titleSuffix && asked_.count(window) != 0) {
+        matched_ = true;  // waiting out its time: the next sweep looks at it again
+    } else if (id_ == rule_.titleSuffix) {
         matched_ = matchWaits_ = true;
+        if (sweepRevision_ != 0) asked_[window] = Asked{ticks_ + (earlyNow_ ? 2 : 1), sweepRevision_};
         const WindowId target = desktop_.FindByTitle(title);
         Denial denial = describe(target == 0 ? window : target, title);
         if (target == 0)

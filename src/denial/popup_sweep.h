@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/desktop/denial_record.h"
@@ -54,6 +55,14 @@ public:
     // sweep closed nothing), only the changed windows are examined again: lstApp, id and
     // every close, count and navigation come out as from a walk over all of them. When
     // nothing changed, nothing is examined.
+    //
+    // A window asked to close has until the next tick to go: a tick asks and counts again
+    // each window the previous tick asked that is still open. An early sweep does the next
+    // tick's work sooner, so the windows it asks have until the tick after that, and no
+    // early sweep asks again a window that is waiting out its time. Whenever the sweep
+    // runs, a window that closes within one tick is counted once. (On a desktop that
+    // cannot tell what changed, or while windows come and go, a window is asked at every
+    // sweep that finds it.)
     void FindApps();
     bool TaskWindow(const WindowId& hwnd) const;
 
@@ -102,6 +111,8 @@ private:
 
     void windowEligible(WindowId window);
     void scheduleEarly();
+    void sweepOnce(bool early);
+    void forgetChangedAsked(std::uint64_t revision);
 
     DesktopWindows& desktop_;
     Hooks hooks_;
@@ -117,6 +128,16 @@ private:
     bool earlyQueued_ = false;  // an early sweep waits in the event loop
     bool earlyAgain_ = false;   // a report arrived while a sweep yielded
     std::uint64_t sweeps_ = 0;
+    std::uint64_t ticks_ = 0;  // sweeps that were ticks (FindApps outside an early sweep)
+    bool earlyNow_ = false;    // the sweep running is an early one
+    // Windows asked to close: the tick from which each may be asked again, and the
+    // desktop's revision the sweep that asked it began with.
+    struct Asked {
+        std::uint64_t untilTick;
+        std::uint64_t revision;
+    };
+    std::unordered_map<WindowId, Asked> asked_;
+    std::uint64_t sweepRevision_ = 0;  // the desktop's revision the running sweep began with
     bool matched_ = false;     // this sweep closed a window
     bool matchWaits_ = false;  // what the last match sent waits in the event loop
 
