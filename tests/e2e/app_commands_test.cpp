@@ -7,13 +7,7 @@
 
 namespace {
 
-class AppCommands : public AppTest {
-protected:
-    static bool keys(const QStringList& chords) {
-        return runTool(QStringLiteral("xdotool"),
-                       QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("80")} + chords);
-    }
-};
+using AppCommands = AppTest;
 
 TEST_F(AppCommands, PrintToFileWritesAPdf) {
     startAt(QStringLiteral("/print"), QStringLiteral("Printed Page"), QStringLiteral("<h1>paper</h1>"));
@@ -28,7 +22,7 @@ TEST_F(AppCommands, PrintToFileWritesAPdf) {
     ASSERT_NE(dialog, 0u) << "no print dialog";
     // Without a print server the only printer is "Print to File (PDF)", writing to the
     // home folder's print.pdf; Return is the dialog's Print button.
-    ASSERT_TRUE(keys({QStringLiteral("Return")}));
+    ASSERT_TRUE(keysHere({QStringLiteral("Return")}));
     const QString pdf = app.home() + QStringLiteral("/print.pdf");
     EXPECT_TRUE(waitUntil([&] { return readFile(pdf).startsWith("%PDF") && readFile(pdf).contains("%%EOF"); }, 30000))
         << qPrintable(pdf) << " holds " << QFileInfo(pdf).size() << " bytes";

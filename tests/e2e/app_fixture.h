@@ -57,6 +57,13 @@ protected:
         return false;
     }
 
+    // Keys for whatever has the keyboard now: an open menu or a dialog (TarnwickProcess::key
+    // activates the main window first, which would close a menu).
+    static bool keysHere(const QStringList& chords) {
+        return runTool(QStringLiteral("xdotool"),
+                       QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("80")} + chords);
+    }
+
     // A page with a title and a body.
     static QByteArray page(const QString& title, const QString& body = QString(), const QString& head = QString()) {
         return (QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>") + title +

@@ -12,12 +12,6 @@ protected:
         ASSERT_TRUE(waitForRequests(QStringLiteral("/loaded"), 1)) << "the page did not finish loading";
         ASSERT_TRUE(openPageMenu()) << "no context menu";
     }
-    // Keys for the open menu (it holds the keyboard; the main window must not be
-    // activated, which would close it).
-    static bool menuKeys(const QStringList& keys) {
-        return runTool(QStringLiteral("xdotool"), QStringList{QStringLiteral("key"), QStringLiteral("--delay"),
-                                                              QStringLiteral("80")} + keys);
-    }
 };
 
 TEST_F(AppHandoff, HandOffWithoutARegisteredBrowserStillEndsTheProgram) {
@@ -26,7 +20,7 @@ TEST_F(AppHandoff, HandOffWithoutARegisteredBrowserStillEndsTheProgram) {
     app.setEnv(QStringLiteral("BROWSER"), QStringLiteral("false"));
     startAt(QStringLiteral("/start"), QStringLiteral("Nowhere to go"), QStringLiteral("<p>text</p>") + loadedSignal());
     openContextMenu();
-    ASSERT_TRUE(menuKeys({QStringLiteral("Down"), QStringLiteral("Return")}));
+    ASSERT_TRUE(keysHere({QStringLiteral("Down"), QStringLiteral("Return")}));
     expectEndsCleanly();
     // No window of the program is left (no message box either).
     EXPECT_TRUE(app.ownWindows().empty());

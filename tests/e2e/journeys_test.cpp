@@ -436,13 +436,9 @@ TEST_F(Journey, ContextMenuRefreshesAndHandsTheAddressToTheDefaultBrowser) {
     clickMenuRow(3, 4);
     ASSERT_NE(app.waitForOwnWindow(QStringLiteral("Save As")), 0u) << "no save dialog";
     const QString saved = app.root() + QStringLiteral("/saved.htm");
-    const auto keys = [](const QStringList& chords) {
-        return runTool(QStringLiteral("xdotool"), QStringList{QStringLiteral("key"), QStringLiteral("--delay"),
-                                                              QStringLiteral("80")} + chords);
-    };
-    ASSERT_TRUE(keys({QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")}));
+    ASSERT_TRUE(keysHere({QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")}));
     ASSERT_TRUE(app.type(saved));
-    ASSERT_TRUE(keys({QStringLiteral("Return")}));
+    ASSERT_TRUE(keysHere({QStringLiteral("Return")}));
     EXPECT_TRUE(waitUntil([&] { return readFile(saved).contains("markup worth keeping"); }, 15000))
         << "saved: " << readFile(saved).left(300).toStdString();
     EXPECT_TRUE(readFile(saved).contains("<title>Evil</title>"));
