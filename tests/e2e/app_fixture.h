@@ -105,9 +105,10 @@ protected:
             .arg(href, popupOnClick ? QStringLiteral("onclick=\"return openPopup();\"") : QString());
     }
 
-    // Registers a stand-in browser as the desktop's handler of http and https addresses
-    // and of HTML files, the way desktops register one: each start appends its arguments
-    // to `record` (each followed by a NUL, each start by a line break).
+    // Registers a stand-in browser as the desktop's handler of http and https addresses,
+    // of HTML files, and of mailto: and tarnwick-test-app: addresses (another program's),
+    // the way desktops register one: each start appends its arguments to `record` (each
+    // followed by a NUL, each start by a line break).
     void registerStandInBrowser(const QString& record) {
         const QString tool = QStringLiteral(TARNWICK_BINARY_DIR "/fake_browser_opener");
         ASSERT_TRUE(QFileInfo(tool).isExecutable()) << qPrintable(tool) << " is not built";
@@ -117,11 +118,13 @@ protected:
         ASSERT_TRUE(writeFile(applications + QStringLiteral("/tarnwick-test-browser.desktop"),
                               "[Desktop Entry]\nType=Application\nName=Stand-in Browser\nExec=" + tool.toUtf8() +
                                   " " + record.toUtf8() +
-                                  " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;text/html;\n"));
-        ASSERT_TRUE(writeFile(config + QStringLiteral("/mimeapps.list"),
-                              "[Default Applications]\nx-scheme-handler/http=tarnwick-test-browser.desktop\n"
-                              "x-scheme-handler/https=tarnwick-test-browser.desktop\n"
-                              "text/html=tarnwick-test-browser.desktop\n"));
+                                  " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;text/html;"
+                                  "x-scheme-handler/mailto;x-scheme-handler/tarnwick-test-app;\n"));
+        QByteArray defaults("[Default Applications]\n");
+        for (const char* type : {"x-scheme-handler/http", "x-scheme-handler/https", "text/html",
+                                 "x-scheme-handler/mailto", "x-scheme-handler/tarnwick-test-app"})
+            defaults += QByteArray(type) + "=tarnwick-test-browser.desktop\n";
+        ASSERT_TRUE(writeFile(config + QStringLiteral("/mimeapps.list"), defaults));
     }
 
     // The settings file holding `startPage` as the start page.

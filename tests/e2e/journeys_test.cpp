@@ -206,30 +206,48 @@ TEST_F(Journey, ClickedPopupLinkOpensInTheMainWindowAndThePopupIsDenied) {
 }
 
 // A page denies the person an https link opened in a new window, a window.open button
-// and, on load, three alerts; another program's window goes too. The person clicks panel
-// 1: the list names each of them, newest first, one row per counted event. Ctrl+C copies
-// a row's address; Enter on the https link's row opens its address here, as typed; from
-// the page, the list's key brings it back, and Open here on the button's row lands on
-// that page with no referrer. Going wrong: rows missing or not adding up to the count, a
-// row that does not say what it was, the lost link not reachable, or the page that asked
-// riding along.
+// and, on load, three alerts; another program's window goes too. Its mail link opens the
+// mail program; its box that answers a click with an address for another program of the
+// page's own choosing is refused. The person clicks panel 1: the list names each denial,
+// newest first, one row per counted event. Ctrl+C copies a row's address; Enter on the
+// https link's row opens its address here, as typed; from the page, the list's key brings
+// it back, Open here on the button's row lands on that page with no referrer, and on the
+// box's row hands its address to its program after all. Going wrong: rows missing or not
+// adding up to the count, a row that does not say what it was, the lost link not
+// reachable, the page that asked riding along, or a page starting programs at will.
 TEST_F(Journey, DeniedListNamesEveryDenialAndOpensTheLostWindowsHere) {
+    const QString record = app.root() + QStringLiteral("/opened");
+    registerStandInBrowser(record);
+    if (HasFatalFailure()) return;
     const QString secure = QStringLiteral("https://127.0.0.1:%1/secure").arg(server.port());
+    const QString app42 = QStringLiteral("tarnwick-test-app://join/42");
     server.route(QStringLiteral("/offer"), page(QStringLiteral("Offer")));
     server.route(QStringLiteral("/denials"), page(QStringLiteral("Denials"),
         QStringLiteral("<a href=\"%1\" target=\"_blank\" style=\"display:block;height:160px\">secure</a>"
                        "<button style=\"display:block;width:400px;height:100px\" "
                        "onclick=\"window.open('/offer', '_blank', 'noopener')\">offer</button>"
-                       "<script>for (var i = 0; i < 3; ++i) alert('Loop ' + i);</script>").arg(secure)));
+                       "<a href=\"mailto:ann@example.com\" style=\"position:absolute;left:420px;top:0;width:170px;height:150px\">mail</a>"
+                       "<div style=\"position:absolute;left:420px;top:170px;width:170px;height:150px\" "
+                       "onclick=\"location = '%2'\">join</div>"
+                       "<script>for (var i = 0; i < 3; ++i) alert('Loop ' + i);</script>").arg(secure, app42)));
     startAt(QStringLiteral("/start"), QStringLiteral("Start"));
     go(QStringLiteral("/denials"), QStringLiteral("Denials"));
     EXPECT_TRUE(waitForPanel(0, QStringLiteral("3 events denied"))) << qPrintable(panels());
     QProcess other;
     other.start(QStringLiteral(TARNWICK_BINARY_DIR "/xwin"), {QStringLiteral("--title"), QStringLiteral("Notes - Microsoft Internet Explorer")});
     ASSERT_TRUE(other.waitForStarted() && other.waitForFinished(10000)) << "the foreign window was not closed";
-    for (const auto& [y, count] : {std::pair{80, "5 events denied"}, std::pair{210, "6 events denied"}}) {
-        ASSERT_TRUE(app.activateMain() && app.pointerTo(200, app.pageTop() + y) && app.click(1));
+    const auto opened = [&](const QStringList& addresses) {
+        QByteArray starts;
+        for (const QString& address : addresses) starts += address.toUtf8() + QByteArray(1, '\0') + '\n';
+        return waitUntil([&] { return readFile(record) == starts; }, 10000);
+    };
+    for (const auto& [x, y, count] : {std::tuple{200, 80, "5 events denied"}, std::tuple{200, 210, "6 events denied"},
+                                      std::tuple{500, 75, "6 events denied"}, std::tuple{500, 245, "7 events denied"}}) {
+        ASSERT_TRUE(app.activateMain() && app.pointerTo(x, app.pageTop() + y) && app.click(1));
         ASSERT_TRUE(waitForPanel(0, QLatin1String(count))) << qPrintable(panels());
+        if (x == 500 && y == 75) {
+            EXPECT_TRUE(opened({QStringLiteral("mailto:ann@example.com")})) << readFile(record).toStdString();
+        }
     }
     const auto clickOn = [&](const std::function<bool(const a11y::Node&)>& match) {
         std::optional<a11y::Node> target;
@@ -243,15 +261,16 @@ TEST_F(Journey, DeniedListNamesEveryDenialAndOpensTheLostWindowsHere) {
         rows.clear();
         for (const a11y::Node& each : a11y::nodes(app.pid()))
             if (isRow(each)) rows << each.text;
-        return rows.size() == 6;
+        return rows.size() == 7;
     })) << spoken();
-    ASSERT_EQ(rows.size(), 6) << qPrintable(rows.join(QLatin1Char('\n')));
-    EXPECT_TRUE(rows[0].contains(QStringLiteral("Window: ") + server.url(QStringLiteral("/offer")) + QStringLiteral(" ")) &&
-                rows[0].endsWith(QStringLiteral("from ") + server.url(QStringLiteral("/denials")))) << qPrintable(rows[0]);
-    EXPECT_TRUE(rows[1].contains(QStringLiteral("Window: ") + secure + QStringLiteral(" "))) << qPrintable(rows[1]);
-    EXPECT_TRUE(rows[2].contains(QStringLiteral("Notes - Microsoft Internet Explorer")) && rows[2].endsWith(QStringLiteral("of Xwin"))) << qPrintable(rows[2]);
-    for (int i = 3; i < 6; ++i)
-        EXPECT_TRUE(rows[i].contains(QStringLiteral("Dialog: \u201CLoop %1\u201D from http://127.0.0.1").arg(5 - i))) << qPrintable(rows[i]);
+    ASSERT_EQ(rows.size(), 7) << qPrintable(rows.join(QLatin1Char('\n')));
+    EXPECT_TRUE(rows[0].contains(QStringLiteral("Navigation: ") + app42 + QStringLiteral(" from ") + server.url(QStringLiteral("/denials")))) << qPrintable(rows[0]);
+    EXPECT_TRUE(rows[1].contains(QStringLiteral("Window: ") + server.url(QStringLiteral("/offer")) + QStringLiteral(" ")) &&
+                rows[1].endsWith(QStringLiteral("from ") + server.url(QStringLiteral("/denials")))) << qPrintable(rows[1]);
+    EXPECT_TRUE(rows[2].contains(QStringLiteral("Window: ") + secure + QStringLiteral(" "))) << qPrintable(rows[2]);
+    EXPECT_TRUE(rows[3].contains(QStringLiteral("Notes - Microsoft Internet Explorer")) && rows[3].endsWith(QStringLiteral("of Xwin"))) << qPrintable(rows[3]);
+    for (int i = 4; i < 7; ++i)
+        EXPECT_TRUE(rows[i].contains(QStringLiteral("Dialog: \u201CLoop %1\u201D from http://127.0.0.1").arg(6 - i))) << qPrintable(rows[i]);
 
     // Ctrl+C on the button's row; Enter on the https link's row: its address is the main
     // window's, as typed, and the copied one pastes into the address box.
@@ -262,15 +281,21 @@ TEST_F(Journey, DeniedListNamesEveryDenialAndOpensTheLostWindowsHere) {
     EXPECT_TRUE(waitUntil([&] { return view().address == secure; })) << qPrintable(view().address);
     ASSERT_TRUE(app.key({QStringLiteral("ctrl+l"), QStringLiteral("ctrl+v")}));
     EXPECT_TRUE(waitUntil([&] { return view().address == server.url(QStringLiteral("/offer")); })) << qPrintable(view().address);
-    // From the page, the key brings the list up; Open here on the button's row.
-    ASSERT_TRUE(app.key(QStringLiteral("ctrl+shift+d")));
-    const std::uint32_t list = app.waitForOwnWindow(QStringLiteral("Denied"));
-    ASSERT_TRUE(list != 0 && waitUntil([&] { return app.desktop().activeWindow() == list; }));
-    ASSERT_TRUE(clickOn(isOfferRow));
-    ASSERT_TRUE(clickOn([](const a11y::Node& n) { return n.role == QLatin1String("push button") && n.text == QLatin1String("Open here"); }));
+    // From the page, the list's key brings it back; Open here on the button's row, then
+    // on the box's.
+    const auto openHere = [&](const std::function<bool(const a11y::Node&)>& row) {
+        if (!app.key(QStringLiteral("ctrl+shift+d"))) return false;
+        const std::uint32_t list = app.waitForOwnWindow(QStringLiteral("Denied"));
+        return list != 0 && waitUntil([&] { return app.desktop().activeWindow() == list; }) && clickOn(row) &&
+               clickOn([](const a11y::Node& n) { return n.role == QLatin1String("push button") && n.text == QLatin1String("Open here"); });
+    };
+    ASSERT_TRUE(openHere(isOfferRow));
     EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Offer - Tarnwick"))) << qPrintable(app.mainTitle());
     EXPECT_FALSE(server.lastRequest(QStringLiteral("/offer")).contains("Referer")) << server.lastRequest(QStringLiteral("/offer")).constData();
-    EXPECT_EQ(view().statusPanels.value(0), QStringLiteral("6 events denied"));
+    ASSERT_TRUE(openHere([&](const a11y::Node& n) { return isRow(n) && n.text.contains(app42); }));
+    EXPECT_TRUE(opened({QStringLiteral("mailto:ann@example.com"), app42})) << readFile(record).toStdString();
+    EXPECT_EQ(app.mainTitle(), QStringLiteral("Offer - Tarnwick"));
+    EXPECT_EQ(view().statusPanels.value(0), QStringLiteral("7 events denied"));
     EXPECT_TRUE(app.closeWindow(app.mainWindow()));
     expectEndsCleanly();
 }

@@ -10,8 +10,10 @@ QUrl addressToUrl(const QString& address) {
     if (text.isEmpty()) return {};
     if (text.startsWith(QLatin1Char('/'))) return QUrl::fromLocalFile(text);
 
-    // A scheme counts when "//" follows it, or when it is one that never has "//"
-    // (about:blank, mailto:...). "localhost:8080/x" is a host with a port.
+    // A scheme counts when "//" follows it, when it is one that never has "//"
+    // (about:blank, mailto:...), or when what follows is no port: "localhost:8080/x" is a
+    // host with a port, "tel:+4930123" and "ms-settings:privacy" are addresses for
+    // other programs.
     static const QRegularExpression schemePattern(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
     bool hasScheme = false;
     const QRegularExpressionMatch match = schemePattern.match(text);
@@ -21,8 +23,10 @@ QUrl addressToUrl(const QString& address) {
             QStringLiteral("file"),  QStringLiteral("ftp"),   QStringLiteral("http"),
             QStringLiteral("https"), QStringLiteral("javascript"), QStringLiteral("mailto"),
             QStringLiteral("view-source"), QUrl(kDefaultStartPage).scheme()};  // the program's own pages
-        hasScheme = text.mid(match.capturedLength()).startsWith(QLatin1String("//")) ||
-                    bareSchemes.contains(match.captured(1).toLower());
+        static const QRegularExpression port(QStringLiteral("^[0-9]*(/|$)"));
+        const QString rest = text.mid(match.capturedLength());
+        hasScheme = rest.startsWith(QLatin1String("//")) || bareSchemes.contains(match.captured(1).toLower()) ||
+                    (!match.captured(1).contains(QLatin1Char('.')) && !port.match(rest).hasMatch());
     }
     const QUrl url(hasScheme ? text : QStringLiteral("http://") + text, QUrl::TolerantMode);
     if (!url.isValid() || url.scheme().isEmpty()) return {};

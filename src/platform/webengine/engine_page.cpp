@@ -12,8 +12,10 @@
 #include <QWebEngineRegisterProtocolHandlerRequest>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWebEngineUrlScheme>
 
 #include "platform/system/log.h"
+#include "platform/system/shell.h"
 #include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_session.h"
 #include "platform/webengine/history_steps.h"
@@ -37,6 +39,7 @@ EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
     connect(this, &QWebEnginePage::loadFinished, this, [this] {
         if (!personPending_) leaving_ = false;
     });
+    connect(this, &QWebEnginePage::linkHovered, this, [this](const QString& url) { pointedLink_ = QUrl(url); });
     connect(this, &QWebEnginePage::authenticationRequired, this,
             [this](const QUrl& url, QAuthenticator* authenticator) { answerLogin(url, false, authenticator); });
     connect(this, &QWebEnginePage::proxyAuthenticationRequired, this,
@@ -85,7 +88,20 @@ void EnginePage::restoreHistory(const QByteArray& history) {
     restoring_ = false;
 }
 
+bool EnginePage::showsItself(const QUrl& url) {
+    static const QStringList web = {
+        QStringLiteral("http"),       QStringLiteral("https"), QStringLiteral("file"),        QStringLiteral("data"),
+        QStringLiteral("about"),      QStringLiteral("blob"),  QStringLiteral("filesystem"),  QStringLiteral("javascript"),
+        QStringLiteral("view-source"), QStringLiteral("qrc"),  QStringLiteral("chrome"),      QStringLiteral("devtools")};
+    const QString scheme = url.scheme().toLower();
+    // Schemes registered with the engine are its own (the program's start page).
+    return scheme.isEmpty() || web.contains(scheme) || !QWebEngineUrlScheme::schemeByName(scheme.toLatin1()).name().isEmpty();
+}
+
+bool EnginePage::handOff(const QUrl& url) { return shell::openUrl(url.toString(QUrl::FullyEncoded)); }
+
 bool EnginePage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
+    if (!showsItself(url)) return mayHandOff(url, type);
     // Frames inside the page go where the page has them go; what the page shows stays.
     if (!isMainFrame) return true;
     if (restoring_) {
@@ -154,11 +170,29 @@ bool EnginePage::mayNavigate(const QUrl& url, NavigationType type) {
     return true;
 }
 
-bool EnginePage::refuseNavigation(const QUrl& url, const char* why) {
+bool EnginePage::refuseNavigation(const QUrl& url, const char* why, bool wayBack) {
     qCDebug(lcEngine) << "navigation refused:" << why << url;
-    // The address the page wanted, listed but not offered as a way back to anything lost.
-    refuse(WebBrowser::Refusal::Navigation, Denial::of(QString(), QString(), url.toDisplayString()));
+    // The address the page wanted, listed; offered as a way back only where the person
+    // may have wanted it.
+    refuse(WebBrowser::Refusal::Navigation,
+           wayBack ? Denial::of(QString(), QString(), QString(), url.toString(QUrl::FullyEncoded))
+                   : Denial::of(QString(), QString(), url.toDisplayString()));
     return false;
+}
+
+bool EnginePage::mayHandOff(const QUrl& url, NavigationType type) {
+    // The engine asks only after a click or key of the person's in the page; a script may
+    // have picked the address in answer to it. The program, not the engine, starts the
+    // desktop's opener, the same way as for every hand-off.
+    PersonActivity* activity = session_ ? &session_->activity() : nullptr;
+    if (type == NavigationTypeLinkClicked && !stillLeaving() && activity && activity->fresh(this) &&
+        url == pointedLink_) {
+        activity->forget(this);
+        qCDebug(lcEngine) << "handed to the desktop:" << url;
+        handOff(url);
+        return false;
+    }
+    return refuseNavigation(url, "an address for another program, not the link the person clicked", true);
 }
 
 void EnginePage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,

@@ -15,6 +15,12 @@
 // address, Back, Forward, Refresh, a click or key in the page) or after the page has
 // kept still for kQuietFor. Once the person leaves, the page being left starts nothing
 // more: no navigation, window or dialog.
+//
+// An address the engine does not show itself (mailto:, a chat's or a game store's own
+// scheme) starts another program, the one the desktop has for it: only the link the
+// person clicks goes there. A page's script that answers a click anywhere in it with such
+// an address of its own choosing is refused, and the address is listed with the denials,
+// where the person can still open it.
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -71,6 +77,12 @@ public:
 
     EnginePage(EngineSession& session, Policy policy, QObject* parent);
 
+    // Whether the engine shows `url` itself (the web's schemes, files, the program's own
+    // pages); any other address is for another program of the desktop's.
+    static bool showsItself(const QUrl& url);
+    // Hands `url`, one the engine does not show, to the desktop's program for it.
+    static bool handOff(const QUrl& url);
+
     // The person leaves the page (another address, Back, Forward, Refresh): the page's
     // question whether to leave (its beforeunload handler) is answered "leave" at once,
     // never shown, and the page starts nothing more (navigation, window, dialog, download)
@@ -118,7 +130,9 @@ private:
     bool stillLeaving();
     // Whether the page's own navigation may go on; a refusal is reported.
     bool mayNavigate(const QUrl& url, NavigationType type);
-    bool refuseNavigation(const QUrl& url, const char* why);
+    bool refuseNavigation(const QUrl& url, const char* why, bool wayBack = false);
+    // Whether an address for another program goes there; see the top of this file.
+    bool mayHandOff(const QUrl& url, NavigationType type);
 
     bool leaving_ = false;         // from the person's leave until their load is done
     bool restoring_ = false;       // restoreHistory() is running
@@ -131,6 +145,7 @@ private:
     QString passedAt_;             // documentStamp() when the last navigation was let through
     QString leftAt_;               // and when the person left
     QElapsedTimer lastStep_;
+    QUrl pointedLink_;             // the link under the pointer, as the engine reports it
     int waits_ = 0;  // calls of the engine waiting for the person, nested
 
     // Counts one such call while it runs.

@@ -221,6 +221,9 @@ void WebEngineBrowser::retire(EnginePage* page) {
 bool WebEngineBrowser::Navigate(const QString& address) {
     const QUrl url = addressToUrl(address);
     if (!page_ || !url.isValid()) return false;
+    // The person's own address for another program (mailto:, a chat's): it goes there,
+    // and the page stays.
+    if (!EnginePage::showsItself(url)) return EnginePage::handOff(url);
     return leave([url](QWebEnginePage* page) { page->load(url); });
 }
 

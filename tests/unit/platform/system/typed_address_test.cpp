@@ -17,6 +17,9 @@ TEST(TypedAddress, PathsBecomeFilesBareHostsGetHttpAndSchemesStayAsTyped) {
         {"gopher://example.com/1", "gopher://example.com/1"},  // any scheme followed by "//"
         {"tarnwick://start/", "tarnwick://start/"},       // the program's own pages, either way
         {"tarnwick:start", "tarnwick:start"},
+        {"ms-settings:privacy", "ms-settings:privacy"},    // no port: a scheme of another program's
+        {"tel:+4930123", "tel:+4930123"},
+        {"intranet:81", "http://intranet:81"},
     };
     for (const auto& [typed, loaded] : cases)
         EXPECT_EQ(addressToUrl(QString::fromUtf8(typed)).toString(QUrl::FullyEncoded), QString::fromUtf8(loaded)) << typed;
