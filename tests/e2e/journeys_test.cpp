@@ -206,8 +206,8 @@ TEST_F(Journey, ClickedPopupLinkOpensInTheMainWindowAndThePopupIsDenied) {
 }
 
 // A page denies the person an https link opened in a new window, a window.open button
-// and, on load, three alerts; another program's window goes too. Its mail link opens the
-// mail program; its box that answers a click with an address for another program of the
+// and, on load, three alerts; another program's window goes too. Its mail links (one for
+// a new window) open the mail program; its box that answers a click with an address for another program of the
 // page's own choosing is refused. The person clicks panel 1: the list names each denial,
 // newest first, one row per counted event. Ctrl+C copies a row's address; Enter on the
 // https link's row opens its address here, as typed; from the page, the list's key brings
@@ -221,13 +221,16 @@ TEST_F(Journey, DeniedListNamesEveryDenialAndOpensTheLostWindowsHere) {
     if (HasFatalFailure()) return;
     const QString secure = QStringLiteral("https://127.0.0.1:%1/secure").arg(server.port());
     const QString app42 = QStringLiteral("tarnwick-test-app://join/42");
+    const QString ann = QStringLiteral("mailto:ann@example.com"), bob = QStringLiteral("mailto:bob@example.com");
     server.route(QStringLiteral("/offer"), page(QStringLiteral("Offer")));
     server.route(QStringLiteral("/denials"), page(QStringLiteral("Denials"),
         QStringLiteral("<a href=\"%1\" target=\"_blank\" style=\"display:block;height:160px\">secure</a>"
                        "<button style=\"display:block;width:400px;height:100px\" "
                        "onclick=\"window.open('/offer', '_blank', 'noopener')\">offer</button>"
-                       "<a href=\"mailto:ann@example.com\" style=\"position:absolute;left:420px;top:0;width:170px;height:150px\">mail</a>"
-                       "<div style=\"position:absolute;left:420px;top:170px;width:170px;height:150px\" "
+                       "<a href=\"mailto:ann@example.com\" style=\"position:absolute;left:420px;top:0;width:170px;height:100px\">mail</a>"
+                       "<a href=\"mailto:bob@example.com\" target=\"_blank\" "
+                       "style=\"position:absolute;left:420px;top:110px;width:170px;height:100px\">mail</a>"
+                       "<div style=\"position:absolute;left:420px;top:220px;width:170px;height:100px\" "
                        "onclick=\"location = '%2'\">join</div>"
                        "<script>for (var i = 0; i < 3; ++i) alert('Loop ' + i);</script>").arg(secure, app42)));
     startAt(QStringLiteral("/start"), QStringLiteral("Start"));
@@ -242,11 +245,15 @@ TEST_F(Journey, DeniedListNamesEveryDenialAndOpensTheLostWindowsHere) {
         return waitUntil([&] { return readFile(record) == starts; }, 10000);
     };
     for (const auto& [x, y, count] : {std::tuple{200, 80, "5 events denied"}, std::tuple{200, 210, "6 events denied"},
-                                      std::tuple{500, 75, "6 events denied"}, std::tuple{500, 245, "7 events denied"}}) {
+                                      std::tuple{500, 50, "6 events denied"}, std::tuple{500, 160, "6 events denied"},
+                                      std::tuple{500, 270, "7 events denied"}}) {
         ASSERT_TRUE(app.activateMain() && app.pointerTo(x, app.pageTop() + y) && app.click(1));
         ASSERT_TRUE(waitForPanel(0, QLatin1String(count))) << qPrintable(panels());
-        if (x == 500 && y == 75) {
-            EXPECT_TRUE(opened({QStringLiteral("mailto:ann@example.com")})) << readFile(record).toStdString();
+        if (x == 500 && y == 50) {
+            EXPECT_TRUE(opened({ann})) << readFile(record).toStdString();
+        }
+        if (x == 500 && y == 160) {
+            EXPECT_TRUE(opened({ann, bob})) << readFile(record).toStdString();
         }
     }
     const auto clickOn = [&](const std::function<bool(const a11y::Node&)>& match) {
@@ -293,7 +300,7 @@ TEST_F(Journey, DeniedListNamesEveryDenialAndOpensTheLostWindowsHere) {
     EXPECT_TRUE(app.waitForMainTitle(QStringLiteral("Offer - Tarnwick"))) << qPrintable(app.mainTitle());
     EXPECT_FALSE(server.lastRequest(QStringLiteral("/offer")).contains("Referer")) << server.lastRequest(QStringLiteral("/offer")).constData();
     ASSERT_TRUE(openHere([&](const a11y::Node& n) { return isRow(n) && n.text.contains(app42); }));
-    EXPECT_TRUE(opened({QStringLiteral("mailto:ann@example.com"), app42})) << readFile(record).toStdString();
+    EXPECT_TRUE(opened({ann, bob, app42})) << readFile(record).toStdString();
     EXPECT_EQ(app.mainTitle(), QStringLiteral("Offer - Tarnwick"));
     EXPECT_EQ(view().statusPanels.value(0), QStringLiteral("7 events denied"));
     EXPECT_TRUE(app.closeWindow(app.mainWindow()));

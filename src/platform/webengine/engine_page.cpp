@@ -32,6 +32,12 @@ EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
             qCDebug(lcEngine) << "window refused: the person is leaving" << url();
             return;
         }
+        // A window for an address of another program's is no window of ours: the address
+        // goes to that program, as from this page, or is refused.
+        if (!showsItself(request.requestedUrl())) {
+            mayHandOff(request.requestedUrl(), NavigationTypeLinkClicked);
+            return;
+        }
         if (QWebEnginePage* page = session_ ? session_->openWindow(this, request.requestedUrl()) : nullptr)
             request.openIn(page);
     });
