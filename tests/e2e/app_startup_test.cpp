@@ -1,17 +1,38 @@
 // Start-up and the program's end, seen from outside: a settings file that cannot be
-// written, and the close box with a dialog open (the start-up rules are gui tests).
+// written, a start page for another program, and the close box with a dialog open (the
+// start-up rules are gui tests).
 
 #include <QDir>
 #include <QFileInfo>
 
+#include "a11y.h"
 #include "app_fixture.h"
 
 namespace {
 
-class AppStartup : public AppTest {};
+class AppStartup : public AppTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(a11y::start()) << "no private accessibility bus";
+        AppTest::SetUp();
+    }
+};
 
+// A start page for another program starts nothing with the program; the same address
+// typed goes to that program.
 TEST_F(AppStartup, ClosingTheMainWindowEndsTheProgramWithTheSettingsDialogOpen) {
-    startAt(QStringLiteral("/start"), QStringLiteral("Closing"));
+    const QString record = app.root() + QStringLiteral("/opened");
+    registerStandInBrowser(record);
+    if (HasFatalFailure()) return;
+    const QString other = QStringLiteral("tarnwick-test-app://start/1");
+    app.setIni(iniWith(other));
+    ASSERT_TRUE(app.start()) << qPrintable(app.error());
+    // Shown, with the start page in the address box (the window the engine's view settles in).
+    ASSERT_TRUE(waitUntil([&] { return a11y::read(app.pid()).address == other; })) << "the start page is not shown";
+    ASSERT_NE(app.waitForMainWindow(), 0u) << "no main window";
+    ASSERT_TRUE(app.enterAddress(other));
+    EXPECT_TRUE(waitUntil([&] { return !readFile(record).isEmpty(); }, 10000)) << "the typed address went nowhere";
+    EXPECT_EQ(readFile(record), other.toUtf8() + QByteArray(1, '\0') + '\n') << "the start page was handed over: " << readFile(record).replace('\0', ' ').toStdString();
     // File > Settings... opens the (until then hidden) settings dialog.
     EXPECT_TRUE(app.key({QStringLiteral("alt+f"), QStringLiteral("s")}));
     EXPECT_NE(app.waitForOwnWindow(QStringLiteral("Tarnwick Settings")), 0u) << "the settings dialog did not show";

@@ -222,8 +222,9 @@ bool WebEngineBrowser::Navigate(const QString& address) {
     const QUrl url = addressToUrl(address);
     if (!page_ || !url.isValid()) return false;
     // The person's own address for another program (mailto:, a chat's): it goes there,
-    // and the page stays.
-    if (!EnginePage::showsItself(url)) return EnginePage::handOff(url);
+    // and the page stays. Only while the person is at the program (one of its windows
+    // active): a start page for another program starts nothing with the program.
+    if (!EnginePage::showsItself(url)) return QApplication::activeWindow() && EnginePage::handOff(url);
     return leave([url](QWebEnginePage* page) { page->load(url); });
 }
 
