@@ -127,6 +127,13 @@ protected:
         ASSERT_TRUE(writeFile(config + QStringLiteral("/mimeapps.list"), defaults));
     }
 
+    // What the stand-in records for one start with each of `addresses`, in order.
+    static QByteArray standInStarts(const QStringList& addresses) {
+        QByteArray starts;
+        for (const QString& address : addresses) starts += address.toUtf8() + QByteArray(1, '\0') + '\n';
+        return starts;
+    }
+
     // The settings file holding `startPage` as the start page.
     static QByteArray iniWith(const QString& startPage) {
         return QByteArray("[Tarnwick]\r\nDefaultURL=") + startPage.toUtf8() + "\r\n";

@@ -35,7 +35,7 @@ EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
         // A window for an address of another program's is no window of ours: the address
         // goes to that program, as from this page, or is refused.
         if (!showsItself(request.requestedUrl())) {
-            mayHandOff(request.requestedUrl(), NavigationTypeLinkClicked);
+            mayHandOff(request.requestedUrl(), true);
             return;
         }
         if (QWebEnginePage* page = session_ ? session_->openWindow(this, request.requestedUrl()) : nullptr)
@@ -107,7 +107,7 @@ bool EnginePage::showsItself(const QUrl& url) {
 bool EnginePage::handOff(const QUrl& url) { return shell::openUrl(url.toString(QUrl::FullyEncoded)); }
 
 bool EnginePage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
-    if (!showsItself(url)) return mayHandOff(url, type);
+    if (!showsItself(url)) return mayHandOff(url, type == NavigationTypeLinkClicked);
     // Frames inside the page go where the page has them go; what the page shows stays.
     if (!isMainFrame) return true;
     if (restoring_) {
@@ -186,12 +186,12 @@ bool EnginePage::refuseNavigation(const QUrl& url, const char* why, bool wayBack
     return false;
 }
 
-bool EnginePage::mayHandOff(const QUrl& url, NavigationType type) {
+bool EnginePage::mayHandOff(const QUrl& url, bool clicked) {
     // The engine asks only after a click or key of the person's in the page; a script may
     // have picked the address in answer to it. The program, not the engine, starts the
     // desktop's opener, the same way as for every hand-off.
     PersonActivity* activity = session_ ? &session_->activity() : nullptr;
-    if (type == NavigationTypeLinkClicked && !stillLeaving() && activity && activity->fresh(this) &&
+    if (clicked && !stillLeaving() && activity && activity->fresh(this) &&
         url == pointedLink_) {
         activity->forget(this);
         qCDebug(lcEngine) << "handed to the desktop:" << url;

@@ -132,7 +132,8 @@ private:
     bool mayNavigate(const QUrl& url, NavigationType type);
     bool refuseNavigation(const QUrl& url, const char* why, bool wayBack = false);
     // Whether an address for another program goes there; see the top of this file.
-    bool mayHandOff(const QUrl& url, NavigationType type);
+    // `clicked`: the engine reports a link followed (a script's address after a click too).
+    bool mayHandOff(const QUrl& url, bool clicked);
 
     bool leaving_ = false;         // from the person's leave until their load is done
     bool restoring_ = false;       // restoreHistory() is running
