@@ -132,6 +132,7 @@ void PopupSweep::sweepOnce(bool early) {
 }
 
 void PopupSweep::countDenial(Denial denial) {
+    qCDebug(lcSweep) << "denied" << deniedCount_ + 1 << denial.kind << denial.origin << denial.text;
     log_.add(std::move(denial));
     ++deniedCount_;
     if (hooks_.countChanged) hooks_.countChanged(deniedCount_);

@@ -3,6 +3,8 @@
 
 #include "webengine_fixture.h"
 
+#include "platform/x11/x11_desktop_windows.h"
+
 namespace {
 
 TEST_F(WebEngineBrowserTest, NewWindowsAreDecoratedTopLevelWindowsWithTheBrowserTitle) {
@@ -49,6 +51,21 @@ TEST_F(WebEngineBrowserTest, NewWindowsAreDecoratedTopLevelWindowsWithTheBrowser
     window->page()->runJavaScript(QStringLiteral("window.close()"), [&](const QVariant&) { closed = true; });
     ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
     EXPECT_EQ(session->openWindowCount(), 0);
+
+    // As the sweep sees it: one of the program's own windows, closed by the program, is no
+    // longer visible at once, before the X server has told anyone (else the next sweep
+    // asks and counts it again).
+    X11DesktopWindows desktop;
+    evaluate(QStringLiteral("window.open('pop.html')"));
+    ASSERT_TRUE(waitUntil([] { return browserWindowTitled("Pop Title - Microsoft Internet Explorer"); }));
+    window = browserWindowTitled("Pop Title - Microsoft Internet Explorer");
+    const WindowId id = WindowId(window->winId());
+    ASSERT_TRUE(waitUntil([&] {
+        desktop.FirstWindow();
+        return desktop.Style(id) == (WindowStyle::Visible | WindowStyle::Border);
+    })) << "style " << desktop.Style(id);
+    window->close();
+    EXPECT_EQ(desktop.Style(id), 0u);
 }
 
 TEST_F(WebEngineBrowserTest, NewWindowsCannotHoldTheProgramWithDialogsAndOpenTheirOwnWindows) {

@@ -153,6 +153,8 @@ bool TarnwickProcess::start() {
 
     QProcessEnvironment env = testenv::privateHome(home());
     env.insert(QStringLiteral("no_proxy"), QStringLiteral("*"));
+    // Each denial in the output, for the tail a failed test shows.
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tarnwick.sweep.debug=true"));
     for (const auto& [name, value] : extraEnv_) env.insert(name, value);
 
     process_ = std::make_unique<QProcess>();

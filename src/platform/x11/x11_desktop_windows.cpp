@@ -1,5 +1,6 @@
 #include "platform/x11/x11_desktop_windows.h"
 
+#include <sys/socket.h>
 #include <xcb/xcb.h>
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "platform/system/log.h"
@@ -21,6 +23,17 @@
 using x11::Client;
 
 namespace {
+
+// Two sockets connected to the same address: the same X server.
+bool sameServer(int one, int other) {
+    sockaddr_storage a{};
+    sockaddr_storage b{};
+    socklen_t aSize = sizeof a;
+    socklen_t bSize = sizeof b;
+    return getpeername(one, reinterpret_cast<sockaddr*>(&a), &aSize) == 0 &&
+           getpeername(other, reinterpret_cast<sockaddr*>(&b), &bSize) == 0 && aSize == bSize &&
+           aSize <= sizeof a && std::memcmp(&a, &b, aSize) == 0;
+}
 
 // Windows read in one batch when the reads come from events: a batch the X server
 // answers in about a millisecond, taken in one turn of the event loop. The rest follow in
@@ -135,9 +148,40 @@ WindowId X11DesktopWindows::NextWindow(WindowId window) {
     return mirror_->next(window);
 }
 
+// A window of this very process is visible only while it is shown here: one the program
+// has just closed is gone at once, without waiting for the X server to report it (and a
+// sweep in the meantime asking and counting it again).
 std::uint32_t X11DesktopWindows::Style(WindowId window) {
     const Client* c = mirror_->client(window);
-    return c ? mirror_->style(*c) : 0;
+    if (!c) return 0;
+    if (isOwn(window)) {
+        const QWindow* own = ownWindow(window);
+        if (!own || !own->isVisible()) return 0;
+    }
+    return mirror_->style(*c);
+}
+
+// The ids of this process's windows: those the X server hands out to the connection of
+// the program's windows, which is not the mirror's, when both talk to the same server.
+bool X11DesktopWindows::isOwn(WindowId window) {
+    if (!ownIds_) {
+        ownIds_ = OwnIds{};
+        auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+        auto* x11 = gui ? gui->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+        xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+        if (connection && x_->alive() && sameServer(xcb_get_file_descriptor(connection), xcb_get_file_descriptor(x_->c()))) {
+            const xcb_setup_t* setup = xcb_get_setup(connection);
+            ownIds_ = OwnIds{setup->resource_id_base, setup->resource_id_mask};
+        }
+    }
+    return ownIds_->mask != 0 && (window & ~ownIds_->mask) == ownIds_->base;
+}
+
+QWindow* X11DesktopWindows::ownWindow(WindowId window) {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return nullptr;
+    for (QWindow* own : QGuiApplication::topLevelWindows())
+        if (own->handle() && WindowId(own->winId()) == window) return own;
+    return nullptr;
 }
 
 const QString* X11DesktopWindows::heldTitle(WindowId window) {
@@ -178,14 +222,11 @@ QString X11DesktopWindows::Program(WindowId window) {
 // WM_DELETE_WINDOW message would have become, without the trip through the server and
 // back that waits behind everything else this thread has to do.
 bool X11DesktopWindows::closeOwn(WindowId window) {
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return false;
-    for (QWindow* own : QGuiApplication::topLevelWindows()) {
-        if (!own->handle() || WindowId(own->winId()) != window) continue;
-        QMetaObject::invokeMethod(
-            own, [own = QPointer<QWindow>(own)] { if (own) own->close(); }, Qt::QueuedConnection);
-        return true;
-    }
-    return false;
+    QWindow* own = ownWindow(window);
+    if (!own) return false;
+    QMetaObject::invokeMethod(
+        own, [own = QPointer<QWindow>(own)] { if (own) own->close(); }, Qt::QueuedConnection);
+    return true;
 }
 
 bool X11DesktopWindows::RequestClose(WindowId window) {

@@ -17,11 +17,13 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "platform/desktop/desktop_windows.h"
 
 class QSocketNotifier;
 class QTimer;
+class QWindow;
 
 namespace x11 {
 class Connection;
@@ -69,6 +71,8 @@ private:
     void report();
     void pollNow();
     bool closeOwn(WindowId window);
+    bool isOwn(WindowId window);
+    static QWindow* ownWindow(WindowId window);
 
     bool checkAlive();
 
@@ -77,4 +81,9 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     std::unique_ptr<QTimer> pollTimer_;
     bool refreshQueued_ = false;
+    struct OwnIds {
+        std::uint32_t base = 0;
+        std::uint32_t mask = 0;
+    };
+    std::optional<OwnIds> ownIds_;
 };
