@@ -222,7 +222,7 @@ QString X11DesktopWindows::Program(WindowId window) {
 // WM_DELETE_WINDOW message would have become, without the trip through the server and
 // back that waits behind everything else this thread has to do.
 bool X11DesktopWindows::closeOwn(WindowId window) {
-    QWindow* own = ownWindow(window);
+    QWindow* own = isOwn(window) ? ownWindow(window) : nullptr;
     if (!own) return false;
     QMetaObject::invokeMethod(
         own, [own = QPointer<QWindow>(own)] { if (own) own->close(); }, Qt::QueuedConnection);
