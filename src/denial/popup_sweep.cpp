@@ -301,7 +301,8 @@ QString PopupSweep::labelOf(WindowId window) const {
 // (replacing the one there when `replace`), the label takes its title's tail, and a match
 // is closed, counted and followed.
 PopupSweep::Visit PopupSweep::visit(WindowId window, WindowId mainWindow, std::size_t listAt, bool replace) {
-    if (!TaskWindow(window) || window == mainWindow) return Visit::Skipped;
+    // The main window first: its style would be asked of the program's own windows.
+    if (window == mainWindow || !TaskWindow(window)) return Visit::Skipped;
     // length + 1 must fit the title buffer's signed 32-bit size; when it does not, this
     // sweep is abandoned and the next tick starts afresh.
     TitleRead read;
