@@ -124,7 +124,7 @@ TEST_F(WebEngineBrowserTest, DownloadsArriveWholeAndOnlyThenCarryTheirNameAndLea
         << QDir(downloads).entryList(QDir::Files | QDir::Hidden).join(QLatin1Char(' ')).toStdString();
 }
 
-TEST_F(WebEngineBrowserTest, LoginsAreAskedForTheMainPageOnlyAndARefusalShowsTheSitesPage) {
+TEST_F(WebEngineBrowserTest, LoginsAreAskedForThePagesOwnSiteUntilRefusedAndARefusalShowsTheSitesPage) {
     const QByteArray refusal = page("Refused 401", "<p>no entry</p>");
     server->route("/secret.html", page("Secret", "<p>inside</p>"));
     server->requireLogin("/secret.html", "Vault", "ann", "pa:ss w", refusal);
@@ -155,13 +155,32 @@ TEST_F(WebEngineBrowserTest, LoginsAreAskedForTheMainPageOnlyAndARefusalShowsThe
     EXPECT_EQ(browser->LocationName(), QStringLiteral("Refused 401"));
     EXPECT_EQ(asked.size(), 2);
 
+    // The refused site's own requests, and another site's, ask nothing: each is
+    // refused at once and counted. The person's own next step asks again.
+    QStringList refusals;
+    QObject::connect(browser, &WebBrowser::Refused, [&](WebBrowser::Refusal what, const Denial& details) {
+        if (what == WebBrowser::Refusal::Dialog) refusals << details.text;
+    });
+    evaluate(QStringLiteral("window.done = '';"
+                            "const asked = [1, 2, 3].map(n => fetch('other.html?' + n).then(r => r.status));"
+                            "asked.push(fetch('%1', {mode: 'no-cors', credentials: 'include'}).then(() => 'other site'));"
+                            "Promise.all(asked).then(all => window.done = all.join(' '));")
+                 .arg(QStringLiteral("http://localhost:%1/secret.html").arg(server->port())));
+    ASSERT_TRUE(waitUntil([&] { return !evaluate(QStringLiteral("window.done")).toString().isEmpty(); }));
+    EXPECT_EQ(evaluate(QStringLiteral("window.done")).toString(), QStringLiteral("401 401 401 other site"));
+    EXPECT_EQ(asked.size(), 2);
+    EXPECT_EQ(refusals.count(QStringLiteral("Login: Other realm")), 3) << refusals.join(QLatin1Char(',')).toStdString();
+    EXPECT_EQ(refusals.count(QStringLiteral("Login: Vault")), 1) << refusals.join(QLatin1Char(',')).toStdString();
+    ASSERT_TRUE(load(server->url("/other.html")));
+    EXPECT_EQ(asked.size(), 3);
+
     // A popup window never asks: it shows the refusal.
     answer = true;
     evaluate(QStringLiteral("window.open('popup-secret.html')"));
     const bool refused = waitUntil([] { return browserWindowTitled("Popup Refused - Microsoft Internet Explorer"); });
     for (BrowserWindow* w : browserWindows()) std::printf("popup: %s %s\n", qPrintable(w->windowTitle()), qPrintable(w->page()->url().toString()));
     ASSERT_TRUE(refused) << server->requestCount("/popup-secret.html");
-    EXPECT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked.size(), 3);
 }
 
 TEST_F(WebEngineBrowserTest, FullScreenShowsThePageAloneAndEscRestoresTheWindowWhilePermissionsAreDenied) {

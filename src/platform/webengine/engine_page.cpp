@@ -79,6 +79,7 @@ void EnginePage::personLeaves() {
     personPending_ = true;
     crossed_ = false;
     ownSteps_ = 0;
+    refusedLogins_.clear();
     historySteps_->personNavigates();
     leftAt_ = documentStamp();
     mayCross_ = session_ && session_->activity().fresh(this, kEngineConsentFor);
@@ -118,13 +119,16 @@ bool EnginePage::acceptNavigationRequest(const QUrl& url, NavigationType type, b
                       << personPending_ << "steps" << ownSteps_;
     const bool personKind = type == NavigationTypeTyped || type == NavigationTypeBackForward ||
                             type == NavigationTypeReload;
+    bool go = true;
     if (personPending_ && personKind) {
         personPending_ = false;
         passedAt_ = documentStamp();
         followOns_ = 0;
-        return true;
+    } else {
+        go = mayNavigate(url, type);
     }
-    return mayNavigate(url, type);
+    if (go) loading_ = url;
+    return go;
 }
 
 bool EnginePage::mayNavigate(const QUrl& url, NavigationType type) {
@@ -162,6 +166,7 @@ bool EnginePage::mayNavigate(const QUrl& url, NavigationType type) {
         // a download this navigation turns into is theirs too; the next document starts
         // with nothing the person did.
         ownSteps_ = 0;
+        refusedLogins_.clear();
         historySteps_->personNavigates();
         if (webengine::DownloadHub* hub = session_->downloads()) hub->allowFromNavigation(this, url);
     } else {
@@ -310,25 +315,54 @@ void EnginePage::denyPermissions() {
     scripts().insert(noKeyboardLock);
 }
 
+// The same scheme, host and port.
+static bool sameOrigin(const QUrl& a, const QUrl& b) {
+    const auto port = [](const QUrl& url) {
+        const QString scheme = url.scheme();
+        return url.port(scheme == QLatin1String("https") ? 443 : scheme == QLatin1String("http") ? 80 : -1);
+    };
+    return a.scheme() == b.scheme() && a.host() == b.host() && port(a) == port(b);
+}
+
+// A login dialog stands for the page's own site: another site's image, frame or script
+// asking gets no dialog (it would pass for the page's), nor does a site whose dialog the
+// person refused, in any realm, again and again, until their next step (an address, Back, Forward,
+// Refresh, a link) or click or key in the page. Those are refused and counted.
 void EnginePage::answerLogin(const QUrl& site, bool proxy, QAuthenticator* authenticator) {
     LoginRequest request;
     request.site = site;
     request.realm = authenticator->realm();
     request.proxy = proxy;
+    const QString asking = (proxy ? QStringLiteral("proxy ") : QString()) +
+                           site.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+                               .toDisplayString();
+    const bool own = proxy || sameOrigin(site, url()) || sameOrigin(site, loading_);
+    const bool refusedBefore = refusedLogins_.contains(asking) &&
+                               !(session_ && session_->activity().take(this, PersonActivity::Answer::Dialog));
     // The prompt may run an event loop of its own; the answer is given only to a page
     // that is still there.
     const std::function<bool(LoginRequest&)> login = policy_.login;
-    const Waiting waiting(*this);
+    bool asked = false, answered = false;
     QPointer<EnginePage> self(this);
-    const bool answered = login && login(request) && self;
+    if (login && own && !refusedBefore) {
+        const Waiting waiting(*this);
+        asked = true;
+        answered = login(request) && self;
+    }
     if (answered) {
         authenticator->setUser(request.user);
         authenticator->setPassword(request.password);
-    } else {
-        qCDebug(lcEngine) << "login refused:" << site << request.realm;
-        // The engine hands over an authenticator that already carries the realm, so one
-        // left untouched would be answered with an empty login, again and again; a null
-        // one refuses: the page shows the site's refusal.
-        *authenticator = QAuthenticator();
+        return;
     }
+    qCDebug(lcEngine) << "login refused:" << site << request.realm << (asked ? "by the person" : "at once");
+    if (self && asked) {
+        refusedLogins_.insert(asking);
+    } else if (self && login) {
+        refuse(WebBrowser::Refusal::Dialog, Denial::of(QString(), site.toDisplayString(),
+                                                       QStringLiteral("Login: ") + request.realm));
+    }
+    // The engine hands over an authenticator that already carries the realm, so one
+    // left untouched would be answered with an empty login, again and again; a null
+    // one refuses: the page shows the site's refusal.
+    *authenticator = QAuthenticator();
 }

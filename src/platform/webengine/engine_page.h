@@ -5,8 +5,9 @@
 // target=_blank links and forms) opens one of the session's windows, under its bound;
 // every permission a page asks for (notifications, location, camera, microphone, screen
 // sharing, pointer lock, keyboard lock, protocol handlers, file system access) is denied
-// without asking the person: the page sees "denied". What differs between the pages is
-// the Policy.
+// without asking the person: the page sees "denied". A login dialog is asked for the
+// page's own site only, and no more once the person has refused it, until their next
+// step. What differs between the pages is the Policy.
 //
 // Where the page goes is the person's: a page that goes elsewhere or loads itself again
 // on its own (script, a refresh in its markup, a chain of pages doing so) gets a few such
@@ -24,6 +25,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QSet>
 #include <QWebEnginePage>
 #include <chrono>
 #include <functional>
@@ -147,6 +149,8 @@ private:
     QString leftAt_;               // and when the person left
     QElapsedTimer lastStep_;
     QUrl pointedLink_;             // the link under the pointer, as the engine reports it
+    QUrl loading_;                 // the main frame's last navigation let through
+    QSet<QString> refusedLogins_;  // the sites whose login the person refused since their last step
     int waits_ = 0;  // calls of the engine waiting for the person, nested
 
     // Counts one such call while it runs.
