@@ -333,9 +333,9 @@ void EnginePage::answerLogin(const QUrl& site, bool proxy, QAuthenticator* authe
     request.site = site;
     request.realm = authenticator->realm();
     request.proxy = proxy;
-    const QString asking = (proxy ? QStringLiteral("proxy ") : QString()) +
-                           site.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
-                               .toDisplayString();
+    const QString origin =
+        site.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment).toDisplayString();
+    const QString asking = (proxy ? QStringLiteral("proxy ") : QString()) + origin;
     const bool own = proxy || sameOrigin(site, url()) || sameOrigin(site, loading_);
     const bool refusedBefore = refusedLogins_.contains(asking) &&
                                !(session_ && session_->activity().take(this, PersonActivity::Answer::Dialog));
@@ -358,8 +358,7 @@ void EnginePage::answerLogin(const QUrl& site, bool proxy, QAuthenticator* authe
     if (self && asked) {
         refusedLogins_.insert(asking);
     } else if (self && login) {
-        refuse(WebBrowser::Refusal::Dialog, Denial::of(QString(), site.toDisplayString(),
-                                                       QStringLiteral("Login: ") + request.realm));
+        refuse(WebBrowser::Refusal::Dialog, Denial::of(QString(), origin, QStringLiteral("Login: ") + request.realm));
     }
     // The engine hands over an authenticator that already carries the realm, so one
     // left untouched would be answered with an empty login, again and again; a null
