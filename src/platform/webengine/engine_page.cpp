@@ -326,7 +326,7 @@ static bool sameOrigin(const QUrl& a, const QUrl& b) {
 
 // A login dialog stands for the page's own site: another site's image, frame or script
 // asking gets no dialog (it would pass for the page's), nor does a site whose dialog the
-// person refused, in any realm, again and again, until their next step (an address, Back, Forward,
+// person refused, in any realm, until their next step (an address, Back, Forward,
 // Refresh, a link) or click or key in the page. Those are refused and counted.
 void EnginePage::answerLogin(const QUrl& site, bool proxy, QAuthenticator* authenticator) {
     LoginRequest request;
