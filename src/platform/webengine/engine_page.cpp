@@ -78,14 +78,18 @@ void EnginePage::personLeaves() {
     leaving_ = true;
     personPending_ = true;
     crossed_ = false;
-    ownSteps_ = 0;
-    refusedLogins_.clear();
-    historySteps_->personNavigates();
+    personSteps();
     leftAt_ = documentStamp();
     mayCross_ = session_ && session_->activity().fresh(this, kEngineConsentFor);
     // Nothing the person did in the page counts any more: it gets no dialog, full screen
     // or download from it while it goes.
     if (session_) session_->activity().forget(this);
+}
+
+void EnginePage::personSteps() {
+    ownSteps_ = 0;
+    refusedLogins_.clear();
+    historySteps_->personNavigates();
 }
 
 void EnginePage::restoreHistory(const QByteArray& history) {
@@ -165,9 +169,7 @@ bool EnginePage::mayNavigate(const QUrl& url, NavigationType type) {
         // The person's click or key in the page: theirs, and the count starts anew. What
         // a download this navigation turns into is theirs too; the next document starts
         // with nothing the person did.
-        ownSteps_ = 0;
-        refusedLogins_.clear();
-        historySteps_->personNavigates();
+        personSteps();
         if (webengine::DownloadHub* hub = session_->downloads()) hub->allowFromNavigation(this, url);
     } else {
         if (lastStep_.isValid() && lastStep_.elapsed() >= std::chrono::milliseconds(kQuietFor).count()) ownSteps_ = 0;

@@ -130,6 +130,9 @@ private:
     QString documentStamp() const;
     // Whether the person is still leaving the page.
     bool stillLeaving();
+    // The person's own step (theirs, or their click or key in the page): the page's own
+    // steps, its history entries and the logins refused count from here anew.
+    void personSteps();
     // Whether the page's own navigation may go on; a refusal is reported.
     bool mayNavigate(const QUrl& url, NavigationType type);
     bool refuseNavigation(const QUrl& url, const char* why, bool wayBack = false);
