@@ -13,6 +13,8 @@
 namespace {
 
 constexpr int kAddressRole = Qt::UserRole;
+// How much of an address a row and its tip show; the row keeps it whole to open or copy.
+constexpr qsizetype kAddressShown = 300;
 
 // What the person reads for a kind; a kind without a name here shows as it is called.
 QString kindText(const QString& kind) {
@@ -57,7 +59,7 @@ frmDenied::frmDenied(std::function<void(const QString&)> openHere)
 
 QString frmDenied::rowText(const Denial& denial) {
     QStringList parts{denial.time.toString(QStringLiteral("HH:mm:ss")), kindText(denial.kind) + QLatin1Char(':')};
-    if (!denial.address.isEmpty()) parts << denial.address;
+    if (!denial.address.isEmpty()) parts << textStart(denial.address, kAddressShown);
     if (!denial.text.isEmpty()) parts << QChar(0x201C) + denial.text + QChar(0x201D);
     if (!denial.origin.isEmpty())
         parts << (denial.kind == QLatin1String("Program") ? QStringLiteral("of ") : QStringLiteral("from ")) + denial.origin;
@@ -71,7 +73,7 @@ void frmDenied::showLog(const DenialLog& log, std::int64_t count) {
     for (std::size_t i = fresh; i-- > 0;) {
         auto* item = new QListWidgetItem(rowText(entries[i]));
         item->setData(kAddressRole, entries[i].address);
-        item->setToolTip(entries[i].address);
+        item->setToolTip(textStart(entries[i].address, kAddressShown));
         list_->insertItem(0, item);
     }
     while (std::size_t(list_->count()) > entries.size()) delete list_->takeItem(list_->count() - 1);

@@ -15,10 +15,11 @@ frmLogin::frmLogin(const LoginRequest& request, QWidget* parent) : QDialog(paren
     lblSite->setObjectName(QStringLiteral("lblSite"));
     lblSite->setTextFormat(Qt::PlainText);
     lblSite->setWordWrap(true);
+    // The site's own words (its realm) are not shown: a scam site fills them with a
+    // message of its own, which would stand in the program's dialog.
     lblSite->setText((request.proxy ? QStringLiteral("The proxy %1 asks for a user name and password.")
                                     : QStringLiteral("%1 asks for a user name and password."))
-                         .arg(site) +
-                     (request.realm.isEmpty() ? QString() : QStringLiteral("\nThe site says: \"%1\"").arg(request.realm)));
+                         .arg(site));
     txtUser = new QLineEdit(this);
     txtUser->setObjectName(QStringLiteral("txtUser"));
     txtPassword = new QLineEdit(this);

@@ -1,7 +1,7 @@
 #pragma once
 
-// The login dialog for a site or proxy behind HTTP authentication: the site and its realm,
-// a user name and a password.
+// The login dialog for a site or proxy behind HTTP authentication: the asking site (its
+// scheme, host and port), a user name and a password.
 
 #include <QDialog>
 #include <QLabel>

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "platform/system/text_start.h"
+
 namespace {
 
 // A page decides the message's length; the panel shows this much of it.
@@ -16,9 +18,7 @@ constexpr qsizetype kMessageShown = 1000;
 constexpr int kMaxWidth = 480;
 constexpr int kMargin = 8;
 
-QString shownMessage(const QString& message) {
-    return message.size() <= kMessageShown ? message : message.left(kMessageShown) + QChar(0x2026);
-}
+QString shownMessage(const QString& message) { return textStart(message, kMessageShown); }
 
 }  // namespace
 

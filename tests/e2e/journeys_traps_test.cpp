@@ -69,8 +69,12 @@ protected:
 // person did not ask for, a box holds the whole program, the next box comes at every
 // Esc, the typed address goes into the page's prompt or gets the old address glued in
 // front of it, the count misses a refused box, or the page refuses to be left (Alt+F4,
-// its prompt open, does not end the program at once).
+// its prompt open, does not end the program at once). First a site behind a login whose
+// realm is a scam's message: the program's login dialog must not show the site's words.
 TEST_F(JourneyTraps, PageDialogsShowOnlyForThePersonsClickAndNeverHoldTheProgram) {
+    server.route(QStringLiteral("/vault"), page(QStringLiteral("Vault")));
+    server.requireLogin(QStringLiteral("/vault"), "Windows Defender: your PC is locked, call 0800 555 0199 now", "ann",
+                        "x", page(QStringLiteral("Refused")));
     server.route(QStringLiteral("/answer"), "", "text/plain");
     server.route(QStringLiteral("/timer-done"), "", "text/plain");
     server.route(QStringLiteral("/after"), page(QStringLiteral("After")));
@@ -92,6 +96,13 @@ TEST_F(JourneyTraps, PageDialogsShowOnlyForThePersonsClickAndNeverHoldTheProgram
                        "addEventListener('beforeunload', function (e) { e.preventDefault(); e.returnValue = 'stay'; });"
                        "</script>")));
     startAt(QStringLiteral("/start"), QStringLiteral("Start"));
+    ASSERT_TRUE(app.enterAddress(server.url(QStringLiteral("/vault"))));
+    const QString asks = QStringLiteral("http://%1 asks for a user name and password.")
+                             .arg(server.url(QString()).section(QLatin1Char('/'), 2, 2));
+    ASSERT_TRUE(waitUntil([&] { return view().labels.contains(asks); })) << spoken();
+    EXPECT_FALSE(QString::fromStdString(spoken()).contains(QLatin1String("0800"))) << spoken();
+    ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
+    ASSERT_TRUE(app.waitForMainTitle(QStringLiteral("Refused - Tarnwick"))) << qPrintable(app.mainTitle());
     go(QStringLiteral("/dialogs"), QStringLiteral("Dialogs"));
     // Twenty alerts nobody asked for: each answered at once (the timer ran out) and counted.
     ASSERT_TRUE(waitForRequests(QStringLiteral("/timer-done"), 1)) << "the timer's alerts held the page";

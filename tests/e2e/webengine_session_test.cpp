@@ -178,7 +178,6 @@ TEST_F(WebEngineBrowserTest, LoginsAreAskedForThePagesOwnSiteUntilRefusedAndARef
     answer = true;
     evaluate(QStringLiteral("window.open('popup-secret.html')"));
     const bool refused = waitUntil([] { return browserWindowTitled("Popup Refused - Microsoft Internet Explorer"); });
-    for (BrowserWindow* w : browserWindows()) std::printf("popup: %s %s\n", qPrintable(w->windowTitle()), qPrintable(w->page()->url().toString()));
     ASSERT_TRUE(refused) << server->requestCount("/popup-secret.html");
     EXPECT_EQ(asked.size(), 3);
 }

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <deque>
 
+#include "platform/system/text_start.h"
+
 struct Denial {
     // What was denied: "Window" (a window a page asked for), "Program" (another program's
     // window), or the name of what a page was refused ("Dialog", "FullScreen",
@@ -30,13 +32,18 @@ struct Denial {
     }
 };
 
-// The newest denials of the session, in memory only, at most kKeep of them.
+// The newest denials of the session, in memory only, at most kKeep of them. Each keeps
+// its text and origin to kTextKept characters: a window's title or a program's name may be
+// megabytes long, a thousand times over. The address is kept whole: it is the way back.
 class DenialLog {
 public:
     static constexpr std::size_t kKeep = 1000;
+    static constexpr qsizetype kTextKept = 200;
 
     void add(Denial denial) {
         if (denial.time.isNull()) denial.time = QDateTime::currentDateTime();
+        denial.text = textStart(denial.text, kTextKept);
+        denial.origin = textStart(denial.origin, kTextKept);
         entries_.push_front(std::move(denial));
         if (entries_.size() > kKeep) entries_.pop_back();
         ++added_;

@@ -16,6 +16,7 @@
 
 #include "platform/system/log.h"
 #include "platform/system/shell.h"
+#include "platform/system/text_start.h"
 #include "platform/webengine/engine_download.h"
 #include "platform/webengine/engine_session.h"
 #include "platform/webengine/history_steps.h"
@@ -221,11 +222,7 @@ void EnginePage::refuse(WebBrowser::Refusal what, const Denial& details) {
 }
 
 // The start of a dialog's message, on one line.
-static QString messageStart(const QString& message) {
-    constexpr qsizetype kStart = 80;
-    const QString line = message.simplified();
-    return line.size() <= kStart ? line : line.left(kStart - 1) + QChar(0x2026);
-}
+static QString messageStart(const QString& message) { return textStart(message.simplified(), 80); }
 
 bool EnginePage::mayShowDialog(const QUrl& origin, const QString& message) {
     if (policy_.dialogs && !stillLeaving() && session_ &&
