@@ -46,19 +46,19 @@ public:
     // Requests that waited for the compositor's answer so far (only the start's).
     std::uint64_t roundTrips() const;
 
-    // The toplevels in the order the compositor first described them, newest first (the
-    // protocol has no stacking order).
+    // The interface, in its order. The walk: the toplevels in the order the compositor
+    // first described them, newest first (the protocol has no stacking order).
     WindowId FirstWindow() override;
     WindowId NextWindow(WindowId window) override;
-    std::uint64_t Revision() override;
-    bool ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) override;
     // Visible and bordered for every listed toplevel (the compositor lists mapped ones
     // only); one of the program's own windows stops being visible once it is hidden.
     std::uint32_t Style(WindowId window) override;
-    // The toplevel's app id.
-    QString Program(WindowId window) override;
     // The protocol's close request; the program's own windows get their close event directly.
     bool RequestClose(WindowId window) override;
+    std::uint64_t Revision() override;
+    bool ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) override;
+    // The toplevel's app id.
+    QString Program(WindowId window) override;
 
     struct Toplevel;
     struct Connection;

@@ -48,19 +48,20 @@ public:
     // Reads whose replies were dropped because an event about the window came first.
     std::uint64_t staleReads() const;
 
-    // The walk, top of the stacking order first (the window manager's client list, else
-    // the root's children), and what changed in the mirror since a revision of it.
+    // The interface, in its order. The walk: top of the stacking order first (the window
+    // manager's client list, else the root's children).
     WindowId FirstWindow() override;
     WindowId NextWindow(WindowId window) override;
-    std::uint64_t Revision() override;
-    bool ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) override;
     // One window as the mirror holds it.
     std::uint32_t Style(WindowId window) override;
     WindowId FindByTitle(const QString& title) override;
-    // WM_CLASS's class, else the name of the process _NET_WM_PID names.
-    QString Program(WindowId window) override;
     // WM_DELETE_WINDOW, for a window that takes it.
     bool RequestClose(WindowId window) override;
+    // What changed in the mirror since a revision of it.
+    std::uint64_t Revision() override;
+    bool ChangedSince(std::uint64_t since, std::vector<WindowId>& changed) override;
+    // WM_CLASS's class, else the name of the process _NET_WM_PID names.
+    QString Program(WindowId window) override;
 
 protected:
     const QString* heldTitle(WindowId window) override;
