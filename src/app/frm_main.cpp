@@ -316,7 +316,10 @@ void frmMain::URL_KeyPress(int keyAscii) {
 
 void frmMain::URL_Click() { Browser->Navigate(address_->text()); }
 
-void frmMain::AddUrlToHistory() { address_->AddUrlToHistory(Browser->LocationURL()); }
+// A page that gives itself address after address on its own does not fill the history.
+void frmMain::AddUrlToHistory() {
+    if (Browser->LocationForHistory()) address_->AddUrlToHistory(Browser->LocationURL());
+}
 
 void frmMain::LoadUrlHistory() { address_->LoadUrlHistory(); }
 

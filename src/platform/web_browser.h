@@ -150,6 +150,9 @@ public:
     virtual int ReadyState() const = 0;
     virtual QString LocationName() const = 0;
     virtual QString LocationURL() const = 0;
+    // Whether LocationURL is an address for the person's history: not when a page gave
+    // it to itself, past the first few since the person's last action.
+    virtual bool LocationForHistory() const { return true; }
 
     // The current top-level document, or nullptr when there is none or it is not HTML
     // (binding fails).

@@ -261,7 +261,7 @@ TEST_F(JourneyTraps, FullScreenTrapIsLeftWithOneEscAndStaysLeftUntilTheNextClick
 // loads again and again, the machine stays busy, the address box is rewritten under the
 // person's fingers (Enter reloads the trap, or opens the typed text cut short as a file),
 // Esc keeps the half-typed text, the refusals go uncounted, or the history fills with
-// addresses nobody chose.
+// addresses nobody chose (a page's own, given with history.replaceState, among them).
 TEST_F(JourneyTraps, PagesGoingRoundAreStoppedAndTheTypedAddressIsThePersons) {
     const QString renaming = QStringLiteral(
         "<script>var t = 0; setInterval(function () { document.title = document.title.split(' ')[0] + ' ' + ++t; }, 40);"
@@ -314,11 +314,21 @@ TEST_F(JourneyTraps, PagesGoingRoundAreStoppedAndTheTypedAddressIsThePersons) {
         ASSERT_GE(out, 0) << "Enter did not open the typed address: " << qPrintable(app.mainTitle());
         EXPECT_EQ(view().address, typed);
     }
+    // A page giving itself a new address with every new name (history.replaceState): the
+    // history keeps the person's and the first five it gave itself, as for its own loads.
+    server.route(QStringLiteral("/rewriting"), page(QStringLiteral("Rewriting"), QString(),
+        QStringLiteral("<script>var t = 0; setInterval(function () {"
+                       " history.replaceState(null, '', '/rewriting?t=' + ++t); document.title = 'Rewriting ' + t; }, 40);"
+                       "</script>")));
+    ASSERT_TRUE(app.enterAddress(server.url(QStringLiteral("/rewriting"))));
+    ASSERT_TRUE(waitUntil([&] { return app.mainTitle().section(QLatin1Char(' '), 1, 1).toInt() >= 60; }))
+        << qPrintable(app.mainTitle());
     // The history: the pages shown, each once, and nothing typed or cut short.
     const QByteArray history = app.readHistory();
     EXPECT_FALSE(history.contains("file:")) << history.constData();
     EXPECT_EQ(history.count("/counting"), server.requestCount(QStringLiteral("/counting"))) << history.constData();
-    EXPECT_LE(history.count('\n'), 12) << history.constData();
+    EXPECT_EQ(history.count("/rewriting"), 6) << history.constData();
+    EXPECT_LE(history.count('\n'), 18) << history.constData();
     EXPECT_TRUE(app.closeWindow(app.mainWindow()));
     expectEndsCleanly();
 }

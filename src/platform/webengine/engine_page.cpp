@@ -46,6 +46,14 @@ EnginePage::EnginePage(EngineSession& session, Policy policy, QObject* parent)
     connect(this, &QWebEnginePage::loadFinished, this, [this] {
         if (!personPending_) leaving_ = false;
     });
+    connect(this, &QWebEnginePage::urlChanged, this, [this] {
+        const std::uint64_t press = session_ ? session_->activity().lastPress(this) : 0;
+        if (press > addressPress_) {
+            addressPress_ = press;
+            addresses_ = 0;
+        }
+        ++addresses_;
+    });
     connect(this, &QWebEnginePage::linkHovered, this, [this](const QString& url) { pointedLink_ = QUrl(url); });
     connect(this, &QWebEnginePage::authenticationRequired, this,
             [this](const QUrl& url, QAuthenticator* authenticator) { answerLogin(url, false, authenticator); });
@@ -89,6 +97,7 @@ void EnginePage::personLeaves() {
 
 void EnginePage::personSteps() {
     ownSteps_ = 0;
+    addresses_ = 0;
     refusedLogins_.clear();
     historySteps_->personNavigates();
 }

@@ -28,6 +28,7 @@
 #include <QSet>
 #include <QWebEnginePage>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 
 #include "platform/web_browser.h"
@@ -101,6 +102,13 @@ public:
     // Back and Forward for the person.
     HistorySteps& historySteps() const { return *historySteps_; }
 
+    // Whether the address shown is one for the person's history: the one of the person's
+    // last action (their step, or a click or key in the page) and the first kOwnSteps
+    // the page gave itself after it (as many as its own navigations), not those after (a
+    // page giving itself a new address every few milliseconds with history.replaceState,
+    // or going round on its own overnight).
+    bool addressKept() const { return addresses_ <= 1 + kOwnSteps; }
+
     // The engine's call into the page that waits for the person (a dialog, a file chooser,
     // a login) is running: the page must not be deleted now.
     bool waitingForPerson() const { return waits_ > 0; }
@@ -147,6 +155,8 @@ private:
     bool mayCross_ = false;        // the page being left had the person's input lately
     int ownSteps_ = 0;                // navigations the page started on its own, in a row
     int followOns_ = 0;            // redirects taken for part of the navigation before
+    int addresses_ = 0;            // addresses shown since the person's last action
+    std::uint64_t addressPress_ = 0;  // the person's press they were counted from
     HistorySteps* historySteps_;
     QString passedAt_;             // documentStamp() when the last navigation was let through
     QString leftAt_;               // and when the person left

@@ -95,6 +95,7 @@ void PersonActivity::record(const QWebEnginePage* page, Input input) {
     }
     Action& action = actionOf(page);
     action.at = now;
+    action.press = ++presses_;
     action.taken = 0;
     if (input == Input::Click) action.clickNeeded = 0;
 }
@@ -104,9 +105,17 @@ bool PersonActivity::fresh(const QWebEnginePage* page, std::chrono::milliseconds
     return found != pages_.end() && found->second.at >= 0 && clock_.elapsed() - found->second.at <= within.count();
 }
 
+std::uint64_t PersonActivity::lastPress(const QWebEnginePage* page) const {
+    auto found = pages_.find(page);
+    return found != pages_.end() ? found->second.press : 0;
+}
+
 void PersonActivity::forget(const QWebEnginePage* page) {
     auto found = pages_.find(page);
-    if (found != pages_.end()) found->second.at = -1;
+    if (found != pages_.end()) {
+        found->second.at = -1;
+        found->second.press = 0;
+    }
 }
 
 bool PersonActivity::take(const QWebEnginePage* page, Answer kind) {

@@ -48,6 +48,11 @@ public:
     // `within`; no answer is used up.
     bool fresh(const QWebEnginePage* page, std::chrono::milliseconds within = kFreshFor) const;
 
+    // A number for the person's latest press of a mouse button or a key in `page`'s
+    // document, which grows with every press in any page; 0 when there was none since
+    // the document came.
+    std::uint64_t lastPress(const QWebEnginePage* page) const;
+
     // The page's document goes (another one comes, or the person leaves it): what the
     // person did in it counts for nothing more, in it or in the next one.
     void forget(const QWebEnginePage* page);
@@ -60,6 +65,7 @@ private:
         qint64 at = -1;              // the clock's ms at the latest press or release
         std::uint8_t taken = 0;      // kinds answered from this action
         std::uint8_t clickNeeded = 0;  // kinds that wait for the next click
+        std::uint64_t press = 0;     // the latest press's number
     };
     enum class Input { None, Click, Key, Release };
     static Input inputOf(const QEvent* event);
@@ -67,5 +73,6 @@ private:
     Action& actionOf(const QWebEnginePage* page);
 
     QElapsedTimer clock_;
+    std::uint64_t presses_ = 0;
     std::unordered_map<const QWebEnginePage*, Action> pages_;
 };

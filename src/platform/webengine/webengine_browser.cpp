@@ -294,6 +294,8 @@ QString WebEngineBrowser::LocationURL() const {
     return page_ ? page_->url().toString(QUrl::FullyEncoded) : QString();
 }
 
+bool WebEngineBrowser::LocationForHistory() const { return dead_ || !page_ || page_->addressKept(); }
+
 std::shared_ptr<HtmlDocument> WebEngineBrowser::Document() { return document_; }
 
 bool WebEngineBrowser::Zoom(int step) { return webengine::zoomPage(page_, step); }

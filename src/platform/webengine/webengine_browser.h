@@ -59,6 +59,7 @@ public:
     int ReadyState() const override;
     QString LocationName() const override;
     QString LocationURL() const override;
+    bool LocationForHistory() const override;
     std::shared_ptr<HtmlDocument> Document() override;
     bool Zoom(int step) override;
     void FindText(const QString& text, bool backward, std::function<void(int active, int count)> found) override;
