@@ -16,9 +16,11 @@ protected:
     bool waitForDenied(int atLeast, int timeoutMs = 15000) {
         return waitUntil([&] { return deniedCount() >= atLeast; }, timeoutMs, 50);
     }
+    // The server's host and port, as the program names the site that asks.
+    QString site() { return server.url(QString()).section(QLatin1Char('/'), 2, 2); }
     // A page's dialog showing in the program, with these words.
     bool waitForPageDialog(const QString& message, int timeoutMs = 10000) {
-        const QString asker = server.url(QString()).section(QLatin1Char('/'), 2, 2) + QStringLiteral(" says");
+        const QString asker = site() + QStringLiteral(" says");
         return waitUntil(
             [&] {
                 const QStringList labels = view().labels;
@@ -97,8 +99,7 @@ TEST_F(JourneyTraps, PageDialogsShowOnlyForThePersonsClickAndNeverHoldTheProgram
                        "</script>")));
     startAt(QStringLiteral("/start"), QStringLiteral("Start"));
     ASSERT_TRUE(app.enterAddress(server.url(QStringLiteral("/vault"))));
-    const QString asks = QStringLiteral("http://%1 asks for a user name and password.")
-                             .arg(server.url(QString()).section(QLatin1Char('/'), 2, 2));
+    const QString asks = QStringLiteral("http://%1 asks for a user name and password.").arg(site());
     ASSERT_TRUE(waitUntil([&] { return view().labels.contains(asks); })) << spoken();
     EXPECT_FALSE(QString::fromStdString(spoken()).contains(QLatin1String("0800"))) << spoken();
     ASSERT_TRUE(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
